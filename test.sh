@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every test under AddressSanitizer and UndefinedBehaviorSanitizer,
+# runs them all through CTest, then builds and runs the thread tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/install-deps.sh
+jobs=$(nproc)
+
+build() {  # build <dir> <sanitizers> [targets...]
+    local dir=$1 san=$2; shift 2
+    local log=$dir.log
+    mkdir -p "$dir"
+    if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGM_SANITIZE="$san" -DGM_BENCH=ON \
+           && cmake --build "$dir" -j "$jobs" "$@"; } >"$log" 2>&1; then
+        grep -E "error|Error" -A3 "$log" | head -n 80 || tail -n 80 "$log"
+        echo "build failed: see $log"; exit 1
+    fi
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+build build/asan address,undefined
+(cd build/asan && ctest --output-on-failure -j "$jobs" --timeout 600)
+
+build build/tsan thread --target gm_mttests
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+(cd build/tsan && ctest --output-on-failure -j "$jobs" -L threads --timeout 600)
