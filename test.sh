@@ -17,7 +17,7 @@ build() {  # build <dir> <sanitizers> [targets...]
     fi
 }
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build build/asan address,undefined
 (cd build/asan && ctest --output-on-failure -j "$jobs" --timeout 600)
