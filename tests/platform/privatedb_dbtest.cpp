@@ -73,8 +73,7 @@ private:
         SQLCHAR message[512] = {};
         SQLSMALLINT length = 0;
         SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &length);
-        return std::string(reinterpret_cast<char*>(state)) + " " +
-               reinterpret_cast<char*>(message);
+        return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(message);
     }
 
     SQLHENV env = SQL_NULL_HENV;
@@ -127,8 +126,8 @@ TEST(PrivateDb, MariaDbTestDatabaseAndConnectionAreLatin1) {
                     "where schema_name = database()",
                     &row),
               "");
-    EXPECT_EQ(row, (std::vector<std::string>{db.mariaDb, "latin1", "latin1", db.mariaPort,
-                                             "latin1"}));
+    EXPECT_EQ(row,
+              (std::vector<std::string>{db.mariaDb, "latin1", "latin1", db.mariaPort, "latin1"}));
 }
 
 }  // namespace

@@ -94,8 +94,7 @@ public:
     }
 };
 
-::testing::Environment* const registered =
-    ::testing::AddGlobalTestEnvironment(new tDbEnvironment);
+::testing::Environment* const registered = ::testing::AddGlobalTestEnvironment(new tDbEnvironment);
 
 }  // namespace
 
