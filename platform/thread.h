@@ -1,0 +1,17 @@
+// Starting detached threads and sleeping: the operating-system side of tThread.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+constexpr std::size_t kThreadStackBytes = 262144;
+
+// Runs body(arg) on a new detached thread with a stack of kThreadStackBytes. Returns 0, or the
+// error number of the failed start (11, EAGAIN, when resources are short for now).
+int StartThread(void (*body)(void* arg), void* arg);
+
+// Suspends the calling thread for at least ms milliseconds (0 only yields).
+void Sleep(std::uint32_t ms);
+
+}  // namespace plat
