@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace plat {
 namespace {
 
@@ -143,32 +145,12 @@ std::string HostPath(const char* path) {
     return host;
 }
 
-// Closes its descriptor when it goes out of scope; -1 is none.
-class tFd {
-public:
-    explicit tFd(int fd) : fd(fd) {}
-    ~tFd() {
-        if (fd != -1) ::close(fd);
-    }
-    tFd(const tFd&) = delete;
-    tFd& operator=(const tFd&) = delete;
-    int Get() const { return fd; }
-    bool Close() {
-        const int closing = fd;
-        fd = -1;
-        return ::close(closing) == 0;
-    }
-
-private:
-    int fd;
-};
-
 enum class tReadResult { kRead, kMissing, kFailed };
 
 tReadResult ReadWholeFile(const std::string& path, std::string& out) {
     out.clear();
-    tFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() == -1) {
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsValid()) {
         return (errno == ENOENT || errno == ENOTDIR) ? tReadResult::kMissing : tReadResult::kFailed;
     }
     char chunk[65536];
@@ -229,17 +211,17 @@ int CreateTempFile(const std::string& path, std::string& tempPath) {
 // the old file or the new one, never a short one.
 bool ReplaceLocked(const std::string& path, const char* data, std::size_t size) {
     std::string tempPath;
-    tFd temp(CreateTempFile(path, tempPath));
-    if (temp.Get() == -1) return false;
+    UniqueFd temp(CreateTempFile(path, tempPath));
+    if (!temp.IsValid()) return false;
     bool ok = WriteAll(temp.Get(), data, size) && ::fsync(temp.Get()) == 0;
-    ok = temp.Close() && ok;
+    ok = temp.Close() == 0 && ok;
     if (ok) ok = ::rename(tempPath.c_str(), path.c_str()) == 0;
     if (!ok) {
         ::unlink(tempPath.c_str());
         return false;
     }
-    tFd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() != -1) ::fsync(dir.Get());  // the rename is done; this only hastens it to disk
+    UniqueFd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.IsValid()) ::fsync(dir.Get());  // the rename is done; this only hastens it to disk
     return true;
 }
 
