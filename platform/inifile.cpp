@@ -328,7 +328,7 @@ std::vector<std::string> IniReadSectionNames(const char* path) {
 }
 
 bool IniWriteString(const char* path, const char* section, const char* key, const char* value) {
-    if (!path || !section || IsRefused(section, key, value)) return false;
+    if (!path || !*path || !section || IsRefused(section, key, value)) return false;
     const std::string host = HostPath(path);
     std::lock_guard<std::mutex> hold(WriteLock());
     std::string text;
@@ -341,7 +341,7 @@ bool IniWriteString(const char* path, const char* section, const char* key, cons
 }
 
 bool IniReplaceFile(const char* path, const char* data, std::size_t size) {
-    if (!path) return false;
+    if (!path || !*path) return false;
     const std::string host = HostPath(path);
     std::lock_guard<std::mutex> hold(WriteLock());
     return ReplaceLocked(host, data, size);
