@@ -26,6 +26,7 @@ static_assert(kSoReuseAddr == SO_REUSEADDR && kSoSndBuf == SO_SNDBUF && kSoRcvBu
 static_assert(kSoKeepAlive == SO_KEEPALIVE && kSoLinger == SO_LINGER);
 static_assert(kSoRcvTimeo == SO_RCVTIMEO && kSoSndTimeo == SO_SNDTIMEO);
 static_assert(kTcpNoDelay == TCP_NODELAY && kMsgOob == MSG_OOB && kMsgPeek == MSG_PEEK);
+static_assert(kMsgDontWait == MSG_DONTWAIT);
 static_assert(kShutRead == SHUT_RD && kShutWrite == SHUT_WR && kShutBoth == SHUT_RDWR);
 static_assert(kIoNonBlocking == FIONBIO && kIoBytesReadable == FIONREAD);
 static_assert(sizeof(SockLinger) == sizeof(linger) && offsetof(linger, l_linger) == sizeof(int));
@@ -37,8 +38,9 @@ struct tErrnoCode {
     int code;
 };
 
+// EBADF: a descriptor that is not open is what Windows reports as "not a socket".
 const tErrnoCode kErrnoCodes[] = {
-    {EINTR, 10004},        {EBADF, 10009},           {EACCES, 10013},
+    {EINTR, 10004},        {EBADF, 10038},           {EACCES, 10013},
     {EPERM, 10013},        {EFAULT, 10014},          {EINVAL, 10022},
     {EMFILE, 10024},       {ENFILE, 10024},          {EWOULDBLOCK, 10035},
     {EINPROGRESS, 10036},  {EALREADY, 10037},        {ENOTSOCK, 10038},
@@ -64,9 +66,10 @@ bool IsBlocking(int fd) {
 }
 
 // A blocking call that gives EAGAIN ran out of its SO_RCVTIMEO or SO_SNDTIMEO.
-int FailedTransfer(int fd) {
+int FailedTransfer(int fd, int flags) {
     int e = errno;
-    if ((e == EAGAIN || e == EWOULDBLOCK) && IsBlocking(fd)) return -kSockTimedOut;
+    bool wouldBlock = e == EAGAIN || e == EWOULDBLOCK;
+    if (wouldBlock && (flags & MSG_DONTWAIT) == 0 && IsBlocking(fd)) return -kSockTimedOut;
     return -SocketErrorFromErrno(e);
 }
 
@@ -180,7 +183,7 @@ long Send(int fd, const void* buffer, std::size_t length, int flags) {
         if (n < 0) {
             if (errno == EINTR) continue;
             if (sent > 0) break;
-            return FailedTransfer(fd);
+            return FailedTransfer(fd, flags);
         }
         sent += static_cast<std::size_t>(n);
     } while (sent < length);
@@ -192,21 +195,21 @@ long Recv(int fd, void* buffer, std::size_t length, int flags) {
     do {
         n = ::recv(fd, buffer, length, flags);
     } while (n < 0 && errno == EINTR);
-    return n < 0 ? FailedTransfer(fd) : static_cast<long>(n);
+    return n < 0 ? FailedTransfer(fd, flags) : static_cast<long>(n);
 }
 
 long SendTo(int fd, const SockAddr4& to, const void* buffer, std::size_t length) {
     sockaddr_in s = ToSockAddr(to);
     ssize_t n =
         ::sendto(fd, buffer, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&s), sizeof s);
-    return n < 0 ? FailedTransfer(fd) : static_cast<long>(n);
+    return n < 0 ? FailedTransfer(fd, 0) : static_cast<long>(n);
 }
 
 long RecvFrom(int fd, SockAddr4* from, void* buffer, std::size_t length) {
     sockaddr_in s{};
     socklen_t len = sizeof s;
     ssize_t n = ::recvfrom(fd, buffer, length, 0, reinterpret_cast<sockaddr*>(&s), &len);
-    if (n < 0) return FailedTransfer(fd);
+    if (n < 0) return FailedTransfer(fd, 0);
     FromSockAddr(s, from);
     return static_cast<long>(n);
 }
@@ -252,6 +255,9 @@ int CloseSocket(UniqueFd& fd) {
 }
 
 int WaitSocket(int fd, bool forWrite, int timeoutMs, bool* urgent) {
+    if (urgent) *urgent = false;
+    // poll() skips a negative descriptor and would sleep out the whole time-out.
+    if (fd < 0) return -kSockNotSocket;
     pollfd p{fd, static_cast<short>(forWrite ? POLLOUT : (POLLIN | POLLPRI)), 0};
     int n;
     do {

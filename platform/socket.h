@@ -42,6 +42,7 @@ constexpr int kSoSndTimeo = 21;  // value: u32 milliseconds, as on Windows
 constexpr int kTcpNoDelay = 1;
 constexpr int kMsgOob = 1;
 constexpr int kMsgPeek = 2;
+constexpr int kMsgDontWait = 0x40;  // this call only: never blocks, whatever the socket's mode
 constexpr int kShutRead = 0;
 constexpr int kShutWrite = 1;
 constexpr int kShutBoth = 2;

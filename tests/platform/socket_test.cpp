@@ -13,17 +13,10 @@ TEST(SocketErrorFromErrno, GivesWindowsSocketsCodesAndPassesOthersThrough) {
     const struct {
         int errnoValue;
         int code;
-    } cases[] = {{EWOULDBLOCK, 10035},
-                 {EINPROGRESS, 10036},
-                 {ENOTSOCK, 10038},
-                 {ECONNRESET, 10054},
-                 {EPIPE, 10054},
-                 {ETIMEDOUT, 10060},
-                 {ECONNREFUSED, 10061},
-                 {EADDRINUSE, 10048},
-                 {EMFILE, 10024},
-                 {EIO, EIO},
-                 {0, 0}};
+    } cases[] = {
+        {EWOULDBLOCK, 10035}, {EINPROGRESS, 10036}, {ENOTSOCK, 10038},  {EBADF, 10038},
+        {ECONNRESET, 10054},  {EPIPE, 10054},       {ETIMEDOUT, 10060}, {ECONNREFUSED, 10061},
+        {EADDRINUSE, 10048},  {EMFILE, 10024},      {EIO, EIO},         {0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.errnoValue);
         EXPECT_EQ(plat::SocketErrorFromErrno(c.errnoValue), c.code);
