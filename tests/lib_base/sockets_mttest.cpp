@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "lib_base/sockets.h"
+#include "platform/event.h"
+
+namespace {
+
+constexpr u32 kLoopback = 0x7F000001u;
+
+std::unique_ptr<tSocket> NewListener() {
+    auto listener = std::make_unique<tSocket>(plat::kAfInet, kLoopback, 0, plat::kSockStream);
+    EXPECT_TRUE(listener->Bind());
+    EXPECT_TRUE(listener->Listen(64));
+    return listener;
+}
+
+// Threads blocked in accept, waiting with a time-out or not, all return with nothing once the
+// listener is closed and deleted, and the deletion frees nothing they still use.
+TEST(SocketAccept, ClosingTheListenerWakesEveryAcceptInside) {
+    std::unique_ptr<tSocket> listener = NewListener();
+    constexpr int kThreads = 6;
+    plat::ManualResetEvent entering[kThreads];
+    std::atomic<int> accepted{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            tSocket* shared = listener.get();  // deleted by the test thread while we wait
+            entering[t].Set();
+            if (shared->AcceptCounted(t % 2 == 0 ? 0 : 30)) ++accepted;
+        });
+    }
+    for (auto& e : entering) e.Wait(-1);
+    listener->SetRefuse();
+    listener->CloseSocket();
+    listener.reset();
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(accepted.load(), 0);
+}
+
+// Many threads accept on one listening socket at once, switching it between blocking and
+// non-blocking as they go: every connection is served by exactly one of them.
+TEST(SocketAccept, EachConnectionIsAcceptedByExactlyOneThread) {
+    std::unique_ptr<tSocket> listener = NewListener();
+    constexpr int kAcceptors = 6;
+    constexpr int kClients = 60;
+    std::mutex seenLock;
+    std::multiset<int> seen;
+    std::atomic<int> served{0};
+    std::vector<std::thread> acceptors;
+    for (int t = 0; t < kAcceptors; ++t) {
+        acceptors.emplace_back([&, t] {
+            bool first = true;
+            while (served.load() < kClients) {
+                std::unique_ptr<tSocket> conn = listener->AcceptCounted(first || t == 0 ? 0 : 1);
+                first = false;
+                if (!conn) continue;
+                unsigned char id = 0;
+                if (conn->RecvTimeout(&id, 1, 0, 10) == 1) {
+                    std::lock_guard<std::mutex> hold(seenLock);
+                    seen.insert(id);
+                }
+                conn->Send("k", 1, 0);
+                ++served;
+            }
+        });
+    }
+    std::vector<std::unique_ptr<tSocket>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        auto client = std::make_unique<tSocket>(plat::kAfInet, kLoopback, listener->GetPort(),
+                                                plat::kSockStream);
+        ASSERT_TRUE(client->Connect());
+        unsigned char id = static_cast<unsigned char>(i);
+        ASSERT_EQ(client->Send(&id, 1, 0), 1);
+        clients.push_back(std::move(client));
+    }
+    for (auto& client : clients) {
+        char k = 0;
+        EXPECT_EQ(client->RecvTimeout(&k, 1, 0, 30), 1);
+    }
+    // Acceptors still blocked in accept are woken by the close.
+    listener->SetRefuse();
+    listener->CloseSocket();
+    for (auto& th : acceptors) th.join();
+    ASSERT_EQ(seen.size(), static_cast<size_t>(kClients));
+    for (int i = 0; i < kClients; ++i) EXPECT_EQ(seen.count(i), 1u) << i;
+}
+
+}  // namespace
