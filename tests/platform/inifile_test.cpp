@@ -204,6 +204,8 @@ TEST_F(IniFile, ReplaceFileSwapsTheWholeText) {
     ASSERT_TRUE(plat::IniReplaceFile(ini.c_str(), text.data(), text.size()));
     EXPECT_EQ(ReadFileText(ini), text);
     EXPECT_EQ(DirEntries(), 1u);
+    const std::string windowsPath = dir.Path() + "\\gatemill.ini";  // '\\' is a separator
+    EXPECT_EQ(plat::IniReadSectionNames(windowsPath.c_str()), std::vector<std::string>{"B"});
 }
 
 }  // namespace
