@@ -3,6 +3,8 @@
 // one lock). Neither class locks by itself: the record lock server holds the bucket's lock
 // around every call.
 #pragma once
+#include <atomic>
+
 #include "lib_base/list.h"
 #include "lib_base/rwlock.h"
 #include "lib_base/stringz.h"
@@ -70,11 +72,18 @@ private:
     bool exclusive = false;
 };
 
+// The record lock server's statistics counters.
+enum tLockCounter { kLockOk, kLockFailed, kIsLockOk, kIsLockFailed, kUnlockOps, kLockCounterCount };
+
 // One bucket: the tables whose names hash to it, in order of creation. Tables stay for the life
-// of the server with their counters.
+// of the server with their counters. Aligned to a cache line, so that threads on different
+// buckets never write the same one.
 class alignas(64) tLockServerNode : public tRWLock {
 public:
     tLockServerNode() : tRWLock("tLockServerNode") {}
+
+    // The server's counters, kept per bucket for the reason above; raised without the lock.
+    std::atomic<u32> counters[kLockCounterCount] = {};
 
     tLockList* Find(const char* table) const;
     tLockList* FindOrMake(const char* table);  // appends a fresh table when there is none

@@ -40,7 +40,7 @@ bool tRecordLockServer::RLock(u32 owner, i32 hash, const char* table, f64 recno,
         tWriting hold(&bucket, __FILE__, __LINE__);
         granted = bucket.FindOrMake(table)->Lock(owner, recno, location);
     }
-    Count(granted ? lockOk : lockFailed);
+    Count(bucket.counters[granted ? kLockOk : kLockFailed]);
     return granted;
 }
 
@@ -56,8 +56,9 @@ void tRecordLockServer::UnlockInBucket(tLockServerNode& bucket, u32 owner, const
 }
 
 bool tRecordLockServer::RUnLock(u32 owner, i32 hash, const char* table, f64 recno, u32 location) {
-    UnlockInBucket(Bucket(hash), owner, table, recno, location);
-    Count(unlockOps);
+    tLockServerNode& bucket = Bucket(hash);
+    UnlockInBucket(bucket, owner, table, recno, location);
+    Count(bucket.counters[kUnlockOps]);
     return true;
 }
 
@@ -90,7 +91,7 @@ bool tRecordLockServer::IsLocked(u32 owner, i32 hash, const char* table, f64 rec
         const tRecordLockNode* cover = list ? list->Cover(recno) : nullptr;
         held = cover && cover->IsHeldBy(owner, location);
     }
-    Count(held ? isLockOk : isLockFailed);
+    Count(bucket.counters[held ? kIsLockOk : kIsLockFailed]);
     return held;
 }
 
@@ -175,9 +176,14 @@ void tRecordLockServer::SetOwnerInfo(u32 owner, const char* text, u32 location) 
 }
 
 void tRecordLockServer::Statistics(tString& text, u8 reset) {
-    AppendCounterLine(text, "Record  Lock OK ..............: ", lockOk, reset);
-    AppendCounterLine(text, "Record  Lock Failed ..........: ", lockFailed, reset);
-    AppendCounterLine(text, "Record  IsLock OK ............: ", isLockOk, reset);
-    AppendCounterLine(text, "Record  IsLock Failed ........: ", isLockFailed, reset);
-    AppendCounterLine(text, "Record  UnLock Op.............: ", unlockOps, reset);
+    static const char* const kLabels[kLockCounterCount] = {
+        "Record  Lock OK ..............: ", "Record  Lock Failed ..........: ",
+        "Record  IsLock OK ............: ", "Record  IsLock Failed ........: ",
+        "Record  UnLock Op.............: "};
+    for (i32 c = 0; c < kLockCounterCount; ++c) {
+        u32 total = 0;  // wraps as one 32-bit counter would
+        for (i32 b = 0; b < kLockBucketCount; ++b)
+            total += ReadCounter(buckets[b].counters[c], reset);
+        AppendCounterLine(text, kLabels[c], total);
+    }
 }

@@ -2,7 +2,6 @@
 // counters of every table, for all connections of this server and the lock connections of its
 // slave servers.
 #pragma once
-#include <atomic>
 #include <memory>
 
 #include "server/locks/lockengine.h"
@@ -49,11 +48,4 @@ private:
     // own contents).
     std::unique_ptr<tLockServerNode[]> buckets;
     std::unique_ptr<tOwnerList> owners;
-
-    // Counted without a lock; Statistics reads and resets each one atomically.
-    std::atomic<u32> lockOk{0};
-    std::atomic<u32> lockFailed{0};
-    std::atomic<u32> isLockOk{0};
-    std::atomic<u32> isLockFailed{0};
-    std::atomic<u32> unlockOps{0};
 };

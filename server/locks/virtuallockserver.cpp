@@ -73,7 +73,7 @@ void tVirtualLockServer::UnLockLocation(i32 location) {
 }
 
 void tVirtualLockServer::Statistics(tString& text, u8 reset) {
-    AppendCounterLine(text, "Virtual Lock OK ..............: ", lockOk, reset);
-    AppendCounterLine(text, "Virtual Lock Failed ..........: ", lockFailed, reset);
-    AppendCounterLine(text, "Virtual UnLock Op.............: ", unlockOps, reset);
+    AppendCounterLine(text, "Virtual Lock OK ..............: ", ReadCounter(lockOk, reset));
+    AppendCounterLine(text, "Virtual Lock Failed ..........: ", ReadCounter(lockFailed, reset));
+    AppendCounterLine(text, "Virtual UnLock Op.............: ", ReadCounter(unlockOps, reset));
 }

@@ -273,6 +273,7 @@ TEST_F(RecordLockServer, StatisticsCountsAndResets) {
     server.RLock(1, kBucket, "T", 1, 10);
     server.RLock(1, kBucket, "T", 2, 10);
     server.RLock(2, kBucket, "T", 1, 10);
+    server.RLock(2, 300, "U", 1, 10);  // counts from every bucket add up
     server.IsLocked(1, kBucket, "T", 1, 10);
     server.IsLocked(2, kBucket, "T", 1, 10);
     server.IsLocked(2, kBucket, "T", 9, 10);
@@ -281,7 +282,7 @@ TEST_F(RecordLockServer, StatisticsCountsAndResets) {
     server.Statistics(text, 1);
     EXPECT_STREQ(text.GetText(),
                  "before\n"
-                 "Record  Lock OK ..............: 2\n"
+                 "Record  Lock OK ..............: 3\n"
                  "Record  Lock Failed ..........: 1\n"
                  "Record  IsLock OK ............: 1\n"
                  "Record  IsLock Failed ........: 2\n"
