@@ -28,13 +28,9 @@ bool tLockList::Lock(u32 owner, f64 recno, u32 location) {
 }
 
 void tLockList::Unlock(u32 owner, f64 recno, u32 location) {
-    for (i32 i = locks.Count() - 1; i >= 0; --i) {
-        tRecordLockNode* node = locks[i];
-        if (!node->IsHeldBy(owner, location)) continue;
-        if (recno != 0.0 && node->recno != recno) continue;
-        locks.Delete(i);
-        delete node;
-    }
+    DeleteIf(locks, [&](const tRecordLockNode& node) {
+        return node.IsHeldBy(owner, location) && (recno == 0.0 || node.recno == recno);
+    });
 }
 
 bool tLockList::LockTable(u32 owner, u32 location) {
@@ -90,18 +86,8 @@ bool tLockList::Close(u32 owner, u32 location) {
 }
 
 void tLockList::RemoveLocation(u32 location) {
-    for (i32 i = locks.Count() - 1; i >= 0; --i) {
-        tRecordLockNode* node = locks[i];
-        if (node->location != location) continue;
-        locks.Delete(i);
-        delete node;
-    }
-    for (i32 i = openings.Count() - 1; i >= 0; --i) {
-        tOpenCloseNode* opening = openings[i];
-        if (opening->location != location) continue;
-        openings.Delete(i);
-        delete opening;
-    }
+    DeleteIf(locks, [&](const tRecordLockNode& node) { return node.location == location; });
+    DeleteIf(openings, [&](const tOpenCloseNode& opening) { return opening.location == location; });
 }
 
 tLockList* tLockServerNode::Find(const char* table) const {

@@ -1,4 +1,5 @@
-// Handing a new element to an owning array without a leak should the array's growth fail.
+// Adding to and deleting from owning arrays: a new element is owned before the array grows, so a
+// failed growth leaks nothing; deleting by a condition keeps the order of what stays.
 #pragma once
 #include <memory>
 
@@ -14,4 +15,18 @@ T* AddOwned(tAutoArray<T>& array, std::unique_ptr<T> element, i32 pos = -1) {
         array.Insert(pos, element.get());
     }
     return element.release();
+}
+
+// Deletes every element for which matches(element) is true; answers how many went.
+template <class T, class Pred>
+i32 DeleteIf(tAutoArray<T>& array, Pred matches) {
+    i32 deleted = 0;
+    for (i32 i = array.Count() - 1; i >= 0; --i) {
+        T* element = array[i];
+        if (!matches(*element)) continue;
+        array.Delete(i);
+        delete element;
+        ++deleted;
+    }
+    return deleted;
 }

@@ -53,10 +53,5 @@ void tOwnerList::Remove(u32 owner, i32 location) {
 
 void tOwnerList::RemoveLocation(i32 location) {
     tWriting hold(this, __FILE__, __LINE__);
-    for (i32 i = entries.Count() - 1; i >= 0; --i) {
-        tOwnerNode* node = entries[i];
-        if (node->location != location) continue;
-        entries.Delete(i);
-        delete node;
-    }
+    DeleteIf(entries, [&](const tOwnerNode& node) { return node.location == location; });
 }

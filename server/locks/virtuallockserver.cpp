@@ -46,30 +46,21 @@ bool tVirtualLockServer::VLock(u32 owner, const char* key, i32 location, const c
 }
 
 bool tVirtualLockServer::VUnLock(u32 owner, const char* key, i32 location, const char* env) {
-    bool released = false;
+    i32 released = 0;
     {
         tWriting hold(this, __FILE__, __LINE__);
-        for (i32 i = nodes.Count() - 1; i >= 0; --i) {
-            tVirtualLockNode* node = nodes[i];
-            if (node->owner != owner || !Matches(*node, key, env)) continue;
-            if (location != -1 && node->location != location) continue;
-            nodes.Delete(i);
-            delete node;
-            released = true;
-        }
+        released = DeleteIf(nodes, [&](const tVirtualLockNode& node) {
+            return node.owner == owner && (location == -1 || node.location == location) &&
+                   Matches(node, key, env);
+        });
     }
     Count(unlockOps);
-    return released;
+    return released > 0;
 }
 
 void tVirtualLockServer::UnLockLocation(i32 location) {
     tWriting hold(this, __FILE__, __LINE__);
-    for (i32 i = nodes.Count() - 1; i >= 0; --i) {
-        tVirtualLockNode* node = nodes[i];
-        if (node->location != location) continue;
-        nodes.Delete(i);
-        delete node;
-    }
+    DeleteIf(nodes, [&](const tVirtualLockNode& node) { return node.location == location; });
 }
 
 void tVirtualLockServer::Statistics(tString& text, u8 reset) {
