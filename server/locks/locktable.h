@@ -58,8 +58,6 @@ public:
 
     i32 LockCount() const { return locks.Count(); }
     const tRecordLockNode& GetLock(i32 i) const { return *locks[i]; }
-    i32 OpeningCount() const { return openings.Count(); }
-    const tOpenCloseNode& GetOpening(i32 i) const { return *openings[i]; }
 
 private:
     void AddLock(u32 owner, f64 recno, u32 location);

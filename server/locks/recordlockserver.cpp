@@ -2,9 +2,6 @@
 // operation there; the owner list and the counters live beside the buckets.
 #include "server/locks/recordlockserver.h"
 
-#include <cstdio>
-#include <string>
-
 #include "lib_base/gmlassert.h"
 #include "lib_base/printer.h"
 #include "lib_base/rwlock.h"
