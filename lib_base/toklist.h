@@ -15,18 +15,18 @@ public:
     tTokList(const char* text, const char* separators);
 };
 
-// Owned NUL-terminated copies of texts in a doubly linked list. Not guarded: one thread per
-// list.
-class tStringList {
+// Owned copies of texts in a doubly linked list, in the order added. Not guarded: one thread
+// per list.
+class tStringList : private tBaseList<tString> {
 public:
     tStringList() = default;
     tStringList(const tStringList& other);
     tStringList& operator=(const tStringList& other);
-    virtual ~tStringList();
+    ~tStringList() override = default;
 
     bool Add(const char* text);  // appends a copy at the tail; false, adding nothing, for null
     bool Clear();                // frees every text; true
-    i32 Count() const;
+    using tBaseList<tString>::Count;
     const char* Get(i32 index) const;  // null when index is out of range
     bool Remove(i32 index);            // false when there is no such index
     // The first stored text that contains part; position (may be null) receives the index at
@@ -35,11 +35,6 @@ public:
     bool Contains(const char* text) const;  // byte for byte; false for null
 
 private:
-    struct tNode;
-    tNode* NodeAt(i32 index) const;
-    void Unlink(tNode* node);
-
-    // The list owns every node and each node its text.
-    tNode* head = nullptr;
-    tNode* tail = nullptr;
+    void AddAll(const tStringList& other);
+    tRefNode<tString>* NodeAt(i32 index) const;
 };
