@@ -14,8 +14,8 @@
 #include "lib_base/gmlassert.h"
 #include "lib_base/printer.h"
 #include "lib_common/fieldsize.h"
-#include "lib_common/lockbucket.h"
 #include "server/dispatch/dbtable.h"
+#include "server/locks/lockbucket.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ tTableDefinition::tTableDefinition(const char* table, const char* environment)
     fullName += "|";
     fullName += table;
     fullName.Upper();
-    lockBucket = LockBucket(fullName.GetText());
+    lockBucket = LockBucketOf(fullName.GetText());
 }
 
 tTableDefinition::tTableDefinition(const tTableDefinition& src) { src.CopyTo(*this, false); }
