@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "lib_base/gmlassert.h"
+#include "lib_common/fieldsize.h"
 #include "server/dispatch/dbtable.h"
 
 namespace {
@@ -15,19 +16,9 @@ tField::tField(const char* name, u8 type, i16 length, u16 decimals, bool isData,
     : name(name), type(type), length(length), decimals(decimals), isData(isData), fetch(fetch) {}
 
 i16 tField::GetDataSize() const {
-    switch (type) {
-        case 'D':
-        case 'F':
-        case 'G':
-        case 'J':
-        case 'K':
-        case 'N':
-            return 8;
-        case 'L':
-            return 1;
-        default:
-            return length;
-    }
+    // Letters of a fixed record size answer it; every other letter its declared length.
+    const u32 fixed = FieldRecordSize(type, 0);
+    return fixed > 0 ? static_cast<i16>(fixed) : length;
 }
 
 bool tField::IsEmpty(const char* record) const {

@@ -22,12 +22,13 @@ TEST(TableDefinition, DataFieldsTakeRecordBytesByTypeLetter) {
         u32 offset;
         u32 recLenAfter;
         bool memoAfter;
+        i16 dataSize;
     } cases[] = {
-        {"A1", 'C', 10, true, 0, 10, false},  {"A2", 'N', 15, true, 10, 18, false},
-        {"A3", 'D', 8, true, 18, 26, false},  {"A4", 'L', 1, true, 26, 27, false},
-        {"A5", 'M', 10, true, 27, 27, true},  {"A6", 'B', 5, true, 27, 32, true},
-        {"A7", 'G', 19, true, 32, 40, true},  {"A8", 'X', 4, true, 40, 40, true},
-        {"A9", 'C', 30, false, 40, 40, true},  // not in the record: no bytes
+        {"A1", 'C', 10, true, 0, 10, false, 10},  {"A2", 'N', 15, true, 10, 18, false, 8},
+        {"A3", 'D', 8, true, 18, 26, false, 8},   {"A4", 'L', 1, true, 26, 27, false, 1},
+        {"A5", 'M', 10, true, 27, 27, true, 10},  {"A6", 'B', 5, true, 27, 32, true, 5},
+        {"A7", 'G', 19, true, 32, 40, true, 8},   {"A8", 'X', 4, true, 40, 40, true, 4},
+        {"A9", 'C', 30, false, 40, 40, true, 30},  // not in the record: no bytes
     };
     i16 no = 0;
     for (const auto& c : cases) {
@@ -39,6 +40,7 @@ TEST(TableDefinition, DataFieldsTakeRecordBytesByTypeLetter) {
         EXPECT_EQ(field->GetOffset(), c.offset);
         EXPECT_EQ(def.GetRecLen(), c.recLenAfter);
         EXPECT_EQ(def.HasMemoFields(), c.memoAfter);
+        EXPECT_EQ(field->GetDataSize(), c.dataSize);
         ++no;
     }
     EXPECT_EQ(def.GetFieldCount(), 9);
