@@ -44,6 +44,9 @@ protected:
     GM_RESOLVE(RecOdbcAddRow);
     GM_RESOLVE(RecOdbcAddValue);
     GM_RESOLVE(RecOdbcFailNext);
+    GM_RESOLVE(RecOdbcWarnNext);
+    GM_RESOLVE(RecOdbcSetOutput);
+    GM_RESOLVE(RecOdbcSetInfoText);
     GM_RESOLVE(RecOdbcPendingScripts);
     GM_RESOLVE(RecOdbcLogCount);
     GM_RESOLVE(RecOdbcLogEntry);
@@ -65,6 +68,8 @@ protected:
     GM_RESOLVE(SQLFetch);
     GM_RESOLVE(SQLGetData);
     GM_RESOLVE(SQLGetDiagRec);
+    GM_RESOLVE(SQLGetInfo);
+    GM_RESOLVE(SQLProcedureColumns);
     GM_RESOLVE(SQLError);
 #undef GM_RESOLVE
 
@@ -284,6 +289,74 @@ TEST_F(RecOdbc, DataAtExecutionParameterIsAskedForAndRecordedAsSent) {
     EXPECT_EQ(RecOdbcStatements(), std::string());  // nothing ran yet
     ASSERT_EQ(SQLParamData(stmt, &asked), SQL_SUCCESS);
     EXPECT_STREQ(RecOdbcStatements(), "UPDATE T SET MEMO = ? [1=0x007fff]\n");
+}
+
+TEST_F(RecOdbc, ProcedureCallReadsItsCatalogueRowsAndReceivesScriptedOutputs) {
+    RecOdbcAddResult("SQLProcedureColumns(,dbo,P,)");
+    RecOdbcAddColumn("COLUMN_NAME", SQL_VARCHAR, 128, 0, SQL_NO_NULLS);
+    RecOdbcAddColumn("COLUMN_TYPE", SQL_SMALLINT, 5, 0, SQL_NO_NULLS);
+    for (const char* row : {"@IN_CODE", "@OUT_TOTAL"}) {
+        RecOdbcAddRow();
+        RecOdbcAddValue(row);
+        RecOdbcAddValue(row[1] == 'I' ? "1" : "4");
+    }
+    RecOdbcAddResult("{ call dbo.P(?,?) }");
+    RecOdbcSetOutput(2, "12.5");
+
+    ASSERT_EQ(SQLProcedureColumns(stmt, nullptr, 0, Sql("dbo"), 3, Sql("P"), 1, nullptr, 0),
+              SQL_SUCCESS);
+    SQLSMALLINT type = 0;
+    SQLLEN length = 0;
+    ASSERT_EQ(SQLBindCol(stmt, 2, SQL_C_SHORT, &type, 0, &length), SQL_SUCCESS);
+    for (SQLSMALLINT expected : {1, 4}) {
+        ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+        EXPECT_EQ(type, expected);
+    }
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+
+    char code[] = "A1";
+    double total = 0;
+    SQLLEN totalLength = 0;
+    ASSERT_EQ(SQLPrepare(stmt, Sql("{ call dbo.P(?,?) }"), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(
+        SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 2, 0, code, 0, nullptr),
+        SQL_SUCCESS);
+    ASSERT_EQ(SQLBindParameter(stmt, 2, SQL_PARAM_OUTPUT, SQL_C_DOUBLE, SQL_DOUBLE, 8, 0, &total, 8,
+                               &totalLength),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLExecute(stmt), SQL_SUCCESS);
+    EXPECT_EQ(total, 12.5);
+    EXPECT_EQ(totalLength, 8);
+    EXPECT_STREQ(RecOdbcStatements(),
+                 "SQLProcedureColumns(,dbo,P,)\n{ call dbo.P(?,?) } [1='A1', 2=OUT]\n");
+}
+
+TEST_F(RecOdbc, InfoAnswersAndScriptedWarningsLetTheCallSucceed) {
+    RecOdbcSetInfoText(SQL_DBMS_NAME, "Microsoft SQL Server");
+    const struct {
+        SQLUSMALLINT type;
+        SQLSMALLINT capacity;
+        SQLRETURN rc;
+        const char* text;
+        SQLSMALLINT length;
+    } cases[] = {{SQL_DRIVER_NAME, 256, SQL_SUCCESS, "libgmrecodbc.so", 15},
+                 {SQL_DATA_SOURCE_NAME, 256, SQL_SUCCESS, "MSSQL_ALIAS", 11},
+                 {SQL_DBMS_NAME, 10, SQL_SUCCESS_WITH_INFO, "Microsoft", 20},
+                 {SQL_SERVER_NAME, 256, SQL_ERROR, "", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        char text[256] = {};
+        SQLSMALLINT length = 0;
+        EXPECT_EQ(SQLGetInfo(dbc, c.type, text, c.capacity, &length), c.rc);
+        EXPECT_STREQ(text, c.text);
+        EXPECT_EQ(length, c.length);
+    }
+    EXPECT_EQ(Diagnostic(SQL_HANDLE_DBC, dbc), "HY096 0 Information type out of range");
+
+    RecOdbcWarnNext("SQLExecDirect", "01000", 5701, "Changed database context");
+    EXPECT_EQ(SQLExecDirect(stmt, Sql("USE db"), SQL_NTS), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(Diagnostic(SQL_HANDLE_STMT, stmt), "01000 5701 Changed database context");
+    EXPECT_STREQ(RecOdbcStatements(), "USE db\n");
 }
 
 TEST(RecOdbcLibrary, ExportsEveryEntryPointAndTheVariantLacksOnlySQLConnect) {

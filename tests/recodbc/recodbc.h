@@ -6,8 +6,10 @@
 // Loading: dlopen the path in the compile definition GM_RECODBC_PATH (the same path given to our
 // ODBC loader, so both share one instance) and resolve these functions with dlsym, e.g.
 // reinterpret_cast<decltype(&RecOdbcReset)>(dlsym(lib, "RecOdbcReset")). A program that does not
-// link unixODBC may instead link the CMake target gmrecodbc. GM_RECODBC_NOCONNECT_PATH names a
-// variant built without the entry point "SQLConnect".
+// link unixODBC may instead link the CMake target gmrecodbc; a dlopen of the path then finds that
+// same instance. The library is never unloaded (linked -z nodelete): after a dlclose, the next
+// dlopen still sees its handles, scripts and log. GM_RECODBC_NOCONNECT_PATH names a variant
+// built without the entry point "SQLConnect".
 //
 // Scripts are matched against executions in the order they were added:
 //  - A SQL pattern is "*" (any statement), a text ending in '*' (every statement that starts with
@@ -41,10 +43,12 @@
 extern "C" {
 #endif
 
-// Forgets every script, failure, info value and log entry. Live handles stay valid.
+// Forgets every script, failure and log entry and restores the default info answers. Live
+// handles stay valid.
 void RecOdbcReset(void);
 
-// ---- Scripted results: each call below adds to the result most recently added.
+// ---- Scripted results: each call below adds to the result most recently added (until an
+// execution takes it).
 void RecOdbcAddResult(const char* sqlPattern);
 void RecOdbcAddColumn(const char* name, SQLSMALLINT sqlType, SQLULEN columnSize,
                       SQLSMALLINT decimals, SQLSMALLINT nullable);

@@ -15,40 +15,61 @@
 namespace recodbc {
 namespace {
 
-size_t FixedSize(SQLSMALLINT cType) {
+// Calls visit(T()) with the number type that a numeric C type stands for; false for others.
+template <typename Visit>
+bool VisitNumber(SQLSMALLINT cType, Visit visit) {
     switch (cType) {
         case SQL_C_DOUBLE:
-            return sizeof(SQLDOUBLE);
+            visit(SQLDOUBLE());
+            return true;
         case SQL_C_FLOAT:
-            return sizeof(SQLREAL);
+            visit(SQLREAL());
+            return true;
         case SQL_C_LONG:
         case SQL_C_SLONG:
+            visit(SQLINTEGER());
+            return true;
         case SQL_C_ULONG:
-            return sizeof(SQLINTEGER);
+            visit(SQLUINTEGER());
+            return true;
         case SQL_C_SHORT:
         case SQL_C_SSHORT:
+            visit(SQLSMALLINT());
+            return true;
         case SQL_C_USHORT:
-            return sizeof(SQLSMALLINT);
+            visit(SQLUSMALLINT());
+            return true;
         case SQL_C_TINYINT:
         case SQL_C_STINYINT:
+            visit(SQLSCHAR());
+            return true;
         case SQL_C_UTINYINT:
         case SQL_C_BIT:
-            return 1;
+            visit(SQLCHAR());
+            return true;
         case SQL_C_SBIGINT:
+            visit(SQLBIGINT());
+            return true;
         case SQL_C_UBIGINT:
-            return sizeof(SQLBIGINT);
-        case SQL_C_TYPE_DATE:
-        case SQL_C_DATE:
-            return sizeof(DATE_STRUCT);
-        case SQL_C_TYPE_TIME:
-        case SQL_C_TIME:
-            return sizeof(TIME_STRUCT);
-        case SQL_C_TYPE_TIMESTAMP:
-        case SQL_C_TIMESTAMP:
-            return sizeof(TIMESTAMP_STRUCT);
+            visit(SQLUBIGINT());
+            return true;
         default:
-            return 0;
+            return false;
     }
+}
+
+bool IsDate(SQLSMALLINT cType) { return cType == SQL_C_TYPE_DATE || cType == SQL_C_DATE; }
+bool IsTime(SQLSMALLINT cType) { return cType == SQL_C_TYPE_TIME || cType == SQL_C_TIME; }
+bool IsTimestamp(SQLSMALLINT cType) {
+    return cType == SQL_C_TYPE_TIMESTAMP || cType == SQL_C_TIMESTAMP;
+}
+
+size_t FixedSize(SQLSMALLINT cType) {
+    size_t size = 0;
+    if (VisitNumber(cType, [&](auto zero) { size = sizeof zero; })) return size;
+    if (IsDate(cType)) return sizeof(DATE_STRUCT);
+    if (IsTime(cType)) return sizeof(TIME_STRUCT);
+    return IsTimestamp(cType) ? sizeof(TIMESTAMP_STRUCT) : 0;
 }
 
 bool IsCharType(SQLSMALLINT cType) { return cType == SQL_C_CHAR || cType == SQL_C_DEFAULT; }
@@ -142,7 +163,7 @@ bool ParseTimestamp(const std::string& text, bool wantsDate, TIMESTAMP_STRUCT* t
 }
 
 SQLRETURN PutDateTime(const std::string& text, SQLSMALLINT cType, SQLPOINTER target, tDiag* diag) {
-    const bool isTime = cType == SQL_C_TYPE_TIME || cType == SQL_C_TIME;
+    const bool isTime = IsTime(cType);
     TIMESTAMP_STRUCT ts;
     if (!ParseTimestamp(text, !isTime, &ts)) {
         return Fail(diag, "22018", "Invalid character value for cast specification");
@@ -150,7 +171,7 @@ SQLRETURN PutDateTime(const std::string& text, SQLSMALLINT cType, SQLPOINTER tar
     if (isTime) {
         const TIME_STRUCT t = {ts.hour, ts.minute, ts.second};
         std::memcpy(target, &t, sizeof t);
-    } else if (cType == SQL_C_TYPE_DATE || cType == SQL_C_DATE) {
+    } else if (IsDate(cType)) {
         const DATE_STRUCT d = {ts.year, ts.month, ts.day};
         std::memcpy(target, &d, sizeof d);
     } else {
@@ -160,34 +181,12 @@ SQLRETURN PutDateTime(const std::string& text, SQLSMALLINT cType, SQLPOINTER tar
 }
 
 SQLRETURN PutFixed(const std::string& text, SQLSMALLINT cType, SQLPOINTER target, tDiag* diag) {
-    switch (cType) {
-        case SQL_C_DOUBLE:
-            return PutNumber<SQLDOUBLE>(text, target, diag);
-        case SQL_C_FLOAT:
-            return PutNumber<SQLREAL>(text, target, diag);
-        case SQL_C_LONG:
-        case SQL_C_SLONG:
-            return PutNumber<SQLINTEGER>(text, target, diag);
-        case SQL_C_ULONG:
-            return PutNumber<SQLUINTEGER>(text, target, diag);
-        case SQL_C_SHORT:
-        case SQL_C_SSHORT:
-            return PutNumber<SQLSMALLINT>(text, target, diag);
-        case SQL_C_USHORT:
-            return PutNumber<SQLUSMALLINT>(text, target, diag);
-        case SQL_C_TINYINT:
-        case SQL_C_STINYINT:
-            return PutNumber<SQLSCHAR>(text, target, diag);
-        case SQL_C_UTINYINT:
-        case SQL_C_BIT:
-            return PutNumber<SQLCHAR>(text, target, diag);
-        case SQL_C_SBIGINT:
-            return PutNumber<SQLBIGINT>(text, target, diag);
-        case SQL_C_UBIGINT:
-            return PutNumber<SQLUBIGINT>(text, target, diag);
-        default:
-            return PutDateTime(text, cType, target, diag);
+    SQLRETURN rc = SQL_SUCCESS;
+    if (VisitNumber(cType,
+                    [&](auto zero) { rc = PutNumber<decltype(zero)>(text, target, diag); })) {
+        return rc;
     }
+    return PutDateTime(text, cType, target, diag);
 }
 
 template <typename T>
@@ -195,11 +194,6 @@ T Load(const std::string& bytes) {
     T v{};
     std::memcpy(&v, bytes.data(), sizeof v);
     return v;
-}
-
-template <typename T>
-std::string IntegerText(const std::string& bytes) {
-    return std::to_string(Load<T>(bytes));
 }
 
 // The shortest text that reads back as the same double.
@@ -214,10 +208,10 @@ std::string DoubleText(double d) {
 
 std::string DateTimeText(const std::string& bytes, SQLSMALLINT cType) {
     char text[64];
-    if (cType == SQL_C_TYPE_DATE || cType == SQL_C_DATE) {
+    if (IsDate(cType)) {
         const auto d = Load<DATE_STRUCT>(bytes);
         std::snprintf(text, sizeof text, "{d '%04d-%02u-%02u'}", d.year, d.month, d.day);
-    } else if (cType == SQL_C_TYPE_TIME || cType == SQL_C_TIME) {
+    } else if (IsTime(cType)) {
         const auto t = Load<TIME_STRUCT>(bytes);
         std::snprintf(text, sizeof text, "{t '%02u:%02u:%02u'}", t.hour, t.minute, t.second);
     } else {
@@ -246,34 +240,16 @@ std::string ValueText(const tValue& v, SQLSMALLINT cType) {
         return text + "'";
     }
     if (FixedSize(cType) == 0 || v.bytes.size() < FixedSize(cType)) return HexText(v.bytes);
-    switch (cType) {
-        case SQL_C_DOUBLE:
-            return DoubleText(Load<SQLDOUBLE>(v.bytes));
-        case SQL_C_FLOAT:
-            return DoubleText(Load<SQLREAL>(v.bytes));
-        case SQL_C_LONG:
-        case SQL_C_SLONG:
-            return IntegerText<SQLINTEGER>(v.bytes);
-        case SQL_C_ULONG:
-            return IntegerText<SQLUINTEGER>(v.bytes);
-        case SQL_C_SHORT:
-        case SQL_C_SSHORT:
-            return IntegerText<SQLSMALLINT>(v.bytes);
-        case SQL_C_USHORT:
-            return IntegerText<SQLUSMALLINT>(v.bytes);
-        case SQL_C_TINYINT:
-        case SQL_C_STINYINT:
-            return IntegerText<SQLSCHAR>(v.bytes);
-        case SQL_C_UTINYINT:
-        case SQL_C_BIT:
-            return IntegerText<SQLCHAR>(v.bytes);
-        case SQL_C_SBIGINT:
-            return IntegerText<SQLBIGINT>(v.bytes);
-        case SQL_C_UBIGINT:
-            return IntegerText<SQLUBIGINT>(v.bytes);
-        default:
-            return DateTimeText(v.bytes, cType);
-    }
+    std::string text;
+    const bool isNumber = VisitNumber(cType, [&](auto zero) {
+        using T = decltype(zero);
+        if constexpr (std::is_floating_point<T>::value) {
+            text = DoubleText(Load<T>(v.bytes));
+        } else {
+            text = std::to_string(Load<T>(v.bytes));
+        }
+    });
+    return isNumber ? text : DateTimeText(v.bytes, cType);
 }
 
 // The bytes of an input value as the application bound them.
