@@ -50,10 +50,11 @@ public:
     virtual i32 GetOSHandle(i32 handle) = 0;
     virtual i32 GetLastError() = 0;  // FE code of the last operation, 0 after success
     virtual const char* GetErrorText(i32 feCode) = 0;
-    virtual const char* GetRootPath() = 0;        // valid until the root changes
-    virtual const char* GetRootPath2() = 0;       // valid until the root changes
-    virtual i32 MakeDir(const char* path) = 0;    // 0; 3 when a directory on the way is missing; 5
-    virtual i32 RemoveDir(const char* path) = 0;  // 0 or -1
+    virtual const char* GetRootPath() = 0;   // valid until the root changes
+    virtual const char* GetRootPath2() = 0;  // valid until the root changes
+    // 0; 3 when a directory on the way is missing; 5 for any other failure.
+    virtual i32 MakeDir(const char* path) = 0;
+    virtual i32 RemoveDir(const char* path) = 0;    // 0 or -1
     virtual i32 SetRootPath(const char* path) = 0;  // 0 or -1 (the root unchanged)
     virtual bool FileClose(i32 handle) = 0;
     virtual i32 FileCreate(const char* name) = 0;  // FileOpen with mode 8
@@ -68,9 +69,10 @@ public:
     // One text line into buffer (size bytes with the NUL), without its LF or CR LF. The bytes
     // consumed, 0 at the end or on failure. A line longer than size - 1 comes in pieces.
     virtual i32 FileReadLine(i32 handle, char* buffer, i32 size) = 0;
-    virtual i32 FileRename(const char* oldName, const char* newName) = 0;    // 0, or -1 when the
-                                                                             // new name exists
-    virtual i32 FileRenameEx(const char* oldName, const char* newName) = 0;  // as FileRename
+    // 0, or -1 (also when the new name exists: nothing is replaced). Host paths keep their
+    // letter case, so the two are one.
+    virtual i32 FileRename(const char* oldName, const char* newName) = 0;
+    virtual i32 FileRenameEx(const char* oldName, const char* newName) = 0;
     virtual i64 FileSeek(i32 handle, i32 offset, i32 origin) = 0;  // 0 start, 1 current, 2 end
     virtual i64 FileTell(i32 handle) = 0;
     // Bytes written; 0 on a write error; -1 for a free handle.

@@ -204,7 +204,9 @@ std::string HostPath(const char* path) {
 
 UniqueFd OpenFile(const char* path, bool readWrite, bool create) {
     const std::string host = HostPath(path);
-    int flags = O_CLOEXEC | (readWrite || create ? O_RDWR : O_RDONLY);
+    // O_NONBLOCK only for the open itself: a serial line would wait there for its carrier and
+    // a pipe for its other end. O_NOCTTY: a terminal never becomes the server's.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (readWrite || create ? O_RDWR : O_RDONLY);
     if (create) flags |= O_CREAT | O_TRUNC;
     int fd;
     do {
@@ -219,6 +221,11 @@ UniqueFd OpenFile(const char* path, bool readWrite, bool create) {
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         // A directory opened read-only reads as an error later; refuse it as writing does.
         FailWith(kWinBadPathname);
+        return UniqueFd();
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+        Record(host);
         return UniqueFd();
     }
     return owned;

@@ -256,6 +256,25 @@ TEST_F(DiskManPaths, FreeSpaceTempNamesAndDevices) {
     EXPECT_EQ(dm.GetLastError(), 222);
 }
 
+TEST_F(DiskManPaths, ServerPortNamesOpenDevicesNotFiles) {
+    if (::access("/dev/ttyS1", F_OK) == 0 || ::access("/dev/lp2", F_OK) == 0) {
+        GTEST_SKIP() << "this machine has the ports";
+    }
+    // Files of the same names in the current directory are not what the names open.
+    tString before;
+    ASSERT_TRUE(dm.GetCurDir(before));
+    ASSERT_TRUE(dm.ChDir(dir.Path().c_str()));
+    WriteFileText(dir.File("SERVERCOM2"), "");
+    WriteFileText(dir.File("serverlpt3"), "");
+    WriteFileText(dir.File("servercom5"), "");
+    EXPECT_EQ(dm.FileOpen("SERVERCOM2", 2, "9600,0,8,0"), -1);
+    EXPECT_EQ(dm.GetLastError(), 161);
+    EXPECT_EQ(dm.FileOpen("serverlpt3", 2, nullptr), -1);
+    EXPECT_EQ(dm.GetLastError(), 161);
+    EXPECT_GT(dm.FileOpen("servercom5", 2, nullptr), 0);  // no port: an ordinary name
+    EXPECT_TRUE(dm.ChDir(before));
+}
+
 TEST_F(DiskManPaths, CurrentDirectoryFollowsChDir) {
     tString before;
     ASSERT_TRUE(dm.GetCurDir(before));

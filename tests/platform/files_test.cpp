@@ -65,6 +65,15 @@ TEST(Files, FailedCallsLeaveTheirCode) {
     EXPECT_EQ(plat::LastFileError(), 161);
 }
 
+TEST(Files, OpeningAPipeWithoutWriterDoesNotWait) {
+    gmtest::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    plat::UniqueFd fifo = plat::OpenFile(dir.File("fifo").c_str(), false, false);
+    ASSERT_TRUE(fifo.IsValid());
+    char byte;
+    EXPECT_EQ(plat::ReadFile(fifo.Get(), &byte, 1), 0);  // no writer: the end, at once
+}
+
 TEST(Files, RenameNeverReplacesTheTarget) {
     gmtest::TempDir dir;
     WriteFileText(dir.File("a"), "A");
