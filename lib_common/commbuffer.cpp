@@ -126,8 +126,8 @@ void tCommBuffer::PutReturnCode(i16 code) {
 
 // ---- gets -------------------------------------------------------------------------------------
 
-bool tCommBuffer::CheckLeft(u64 n) {
-    if (n <= bytesLeft) return true;
+bool tCommBuffer::CheckLeft(i64 n) {
+    if (n >= 0 && static_cast<u64>(n) <= bytesLeft) return true;
     malformed = true;  // (2)
     return false;
 }
@@ -140,7 +140,7 @@ void tCommBuffer::Advance(u32 n) {
 
 void tCommBuffer::TakeNumber(void* dst, size_t n) {
     u8 bytes[8] = {};
-    if (CheckLeft(n)) {
+    if (CheckLeft(static_cast<i64>(n))) {
         std::memcpy(bytes, ReadPtr(), n);
         if (swap) SwapBytes(bytes, n);
         Advance(static_cast<u32>(n));
@@ -154,15 +154,13 @@ void tCommBuffer::GetDouble(f64& value) { TakeNumber(&value, sizeof value); }
 void tCommBuffer::GetByte(u8& value) { TakeNumber(&value, sizeof value); }
 
 void tCommBuffer::GetBytes(AutoChar& dst, i64 n) {
-    if (n < 0) malformed = true;
-    if (n < 0 || !CheckLeft(static_cast<u64>(n))) return;
+    if (!CheckLeft(n)) return;
     dst.SetBytes(ReadPtr(), n);
     Advance(static_cast<u32>(n));
 }
 
 void tCommBuffer::GetBytes(void* dst, i64 n) {
-    if (n < 0) malformed = true;
-    if (n < 0 || !CheckLeft(static_cast<u64>(n))) return;
+    if (!CheckLeft(n)) return;
     if (n > 0) std::memcpy(dst, ReadPtr(), static_cast<size_t>(n));
     Advance(static_cast<u32>(n));
 }
@@ -170,7 +168,7 @@ void tCommBuffer::GetBytes(void* dst, i64 n) {
 void tCommBuffer::GetString(tString& text) {
     const u32 length = PeekStringLength();
     // Without its NUL among the bytes left, or longer than a string holds, the text is not taken.
-    if (!CheckLeft(u64{length} + 1) || length + 1 > tString::kMaxCapacity) {
+    if (!CheckLeft(i64{length} + 1) || length + 1 > tString::kMaxCapacity) {
         malformed = true;
         text = "";
         return;
@@ -182,7 +180,7 @@ void tCommBuffer::GetString(tString& text) {
 size_t tCommBuffer::GetText(char* dst, size_t size) {
     GML_ASSERT(dst != nullptr && size > 0, "GetText without room for the NUL");
     const u32 length = PeekStringLength();
-    if (!CheckLeft(u64{length} + 1)) {
+    if (!CheckLeft(i64{length} + 1)) {
         dst[0] = '\0';
         return 0;
     }

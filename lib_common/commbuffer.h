@@ -107,7 +107,7 @@ public:
     GML_CLASS_ALLOCATOR(tCommBuffer, Mem_CommBuffer)
 
 private:
-    bool CheckLeft(u64 n);  // false, and the frame marked malformed, when fewer are left
+    bool CheckLeft(i64 n);  // false, and the frame marked malformed, when fewer are left
     void BeginPut(size_t n);
     void Append(const void* src, size_t n);
     void AppendNumber(const void* src, size_t n);

@@ -3,7 +3,7 @@
 # Quiet and idempotent: apt runs only when something is missing.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          clang postgresql unixodbc unixodbc-dev odbc-postgresql odbc-mariadb
+          clang libclang-rt-14-dev postgresql unixodbc unixodbc-dev odbc-postgresql odbc-mariadb
           mariadb-server libsqliteodbc procps iproute2)
 missing=()
 for p in "${packages[@]}"; do

@@ -26,11 +26,11 @@ std::string FrameBytes(tCommBuffer& buf) {
 
 std::string Payload(tCommBuffer& buf) { return FrameBytes(buf).substr(4); }
 
-// Lays a frame of the payload into the block as a receiver would, with every byte of the block
-// past it set to 'G', so a read past the received bytes shows up as a 'G' in a result.
+// Lays a frame of the payload into the block as a receiver would. The block past it holds NUL,
+// 'G', NUL, 'G' ..., so a text read past the received bytes comes back whole, not refused.
 void Arrive(tCommBuffer& buf, const std::string& payload) {
-    std::memset(buf.GetReceivePtr(0), 'G', buf.GetCapacity());
     const u32 length = static_cast<u32>(payload.size() + 4);
+    for (u32 i = 0; i < buf.GetCapacity(); ++i) *buf.GetReceivePtr(i) = (i - length) % 2 ? 'G' : 0;
     std::memcpy(buf.GetReceivePtr(0), &length, 4);
     std::memcpy(buf.GetReceivePtr(4), payload.data(), payload.size());
     ASSERT_EQ(buf.SetReceived(length), payload.size());
