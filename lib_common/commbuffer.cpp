@@ -68,27 +68,17 @@ void tCommBuffer::Append(const void* src, size_t n) {
     totalWritten += n;
 }
 
-void tCommBuffer::AppendNumber(const void* src, size_t n) {
+void tCommBuffer::PutNumber(const void* src, size_t n) {
+    BeginPut(n);
     u8 bytes[8];
     std::memcpy(bytes, src, n);
     if (swap) SwapBytes(bytes, n);
     Append(bytes, n);
 }
 
-void tCommBuffer::PutShort(i16 value) {
-    BeginPut(sizeof value);
-    AppendNumber(&value, sizeof value);
-}
-
-void tCommBuffer::PutLong(i32 value) {
-    BeginPut(sizeof value);
-    AppendNumber(&value, sizeof value);
-}
-
-void tCommBuffer::PutDouble(f64 value) {
-    BeginPut(sizeof value);
-    AppendNumber(&value, sizeof value);
-}
+void tCommBuffer::PutShort(i16 value) { PutNumber(&value, sizeof value); }
+void tCommBuffer::PutLong(i32 value) { PutNumber(&value, sizeof value); }
+void tCommBuffer::PutDouble(f64 value) { PutNumber(&value, sizeof value); }
 
 void tCommBuffer::PutByte(u8 value) {
     BeginPut(sizeof value);

@@ -110,8 +110,8 @@ private:
     bool CheckLeft(i64 n);  // false, and the frame marked malformed, when fewer are left
     void BeginPut(size_t n);
     void Append(const void* src, size_t n);
-    void AppendNumber(const void* src, size_t n);
-    void TakeNumber(void* dst, size_t n);
+    void PutNumber(const void* src, size_t n);  // swapped when flagged
+    void TakeNumber(void* dst, size_t n);       // swapped when flagged
     const u8* ReadPtr() const { return block + readPos; }
     void Advance(u32 n);
     void Resize(u32 newCapacity, size_t keep);
