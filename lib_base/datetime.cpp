@@ -158,6 +158,15 @@ void FormatTimeOfDay(char* text, i32 size, i32 hourOffset) {
                   now.tm_sec);
 }
 
+void FormatDateTimeStamp(i64 time, char* text, i32 size) {
+    if (!text || size < 1) return;
+    std::tm local;
+    LocalTimeOf(time, local);
+    std::snprintf(text, static_cast<size_t>(size), "%02d/%02d/%04d %02d:%02d:%02d", local.tm_mday,
+                  local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min,
+                  local.tm_sec);
+}
+
 bool FileTimeToTimeT(tFileTime fileTime, i64& result) {
     const i64 seconds = static_cast<i64>(fileTime / kFileTicksPerSecond) +
                         (kFileTimeEpochDay - kUnixEpochDay) * 86400;

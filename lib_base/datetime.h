@@ -39,6 +39,10 @@ f64 TodayNumber(i32 hourOffset);
 // moved by the offset: 25 or more loses 24, below 0 gains 24, exactly 24 is written as 24.
 void FormatTimeOfDay(char* text, i32 size, i32 hourOffset);
 
+// The local time of a calendar time as "dd/mm/yyyy hh:mm:ss" into text (at most size bytes,
+// terminated; 20 hold it all).
+void FormatDateTimeStamp(i64 time, char* text, i32 size);
+
 // The calendar time of a file time (UTC) read through its local calendar fields, daylight
 // saving decided for that date. False, result untouched, for a time before 1970.
 bool FileTimeToTimeT(tFileTime fileTime, i64& result);

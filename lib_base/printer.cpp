@@ -22,13 +22,17 @@ void SetConsolePrinter(tConsolePrinter printer) {
 }
 
 void BasePrintf(const char* format, ...) {
-    char local[2048];
     va_list args;
     va_start(args, format);
+    BaseVPrintf(format, args);
+    va_end(args);
+}
+
+void BaseVPrintf(const char* format, va_list args) {
+    char local[2048];
     va_list again;
     va_copy(again, args);
     int n = std::vsnprintf(local, sizeof local, format, args);
-    va_end(args);
     if (n < 0) {
         va_end(again);
         return;

@@ -379,4 +379,17 @@ TEST_F(LocalClock, FileTimes) {
     EXPECT_EQ(fileTime, 7u);
 }
 
+// Day first, then month and four-digit year; the local zone decides the date as well.
+TEST_F(LocalClock, DateTimeStampIsLocalDayMonthYear) {
+    char text[20];
+    FormatDateTimeStamp(kFixedTime, text, sizeof text);
+    EXPECT_STREQ(text, "05/03/2024 23:30:15");
+    UseZone("UTC0");
+    FormatDateTimeStamp(kFixedTime, text, sizeof text);
+    EXPECT_STREQ(text, "06/03/2024 02:30:15");
+    char small[6];
+    FormatDateTimeStamp(kFixedTime, small, sizeof small);
+    EXPECT_STREQ(small, "06/03");
+}
+
 }  // namespace
