@@ -9,6 +9,7 @@
 
 #include "lib_base/printer.h"
 #include "lib_common/configcache.h"
+#include "lib_common/logwriter.h"
 #include "server/isam/dbprocess.h"
 
 namespace {
@@ -58,8 +59,6 @@ const char* LibraryFile(const tString& name) {
     return name.GetText();
 }
 
-void Log(const tString& text) { DBProcess().WriteLog(text.GetText()); }
-
 }  // namespace
 
 bool tODBCLibrary::Load(const char* dbType, const tString& alias) {
@@ -82,8 +81,8 @@ void tODBCLibrary::Bind(const char* dbType, const tString& alias) {
         tString text;
         text.sprintf("Connection [%s/%s] could not load database client library [%s]", dbType,
                      alias.GetText(), libraryName.GetText());
-        Log(text);
-        Log(tString(library.GetError().c_str()));
+        WriteLog(text, 0);
+        WriteLog(library.GetError().c_str(), 0);  // the loader's reason
         return;
     }
     for (const tEntryName& entry : kLookups) {
@@ -111,7 +110,7 @@ bool tODBCLibrary::HasRequiredEntries(const char* dbType, const tString& alias) 
         "[ERROR] %s NOT FOUND - Invalid client library [%s] (ODBC) used in [%s/%s] "
         "connection.",
         missing, libraryName.GetText(), dbType, alias.GetText());
-    Log(text);
+    WriteLog(text, 0);
     return false;
 }
 

@@ -1,6 +1,6 @@
-// The services of the server process that the database side uses: the configuration cache, the
-// log writer and the full-log switch. The process installs its implementation once at start,
-// before the first connection is made; tests install their own.
+// The services of the server process that the database side uses: the configuration cache and
+// the full-log switch. The process installs its implementation once at start, before the first
+// connection is made; tests install their own.
 #pragma once
 
 class tConfigCache;
@@ -12,8 +12,6 @@ public:
     virtual tConfigCache& GetConfig() = 0;
     // The [General] LogFull switch: errors of a file's statements carry the file's description.
     virtual bool GetLogFull() = 0;
-    // Appends one entry to the server's log; false when it could not be written.
-    virtual bool WriteLog(const char* text) = 0;
 };
 
 // Installs the implementation (not owned; it must outlive every use); null removes it.

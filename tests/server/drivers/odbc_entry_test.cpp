@@ -93,7 +93,7 @@ TEST_F(ODBCLoader, ModeFollowsODBC30AndTheConsoleLineNamesTheConfiguredLibrary) 
         tODBCLibrary fresh;
         ASSERT_TRUE(fresh.Load("MSSQL", alias));
         EXPECT_EQ(fresh.UseODBC3(), c.odbc3);
-        EXPECT_EQ(lines.Get(), c.line);
+        EXPECT_EQ(gmtest::WithoutLogEcho(lines.Get()), c.line);
     }
 }
 
@@ -102,10 +102,11 @@ TEST_F(ODBCLoader, ODBC3WantedButIncompleteFallsBackToODBC1WithItsLine) {
     process.SetIni("POSTGRES", "ClientLibrary", GM_ODBC1ONLY_PATH);
     ASSERT_TRUE(loader.Load("POSTGRES", alias));
     EXPECT_FALSE(loader.UseODBC3());
-    EXPECT_EQ(console.Get(), std::string("[INFO] ODBC 3.0 functions not supported. Using ODBC 1.0\n"
-                                         "[INFO] Connection [POSTGRES/PRODUCAO] using client "
-                                         "library [") +
-                                 GM_ODBC1ONLY_PATH + "] (ODBC10)\n");
+    EXPECT_EQ(gmtest::WithoutLogEcho(console.Get()),
+              std::string("[INFO] ODBC 3.0 functions not supported. Using ODBC 1.0\n"
+                          "[INFO] Connection [POSTGRES/PRODUCAO] using client "
+                          "library [") +
+                  GM_ODBC1ONLY_PATH + "] (ODBC10)\n");
     EXPECT_EQ(loader.Entries().SQLSetStmtAttr, nullptr);
     EXPECT_NE(loader.Entries().SQLConnect, nullptr);
 }
@@ -128,7 +129,7 @@ TEST_F(ODBCLoader, MissingLibraryIsLoggedRefusedAndTriedAgainOnTheNextCall) {
     // Each attempt reads the configuration again: once the name is right, the library binds.
     process.SetIni("MYSQL", "ClientLibrary", "");
     EXPECT_TRUE(loader.Load("MYSQL", alias));
-    EXPECT_EQ(console.Get(),
+    EXPECT_EQ(gmtest::WithoutLogEcho(console.Get()),
               "[INFO] Connection [MYSQL/PRODUCAO] using client library [ODBC32.DLL] (ODBC10)\n");
 }
 
@@ -146,7 +147,24 @@ TEST_F(ODBCLoader, LibraryWithoutSQLAllocEnvIsReleasedAndRefusedAgainNextTime) {
                                            GM_NOALLOCENV_PATH +
                                            "] (ODBC) used in [POSTGRES/PRODUCAO] connection."});
     }
-    EXPECT_EQ(console.Get(), "");
+    EXPECT_EQ(gmtest::WithoutLogEcho(console.Get()), "");
+}
+
+TEST_F(ODBCLoader, RecordingDriverWithoutSQLConnectIsReleasedAndRefusedAgainNextTime) {
+    process.SetIni("SYBASE", "ClientLibrary", GM_RECODBC_NOCONNECT_PATH);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        process.ClearLog();
+        EXPECT_FALSE(loader.Load("SYBASE", alias));
+        EXPECT_FALSE(loader.HoldsLibrary());
+        EXPECT_EQ(loader.Entries().SQLAllocEnv, nullptr);
+        EXPECT_EQ(process.LogEntries(),
+                  std::vector<std::string>{std::string("[ERROR] _SQLConnect NOT FOUND - Invalid "
+                                                       "client library [") +
+                                           GM_RECODBC_NOCONNECT_PATH +
+                                           "] (ODBC) used in [SYBASE/PRODUCAO] connection."});
+    }
+    EXPECT_EQ(gmtest::WithoutLogEcho(console.Get()), "");
 }
 
 TEST_F(ODBCLoader, LoadedStateIsFinalWhateverLaterConnectionsConfigure) {
@@ -158,14 +176,14 @@ TEST_F(ODBCLoader, LoadedStateIsFinalWhateverLaterConnectionsConfigure) {
     EXPECT_EQ(loader.Entries().SQLConnect, connect);
     EXPECT_FALSE(loader.UseODBC3());
     EXPECT_TRUE(process.LogEntries().empty());
-    EXPECT_EQ(console.Get(),
+    EXPECT_EQ(gmtest::WithoutLogEcho(console.Get()),
               "[INFO] Connection [MSSQL/PRODUCAO] using client library [ODBC32.DLL] (ODBC10)\n");
 }
 
 TEST_F(ODBCLoader, DefaultNameIsMatchedWithoutRegardToCase) {
     process.SetIni("MSSQL", "ClientLibrary", "odbc32.dll");
     ASSERT_TRUE(loader.Load("MSSQL", alias));
-    EXPECT_EQ(console.Get(),
+    EXPECT_EQ(gmtest::WithoutLogEcho(console.Get()),
               "[INFO] Connection [MSSQL/PRODUCAO] using client library [odbc32.dll] (ODBC10)\n");
 }
 

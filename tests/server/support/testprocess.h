@@ -1,9 +1,8 @@
 // The process services of the database side for tests: a configuration cache over an ini file
-// of the test's own, a log that keeps its entries, and the full-log switch.
+// of the test's own, the full-log switch, and the server's log written into the same directory.
 #pragma once
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,8 @@
 
 namespace gmtest {
 
-// Installs itself for its lifetime (one at a time). Any thread may log.
+// Installs itself, and points the log writer at its own log file, for its lifetime (one at a
+// time).
 class TestDBProcess : public tDBProcess {
 public:
     TestDBProcess();
@@ -21,10 +21,11 @@ public:
 
     tConfigCache& GetConfig() override { return *config; }
     bool GetLogFull() override { return logFull.load(); }
-    bool WriteLog(const char* text) override;
 
     // Writes the value into the ini file; the cache sees it at once.
     void SetIni(const char* section, const char* key, const char* value);
+    // The messages written to the log so far, without their date prefixes (a message may hold
+    // line feeds).
     std::vector<std::string> LogEntries() const;
     void ClearLog();
 
@@ -32,9 +33,12 @@ public:
 
 private:
     TempDir dir;
+    std::string logPath;
+    std::string previousLogPath;
     std::unique_ptr<tConfigCache> config;
-    mutable std::mutex logLock;
-    std::vector<std::string> log;  // guarded by logLock
 };
+
+// The console text without the log writer's echoes ("[BEGINLOG]\n...\n[ENDLOG]\n").
+std::string WithoutLogEcho(const std::string& console);
 
 }  // namespace gmtest
