@@ -181,15 +181,15 @@ tSocket::~tSocket() {
 void tSocket::Open() {
     int fd = plat::OpenSocket(address.family, type);
     if (fd < 0) {
-        SetLastError(-fd);
+        StoreError(-fd);
         return;
     }
     handle.Reset(fd);
-    SetLastError(0);
+    StoreError(0);
 }
 
 i32 tSocket::Failed(long result) {
-    SetLastError(static_cast<i32>(-result));
+    StoreError(static_cast<i32>(-result));
     return -1;
 }
 
@@ -200,7 +200,7 @@ bool tSocket::Kept(long result) {
 }
 
 bool tSocket::FailWith(i32 code) {
-    SetLastError(code);
+    StoreError(code);
     return false;
 }
 
@@ -237,7 +237,7 @@ i32 tSocket::ReleaseHandle(bool abortive) {
     return rc < 0 ? Failed(rc) : 0;
 }
 
-void tSocket::GetErrorText(tString& text) { SocketErrorText(GetLastError(), text); }
+void tSocket::GetErrorText(tString& text) { SocketErrorText(lastError.load(), text); }
 
 i32 tSocket::SetBlocking(u8 on) {
     u32 nonBlocking = on ? 0 : 1;
@@ -274,7 +274,7 @@ bool tSocket::GetSockName() {
 
 bool tSocket::Connect() {
     if (hostNotFound) {
-        SetLastError(plat::kSockHostNotFound);
+        StoreError(plat::kSockHostNotFound);
         return false;
     }
     int rc = plat::Connect(handle.Get(), address);
@@ -305,13 +305,13 @@ bool tSocket::IoCtl(i32 command, u32* argument) {
 
 std::unique_ptr<tSocket> tSocket::AcceptOn(int fd) {
     if (type != plat::kSockStream) {
-        SetLastError(kSockNotSupported);
+        StoreError(kSockNotSupported);
         return nullptr;
     }
     std::unique_ptr<tSocket> accepted(new tSocket());
     int newFd = plat::Accept(fd, &accepted->address);
     // The error is kept on the listening socket, success included.
-    SetLastError(newFd < 0 ? -newFd : 0);
+    StoreError(newFd < 0 ? -newFd : 0);
     if (newFd < 0) return nullptr;
     // Accepted descriptors start blocking: they never inherit the listener's mode on Linux.
     accepted->handle.Reset(newFd);
@@ -323,7 +323,7 @@ std::unique_ptr<tSocket> tSocket::Accept() { return AcceptOn(handle.Get()); }
 std::unique_ptr<tSocket> tSocket::AcceptCounted(i32 seconds) {
     tAcceptCount count(*this);
     if (count.Fd() == -1) {
-        SetLastError(plat::kSockNotSocket);
+        StoreError(plat::kSockNotSocket);
         return nullptr;
     }
     std::unique_ptr<tSocket> accepted = WaitAndAccept(count.Fd(), seconds);
@@ -355,7 +355,7 @@ bool tSocket::IsConnected() {
     int rc = plat::WaitSocket(fd, false, 0, &urgent);
     if (rc > 0 && urgent) return false;
     if (rc < 0) {
-        SetLastError(-rc);
+        StoreError(-rc);
         if (-rc == plat::kSockNotSocket || -rc == plat::kSockNetDown ||
             -rc == plat::kSockNotInitialised) {
             return false;
@@ -364,7 +364,7 @@ bool tSocket::IsConnected() {
     char peek = 0;
     long n = plat::Recv(fd, &peek, 1, plat::kMsgPeek | plat::kMsgDontWait);
     if (n < 0) {
-        SetLastError(static_cast<i32>(-n));
+        StoreError(static_cast<i32>(-n));
         if (-n == plat::kSockInProgress) return true;
         if (-n != plat::kSockWouldBlock) return false;
         n = 0;
@@ -374,7 +374,7 @@ bool tSocket::IsConnected() {
 }
 
 i32 tSocket::SetNonBlocking(u32 on) {
-    return IoCtl(plat::kIoNonBlocking, &on) ? 0 : GetLastError();
+    return IoCtl(plat::kIoNonBlocking, &on) ? 0 : lastError.load();
 }
 
 bool tSocket::GetHostByAddr(i32 family, tString& name) {
@@ -389,7 +389,7 @@ bool tSocket::GetHostByAddr(i32 family, tString& name) {
 i32 tSocket::Send(const void* buffer, i32 length, i32 flags) {
     if (length < 0 || (!buffer && length > 0)) return Failed(-kSockBadAddress);
     long n = plat::Send(handle.Get(), buffer, static_cast<size_t>(length), flags);
-    if (n == 0) SetLastError(0);
+    if (n == 0) StoreError(0);
     return Counted(n);
 }
 
@@ -400,11 +400,11 @@ i32 tSocket::RecvTimeout(void* buffer, i32 length, i32 flags, i32 seconds) {
     int fd = handle.Get();
     if (seconds > 0) {
         int ready = PollRead(fd, ToPollMs(seconds, 0));
-        if (ready == 0) SetLastError(plat::kSockTimedOut);
+        if (ready == 0) StoreError(plat::kSockTimedOut);
         if (ready < 1) return 0;
     }
     long n = plat::Recv(fd, buffer, static_cast<size_t>(length), flags);
-    if (n == 0) SetLastError(0);
+    if (n == 0) StoreError(0);
     return Counted(n);
 }
 
@@ -464,7 +464,7 @@ void MoveSocket(tSocket& to, std::unique_ptr<tSocket> from) {
     to.address = from->address;
     to.type = from->type;
     to.hostNotFound = from->hostNotFound;
-    to.SetLastError(from->GetLastError());
+    to.StoreError(from->lastError.load());
     to.SetHandle(from->handle.Release());
 }
 

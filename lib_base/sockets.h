@@ -106,7 +106,7 @@ public:
     i32 GetHandle() override;
     void SetHandle(i32 handle) override;
     i32 Close() override;
-    void SetLastError(i32 code) override { lastError.store(code, std::memory_order_relaxed); }
+    void SetLastError(i32 code) override { StoreError(code); }
     i32 GetLastError() override { return lastError.load(std::memory_order_relaxed); }
     void GetErrorText(tString& text) override;
     i32 SetBlocking(u8 on) override;
@@ -152,6 +152,8 @@ private:
     i32 Counted(long result);      // a count, or Failed
     bool Kept(long result);        // true for a plat result of 0 or more, else Failed
     bool FailWith(i32 code);       // keeps the code; false
+    // Not virtual: accepts inside call it while the destructor may already run.
+    void StoreError(i32 code) { lastError.store(code, std::memory_order_relaxed); }
 
     // Constant after construction (Accept and MoveSocket fill a new object before it is shared).
     i32 type = plat::kSockStream;

@@ -9,6 +9,9 @@
 #include <new>
 
 namespace plat {
+
+static_assert(kThreadStartAgain == EAGAIN);
+
 namespace {
 
 struct tStartRecord {

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "lib_base/sockets.h"
-#include "platform/event.h"
 
 namespace {
 
@@ -21,24 +20,58 @@ std::unique_ptr<tSocket> NewListener() {
     return listener;
 }
 
+// A listening socket that tells how many accepts are inside it.
+class tProbeSocket : public tSocket {
+public:
+    tProbeSocket() : tSocket(plat::kAfInet, kLoopback, 0, plat::kSockStream) {}
+    i32 AcceptsInside() {
+        tWaiting hold(&lock, __FILE__, __LINE__);
+        return inUse;
+    }
+    // Returns once count threads are inside AcceptCounted (they never leave on their own).
+    void AwaitAcceptsInside(i32 count) {
+        while (AcceptsInside() < count) std::this_thread::yield();
+    }
+};
+
 // Threads blocked in accept, waiting with a time-out or not, all return with nothing once the
-// listener is closed and deleted, and the deletion frees nothing they still use.
+// listener is closed: the close wakes them.
 TEST(SocketAccept, ClosingTheListenerWakesEveryAcceptInside) {
-    std::unique_ptr<tSocket> listener = NewListener();
+    tProbeSocket listener;
+    ASSERT_TRUE(listener.Bind());
+    ASSERT_TRUE(listener.Listen(5));
     constexpr int kThreads = 6;
-    plat::ManualResetEvent entering[kThreads];
     std::atomic<int> accepted{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            tSocket* shared = listener.get();  // deleted by the test thread while we wait
-            entering[t].Set();
-            if (shared->AcceptCounted(t % 2 == 0 ? 0 : 30)) ++accepted;
+            if (listener.AcceptCounted(t % 2 == 0 ? 0 : 600)) ++accepted;
         });
     }
-    for (auto& e : entering) e.Wait(-1);
-    listener->SetRefuse();
-    listener->CloseSocket();
+    listener.AwaitAcceptsInside(kThreads);
+    listener.SetRefuse();
+    EXPECT_EQ(listener.CloseSocket(), 0);
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(accepted.load(), 0);
+    EXPECT_EQ(listener.AcceptsInside(), 0);
+}
+
+// Deleting a listening socket while accepts are inside it wakes them and waits until they have
+// left, so the object is never freed under them.
+TEST(SocketAccept, DeletingTheListenerWaitsForTheAcceptsInside) {
+    auto listener = std::make_unique<tProbeSocket>();
+    ASSERT_TRUE(listener->Bind());
+    ASSERT_TRUE(listener->Listen(5));
+    constexpr int kThreads = 6;
+    std::vector<std::thread> threads;
+    std::atomic<int> accepted{0};
+    for (int t = 0; t < kThreads; ++t) {
+        tSocket* shared = listener.get();
+        threads.emplace_back([&accepted, shared, t] {
+            if (shared->AcceptCounted(t % 2 == 0 ? 0 : 600)) ++accepted;
+        });
+    }
+    listener->AwaitAcceptsInside(kThreads);
     listener.reset();
     for (auto& th : threads) th.join();
     EXPECT_EQ(accepted.load(), 0);
