@@ -423,14 +423,10 @@ TEST(ThreadList, EmptyListShutsDownAfterTwoPausesAndOneWaitingLine) {
 TEST(ThreadList, ForEachVisitsNothingOnceShuttingDown) {
     tQuietList list;
     ListedThreads threads(list, {{kThreadTypeGenServer, "client"}});
-    threads[0].stubborn = true;
-    tShutdownPacing pacing;
-    pacing.notifyRounds = 1;
-    pacing.waitRounds = 1;
-    pacing.pause = [](i32) {};
-    list.SetShutdownPacing(pacing);
+    threads[0].stubborn = true;  // still running after the shutdown
     gmtest::ConsoleCapture console;
     list.Shutdown();
+    ASSERT_TRUE(threads[0].IsRunning());
     bool called = false;
     EXPECT_EQ(
         list.ForEach([](tThread*, void* arg, i32*) { *static_cast<bool*>(arg) = true; }, &called),
