@@ -1,9 +1,7 @@
-// A console under test: its standard output is a memory stream, its clock is fixed at
-// 14/11/2023 22:13:20 UTC, and its configuration is an ini file in a private directory.
+// A console under test: its standard output is a memory stream, its clock is fixed (fixedclock.h),
+// and its configuration is an ini file in a private directory.
 #pragma once
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "lib_base/misc.h"
 #include "lib_common/configcache.h"
 #include "server/process/consolelog.h"
+#include "tests/server/process/support/fixedclock.h"
 #include "tests/support/tempdir.h"
 
 namespace gmtest {
 
-constexpr const char* kConsolePrefix = "14/11/2023 22:13:20 : ";
+const std::string kConsolePrefix = std::string(kFixedStamp) + " : ";
 
 inline std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -31,12 +29,6 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 class ConsoleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        hadTz = tz != nullptr;
-        if (tz) savedTz = tz;
-        setenv("TZ", "UTC0", 1);
-        tzset();
-        SetClockSource([]() -> i64 { return 1700000000; });
         out = open_memstream(&outText, &outSize);
         console = std::make_unique<tConsoleLog>(out);
     }
@@ -44,13 +36,6 @@ protected:
         console.reset();
         std::fclose(out);
         std::free(outText);
-        SetClockSource(nullptr);
-        if (hadTz) {
-            setenv("TZ", savedTz.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
     }
 
     // Writes the ini's [GENERAL] section (one "key=value" a line) and opens the console on it.
@@ -64,6 +49,7 @@ protected:
         return std::string(outText, outSize);
     }
 
+    FixedClock clock;
     TempDir dir;
     std::unique_ptr<tConfigCache> config;
     std::unique_ptr<tConsoleLog> console;
@@ -72,8 +58,6 @@ private:
     std::FILE* out = nullptr;
     char* outText = nullptr;
     size_t outSize = 0;
-    bool hadTz = false;
-    std::string savedTz;
 };
 
 }  // namespace gmtest
