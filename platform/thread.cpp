@@ -8,6 +8,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/crashdump.h"
+
 namespace plat {
 
 static_assert(kThreadStartAgain == EAGAIN);
@@ -21,6 +23,7 @@ struct tStartRecord {
 
 void* RunStartRecord(void* raw) {
     std::unique_ptr<tStartRecord> record(static_cast<tStartRecord*>(raw));
+    PrepareCrashStack();  // so that a stack overflow on this thread can still be dumped
     record->body(record->arg);
     return nullptr;
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/procinfo.h"
+#include "platform/thread.h"
 #include "tests/support/tempdir.h"
 
 namespace {
@@ -100,6 +101,26 @@ TEST(CrashDump, StackOverflowIsDumpedFromTheAlternateStack) {
     EXPECT_EQ(end.output, "[Thread " + std::to_string(end.pid) +
                               "] ACCESS VIOLATION - Created Crash Dump file [" +
                               DumpPath(dir, end.pid) + "]\n");
+}
+
+TEST(CrashDump, StackOverflowOnAStartedThreadIsDumped) {
+    gmtest::TempDir temp;
+    const std::string dir = temp.Path() + "/";
+    const tChildEnd end = RunChild([&] {
+        plat::InstallCrashHandlers(dir.c_str());
+        plat::StartThread([](void*) { Overflow(0); }, nullptr);
+        for (;;) pause();  // the thread's crash ends the process
+    });
+    ASSERT_TRUE(WIFSIGNALED(end.status));
+    EXPECT_EQ(WTERMSIG(end.status), SIGSEGV);
+    const std::string head = "[Thread ";
+    ASSERT_EQ(end.output.compare(0, head.size(), head), 0) << end.output;
+    const std::string tid = end.output.substr(head.size(), end.output.find(']') - head.size());
+    EXPECT_NE(tid, std::to_string(end.pid));  // not the main thread
+    const std::string path = dir + "core_" + tid + ".dmp";
+    EXPECT_EQ(end.output,
+              head + tid + "] ACCESS VIOLATION - Created Crash Dump file [" + path + "]\n");
+    EXPECT_EQ(access(path.c_str(), F_OK), 0);
 }
 
 TEST(CrashDump, CrashAfterAnAttemptedDumpWritesNothingMore) {
