@@ -92,35 +92,22 @@ void tDBCallInfo::DumpCalls(tString& out, bool reset) {
 tDBProperties::tDBProperties(const tCommBuffer* frame, tDBCallInfo* globalCalls)
     : tRWLock("tDBProperties"), frame(frame), globalCalls(globalCalls) {}
 
-void tDBProperties::SetUser(const char* text) {
+void tDBProperties::SetText(tString& member, const char* text) {
     tWriting hold(this, __FILE__, __LINE__);
-    user = text;
+    member = text;
 }
 
-void tDBProperties::SetObs(const char* text) {
-    tWriting hold(this, __FILE__, __LINE__);
-    comment = text;
-}
+void tDBProperties::SetUser(const char* text) { SetText(user, text); }
 
-void tDBProperties::SetDBEnv(const char* text) {
-    tWriting hold(this, __FILE__, __LINE__);
-    dbEnv = text;
-}
+void tDBProperties::SetObs(const char* text) { SetText(comment, text); }
 
-void tDBProperties::SetDBSID(const char* text) {
-    tWriting hold(this, __FILE__, __LINE__);
-    dbThreadId = text;
-}
+void tDBProperties::SetDBEnv(const char* text) { SetText(dbEnv, text); }
 
-void tDBProperties::SetIP(const char* text) {
-    tWriting hold(this, __FILE__, __LINE__);
-    address = text;
-}
+void tDBProperties::SetDBSID(const char* text) { SetText(dbThreadId, text); }
 
-void tDBProperties::SetSP(const char* text) {
-    tWriting hold(this, __FILE__, __LINE__);
-    procedure = text;
-}
+void tDBProperties::SetIP(const char* text) { SetText(address, text); }
+
+void tDBProperties::SetSP(const char* text) { SetText(procedure, text); }
 
 void tDBProperties::SetStarted() {
     char now[20];

@@ -98,6 +98,8 @@ public:
     void GetUserInfo(tString& out);
 
 private:
+    void SetText(tString& member, const char* text);  // under the write lock
+
     // Constant after construction.
     const tCommBuffer* const frame;
     tDBCallInfo* const globalCalls;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "lib_common/commbuffer.h"
-#include "tests/server/process/support/fixedclock.h"
+#include "tests/support/fixedclock.h"
 #include "tests/support/gmtest.h"
 
 namespace {

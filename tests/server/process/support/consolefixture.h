@@ -12,7 +12,7 @@
 
 #include "lib_common/configcache.h"
 #include "server/process/consolelog.h"
-#include "tests/server/process/support/fixedclock.h"
+#include "tests/support/fixedclock.h"
 #include "tests/support/tempdir.h"
 
 namespace gmtest {
