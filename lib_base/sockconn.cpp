@@ -50,6 +50,15 @@ i32 tSockConn::SendLines(const char* text, i32 length, i32 pieceSize) {
 
 i32 tSockConn::SendConnectOk() { return SendText(kConnectOkText, -1, 0); }
 
+i32 tSockConn::Execute() {
+    SendConnectOk();
+    return 0;
+}
+
+void tSockConn::Terminate(u8 force) {
+    if (!IsTerminated()) tThreadBase::Terminate(force);
+}
+
 i32 tSockConn::RefuseConnection() {
     char first[kReadChunkBytes];
     i32 got = Recv(first, kReadChunkBytes);

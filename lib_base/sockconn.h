@@ -1,9 +1,11 @@
-// The base of every object that serves one accepted TCP connection: it holds and owns the
-// accepted socket, sets its time-outs, sends texts, refuses connections and names its peer.
+// The base of every object that serves one accepted TCP connection: it is both the socket and
+// the body run for it. It holds and owns the accepted socket, sets its time-outs, sends texts,
+// refuses connections and names its peer.
 #pragma once
 #include <memory>
 
 #include "lib_base/sockets.h"
+#include "lib_base/threads.h"
 #include "lib_base/types.h"
 
 class tSockServer;
@@ -14,9 +16,10 @@ constexpr i32 kSockConnNameNotFound = 1;  // GetAddressName found no name for th
 constexpr i32 kSockConnNoEntry = 7;       // no host entry, or no address
 constexpr i32 kSockConnTooLong = 35;      // the text does not fit the buffer with its NUL
 
-// One accepted connection, used by the thread that serves it. Every socket operation goes to
-// the held socket (see tSocketAPI).
-class tSockConn : public tSocketAPI {
+// One accepted connection, used by the thread that serves it; only Terminate and the thread
+// queries come from other threads (through the worker that serves it). Every socket operation
+// goes to the held socket (see tSocketAPI).
+class tSockConn : public tSocketAPI, public tThreadBase {
 public:
     static constexpr i32 kAttachTimeoutMs = 30000;
     static constexpr i32 kReadChunkBytes = 10240;
@@ -43,6 +46,12 @@ public:
     virtual i32 ResultCode(i32 code) { return code; }
 
     tSockServer* GetServer() const { return server; }
+
+    i32 GetThreadType() override { return kThreadTypeThread; }
+    i32 Execute() override;  // the default body: SendConnectOk
+    const char* GetClassName() override { return "sockConn"; }
+    void Terminate(u8 force) override;  // once: a later call changes nothing
+    bool Done() override { return true; }
 
     // 0 or the socket error; the value is kept only on success.
     i32 SetRecvTimeout(i32 ms);

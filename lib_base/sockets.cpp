@@ -256,6 +256,8 @@ bool tSocket::Listen(i32 backlog) {
 }
 
 bool tSocket::Bind() {
+    // A host name that was not found must never bind every local address instead.
+    if (hostNotFound) return FailWith(plat::kSockHostNotFound);
     int fd = handle.Get();
     if (type == plat::kSockStream) {
         // A restarted server takes its port at once instead of waiting out TIME_WAIT.

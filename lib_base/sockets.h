@@ -98,8 +98,8 @@ public:
     // address is in host order (0: any). The socket is created at once; GetLastError tells
     // whether that failed.
     tSocket(i32 family, u32 address, u16 port, i32 type);
-    // host is a dotted address or a host name; a name that is not found makes Connect fail
-    // with 11001.
+    // host is a dotted address or a host name; a name that is not found makes Connect and Bind
+    // fail with 11001.
     tSocket(i32 family, const char* host, u16 port, i32 type);
     ~tSocket() override;
 

@@ -111,9 +111,28 @@ TEST_F(SockConnTest, RefuseConnectionSendsNothingToAPeerThatClosedSilently) {
     EXPECT_EQ(gmtest::ReadBytes(*client, 1), "!");
 }
 
-TEST_F(SockConnTest, DefaultBodySaysConnectOk) {
-    EXPECT_EQ(conn->SendConnectOk(), 41);
+TEST_F(SockConnTest, DefaultBodySaysConnectOkAndEnds) {
+    EXPECT_EQ(conn->Execute(), 0);
     EXPECT_EQ(gmtest::ReadBytes(*client, 41), "Connect Successful ... Now Disconnecting.");
+    EXPECT_TRUE(conn->Done());
+    EXPECT_STREQ(conn->GetClassName(), "sockConn");
+}
+
+TEST(SockConn, OnlyTheFirstTerminateCounts) {
+    const struct {
+        u8 first;
+        u8 second;
+        bool killed;
+    } cases[] = {{0, 1, false}, {1, 0, true}, {0, 0, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
+        tSockConn conn;
+        EXPECT_FALSE(conn.IsTerminated());
+        conn.Terminate(c.first);
+        conn.Terminate(c.second);
+        EXPECT_TRUE(conn.IsTerminated());
+        EXPECT_EQ(conn.IsKilled(), c.killed);
+    }
 }
 
 TEST_F(SockConnTest, DrainInputDropsWhatIsWaiting) {

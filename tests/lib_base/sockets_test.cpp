@@ -199,10 +199,13 @@ TEST(Socket, ConnectToAClosedPortStores10061WithItsText) {
     EXPECT_STREQ(text, "Connection refused");
 }
 
-TEST(Socket, UnknownHostFailsToConnectWithHostNotFound) {
+TEST(Socket, UnknownHostFailsToConnectOrBindWithHostNotFound) {
     tSocket client(plat::kAfInet, "no-such-host.invalid", 9, plat::kSockStream);
     EXPECT_FALSE(client.Connect());
     EXPECT_EQ(client.GetLastError(), 11001);
+    tSocket server(plat::kAfInet, "no-such-host.invalid", 0, plat::kSockStream);
+    EXPECT_FALSE(server.Bind()) << "bound every local address instead";
+    EXPECT_EQ(server.GetLastError(), 11001);
 }
 
 TEST(Socket, BindingATakenPortFailsWithAddressInUse) {
