@@ -133,36 +133,31 @@ TEST_F(ODBCLoader, MissingLibraryIsLoggedRefusedAndTriedAgainOnTheNextCall) {
               "[INFO] Connection [MYSQL/PRODUCAO] using client library [ODBC32.DLL] (ODBC10)\n");
 }
 
-TEST_F(ODBCLoader, LibraryWithoutSQLAllocEnvIsReleasedAndRefusedAgainNextTime) {
-    process.SetIni("POSTGRES", "ClientLibrary", GM_NOALLOCENV_PATH);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        SCOPED_TRACE(attempt);
-        process.ClearLog();
-        EXPECT_FALSE(loader.Load("POSTGRES", alias));
-        EXPECT_FALSE(loader.HoldsLibrary());
-        EXPECT_EQ(loader.Entries().SQLConnect, nullptr);  // nothing of it stays bound
-        EXPECT_EQ(process.LogEntries(),
-                  std::vector<std::string>{std::string("[ERROR] _SQLAllocEnv NOT FOUND - Invalid "
-                                                       "client library [") +
-                                           GM_NOALLOCENV_PATH +
-                                           "] (ODBC) used in [POSTGRES/PRODUCAO] connection."});
-    }
-    EXPECT_EQ(gmtest::WithoutLogEcho(console.Get()), "");
-}
-
-TEST_F(ODBCLoader, RecordingDriverWithoutSQLConnectIsReleasedAndRefusedAgainNextTime) {
-    process.SetIni("SYBASE", "ClientLibrary", GM_RECODBC_NOCONNECT_PATH);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        SCOPED_TRACE(attempt);
-        process.ClearLog();
-        EXPECT_FALSE(loader.Load("SYBASE", alias));
-        EXPECT_FALSE(loader.HoldsLibrary());
-        EXPECT_EQ(loader.Entries().SQLAllocEnv, nullptr);
-        EXPECT_EQ(process.LogEntries(),
-                  std::vector<std::string>{std::string("[ERROR] _SQLConnect NOT FOUND - Invalid "
-                                                       "client library [") +
-                                           GM_RECODBC_NOCONNECT_PATH +
-                                           "] (ODBC) used in [SYBASE/PRODUCAO] connection."});
+TEST_F(ODBCLoader, LibraryLackingARequiredEntryPointIsReleasedAndRefusedAgainNextTime) {
+    const struct {
+        const char* library;
+        const char* missing;
+    } cases[] = {
+        {GM_NOALLOCENV_PATH, "_SQLAllocEnv"},        // exports SQLConnect only
+        {GM_RECODBC_NOCONNECT_PATH, "_SQLConnect"},  // the recording driver without SQLConnect
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.missing);
+        process.SetIni("SYBASE", "ClientLibrary", c.library);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SCOPED_TRACE(attempt);
+            process.ClearLog();
+            EXPECT_FALSE(loader.Load("SYBASE", alias));
+            EXPECT_FALSE(loader.IsLoaded());
+            EXPECT_FALSE(loader.HoldsLibrary());
+            // Nothing of a refused library stays bound.
+            EXPECT_EQ(loader.Entries().SQLConnect, nullptr);
+            EXPECT_EQ(loader.Entries().SQLAllocEnv, nullptr);
+            EXPECT_EQ(process.LogEntries(),
+                      std::vector<std::string>{std::string("[ERROR] ") + c.missing +
+                                               " NOT FOUND - Invalid client library [" + c.library +
+                                               "] (ODBC) used in [SYBASE/PRODUCAO] connection."});
+        }
     }
     EXPECT_EQ(gmtest::WithoutLogEcho(console.Get()), "");
 }

@@ -12,6 +12,7 @@
 #include "lib_common/retcodes.h"
 #include "server/isam/gatemill.h"
 #include "tests/server/support/testconn.h"
+#include "tests/server/support/testfile.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/server/support/testsession.h"
 #include "tests/support/gmtest.h"
@@ -85,28 +86,13 @@ TEST_F(DBConnection, AppendedTextAndClearError) {
     EXPECT_STREQ(text, "");
 }
 
-// A file whose description is known, for the error text under LogFull.
-class DescribedFile : public tGenericFile {
-public:
-    explicit DescribedFile(tDBConnection* conn, tCommBuffer& reply)
-        : tGenericFile(conn, nullptr, reply, 7) {}
-    bool GoTop() override { return false; }
-    bool GoBottom() override { return false; }
-    bool GoTo(f64, bool) override { return false; }
-    bool Skip(i32) override { return false; }
-    bool Close() override { return true; }
-    void SendRecord() override {}
-    void SendStatus() override {}
-    f64 GetRecno() override { return 0.0; }
-    i16 SetFilterEx(i16, const char*, tString&) override { return RC_FAILED; }
-    bool IsQuery() override { return false; }
-    void DumpInfo(tString& out) override { out += "[FILE]"; }
-};
-
 TEST_F(DBConnection, FileDescribesItselfInTheErrorOnlyUnderLogFull) {
     gmtest::TestConnection conn;
     tCommBuffer reply;
-    DescribedFile file(&conn, reply);
+    gmtest::TestFile file(&conn, nullptr, reply, 7);
+    tString description;
+    file.DumpInfo(description);
+    ASSERT_NE(description.Find("[GENERIC FILE INFORMATION]"), -1);
     for (bool logFull : {false, true}) {
         SCOPED_TRACE(logFull);
         process.logFull = logFull;
@@ -115,7 +101,7 @@ TEST_F(DBConnection, FileDescribesItselfInTheErrorOnlyUnderLogFull) {
         conn.GetLastErrorInfo(text);
         EXPECT_EQ(std::string(text.GetText()),
                   std::string("GML Error -19 - M ( From R )\n( DBSERVER NOT SET )") +
-                      (logFull ? "[FILE]" : ""));
+                      (logFull ? description.GetText() : ""));
     }
 }
 

@@ -13,31 +13,12 @@
 #include "server/dispatch/dbtable.h"
 #include "server/isam/gatemill.h"
 #include "tests/server/support/testconn.h"
+#include "tests/server/support/testfile.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/server/support/testsession.h"
 #include "tests/support/gmtest.h"
 
 namespace {
-
-// A table file reduced to what the generic file leaves to its classes; its status block holds
-// the record-lock engine's counter, as a table's does.
-class TableLikeFile : public tGenericFile {
-public:
-    using tGenericFile::tGenericFile;
-    bool GoTop() override { return false; }
-    bool GoBottom() override { return false; }
-    bool GoTo(f64, bool) override { return false; }
-    bool Skip(i32) override { return false; }
-    bool Close() override { return true; }
-    void SendRecord() override {}
-    void SendStatus() override { PutStatus(LockEngineRecCount(*GetTableDef())); }
-    f64 GetRecno() override { return 0.0; }
-    i16 SetFilterEx(i16, const char*, tString&) override { return RC_FAILED; }
-    bool IsQuery() override { return false; }
-
-    tAutoArray<tBlobNode>& Blobs() { return blobList; }
-    void SetFound(bool on) { found = on; }
-};
 
 // Expected reply bytes, written out by hand in either byte order.
 class Bytes {
@@ -86,8 +67,8 @@ protected:
         def->AddField("HIST", 'M', 11, 0, true, true);
         def->AddField(kDeletedColumn, 'C', 1, 0, false, true);
     }
-    std::unique_ptr<TableLikeFile> MakeFile() {
-        auto file = std::make_unique<TableLikeFile>(&conn, def, reply, 4242);
+    std::unique_ptr<gmtest::TestFile> MakeFile() {
+        auto file = std::make_unique<gmtest::TestFile>(&conn, def, reply, 4242);
         file->SetDBServer(&session);
         return file;
     }
@@ -268,7 +249,7 @@ TEST_F(GenericFile, DescriptionOfTheFileAndItsDefinition) {
 }
 
 TEST_F(GenericFile, DescriptionWithoutIndexesOrSession) {
-    auto file = std::make_unique<TableLikeFile>(&conn, def, reply, 1);
+    auto file = std::make_unique<gmtest::TestFile>(&conn, def, reply, 1);
     tString out;
     file->DumpInfo(out);
     const std::string text = out.GetText();
