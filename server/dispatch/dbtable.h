@@ -364,6 +364,7 @@ public:
     bool Update(const tTableDefinition& def, const char* environment);
     // Drops every entry between two console lines that give the reason and the count.
     void Clean(const char* reason);
+    i32 GetCount();  // the definitions cached now
 
 private:
     struct tEntry {

@@ -78,3 +78,8 @@ void tTableCache::Clean(const char* reason) {
     entries.clear();
     BasePrintf("[INFO] Table Structure Cache Cleaned.\n");
 }
+
+i32 tTableCache::GetCount() {
+    tReading hold(&lock, __FILE__, __LINE__);
+    return static_cast<i32>(entries.size());
+}

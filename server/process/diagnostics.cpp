@@ -9,9 +9,11 @@
 
 #include "lib_base/diskman.h"
 #include "lib_base/gmlalloc.h"
+#include "lib_base/gmlassert.h"
 #include "lib_common/logwriter.h"
 #include "platform/procinfo.h"
 #include "platform/thread.h"
+#include "server/process/globals.h"
 
 namespace {
 
@@ -203,6 +205,24 @@ bool AppendMemoryReport(tString& out, u32 memLimitMb) {
     const bool systemCritical = AppendSystemMemory(out);
     const bool applicationCritical = AppendApplicationMemory(out, memLimitMb);
     return systemCritical || applicationCritical;
+}
+
+void CheckMemoryStatus(tString& out) {
+    tGMLGlobals* globals = Globals();
+    GML_ASSERT(globals != nullptr, "CheckMemoryStatus - no process globals");
+    if (AppendMemoryReport(out, globals->GetMemLimit())) {
+        out += "**********************************************\n";
+        out += "***    WARNING !!! CRITICAL MEMORY LIMIT   ***\n";
+        out += "***        USER CONNECTIONS DISABLED       ***\n";
+        out += "**********************************************\n\n";
+        globals->SetCriticalMemory(1);
+    } else if (globals->IsCriticalMemory()) {
+        globals->SetCriticalMemory(0);
+        out += "**********************************************\n";
+        out += "***       MEMORY SAFE LIMIT AVAILABLE      ***\n";
+        out += "***         USER CONNECTIONS ENABLED       ***\n";
+        out += "**********************************************\n\n";
+    }
 }
 
 u8 GetOSVersionCode() {

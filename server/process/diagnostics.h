@@ -24,6 +24,12 @@ tMemorySource& GetMemorySource();
 // process using more than its limit.
 bool AppendMemoryReport(tString& out, u32 memLimitMb);
 
+// Appends the memory report with the published globals' limit and switches their
+// critical-memory state: set when memory is critical (with the "USER CONNECTIONS DISABLED"
+// box), cleared with the "USER CONNECTIONS ENABLED" box when it was set and memory has
+// recovered.
+void CheckMemoryStatus(tString& out);
+
 // The operating-system code of this machine: 5 ("Linux") when the system names itself, else 0.
 u8 GetOSVersionCode();
 // The name of an operating-system code (0 to 21); "Invalid" for codes outside the table.
