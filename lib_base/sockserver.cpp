@@ -3,7 +3,8 @@
 //
 // Listener:
 //  (1) stepCount is 0 or 1 and changes under stepLock: OnAccept never runs twice at once.
-//  (2) noWorkers is set exactly while threadCount is 0; both change together under countLock.
+//  (2) noWorkers is set exactly while threadCount and workerObjects are both 0; all three
+//      change together under countLock.
 //  (3) The listening socket is replaced only by Listen, before the thread starts, and deleted
 //      only by the destructor, after (2) shows that no worker is left in its body.
 #include "lib_base/sockserver.h"
@@ -30,7 +31,12 @@ tSockServer::tSockServer(tThreadList* threads, bool autoDelete)
     : tThread(threads, autoDelete), threads(threads) {}
 
 tSockServer::~tSockServer() {
-    noWorkers.Wait(-1);
+    for (;;) {
+        noWorkers.Wait(-1);
+        // Taking the lock also waits for the worker that set the event to leave the lock.
+        tWaiting hold(&countLock, __FILE__, __LINE__);
+        if (threadCount == 0 && workerObjects == 0) break;
+    }
     listening.reset();
 }
 
@@ -182,7 +188,17 @@ i32 tSockServer::GetPort() {
 void tSockServer::CountThread(i32 delta) {
     tWaiting hold(&countLock, __FILE__, __LINE__);
     threadCount += delta;
-    if (threadCount == 0) {
+    UpdateNoWorkers();
+}
+
+void tSockServer::CountWorkerObject(i32 delta) {
+    tWaiting hold(&countLock, __FILE__, __LINE__);
+    workerObjects += delta;
+    UpdateNoWorkers();
+}
+
+void tSockServer::UpdateNoWorkers() {
+    if (threadCount == 0 && workerObjects == 0) {
         noWorkers.Set();
     } else {
         noWorkers.Reset();
@@ -221,11 +237,17 @@ tBusyCountGuard::~tBusyCountGuard() {
 }
 
 tWThreadBase::tWThreadBase(tThreadList* threads, tSockServer* server)
-    : tThread(threads, true), server(server) {}
+    : tThread(threads, true), server(server) {
+    if (server) server->CountWorkerObject(1);
+}
 
 tWThreadBase::~tWThreadBase() {
-    tWaiting hold(&connectionLock, __FILE__, __LINE__);
-    connection.reset();
+    {
+        tWaiting hold(&connectionLock, __FILE__, __LINE__);
+        connection.reset();
+    }
+    // The last touch of the server: it may be deleted from here on.
+    if (server) server->CountWorkerObject(-1);
 }
 
 i32 tWThreadBase::GetThreadType() { return threadType.load(); }

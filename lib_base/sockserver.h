@@ -40,7 +40,8 @@ struct tListenerPacing {
 // after every kMaintenanceRounds + 1 (about every 30 s). When the loop ends the listening socket is
 // set to refuse and closed, which wakes every worker still inside an accept on it. Workers reach
 // the server through the counters and the listening socket; the destructor waits until no worker is
-// inside its body, so the server outlives every worker that counts itself in.
+// inside its body and every worker object pointing to it is gone, so the server outlives its
+// workers.
 class tSockServer : public tThread {
 public:
     static constexpr i32 kDefaultLimit = 20;
@@ -50,7 +51,9 @@ public:
 
     // threads: the process thread list (not owned; may be null in tests); autoDelete as tThread.
     tSockServer(tThreadList* threads, bool autoDelete);
-    ~tSockServer() override;  // waits for the thread count to reach 0; deletes the socket
+    // Waits until no worker is in its body and no worker object points here any more (a worker
+    // just started may not have counted itself in yet); then deletes the socket.
+    ~tSockServer() override;
 
     void SetPacing(const tListenerPacing& pacing);  // before Listen and Start
 
@@ -97,10 +100,13 @@ protected:
 private:
     friend class tThreadCountGuard;
     friend class tBusyCountGuard;
+    friend class tWThreadBase;
 
     bool ListenOn(std::unique_ptr<tSocket> socket, i32 port);
     bool BindWithRetries(tSocket& socket, i32 port);
     void CountThread(i32 delta);
+    void CountWorkerObject(i32 delta);
+    void UpdateNoWorkers();
     void CountBusy(i32 delta);
 
     // Constant after construction; pacing set before Start.
@@ -113,9 +119,10 @@ private:
     // Guarded by enableLock.
     tCriticalSection enableLock;
     bool enabled = true;
-    // Guarded by countLock; noWorkers is set exactly while threadCount is 0.
+    // Guarded by countLock; noWorkers is set exactly while both worker counts are 0.
     tCriticalSection countLock;
     i32 threadCount = 0;
+    i32 workerObjects = 0;  // tWThreadBase objects that point here, started or not
     i32 busyCount = 0;
     plat::ManualResetEvent noWorkers{true};
     // Guarded by stepLock: accept steps inside OnAccept (0 or 1).
@@ -156,7 +163,8 @@ private:
 class tWThreadBase : public tThread {
 public:
     // threads: the process thread list (not owned); server: the listener the worker accepts
-    // for (not owned; it outlives its workers). The thread deletes itself when its body ends.
+    // for (not owned; its destructor waits for this one's). The thread deletes itself when its
+    // body ends.
     tWThreadBase(tThreadList* threads, tSockServer* server);
     ~tWThreadBase() override;  // deletes a connection still held
 

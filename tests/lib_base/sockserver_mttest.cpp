@@ -125,6 +125,42 @@ TEST(Listener, WorkersServeLoopbackClientsThenShutdownEndsEveryThread) {
     EXPECT_EQ(threads.CountAlive(), 0);
 }
 
+// A listener that tells when its destruction has begun.
+class tEndingServer : public tSockServer {
+public:
+    explicit tEndingServer(plat::ManualResetEvent* ending)
+        : tSockServer(nullptr, false), ending(ending) {}
+    ~tEndingServer() override { ending->Set(); }
+
+protected:
+    void OnAccept() override {}
+
+private:
+    plat::ManualResetEvent* const ending;
+};
+
+// A worker, never started, that reads its server's counters while it is being deleted.
+class tLateWorker : public tWThreadBase {
+public:
+    explicit tLateWorker(tSockServer* server) : tWThreadBase(nullptr, server) {}
+    ~tLateWorker() override { threadsSeen = GetServer()->GetThreadCount(); }
+    static i32 threadsSeen;
+};
+i32 tLateWorker::threadsSeen = -1;
+
+// A worker that has not counted itself in yet (started, not yet in its body) still points to
+// the server: deleting the server waits until the worker is gone.
+TEST(SockServer, DeletionWaitsForWorkerObjectsThatPointToIt) {
+    plat::ManualResetEvent ending;
+    auto server = std::make_unique<tEndingServer>(&ending);
+    auto worker = std::make_unique<tLateWorker>(server.get());
+    std::thread deleter([&server] { server.reset(); });
+    ending.Wait(-1);
+    worker.reset();  // reads the server, which must still be there
+    deleter.join();
+    EXPECT_EQ(tLateWorker::threadsSeen, 0);
+}
+
 // A connection that answers the monitor's text query with its user name.
 class tNamedConn : public tSockConn {
 public:
