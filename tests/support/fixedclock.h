@@ -1,9 +1,11 @@
-// Fixes the clock at 1700000000 (14/11/2023 22:13:20) and the zone at UTC while it lives, so
-// that time stamps are exact; both are restored afterwards. Make it before threads start.
+// Fixes the clock (at 1700000000, 14/11/2023 22:13:20, unless told otherwise) and the zone at
+// UTC while it lives, so that time stamps are exact; both are restored afterwards. Make it
+// before threads start; Set moves the clock.
 #pragma once
 #include <stdlib.h>
 #include <time.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -17,13 +19,14 @@ constexpr const char* kFixedStamp = "14/11/2023 22:13:20";
 
 class FixedClock {
 public:
-    FixedClock() {
+    explicit FixedClock(i64 time = kFixedTime) {
         const char* tz = std::getenv("TZ");
         hadTz = tz != nullptr;
         if (tz) savedTz = tz;
         setenv("TZ", "UTC0", 1);
         tzset();
-        SetClockSource([]() -> i64 { return kFixedTime; });
+        Set(time);
+        SetClockSource([]() -> i64 { return Now().load(); });
     }
     ~FixedClock() {
         SetClockSource(nullptr);
@@ -37,7 +40,14 @@ public:
     FixedClock(const FixedClock&) = delete;
     FixedClock& operator=(const FixedClock&) = delete;
 
+    static void Set(i64 time) { Now().store(time); }
+
 private:
+    static std::atomic<i64>& Now() {
+        static std::atomic<i64> now{kFixedTime};
+        return now;
+    }
+
     bool hadTz = false;
     std::string savedTz;
 };

@@ -4,8 +4,6 @@
 #include "server/process/globals.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <time.h>
 
 #include <cstring>
 #include <memory>
@@ -15,6 +13,7 @@
 #include "server/dispatch/dbtable.h"
 #include "server/process/diagnostics.h"
 #include "tests/server/support/fixedmemory.h"
+#include "tests/support/fixedclock.h"
 #include "tests/support/gmtest.h"
 #include "tests/support/tempdir.h"
 
@@ -24,29 +23,12 @@ using gmtest::kMiB;
 
 // 2023-06-01 12:00:00 UTC.
 constexpr i64 kNoon = 1685620800;
-i64 clockNow = kNoon;
 
 class GlobalsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        hadTz = tz != nullptr;
-        if (tz) savedTz = tz;
-        setenv("TZ", "UTC0", 1);
-        tzset();
-        clockNow = kNoon;
-        SetClockSource([]() -> i64 { return clockNow; });
-    }
     void TearDown() override {
         if (Globals() == globals.get()) PublishGlobals(nullptr);
         globals.reset();
-        SetClockSource(nullptr);
-        if (hadTz) {
-            setenv("TZ", savedTz.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
     }
 
     // Globals over an ini file that holds the given [General] lines.
@@ -61,10 +43,9 @@ protected:
                                "MSSQL/ERP");
     }
 
+    gmtest::FixedClock clock{kNoon};
     gmtest::TempDir dir;
     std::unique_ptr<tGMLGlobals> globals;
-    bool hadTz = false;
-    std::string savedTz;
 };
 
 TEST_F(GlobalsTest, EmptyIniGivesDefaults) {
@@ -170,12 +151,12 @@ TEST_F(GlobalsTest, ConnectionCountingAndIdleClean) {
     tTableCache& cache = *g.GetTableCache();
     CacheOneTable(g);
 
-    clockNow = kNoon + 300;  // exactly 300 s since start: no clean
+    gmtest::FixedClock::Set(kNoon + 300);  // exactly 300 s since start: no clean
     g.ConnectUser(true);
     EXPECT_EQ(cache.GetCount(), 1);
     g.DisconnectUser(true);
 
-    clockNow = kNoon + 300 + 301;  // 301 s since the last disconnect
+    gmtest::FixedClock::Set(kNoon + 300 + 301);  // 301 s since the last disconnect
     g.ConnectUser(true);
     EXPECT_EQ(cache.GetCount(), 0);
     CacheOneTable(g);
@@ -228,11 +209,12 @@ TEST_F(GlobalsTest, CleanOnIdleRunsOnceWhenTheLastConnectionEnds) {
 }
 
 TEST_F(GlobalsTest, IdleTimeRestartsWithTheYear) {
-    clockNow = 1704067140;  // 2023-12-31 23:59:00 UTC
+    gmtest::FixedClock::Set(1704067140);  // 2023-12-31 23:59:00 UTC
     tGMLGlobals& g = Make("");
     CacheOneTable(g);
     EXPECT_DOUBLE_EQ(GetYearSeconds(), 364 * 86400.0 + 23 * 3600.0 + 59 * 60.0);
-    clockNow = 1704067200 + 600;  // 2024-01-01 00:10:00: 11 minutes later, 600 year seconds
+    gmtest::FixedClock::Set(1704067200 +
+                            600);  // 2024-01-01 00:10:00: 11 minutes later, 600 year seconds
     EXPECT_DOUBLE_EQ(GetYearSeconds(), 600.0);
     g.ConnectUser(true);
     EXPECT_EQ(g.GetTableCache()->GetCount(), 1);
