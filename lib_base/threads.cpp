@@ -167,7 +167,8 @@ void tThread::Finish() {
         ended->Set();  // the last touch: the owner may delete the object from here on
         return;
     }
-    ended->Set();
+    // The end event is set last, by the destructor: whoever waits for it may then delete the
+    // thread list, which this thread must no longer touch.
     if (list) list->Remove(this);
     RunReported([this] { Done(); });
     delete this;

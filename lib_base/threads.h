@@ -108,6 +108,8 @@ public:
     void WaitEnd();        // without limit
     bool WaitEnd(i32 ms);  // true when ended within ms
     bool IsAutoDelete() const { return autoDelete; }
+    // The end event itself: it outlives a self-deleting thread, whose destructor sets it last.
+    std::shared_ptr<tSemaphore> GetEndEvent() const { return endEvent; }
 
 private:
     friend class tThreadList;

@@ -175,8 +175,11 @@ TEST(Thread, AutoDeleteThreadRunsDoneThenDeletesItself) {
         });
     ASSERT_TRUE(t->Start(1));
     EXPECT_EQ(list.CountAlive(), 1);
+    std::shared_ptr<tSemaphore> ended = t->GetEndEvent();
     t->release.Set();  // the last touch: from here on the thread may be gone
     ASSERT_TRUE(tTestThread::deleted.Wait(kLongWaitMs));
+    // Only the end event says the thread has let go of the list, which dies with this test.
+    ASSERT_TRUE(ended->Wait(kLongWaitMs));
     EXPECT_EQ(journal.Read(),
               (std::vector<std::string>{"auto: body", "auto: done", "auto: deleted"}));
     EXPECT_EQ(list.CountAlive(), 0);
@@ -188,9 +191,11 @@ TEST(Thread, AutoDeleteThreadStartedInModeTwoOutlivesNoWaiter) {
     tTestThread::deleted.Reset();
     auto* t =
         new tTestThread(&list, true, kThreadTypeThread, "quick", nullptr, [](tTestThread&) {});
+    std::shared_ptr<tSemaphore> ended = t->GetEndEvent();
     // The thread may delete itself while Start still waits for its end event.
     EXPECT_TRUE(t->Start(2));
     EXPECT_TRUE(tTestThread::deleted.Wait(kLongWaitMs));
+    EXPECT_TRUE(ended->Wait(kLongWaitMs));
 }
 
 TEST(Thread, EscapingExceptionPrintsTheBannerAndTheThreadStillEnds) {
