@@ -29,9 +29,9 @@ int16_t ReleaseConnection(GM_HANDLE handle, bool disconnect) noexcept {
     });
 }
 
-template <class T>
-int16_t ConnectAs(GM_HANDLE handle, const char* host, const char* string1,
-                  const char* string2) noexcept {
+// A handshake on a connection of kind T: connect(T&) runs it.
+template <class T, class Connect>
+int16_t ConnectWith(GM_HANDLE handle, Connect connect) noexcept {
     std::shared_ptr<tBasicClient> held;
     return Guarded<int16_t>(
         held, RC_NOT_CONNECTED,
@@ -40,9 +40,16 @@ int16_t ConnectAs(GM_HANDLE handle, const char* host, const char* string1,
             held = client;
             if (!client) return RC_NOT_CONNECTED;
             client->BeginCall();
-            return client->Connect(host, string1, string2);
+            return connect(*client);
         },
         RC_NOT_CONNECTED);
+}
+
+template <class T>
+int16_t ConnectAs(GM_HANDLE handle, const char* host, const char* string1,
+                  const char* string2) noexcept {
+    return ConnectWith<T>(handle,
+                          [&](T& client) { return client.Connect(host, string1, string2); });
 }
 
 int16_t DisconnectAny(GM_HANDLE handle) noexcept {
@@ -104,17 +111,8 @@ int16_t GM_Connect(GM_HANDLE handle, const char* host, const char* environment, 
 
 int16_t GM_m4GLConnect(GM_HANDLE handle, const char* host, const char* environment,
                        const char* info) {
-    std::shared_ptr<tBasicClient> held;
-    return Guarded<int16_t>(
-        held, RC_NOT_CONNECTED,
-        [&]() -> int16_t {
-            auto client = FindHandleOf<tGMLClient>(handle);
-            held = client;
-            if (!client) return RC_NOT_CONNECTED;
-            client->BeginCall();
-            return client->ConnectMode(host, environment, info, 0);
-        },
-        RC_NOT_CONNECTED);
+    return ConnectWith<tGMLClient>(
+        handle, [&](tGMLClient& client) { return client.ConnectMode(host, environment, info, 0); });
 }
 
 int16_t GM_ConnectManager(GM_HANDLE handle, const char* host) {

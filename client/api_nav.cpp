@@ -18,7 +18,7 @@ int16_t MoveRequest(GM_HANDLE handle, uint16_t wa, i16 opcode, Put put) {
         client.GetBuffer().PutShort(static_cast<i16>(wa));
         put(client.GetBuffer(), area);
         i16 status = 0;
-        if (!client.Request(status)) return status;
+        if (!client.Request(status, true)) return status;
         return ReadMove(client, area, status);
     });
 }
@@ -85,7 +85,7 @@ int16_t GM_Seek(GM_HANDLE handle, uint16_t wa, int32_t, uint16_t keyFields, uint
         out.PutByte(soft);
         PutRecord(out, area);  // the key values, laid out as a record
         i16 status = 0;
-        if (!client.Request(status)) return status;
+        if (!client.Request(status, true)) return status;
         bool read = true;
         if (status == RC_OK || status == RC_SOFT_SEEK_GREATER) {
             read = area.ReadRecord() && area.ReadStatus();
@@ -103,7 +103,7 @@ int16_t GM_Write(GM_HANDLE handle, uint16_t wa, int32_t) {
         client.GetBuffer().PutShort(static_cast<i16>(wa));
         PutRecord(client.GetBuffer(), area);
         i16 status = 0;
-        if (!client.Request(status) || status < 0) return status;
+        if (!client.Request(status, true) || status < 0) return status;
         f64 recno = 0;
         client.GetBuffer().GetDouble(recno);
         const bool read = area.ReadStatus();

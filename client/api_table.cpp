@@ -181,7 +181,7 @@ int16_t GM_Open(GM_HANDLE handle, const char* table, uint8_t readOnly, uint8_t e
         client.GetBuffer().PutByte(readOnly);
         client.GetBuffer().PutByte(exclusive);
         i16 status = 0;
-        if (!client.Request(status) || status < 0) return status;
+        if (!client.Request(status, true) || status < 0) return status;
         return gmapi::ReadNewWorkArea(client, true);
     });
 }
@@ -206,7 +206,7 @@ int16_t GM_Clear(GM_HANDLE handle, uint16_t wa) {
         client.BeginRequest(OP_CLEAR);
         client.GetBuffer().PutShort(static_cast<i16>(wa));
         i16 status = 0;
-        if (!client.Request(status)) return status;
+        if (!client.Request(status, true)) return status;
         area.ZeroRecord();
         const bool read = status >= 0 ? area.ReadStatus() : area.ReadStatusIfAny();
         return client.Finish(status, read);
@@ -233,7 +233,7 @@ int16_t GM_CreateIndex(GM_HANDLE handle, uint16_t wa, const char* name, const ch
         client.GetBuffer().PutString(name);
         client.GetBuffer().PutString(key);
         i16 status = 0;
-        if (!client.Request(status)) return status;
+        if (!client.Request(status, true)) return status;
         return client.Finish(status, status != RC_OK || area.ReadIndexes());
     });
 }

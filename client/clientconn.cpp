@@ -97,20 +97,21 @@ bool tBasicClient::ReceiveReply(u32 chunk, u32 minLength, u64& bytesReceived) {
     return status == tReceiveStatus::Received;
 }
 
-bool tBasicClient::Request(i16& status) {
+bool tBasicClient::Request(i16& status, bool withBody) {
     status = RC_COMM_FAILURE;
     if (!Transact()) {
         CommFail(RC_COMM_FAILURE);
         return false;
     }
-    return ReadReplyStatus(status);
+    return ReadReplyStatus(status, withBody);
 }
 
-bool tBasicClient::ReadReplyStatus(i16& status) {
+bool tBasicClient::ReadReplyStatus(i16& status, bool withBody) {
     i16 code = 0;
     buffer->GetShort(code);
     // The server never sends the library's own codes, so a reply holding one is not a reply.
-    if (buffer->IsMalformed() || code == RC_NOT_CONNECTED || code == RC_COMM_FAILURE) {
+    if (buffer->IsMalformed() || code == RC_NOT_CONNECTED || code == RC_COMM_FAILURE ||
+        (withBody && code > 0)) {
         status = CommFail(RC_COMM_FAILURE);
         return false;
     }

@@ -62,9 +62,11 @@ public:
     bool Transact();
     // Transact and the status word at the head of the reply. False after a failed exchange or a
     // reply without a valid status: the connection is then dropped and status holds -88.
-    bool Request(i16& status);
+    // withBody: the reply goes on after a status of 0, and the server never sends one above 0
+    // there, so such a status (an echoed request reads so) is not a valid one.
+    bool Request(i16& status, bool withBody = false);
     // The status word at the read position, as Request reads it.
-    bool ReadReplyStatus(i16& status);
+    bool ReadReplyStatus(i16& status, bool withBody = false);
     // The end of an export's reply reading: -88 (the connection dropped) when the reply was
     // inconsistent or too short, else status.
     i16 Finish(i16 status, bool consistent = true);

@@ -55,7 +55,7 @@ i16 GoToRecord(tGMLClient& client, tClientWorkArea& area, i32 recno) {
     client.GetBuffer().PutShort(static_cast<i16>(area.GetHandle()));
     client.GetBuffer().PutLong(recno);
     i16 status = 0;
-    if (!client.Request(status)) return status;
+    if (!client.Request(status, true)) return status;
     return ReadMove(client, area, status);
 }
 

@@ -50,15 +50,19 @@ bool tClientWorkArea::ReadHandle() {
     return true;
 }
 
+// A record size and a count of items that follow, each of at least itemBytes: false when the
+// size is out of bounds or the items cannot all be in the reply, before anything is allocated.
+bool tClientWorkArea::ReadSizeAndCount(i32& size, i16& count, u32 itemBytes) {
+    buffer.GetLong(size);
+    buffer.GetShort(count);
+    return !IsMalformed() && size >= 0 && size <= kMaxRecordSize && count >= 0 &&
+           u64{static_cast<u16>(count)} * itemBytes <= buffer.GetBytesLeft();
+}
+
 bool tClientWorkArea::ReadStructure() {
     i32 size = 0;
     i16 count = 0;
-    buffer.GetLong(size);
-    buffer.GetShort(count);
-    if (IsMalformed() || size < 0 || size > kMaxRecordSize || count < 0 ||
-        u64{static_cast<u16>(count)} * kMinFieldBytes > buffer.GetBytesLeft()) {
-        return false;
-    }
+    if (!ReadSizeAndCount(size, count, kMinFieldBytes)) return false;
     std::vector<tClientField> parsed(static_cast<size_t>(count));
     for (tClientField& field : parsed) {
         i16 length = 0;
@@ -113,12 +117,7 @@ bool tClientWorkArea::ReadChangedStructure() {
     if (changed == 0) return true;
     i32 size = 0;
     i16 count = 0;
-    buffer.GetLong(size);
-    buffer.GetShort(count);
-    if (IsMalformed() || size < 0 || size > kMaxRecordSize || count < 0 ||
-        u64{static_cast<u16>(count)} * kChangedPairBytes > buffer.GetBytesLeft()) {
-        return false;
-    }
+    if (!ReadSizeAndCount(size, count, kChangedPairBytes)) return false;
     std::vector<tClientField> changedFields = fields;
     for (i16 i = 0; i < count; ++i) {
         i16 index = 0;
@@ -171,27 +170,18 @@ void tClientWorkArea::ZeroRecord() {
 i32 tClientWorkArea::WriteField(const tClientField& field, const void* value) {
     if (!value) return 0;
     u8* at = GetFieldAddress(field);  // (1): the field's bytes lie inside the record
+    size_t n = 0;
     switch (field.type) {
         case 'B':
         case 'C':
         case 'O':
-        case 'Y': {
-            const size_t n = strnlen(static_cast<const char*>(value), field.length);
-            std::memcpy(at, value, n);
-            return static_cast<i32>(n);
-        }
-        case 'D':
-        case 'F':
-        case 'G':
-        case 'J':
-        case 'K':
-        case 'N':
-            std::memcpy(at, value, 8);
-            return 8;
-        case 'L':
-            *at = *static_cast<const u8*>(value);
-            return 1;
+        case 'Y':
+            n = strnlen(static_cast<const char*>(value), field.length);
+            break;
         default:
-            return 0;
+            // The fixed sizes: 8 bytes for numbers and dates, 1 for L, nothing for the rest.
+            n = FieldRecordSize(field.type, 0);
     }
+    std::memcpy(at, value, n);
+    return static_cast<i32>(n);
 }

@@ -83,6 +83,7 @@ public:
     u8 deletedSetting = 0;
 
 private:
+    bool ReadSizeAndCount(i32& size, i16& count, u32 itemBytes);
     bool ReadChangedStructure();
     bool IsMalformed() const;
 
