@@ -139,7 +139,6 @@ public:
     // (500 ms apart).
     i16 ConnectMode(const char* host, const char* string1, const char* string2, u8 mode);
 
-    u8 GetConnectMode() const { return connectMode; }
     bool HasShortRecords() const { return connectMode == 1; }
 
     // Work areas, found by the server's handle; null when none has it.
