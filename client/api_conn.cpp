@@ -1,5 +1,6 @@
 // Exports of the connection family: making, connecting, disconnecting and releasing the five
 // kinds of connection, and the queries that need no request.
+#include <algorithm>
 #include <cstring>
 
 #include "client/clientconn.h"

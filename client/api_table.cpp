@@ -1,8 +1,5 @@
 // Exports of transactions, server-wide requests, errors, and tables and indexes: each builds
 // its request, runs one exchange and reads its reply into the work area.
-#include <algorithm>
-#include <cstring>
-
 #include "client/createdesc.h"
 #include "client/exports.h"
 #include "client/gatemillapi.h"

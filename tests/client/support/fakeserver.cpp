@@ -1,8 +1,7 @@
 // The scripted fake server: accepts, reads whole frames, answers by script, records what came.
 #include "tests/client/support/fakeserver.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
