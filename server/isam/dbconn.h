@@ -274,6 +274,7 @@ public:
     i16 GetColumnCount() const { return columnCount; }
     void SetRetrieveData(u32 flag) { retrieveData = flag; }
     void SetOwnerFile(tGenericFile* file) { ownerFile = file; }  // not owned
+    tGenericFile* GetOwnerFile() const { return ownerFile; }
 
     GML_CLASS_ALLOCATOR(tStatement, Mem_DBStatement)
 

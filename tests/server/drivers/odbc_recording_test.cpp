@@ -2,48 +2,14 @@
 // comes back through the table, and the driver's log holds the statements and parameters sent.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
-#include "platform/shared_library.h"
 #include "server/drivers/odbc_entry.h"
-#include "tests/recodbc/recodbc.h"
+#include "tests/server/support/recodbc_control.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/support/gmtest.h"
 
 namespace {
-
-// The recording driver's control functions, from the same instance that the loader binds.
-class RecordingControl {
-public:
-    RecordingControl() {
-        if (!lib.Open(GM_RECODBC_PATH)) throw std::runtime_error(lib.GetError());
-        Resolve(Reset, "RecOdbcReset");
-        Resolve(AddResult, "RecOdbcAddResult");
-        Resolve(AddColumn, "RecOdbcAddColumn");
-        Resolve(AddRow, "RecOdbcAddRow");
-        Resolve(AddValue, "RecOdbcAddValue");
-        Resolve(Statements, "RecOdbcStatements");
-        Resolve(Pending, "RecOdbcPendingScripts");
-    }
-
-    decltype(&RecOdbcReset) Reset;
-    decltype(&RecOdbcAddResult) AddResult;
-    decltype(&RecOdbcAddColumn) AddColumn;
-    decltype(&RecOdbcAddRow) AddRow;
-    decltype(&RecOdbcAddValue) AddValue;
-    decltype(&RecOdbcStatements) Statements;
-    decltype(&RecOdbcPendingScripts) Pending;
-
-private:
-    template <class F>
-    void Resolve(F& f, const char* name) {
-        void* address = lib.Find(name);
-        if (!address) throw std::runtime_error(name);
-        std::memcpy(&f, &address, sizeof address);
-    }
-    plat::SharedLibrary lib;
-};
 
 SQLCHAR* Text(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
 
@@ -57,7 +23,7 @@ TEST(ODBCRecording, ScriptedRowsComeBackThroughTheTableAndTheLogHoldsWhatWasSent
     ASSERT_TRUE(loader.UseODBC3());
     const tODBCEntryPoints& odbc = loader.Entries();
 
-    RecordingControl rec;
+    gmtest::RecordingDriver rec;
     rec.Reset();
     const char* select = "SELECT R_E_C_N_O_, NOME FROM CLIENTES WHERE CODIGO = ?";
     rec.AddResult(select);

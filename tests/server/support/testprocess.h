@@ -21,6 +21,7 @@ public:
 
     tConfigCache& GetConfig() override { return *config; }
     bool GetLogFull() override { return logFull.load(); }
+    bool GetThreadInfo() override { return threadInfo.load(); }
 
     // Writes the value into the ini file; the cache sees it at once.
     void SetIni(const char* section, const char* key, const char* value);
@@ -30,6 +31,7 @@ public:
     void ClearLog();
 
     std::atomic<bool> logFull{false};
+    std::atomic<bool> threadInfo{false};
 
 private:
     TempDir dir;
