@@ -9,6 +9,7 @@
 #include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
+#include "lib_common/sqltext.h"
 #include "server/isam/dbprocess.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/session.h"
@@ -163,6 +164,7 @@ bool tDBConnection::UseAutoRecno(const char* table) {
 }
 
 bool tDBConnection::IsMemoAsBlob() { return false; }
+void tDBConnection::AppendLiteral(tString& sql, const char* value) { AppendQuoted(sql, value); }
 
 bool tDBConnection::SetError(i32 code, const char* routine, const char* message,
                              tGenericFile* file) {

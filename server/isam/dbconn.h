@@ -20,8 +20,10 @@ class tCommBuffer;
 class tDATAField;
 class tDBSession;
 class tGenericFile;
+class tIndexDefinition;
 class tJoinInfo;
 class tQueryFile;
+class tRecordLockEngine;
 class tStatement;
 class tTableDefinition;
 class tTableDefinitionShared;
@@ -31,6 +33,36 @@ class tTableDefinitionShared;
 constexpr size_t kRecnoTextSize = 320;
 // The record number written with "%.0f" into buffer; returns buffer.
 char* RecnoToStr(f64 recno, char (&buffer)[kRecnoTextSize]);
+// The number of def's field called name, compared without regard to case; -1, quietly, when
+// there is none.
+i16 FindFieldNo(const tTableDefinition& def, const char* name);
+
+// One column of a structure change handed to a driver's AlterTable: the column's name, its
+// type, length and decimals before and after, and the kinds of change as bit flags. Kept in an
+// owning list; one thread.
+class tActionField {
+public:
+    static constexpr u16 kAdd = 0x2;
+    static constexpr u16 kDrop = 0x4;
+    static constexpr u16 kTypeChange = 0x8;
+    static constexpr u16 kLengthChange = 0x10;
+    static constexpr u16 kDecimalsChange = 0x20;
+
+    // Both the old and the new values start as the ones given; the name is trimmed.
+    tActionField(const char* name, u8 type, u16 length, u16 decimals);
+    virtual ~tActionField() = default;
+
+    bool Has(u16 flag) const { return (actions & flag) != 0; }
+
+    tString name;
+    u8 oldType;
+    u8 newType;
+    u16 oldLength;
+    u16 newLength;
+    u16 oldDecimals;
+    u16 newDecimals;
+    u16 actions = 0;
+};
 
 // One database session of a client session, which owns it. Failures travel as negative codes
 // and false or null results, with the reason in the connection's last error (SetError).
@@ -125,6 +157,39 @@ public:
     virtual bool UseAutoRecno(const char* table);
     virtual bool GetServerName(tString& out) = 0;
     virtual bool IsMemoAsBlob();
+    // Appends value to sql as one string literal of the dialect; base: in single quotes, each
+    // single quote doubled. Every client value put into SQL text goes through it.
+    virtual void AppendLiteral(tString& sql, const char* value);
+
+    // ---- Table definitions. LoadTableDef describes the table through the driver; on failure
+    // the last error says why (code -19, routine "tDBServer::OpenFile") and nothing is returned.
+    // The cache operations work on the process-wide table cache.
+    std::unique_ptr<tTableDefinitionShared> LoadTableDef(const char* table,
+                                                         const char* environment);
+    std::shared_ptr<tTableDefinitionShared> FindTableDef(const char* table,
+                                                         const char* environment);
+    // The cached definition; with load set and none cached, a loaded one, then cached.
+    std::shared_ptr<tTableDefinitionShared> GetTableDef(const char* table, const char* environment,
+                                                        bool load);
+    // Caches def and hands out the cached definition (an entry cached already wins).
+    std::shared_ptr<tTableDefinitionShared> AddTableDef(std::unique_ptr<tTableDefinitionShared> def,
+                                                        const char* environment);
+    bool RemoveTableDef(const char* table, const char* environment);
+    bool UpdateTableDef(const tTableDefinition& def, const char* environment);
+    // Checks a join description (groups of three tokens separated by ";") and queues each
+    // complete group for the next table file: result "0" when every group was complete, "1"
+    // when a group lacks its second token, "2" when it lacks its third.
+    void SetJoinInfo(const char* description, tString& result);
+
+    // ---- The index-use trace and virtual indexes, over the catalogue tables GML_IDXSTATS and
+    // GML_VIRTUALIDX. A failed statement never fails the caller.
+    void TraceIndex(const tTableDefinition& def, const tIndexDefinition& index);
+    void PrepareTraceIndex(const tTableDefinition& def);  // a use count of 0 for every index
+    void LoadVirtualIndex(tTableDefinition& def);         // adds the table's virtual indexes
+    bool IsVirtualIndex(const char* name);
+    // Forgets the process's shared definition of GML_IDXSTATS, so that the next use describes
+    // and counts the table again (tests start from a fresh database this way).
+    static void ForgetIndexTraceDefinition();
 
     // ---- The session.
     void SetDBServer(tDBSession* session) { dbServer = session; }  // not owned
@@ -211,6 +276,28 @@ protected:
 
 private:
     void TraceLine(const char* text);
+    // The catalogue check-up's steps.
+    void ReportModes(tString& report);
+    bool CheckCatalogTables();
+    bool CreateCatalogTable(const tTableDefinition& def, const char* indexSql);
+    bool CheckParamTable();
+    bool CleanParamTable();
+    void ResetIndexUse();
+    // The shared definition of GML_IDXSTATS, described and counted on first use; null when
+    // that failed.
+    std::shared_ptr<tTableDefinitionShared> IndexTraceDefinition();
+    bool InsertIndexUse(const tTableDefinition& def, const tIndexDefinition& index, u8 uses,
+                        const char* routine);
+    void AppendEnvLiteral(tString& sql);
+    tString IndexKeyText(const tTableDefinition& def, const tIndexDefinition& index) const;
+    bool AddVirtualIndex(tTableDefinition& def, const char* name, const char* key);
+    // Table-definition loading.
+    const char* DescribeForLoad(tTableDefinitionShared& def, const char* table,
+                                const char* environment);
+    bool KeyFieldList(const tTableDefinition& def, const char* terms, tString& key);
+    bool AddRecDelColumn(const tTableDefinition& def, const char* table);
+    // The record-lock engine of the session, or null without a session.
+    tRecordLockEngine* LockEngine() const;
 };
 
 // One result column as the drivers bind it. Character columns point into the statement's row

@@ -1,10 +1,11 @@
 // Connection services around tables and statements that every driver shares: whether a text
 // returns rows, whether a duplicate key is the record-number key, row counts, work in blocks of
-// record numbers, pack and trigger removal.
+// record numbers, pack and trigger removal, and the column changes of an alteration.
 #include <cctype>
 #include <cstring>
 #include <memory>
 
+#include "lib_common/sqltext.h"
 #include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 
@@ -43,6 +44,17 @@ const char* OrEmpty(const char* text) { return text ? text : ""; }
 
 }  // namespace
 
+tActionField::tActionField(const char* name, u8 type, u16 length, u16 decimals)
+    : name(name),
+      oldType(type),
+      newType(type),
+      oldLength(length),
+      newLength(length),
+      oldDecimals(decimals),
+      newDecimals(decimals) {
+    this->name.Trim();
+}
+
 bool tDBConnection::IsQueryStmt(const char* sql) {
     const char* p = sql;
     while (*p == '(' || IsSpace(*p)) ++p;
@@ -72,6 +84,7 @@ bool tDBConnection::IsRecnoKeyError(const tTableDefinition& def) {
 }
 
 f64 tDBConnection::GetTableCount(const char* table, const char* condition) {
+    if (!IsSqlIdentifier(table)) return -1.0;
     std::unique_ptr<tStatement> stmt(NewStatement());
     tString sql("SELECT COUNT(*) AS TOTAL FROM ");
     sql += OrEmpty(GetOwner());
@@ -114,6 +127,7 @@ bool tDBConnection::ExecInBlocks(const char* sql, const char* routine, f64 maxRe
 }
 
 bool tDBConnection::PackTable(const char* table) {
+    if (!IsSqlIdentifier(table)) return false;
     const f64 maxRecno = GetRecCount(table);
     if (maxRecno < 0.0) return false;
     tString sql("DELETE FROM ");
@@ -124,6 +138,7 @@ bool tDBConnection::PackTable(const char* table) {
 }
 
 bool tDBConnection::DropTrigger(const char* trigger) {
+    if (!IsSqlIdentifier(trigger)) return false;
     std::unique_ptr<tStatement> stmt(NewStatement());
     tString sql("DROP TRIGGER ");
     sql += trigger;

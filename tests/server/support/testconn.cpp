@@ -12,11 +12,39 @@ bool ScriptedStatement::ExecDirect(const char* sql, const char* routine, u8 repo
     const size_t n = owner.executed.size();
     owner.executed.push_back(std::string(routine) + ": " + sql);
     fetched = false;
-    return owner.failingExecs.count(n) == 0;
+    scripted = false;
+    if (owner.failingExecs.count(n) != 0) return false;
+    for (auto it = owner.results.begin(); it != owner.results.end(); ++it) {
+        if (std::string(sql).compare(0, it->sqlPrefix.size(), it->sqlPrefix) != 0) continue;
+        result = *it;
+        owner.results.erase(it);
+        scripted = true;
+        nextRow = 0;
+        break;
+    }
+    return true;
+}
+
+bool ScriptedStatement::FetchScripted() {
+    if (nextRow >= result.rows.size()) return false;
+    row = result.rows[nextRow++];
+    AllocColumns(static_cast<i16>(row.size()));
+    columnCount = static_cast<i16>(row.size());
+    for (size_t c = 0; c < row.size(); ++c) {
+        tColumnDesc& column = GetColumns()[c];
+        std::snprintf(column.name, sizeof column.name, "COL%zu", c);
+        column.type = 'C';
+        column.bufferLength = static_cast<i16>(row[c].size() + 1);
+        column.returnedLength = static_cast<i64>(row[c].size());
+        column.value.text = row[c].data();
+    }
+    return true;
 }
 
 bool ScriptedStatement::Fetch() {
-    if (owner.fetchFails || fetched) return false;
+    if (owner.fetchFails) return false;
+    if (scripted) return FetchScripted();
+    if (fetched) return false;
     fetched = true;
     AllocColumns(1);
     columnCount = 1;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lib_common/configcache.h"
+#include "server/dispatch/dbtable.h"
 #include "server/isam/dbprocess.h"
 #include "tests/support/tempdir.h"
 
@@ -21,7 +22,9 @@ public:
 
     tConfigCache& GetConfig() override { return *config; }
     bool GetLogFull() override { return logFull.load(); }
+    tTableCache& GetTableCache() override { return tableCache; }
     bool GetThreadInfo() override { return threadInfo.load(); }
+    bool IsIndexTraceChanged() override { return indexTraceChanged.load(); }
 
     // Writes the value into the ini file; the cache sees it at once.
     void SetIni(const char* section, const char* key, const char* value);
@@ -32,12 +35,14 @@ public:
 
     std::atomic<bool> logFull{false};
     std::atomic<bool> threadInfo{false};
+    std::atomic<bool> indexTraceChanged{false};
 
 private:
     TempDir dir;
     std::string logPath;
     std::string previousLogPath;
     std::unique_ptr<tConfigCache> config;
+    tTableCache tableCache;
 };
 
 // The console text without the log writer's echoes ("[BEGINLOG]\n...\n[ENDLOG]\n").
