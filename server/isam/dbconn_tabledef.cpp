@@ -31,6 +31,9 @@ struct tFieldType {
 
 const char* OrEmpty(const char* text) { return text ? text : ""; }
 
+// FIELD_TABLE, FIELD_NAME, FIELD_TYPE, FIELD_PREC, FIELD_DEC.
+constexpr i16 kFieldTableColumns = 5;
+
 i16 ToLength(const char* text) {
     const long value = std::strtol(text, nullptr, 10);
     return static_cast<i16>(std::clamp<long>(value, 0, INT16_MAX));
@@ -216,10 +219,12 @@ bool tDBConnection::AdjustFields(tTableDefinition& def) {
         if (field.IsData() && field.GetType() == 'N') ++numeric;
     }
     i32 adjusted = 0;
+    bool adjustedAny = false;
     bool result = true;
     tString warnings;
     tString name, type, length, decimals;
     while (stmt->Fetch()) {
+        if (stmt->GetColumnCount() < kFieldTableColumns) return false;  // not the table we made
         stmt->FieldAsString(name, 1);
         name.Trim();
         const i16 no = FindFieldNo(def, name);
@@ -232,7 +237,10 @@ bool tDBConnection::AdjustFields(tTableDefinition& def) {
         tFieldType& t = types[static_cast<size_t>(no)];
         if (!AdjustFieldType(def, field, type, ToLength(length), ToLength(decimals), t, warnings)) {
             result = false;
-        } else if (IsNumericLetter(type.At(0)) && field.IsData()) {
+            continue;
+        }
+        adjustedAny = true;
+        if (IsNumericLetter(type.At(0)) && field.IsData()) {
             ++adjusted;
         }
     }
@@ -256,7 +264,7 @@ bool tDBConnection::AdjustFields(tTableDefinition& def) {
         WriteLog(warnings, 0);
         result = !adjustError;
     }
-    ApplyFieldTypes(def, types);
+    if (adjustedAny) ApplyFieldTypes(def, types);
     return result;
 }
 
