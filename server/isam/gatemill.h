@@ -1,8 +1,10 @@
 // The open work areas of a client session: tGenericFile, the abstract file that the dispatcher
-// drives by its internal id (tables and query results derive from it), with the memo-field and
-// join records that a file keeps.
+// drives by its internal id, and tISAMFile, a table opened as a record-numbered ISAM file over
+// SQL, with the records they keep: memo fields, joins, filter conditions, locked record numbers,
+// the record-number cache and the memory of the last seek.
 #pragma once
 #include <memory>
+#include <vector>
 
 #include "lib_base/gmlalloc.h"
 #include "lib_base/list.h"
@@ -12,7 +14,12 @@
 class tCommBuffer;
 class tDBConnection;
 class tDBSession;
+class tISAMFile;
+class tIndexDefinition;
+class tStatement;
 class tTableDefinition;
+class tTableDefinitionExclusive;
+class tTableDefinitionShared;
 
 // One memo field of an open file: its number among the data fields (from 1) and its index in
 // the definition, with the value waiting to be written or last read.
@@ -143,4 +150,256 @@ protected:
 
 private:
     void DumpDefinition(tString& out) const;
+};
+
+// One filter condition of a table file: its level (0 the plain filter, 1 and up the extended
+// ones) and its SQL text.
+class tFilterNode {
+public:
+    tFilterNode(i16 level, const char* text) : level(level), text(text) {}
+    virtual ~tFilterNode() = default;
+
+    i16 level;
+    tString text;
+
+    GML_CLASS_ALLOCATOR(tFilterNode, Mem_FilterNode)
+};
+
+// The record numbers that a table file holds locked, ascending and without duplicates. 0 stands
+// for the whole-table lock.
+class tRecnoList {
+public:
+    tRecnoList();                // room for 32
+    bool Find(f64 recno) const;  // true for every record number while 0 is held
+    bool Add(f64 recno);         // false when already held
+    bool Remove(f64 recno);      // 0 empties the list (true); false when absent
+    i32 Count() const { return static_cast<i32>(recnos.size()); }
+    f64 Get(i32 i) const;  // asserts outside 0..Count()-1
+
+private:
+    std::vector<f64> recnos;
+};
+
+// What a table file remembers of its last seek. Every reset of the file's record-number cache
+// forgets it, so that the next seek asks the database again.
+class tSeekOptimizer {
+public:
+    void Store(i16 code);  // the seek's answer, now valid
+    i16 GetResult() const { return result; }
+    bool IsValid() const { return valid; }
+    void Invalidate() { valid = false; }
+
+private:
+    bool valid = false;
+    i16 result = -19;
+};
+
+// The record-number cache (IsamCache) of a table file: a window of record numbers in the
+// owner's current order with a current slot. Moves step inside the window; the owner's key
+// cursors fill it. The window knows whether it reaches the first row and the last row of the
+// order, so that moves past those ends need no query. Owned by its file; the file's thread only.
+// Invariants:
+//  (1) current is -1 until the first reset or load, then 0 <= current < kSlots (callers of
+//      SetCurrent keep it there).
+//  (2) A slot holds a record exactly when its value is above 0; 0.0 marks an empty slot.
+//  (3) A load stores at most min(row count, kSlots) record numbers.
+class tCache {
+public:
+    static constexpr i32 kSlots = 500;
+    static constexpr i32 kMiddleSlot = 250;
+
+    explicit tCache(tISAMFile& owner);
+    virtual ~tCache() = default;
+    tCache(const tCache&) = delete;
+    tCache& operator=(const tCache&) = delete;
+
+    // Empties the window, keeping the current record number at the middle slot when asked;
+    // clears both end flags, remembers the owner's order and forgets the owner's last seek.
+    void Reset(bool keepCurrent);
+    // Resets when the owner's order changed since the last reset or its filter changed.
+    void Revalidate(bool keepCurrent);
+    // Read the owner's open key cursor (first column: the record number) into the window after
+    // (forward) or before (backward) the current slot; the number of rows read.
+    i32 LoadForward(i32 offset);
+    i32 LoadBackward(i32 offset);
+    void GoFirst();  // the lowest filled slot, 0 when none
+    void GoLast();   // the highest filled slot, kSlots - 1 when none
+
+    i32 GetCurrent() const { return current; }
+    void SetCurrent(i32 slot) { current = slot; }
+    f64 GetCurrentRecno() const;  // 0.0 when the current slot holds no record
+    void SetCurrentRecno(f64 recno);
+    bool IsFilled(i32 slot) const;
+    bool IsEmpty() const;  // no current slot, or it holds no record
+    // The window holds the first row of the order and the current slot a record.
+    bool IsForwardComplete() const;
+    bool IsBackwardComplete() const { return lastRow; }  // the window holds the last row
+    void SetForwardComplete(bool on) { firstRow = on; }
+    void SetBackwardComplete(bool on) { lastRow = on; }
+    bool HasFirstRow() const { return firstRow; }
+    i32 GetOrder() const { return order; }  // the owner's order at the last reset
+    // Past the window's end (or on an empty slot) while the window holds the last row.
+    bool IsPastEnd(i32 slot) const;
+    const f64* GetWindow() const { return window; }
+
+    GML_CLASS_ALLOCATOR(tCache, Mem_IsamCache)
+
+private:
+    i32 RowLimit() const;
+
+    tISAMFile& owner;
+    f64 window[kSlots] = {};
+    f64 scratch[kSlots] = {};  // where a load collects its rows
+    i32 current = -1;
+    i32 order = 0;
+    bool firstRow = false;
+    bool lastRow = false;
+};
+
+// The rows of a key cursor: 40, or 250 while filter conditions thin the rows out.
+constexpr i16 kKeyCursorRows = 40;
+constexpr i16 kFilteredKeyCursorRows = 250;
+
+// Half away from zero, with a threshold just below one half.
+f64 RoundDouble(f64 value, i32 decimals);
+f64 PowInt(f64 base, i32 exponent);
+
+// A table opened as a record-numbered ISAM file over SQL. Record numbers are read through key
+// cursors in the order of the current index (0: record-number order) into the record-number
+// cache; the current record lives in a record buffer in the client's layout. Each driver derives
+// its own class, made by its connection's NewISAMFile, and overrides the dialect hooks. The file
+// works on a private copy of the table definition (the mirror), to which an open adds the joined
+// fields; the shared definition stays as cached. Every statement of the file is composed in the
+// connection's one SQL buffer. Used by its session's thread only.
+class tISAMFile : public tGenericFile {
+public:
+    tISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
+              tCommBuffer& reply, u32 lockOwner);
+    ~tISAMFile() override;  // first gives back every lock of the owner in the table
+
+    // ---- Operations of the generic file.
+    // Adds the joined fields waiting in the join list to the mirror, then puts the open reply
+    // (record length, structure, status) and the index list.
+    bool Open(u16 id) override;
+    bool Close() override;  // true; the file is released by its destructor
+    void SendStatus() override;
+    f64 GetRecno() override;  // the cache's current record number
+    // Creates an index over the fields of a dBASE-style key ("A+DTOS(B)"); a field that the
+    // table lacks is refused before any SQL, with the reason in the connection's last error.
+    bool CreateIndex(const char* name, const char* key) override;
+    // Puts the index names ("X,Y") and their key fields as positions in the client's record
+    // ("001,004;002").
+    void SendIndexes() override;
+    i16 SetOrder(i16 order) override;  // 0 record-number order, n the n-th index; else -14
+    i32 GetOrder() override;
+    // Replaces the mirror by a new copy of the shared definition with the joined fields; a copy
+    // that would need longer record buffers is refused with an assertion, the old mirror kept.
+    void ResetMirror() override;
+    bool IsAuditable() override;
+    const char* GetTableName() override;
+    bool IsQuery() override;
+    bool IsExclusive() override;
+
+    // ---- Dialect hooks, in their order. The base forms write dialect-neutral SQL into the
+    // connection's SQL buffer.
+    // Whether the literal writer hands the character to CharFunc: below 32 as a signed byte,
+    // above 125, or the single quote.
+    virtual bool NeedsCharFunc(char c);
+    // Writes c as the dialect's character function into out; the writer has closed its quoted
+    // run. afterFunction: the previous character went the same way; first: c opens the value;
+    // last: nothing of the literal follows. Answers false when it writes nothing, which keeps c
+    // inside the quoted run (a quote doubled): the base declines every character.
+    virtual bool CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last);
+    // May write the characters of a literal (the writer has opened it); written receives the
+    // count of characters written. Base false: the writer writes them.
+    virtual bool AppendLiteral(tString& out, const char* text, i32 length, i32& written);
+    // The key cursor of the rows after (before) the current key, using the first keyFields
+    // fields of the current index; keyFields -1: from the top (bottom). Sets the row count.
+    virtual bool BuildNextSelect(i32 keyFields);
+    virtual bool BuildPrevSelect(i32 keyFields);
+    virtual void AddRowLimit();
+    // "SELECT R_E_C_N_O_ FROM <owner><table>" with the hooks between.
+    virtual void AddSelectFrom(bool withHint, bool forward);
+    // The key conditions over key (a record buffer); whether a WHERE has been written.
+    virtual bool AddKeyWhere(const char* key, i32 keyFields, const char* op, bool backward);
+    virtual bool AddFilterWhere(bool whereOpen);   // the filter conditions, ANDed
+    virtual bool AddDeletedWhere(bool whereOpen);  // "D_E_L_E_T_ = ' '" while deleted are hidden
+    virtual void AddAfterOrder();
+    virtual void AddHint(bool withHint, bool forward);
+    virtual void AddKeyColumns(i32 keyFields);
+    virtual void AddTableHint();
+    virtual bool CheckKeyPrefix(const char* op);  // false when op begins with "< "
+    virtual void RecnoParamMarker();
+    virtual bool AddKeyBounds(i32 keyFields, const tIndexDefinition* index, i32 conditions,
+                              bool backward, bool whereOpen);
+    virtual void AddIndexSpace();
+    // Appends the value of the field in record as SQL. False, with nothing written, for a field
+    // outside the record or a number that is not finite.
+    virtual bool ValueToSql(i16 fieldNo, tString& out, const char* record, bool pad, bool quote,
+                            bool charFunctions);
+
+    // ---- Pieces of the key cursors.
+    void AddOrderBy(bool descending);
+    bool HasFilter() const { return filterList.Count() > 0; }
+    // The filter index in record-number order, the index of the order otherwise; null in plain
+    // record-number order.
+    tIndexDefinition* GetCurrentIndex() const;
+    bool IsIndexOrder() const { return order != 0 || filterIndex != nullptr; }
+
+    tTableDefinitionExclusive& GetMirror() const { return *mirror; }
+    tCache& GetCache() const { return *cache; }
+    tStatement& GetStatement() const { return *fetchStmt; }  // runs the key cursors
+    tSeekOptimizer& GetSeekOptimizer() const { return *seekOptimizer; }
+    bool IsFilterChanged() const { return filterChanged; }
+    void SetFilterChanged(bool on) { filterChanged = on; }
+    void SetExclusive(bool on) { exclusive = on; }
+
+    GML_CLASS_ALLOCATOR(tISAMFile, Mem_IsamFile)
+
+protected:
+    // A field that a join added to the mirror, kept to add it again after ResetMirror.
+    struct tJoinField {
+        tString name;
+        u8 type;
+        i16 length;
+        u16 decimals;
+    };
+
+    void AddJoin(const tJoinInfo& join);
+    void SizeFieldMap();
+    void SizeRecordBuffers();
+    void AppendOwnerTable();  // the connection's owner prefix and the table name
+    void SetKeyCursorRows();
+    bool AddRecnoWhere(const char* op);
+    // The characters of a literal with the dialect's character functions, padded with blanks
+    // to width when asked.
+    void WriteLiteral(tString& out, const char* text, i32 length, i32 width, bool pad, bool quote,
+                      bool charFunctions);
+
+    // The session's thread only.
+    tAutoArray<tFilterNode> filterList;
+    bool filterChanged = false;
+    std::unique_ptr<tSeekOptimizer> seekOptimizer;
+    std::unique_ptr<tTableDefinitionExclusive> mirror;
+    bool exclusive = false;
+    i32 order = 0;
+    // Record buffers of the mirror's record length: the record the client sent, the current
+    // record, and the current record in the client's byte order (only when the client's order
+    // differs).
+    // (A file's destructor may not throw, so these are vectors rather than guarded AutoChars;
+    // a record buffer holds at least one byte.)
+    std::vector<char> incomingRecord;
+    std::vector<char> currentRecord;
+    std::vector<char> swapRecord;
+    tString recordSelect;      // the record fetch's text up to its condition; empty: build it again
+    std::vector<u8> fieldMap;  // one byte per mirror field, 1: the field is read
+    tString mapText;           // the field map last applied
+    bool deletedFilter = false;
+    std::unique_ptr<tStatement> fetchStmt;
+    std::unique_ptr<tStatement> preparedStmt;
+    tRecnoList lockedList;
+    std::unique_ptr<tCache> cache;
+    std::unique_ptr<tIndexDefinition> filterIndex;  // an order of the filter's own, or null
+    std::vector<tJoinField> joinFields;
+    tString& sql;  // the connection's
 };

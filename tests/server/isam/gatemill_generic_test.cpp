@@ -16,45 +16,10 @@
 #include "tests/server/support/testfile.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/server/support/testsession.h"
+#include "tests/server/support/wirebytes.h"
 #include "tests/support/gmtest.h"
 
 namespace {
-
-// Expected reply bytes, written out by hand in either byte order.
-class Bytes {
-public:
-    explicit Bytes(bool bigEndian) : big(bigEndian) {}
-    Bytes& Byte(u8 b) {
-        out.push_back(static_cast<char>(b));
-        return *this;
-    }
-    Bytes& Short(i16 v) { return Number(static_cast<u16>(v), 2); }
-    Bytes& Long(i32 v) { return Number(static_cast<u32>(v), 4); }
-    Bytes& Text(const char* s) {
-        out.append(s, std::strlen(s) + 1);
-        return *this;
-    }
-    Bytes& Field(const char* name, char type, i16 length, i16 decimals) {
-        return Text(name).Byte(static_cast<u8>(type)).Short(length).Short(decimals);
-    }
-    std::string out;
-
-private:
-    Bytes& Number(u32 v, int n) {
-        for (int i = 0; i < n; ++i) {
-            const int shift = 8 * (big ? n - 1 - i : i);
-            out.push_back(static_cast<char>((v >> shift) & 0xFF));
-        }
-        return *this;
-    }
-    bool big;
-};
-
-std::string Payload(tCommBuffer& reply) {
-    const u8* frame = reply.GetFrame();
-    return std::string(reinterpret_cast<const char*>(frame) + tCommBuffer::kHeaderSize,
-                       reply.GetFrameLength() - tCommBuffer::kHeaderSize);
-}
 
 class GenericFile : public ::testing::Test {
 protected:
@@ -94,7 +59,7 @@ TEST_F(GenericFile, OpenReplyAndStatusBlockByteForByteInBothByteOrders) {
         auto file = MakeFile();
         file->Open(3);
         EXPECT_EQ(file->GetInternalID(), 3);
-        Bytes expected(swap);
+        gmtest::Bytes expected(swap);
         expected
             .Long(10 + 8 + 1)  // C 10, N 8, L 1; memo fields take no record bytes
             .Short(5)
@@ -107,7 +72,7 @@ TEST_F(GenericFile, OpenReplyAndStatusBlockByteForByteInBothByteOrders) {
             .Byte(1)
             .Byte(0)
             .Long(1234);
-        EXPECT_EQ(Payload(reply), expected.out);
+        EXPECT_EQ(gmtest::Payload(reply), expected.out);
     }
 }
 
@@ -132,7 +97,8 @@ TEST_F(GenericFile, StructureOfAnotherDefinitionWhenGiven) {
     other.AddField("B1_COD", 'C', 15, 0, true, true);
     auto file = MakeFile();
     file->SendStructure(&other);
-    EXPECT_EQ(Payload(reply), Bytes(false).Short(1).Field("B1_COD", 'C', 15, 0).out);
+    EXPECT_EQ(gmtest::Payload(reply),
+              gmtest::Bytes(false).Short(1).Field("B1_COD", 'C', 15, 0).out);
     EXPECT_EQ(file->Blobs().Count(), 0);
 }
 
@@ -148,7 +114,8 @@ TEST_F(GenericFile, StatusCountIsTheEnginesCounterTruncatedAndHeldInRange) {
         SetCounter(c.counter);
         reply.Reset();
         file->SendStatus();
-        EXPECT_EQ(Payload(reply), Bytes(false).Byte(1).Byte(1).Byte(0).Long(c.sent).out);
+        EXPECT_EQ(gmtest::Payload(reply),
+                  gmtest::Bytes(false).Byte(1).Byte(1).Byte(0).Long(c.sent).out);
     }
 }
 
@@ -200,7 +167,7 @@ TEST_F(GenericFile, BaseOperationsAnswerNotAvailable) {
     base.SendIndexes();
     base.RecvRecord();
     base.BlobRead(1, 1, 100);
-    EXPECT_EQ(Payload(reply), Bytes(false).Short(-19).out);
+    EXPECT_EQ(gmtest::Payload(reply), gmtest::Bytes(false).Short(-19).out);
 }
 
 TEST_F(GenericFile, DescriptionOfTheFileAndItsDefinition) {

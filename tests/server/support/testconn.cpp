@@ -56,6 +56,8 @@ bool ScriptedStatement::Fetch() {
     return true;
 }
 
+void ScriptedStatement::Close() { ++owner.closes; }
+
 i16 ScriptedStatement::SPExec(const char* name, const char* prefix, tArray<tDATAField>& inputs,
                               tArray<tDATAField>& outputs) {
     owner.executed.push_back("SPExec " + std::string(name) + " " + (prefix ? prefix : "(null)") +

@@ -28,6 +28,7 @@ public:
     // The scripted result's rows; without one, one row holding the connection's count, then no
     // more.
     bool Fetch() override;
+    void Close() override;  // counted by the connection
     i16 SPExec(const char* name, const char* owner, tArray<tDATAField>& inputs,
                tArray<tDATAField>& outputs) override;
 
@@ -72,6 +73,7 @@ public:
     std::string owner;
     // What it was asked: "routine: sql" per execution, "SPExec name owner inputs outputs".
     std::vector<std::string> executed;
+    size_t closes = 0;  // statement Close calls
 
 private:
     std::vector<std::string>* calls;
