@@ -307,10 +307,14 @@ kill_strays() {
 # Writes odbcinst.ini, odbc.ini and db.env for the servers that run now.
 write_config() {
     local pg=$1 maria=$2 tmp
+    # PostgreSQL through psqlODBC's ANSI driver, with the client encoding pinned to the database's:
+    # the product makes the ANSI calls and its texts are WIN1252 bytes, so every byte must reach
+    # the database and come back unchanged. Left alone, psqlODBC takes the client encoding from
+    # the process's locale (UTF8 under C.UTF-8), and a byte such as 0xE9 is refused as invalid.
     cat >"$dir/odbcinst.ini" <<EOF
 [gm PostgreSQL]
-Description=PostgreSQL Unicode driver
-Driver=$ODBC_DRIVER_DIR/psqlodbcw.so
+Description=PostgreSQL ANSI driver
+Driver=$ODBC_DRIVER_DIR/psqlodbca.so
 
 [gm MariaDB]
 Description=MariaDB Connector/ODBC
@@ -334,6 +338,7 @@ Port=$(pg_port)
 Database=$PG_TEST_DB
 Username=$PG_TEST_USER
 Password=$PG_PASSWORD
+ConnSettings=SET client_encoding TO 'WIN1252'
 
 EOF
         cat >>"$tmp" <<EOF
