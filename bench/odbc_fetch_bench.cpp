@@ -1,0 +1,217 @@
+// Forward-only fetch of 100,000 rows from the private PostgreSQL: rows per second through the
+// ODBC layer (ExecDirect, bound columns, Fetch, the typed readers) beside the same fetch through
+// plain ODBC calls on the same connection, and the ratio of the two.
+//
+// It expects the private servers that the db tests use, found through their db.env:
+//   scripts/privatedb.sh start build/bench/testdb pg
+//   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DGM_BENCH=ON
+//   cmake --build build/bench --target odbc_fetch_bench
+//   build/bench/bench/odbc_fetch_bench    (or GM_TESTDB_ENV=<dir>/db.env for another place)
+// The first run fills the table gm_bench_fetch, which later runs reuse.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lib_common/configcache.h"
+#include "lib_common/logwriter.h"
+#include "server/dispatch/dbtable.h"
+#include "server/drivers/odbc.h"
+#include "server/isam/dbprocess.h"
+
+namespace {
+
+constexpr int kRows = 100000;
+constexpr const char* kSelect = "SELECT R_E_C_N_O_, NOME, VALOR FROM gm_bench_fetch";
+
+// The process services with ODBC 3 chosen and every other key at its default.
+class tBenchProcess : public tDBProcess {
+public:
+    explicit tBenchProcess(const std::string& iniPath) : config(iniPath.c_str()) {}
+    tConfigCache& GetConfig() override { return config; }
+    bool GetLogFull() override { return false; }
+    tTableCache& GetTableCache() override { return tableCache; }
+    bool GetThreadInfo() override { return false; }
+    bool IsIndexTraceChanged() override { return false; }
+
+private:
+    tConfigCache config;
+    tTableCache tableCache;
+};
+
+// Reads "export NAME='value'" lines into the environment; the values by name.
+std::map<std::string, std::string> LoadDbEnv(const std::string& path) {
+    std::map<std::string, std::string> values;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 7, "export ") != 0) continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '\'') value = value.substr(1, value.size() - 2);
+        const std::string name = line.substr(7, eq - 7);
+        setenv(name.c_str(), value.c_str(), 1);
+        values[name] = value;
+    }
+    return values;
+}
+
+// The connection that both fetches use, with the table filled; null after a message when the
+// private PostgreSQL cannot be reached.
+tODBCConnection* Connection() {
+    static tODBCConnection* const conn = []() -> tODBCConnection* {
+        const char* given = std::getenv("GM_TESTDB_ENV");
+        const std::string envPath = given && *given ? given : GM_TESTDB_ENV;
+        const std::map<std::string, std::string> env = LoadDbEnv(envPath);
+        if (!env.count("GM_PG_USER")) {
+            std::fprintf(stderr,
+                         "%s names no private PostgreSQL: start it with "
+                         "scripts/privatedb.sh start <dir> pg\n",
+                         envPath.c_str());
+            return nullptr;
+        }
+        SetLogPath((envPath + ".bench.log").c_str());  // notices of the set-up land here
+        const std::string ini = envPath + ".bench.ini";
+        std::ofstream(ini) << "[General]\nODBC30=1\n";
+        SetDBProcess(new tBenchProcess(ini));  // lives as long as the process
+        auto* c =
+            new tODBCConnection("POSTGRES", tString("gm_pg"), tString(env.at("GM_PG_USER").c_str()),
+                                tString(env.at("GM_PG_PASSWORD").c_str()));
+        if (!c->Connect()) {
+            tString text;
+            c->GetLastErrorInfo(text);
+            std::fprintf(stderr, "connect failed: %s\n", text.GetText());
+            return nullptr;
+        }
+        return c;
+    }();
+    return conn;
+}
+
+bool RunSql(tODBCConnection& conn, const char* sql) {
+    tODBCStatement stmt(&conn);
+    return stmt.ExecDirect(sql, "odbc_fetch_bench", 1);
+}
+
+bool FillTable(tODBCConnection& conn) {
+    tODBCStatement count(&conn);
+    if (count.ExecDirect("SELECT COUNT(*) FROM gm_bench_fetch", "odbc_fetch_bench", 0) &&
+        count.Fetch() && count.FieldAsDouble(0) == kRows) {
+        return true;
+    }
+    return RunSql(conn, "DROP TABLE IF EXISTS gm_bench_fetch") &&
+           RunSql(conn,
+                  "CREATE TABLE gm_bench_fetch (R_E_C_N_O_ INTEGER, NOME CHAR(30), VALOR "
+                  "DOUBLE PRECISION)") &&
+           RunSql(conn,
+                  "INSERT INTO gm_bench_fetch SELECT g, 'NOME ' || g, g * 1.5 FROM "
+                  "generate_series(1, 100000) g");
+}
+
+tODBCConnection* Prepared(benchmark::State& state) {
+    tODBCConnection* conn = Connection();
+    if (!conn) {
+        state.SkipWithError("no private PostgreSQL");
+        return nullptr;
+    }
+    static const bool filled = FillTable(*conn);
+    if (!filled) {
+        state.SkipWithError("could not fill gm_bench_fetch");
+        return nullptr;
+    }
+    return conn;
+}
+
+void FetchThroughLayer(benchmark::State& state) {
+    tODBCConnection* conn = Prepared(state);
+    if (!conn) return;
+    i64 rows = 0;
+    for (auto _ : state) {
+        tODBCStatement stmt(conn);
+        if (!stmt.ExecDirect(kSelect, "odbc_fetch_bench", 1)) {
+            state.SkipWithError("query failed");
+            return;
+        }
+        f64 sum = 0.0;
+        while (stmt.Fetch()) {
+            sum += stmt.FieldAsDouble(0) + stmt.FieldAsDouble(2);
+            benchmark::DoNotOptimize(stmt.FieldAsPChar(1));
+            ++rows;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["rows/s"] =
+        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+}
+
+void FetchPlainODBC(benchmark::State& state) {
+    tODBCConnection* conn = Prepared(state);
+    if (!conn) return;
+    const tODBCEntryPoints& odbc = ODBCEntryPoints();
+    i64 rows = 0;
+    for (auto _ : state) {
+        SQLHSTMT stmt = SQL_NULL_HSTMT;
+        odbc.SQLAllocHandle(SQL_HANDLE_STMT, conn->GetHandle(), &stmt);
+        if (!SQL_SUCCEEDED(odbc.SQLExecDirect(
+                stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kSelect)), SQL_NTS))) {
+            state.SkipWithError("query failed");
+            odbc.SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+            return;
+        }
+        f64 recno = 0.0;
+        f64 valor = 0.0;
+        char nome[31];
+        SQLLEN lengths[3];
+        odbc.SQLBindCol(stmt, 1, SQL_C_DOUBLE, &recno, sizeof recno, &lengths[0]);
+        odbc.SQLBindCol(stmt, 2, SQL_C_CHAR, nome, sizeof nome, &lengths[1]);
+        odbc.SQLBindCol(stmt, 3, SQL_C_DOUBLE, &valor, sizeof valor, &lengths[2]);
+        f64 sum = 0.0;
+        while (SQL_SUCCEEDED(odbc.SQLFetch(stmt))) {
+            sum += recno + valor;
+            benchmark::DoNotOptimize(nome);
+            ++rows;
+        }
+        benchmark::DoNotOptimize(sum);
+        odbc.SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
+    state.counters["rows/s"] =
+        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+}
+
+// Real time: the driver reads the rows from the server's socket during the query.
+BENCHMARK(FetchThroughLayer)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(FetchPlainODBC)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// The console report, keeping each run's rows per second for the ratio.
+class tRatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const auto it = run.counters.find("rows/s");
+            if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> rates;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    tRatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double layer = reporter.rates["FetchThroughLayer"];
+    const double plain = reporter.rates["FetchPlainODBC"];
+    if (layer > 0.0 && plain > 0.0) {
+        std::printf("ODBC layer / plain ODBC, rows per second: %.0f / %.0f = %.3f\n", layer, plain,
+                    layer / plain);
+    }
+    benchmark::Shutdown();
+    return 0;
+}
