@@ -180,7 +180,10 @@ private:
     bool BindRecnoParam(f64 recno, const char* routine, const char* sql);
     bool DescribeColumns(i16 count, i32& total);
     bool BindDescribed(i16 count);
+    bool IsRefusedWithoutConnection(const char* routine);
     bool IsRefusedAsReadOnly(const char* sql, bool isQuery, const char* routine);
+    // False, with the console line naming the operation, when nothing is prepared.
+    bool StartPreparedRun(const char* operation, const char* routine, bool traced);
 
     char recnoText[kRecnoTextSize] = {};   // where a record number is formatted
     char recnoParam[kRecnoTextSize] = {};  // the bound record number; read at execution

@@ -69,8 +69,7 @@ tODBCConnection::~tODBCConnection() {
 void tODBCConnection::AllocateHandles() {
     const char* routine = "tODBCConnection::tODBCConnection";
     if (odbc3) {
-        if (!Check(GM_ODBC(*this, SQLAllocHandle, SQL_HANDLE_ENV, SQLHANDLE{}, &env),
-                   routine)) {
+        if (!Check(GM_ODBC(*this, SQLAllocHandle, SQL_HANDLE_ENV, SQLHANDLE{}, &env), routine)) {
             return;
         }
         Check(GM_ODBC(*this, SQLSetEnvAttr, env, SQL_ATTR_ODBC_VERSION,

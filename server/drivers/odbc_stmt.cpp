@@ -186,6 +186,12 @@ bool tODBCStatement::FailExecution(SQLRETURN rc, const char* routine, const char
     return false;
 }
 
+bool tODBCStatement::IsRefusedWithoutConnection(const char* routine) {
+    if (odbc.IsConnected()) return false;
+    odbc.SetError(RC_FAILED, routine, "Invalid statement execute - NO DB CONNECTION.", nullptr);
+    return true;
+}
+
 bool tODBCStatement::IsRefusedAsReadOnly(const char* sql, bool isQuery, const char* routine) {
     if (!odbc.IsReadOnly()) return false;
     // Only one statement that reads: read by the rules of either family of databases.
@@ -198,10 +204,7 @@ bool tODBCStatement::IsRefusedAsReadOnly(const char* sql, bool isQuery, const ch
 }
 
 bool tODBCStatement::ExecDirect(const char* sql, const char* routine, u8 report) {
-    if (!odbc.IsConnected()) {
-        odbc.SetError(RC_FAILED, routine, "Invalid statement execute - NO DB CONNECTION.", nullptr);
-        return false;
-    }
+    if (IsRefusedWithoutConnection(routine)) return false;
     const bool traced = odbc.IsTraced();
     const bool isQuery = IsSelect(sql);
     lastFailure = 0;
@@ -247,10 +250,7 @@ bool tODBCStatement::BindRecnoParam(f64 recno, const char* routine, const char* 
 }
 
 bool tODBCStatement::ExecWithRecno(const char* sql, f64 recno, const char* routine) {
-    if (!odbc.IsConnected()) {
-        odbc.SetError(RC_FAILED, routine, "Invalid statement execute - NO DB CONNECTION.", nullptr);
-        return false;
-    }
+    if (IsRefusedWithoutConnection(routine)) return false;
     const bool traced = odbc.IsTraced();
     if (traced) odbc.TraceStart(routine);
     lastFailure = 0;
@@ -290,16 +290,21 @@ bool tODBCStatement::Prepare(const char* sql, const char* routine) {
     return true;
 }
 
-bool tODBCStatement::ExecRecnoStmt(const char* sql, f64 recno, const char* routine) {
-    const bool traced = odbc.IsTraced();
+bool tODBCStatement::StartPreparedRun(const char* operation, const char* routine, bool traced) {
     if (!odbc.IsConnected()) return false;
     if (!opened) {
-        BasePrintf("tODBCStatement::ExecRecnoStmt ERROR : Cannot execute non-prepared Statement\n");
+        BasePrintf("tODBCStatement::%s ERROR : Cannot execute non-prepared Statement\n", operation);
         return false;
     }
     if (traced) odbc.TraceStart(routine);
     lastFailure = 0;
     lastRc = 0;
+    return true;
+}
+
+bool tODBCStatement::ExecRecnoStmt(const char* sql, f64 recno, const char* routine) {
+    const bool traced = odbc.IsTraced();
+    if (!StartPreparedRun("ExecRecnoStmt", routine, traced)) return false;
     if (!BindRecnoParam(recno, routine, sql)) {
         Close();
         return false;
@@ -320,14 +325,7 @@ bool tODBCStatement::ExecRecnoStmt(const char* sql, f64 recno, const char* routi
 
 bool tODBCStatement::ExecSqlStmt(const char* routine) {
     const bool traced = odbc.IsTraced();
-    if (!odbc.IsConnected()) return false;
-    if (!opened) {
-        BasePrintf("tODBCStatement::ExecSqlStmt ERROR : Cannot execute non-prepared Statement\n");
-        return false;
-    }
-    if (traced) odbc.TraceStart(routine);
-    lastFailure = 0;
-    lastRc = 0;
+    if (!StartPreparedRun("ExecSqlStmt", routine, traced)) return false;
     const SQLRETURN rc = GM_ODBC(odbc, SQLExecute, handle);
     if (IsODBCFailure(rc)) return FailExecution(rc, routine, kPreparedText);
     lastRc = rc;
