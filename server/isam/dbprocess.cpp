@@ -11,6 +11,11 @@ std::atomic<tDBProcess*> installed{nullptr};
 
 void SetDBProcess(tDBProcess* process) { installed.store(process, std::memory_order_release); }
 
+bool SetDBProcessOnce(tDBProcess* process) {
+    tDBProcess* none = nullptr;
+    return installed.compare_exchange_strong(none, process, std::memory_order_acq_rel);
+}
+
 tDBProcess& DBProcess() {
     tDBProcess* process = installed.load(std::memory_order_acquire);
     GML_ASSERT(process != nullptr, "no process services installed for the database side");

@@ -25,5 +25,7 @@ public:
 
 // Installs the implementation (not owned; it must outlive every use); null removes it.
 void SetDBProcess(tDBProcess* process);
+// Installs the implementation only when none is installed; true when it was.
+bool SetDBProcessOnce(tDBProcess* process);
 // The installed implementation; asserts when there is none.
 tDBProcess& DBProcess();

@@ -1,0 +1,71 @@
+// The driver factory: every database type the gateway knows, with the maker of its driver's
+// connection where this build has the driver.
+#include "server/drivers/factory.h"
+
+#include <cstring>
+
+#include "lib_base/critsec.h"
+#include "lib_common/logwriter.h"
+#include "server/isam/dbconn.h"
+
+namespace {
+
+using tMaker = std::unique_ptr<tDBConnection> (*)(const tDBConnectionRequest& request);
+
+struct tDriverEntry {
+    const char* dbType;
+    tMaker maker;  // null: the driver is not in this build
+};
+
+// The known types, as the client names them after upper-casing.
+const tDriverEntry kDrivers[] = {
+    {"MSSQL", nullptr},    {"ORACLE", nullptr}, {"DB2", nullptr},      {"INFORMIX", nullptr},
+    {"POSTGRES", nullptr}, {"MYSQL", nullptr},  {"CTREESQL", nullptr}, {"CLOUDSCAPE", nullptr},
+    {"SYBASE", nullptr},   {"ODBC", nullptr},
+};
+
+tDBTypeAnswer DriverConnection(const tDBConnectionRequest& request,
+                               std::unique_ptr<tDBConnection>& out) {
+    for (const tDriverEntry& entry : kDrivers) {
+        if (std::strcmp(entry.dbType, request.dbType) != 0) continue;
+        if (!entry.maker) {
+            tString line;
+            line.sprintf("*** DATABASE TYPE %s (%s) NOT AVAILABLE IN THIS BUILD ***",
+                         request.dbType, request.alias.GetText());
+            WriteLog(line, 0);
+            return tDBTypeAnswer::NotInBuild;
+        }
+        out = entry.maker(request);
+        return tDBTypeAnswer::Made;
+    }
+    return tDBTypeAnswer::Unknown;
+}
+
+// The replacement that tests install. Never destroyed: a connection may still ask while the
+// process ends.
+struct tReplacement {
+    tCriticalSection lock;
+    tDBConnectionFactory factory;  // guarded by lock
+};
+
+tReplacement& Replacement() {
+    static tReplacement* const replacement = new tReplacement;
+    return *replacement;
+}
+
+}  // namespace
+
+tDBTypeAnswer NewDBConnection(const tDBConnectionRequest& request,
+                              std::unique_ptr<tDBConnection>& out) {
+    tDBConnectionFactory factory;
+    {
+        tWaiting hold(&Replacement().lock, __FILE__, __LINE__);
+        factory = Replacement().factory;
+    }
+    return factory ? factory(request, out) : DriverConnection(request, out);
+}
+
+void SetDBConnectionFactory(tDBConnectionFactory factory) {
+    tWaiting hold(&Replacement().lock, __FILE__, __LINE__);
+    Replacement().factory = std::move(factory);
+}

@@ -1,0 +1,77 @@
+// The driver factory: which database types it knows, which of them this build can make, what it
+// logs, and the replacement that tests install.
+#include "server/drivers/factory.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "server/isam/dbconn.h"
+#include "tests/server/support/testconn.h"
+#include "tests/server/support/testprocess.h"
+
+namespace {
+
+tDBTypeAnswer Ask(const char* type, std::unique_ptr<tDBConnection>& out) {
+    const tString alias("ERP");
+    const tString user("sa");
+    const tString password("pw");
+    return NewDBConnection({type, alias, user, password, true}, out);
+}
+
+TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
+    gmtest::TestDBProcess process;
+    const struct {
+        const char* type;
+        tDBTypeAnswer answer;
+        const char* logged;  // null: nothing logged
+    } cases[] = {
+        {"MSSQL", tDBTypeAnswer::NotInBuild,
+         "*** DATABASE TYPE MSSQL (ERP) NOT AVAILABLE IN THIS BUILD ***"},
+        {"ORACLE", tDBTypeAnswer::NotInBuild,
+         "*** DATABASE TYPE ORACLE (ERP) NOT AVAILABLE IN THIS BUILD ***"},
+        {"CLOUDSCAPE", tDBTypeAnswer::NotInBuild,
+         "*** DATABASE TYPE CLOUDSCAPE (ERP) NOT AVAILABLE IN THIS BUILD ***"},
+        {"FOO", tDBTypeAnswer::Unknown, nullptr},
+        {"MSADO", tDBTypeAnswer::Unknown, nullptr},   // refused before the factory is asked
+        {"mssql", tDBTypeAnswer::Unknown, nullptr},   // the caller upper-cases
+        {"MSSQL7", tDBTypeAnswer::Unknown, nullptr},  // the caller reads it as MSSQL
+        {"", tDBTypeAnswer::Unknown, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        process.ClearLog();
+        std::unique_ptr<tDBConnection> out;
+        EXPECT_EQ(Ask(c.type, out), c.answer);
+        EXPECT_EQ(out, nullptr);
+        const std::vector<std::string> log = process.LogEntries();
+        if (c.logged) {
+            ASSERT_EQ(log.size(), 1u);
+            EXPECT_EQ(log[0], c.logged);
+        } else {
+            EXPECT_TRUE(log.empty());
+        }
+    }
+}
+
+TEST(DriverFactory, ReplacementMakesTheConnectionsUntilRemoved) {
+    gmtest::TestDBProcess process;
+    std::string asked;
+    SetDBConnectionFactory(
+        [&](const tDBConnectionRequest& request, std::unique_ptr<tDBConnection>& out) {
+            asked = std::string(request.dbType) + "/" + request.alias.GetText() + " " +
+                    request.user.GetText() + ":" + request.password.GetText();
+            out = std::make_unique<gmtest::TestConnection>();
+            return tDBTypeAnswer::Made;
+        });
+    std::unique_ptr<tDBConnection> out;
+    EXPECT_EQ(Ask("FOO", out), tDBTypeAnswer::Made);
+    EXPECT_NE(out, nullptr);
+    EXPECT_EQ(asked, "FOO/ERP sa:pw");
+    SetDBConnectionFactory(nullptr);
+    out.reset();
+    EXPECT_EQ(Ask("FOO", out), tDBTypeAnswer::Unknown);
+    EXPECT_EQ(out, nullptr);
+}
+
+}  // namespace
