@@ -29,9 +29,10 @@ const char* OrEmpty(const char* text) { return text ? text : ""; }
 
 tString Repeat(char c, i32 count) { return tString(count + 1, c); }
 
-bool IsReservedColumn(const char* name) {
-    return strcasecmp(name, kRecnoColumn) == 0 || strcasecmp(name, kRecDelColumn) == 0 ||
-           strcasecmp(name, kDeletedColumn) == 0;
+// Whether the rebuild makes and copies the column itself, whatever the request says of it.
+bool IsRebuildColumn(const char* name, u8 hasRecDel) {
+    return strcasecmp(name, kRecnoColumn) == 0 || strcasecmp(name, kDeletedColumn) == 0 ||
+           (hasRecDel && strcasecmp(name, kRecDelColumn) == 0);
 }
 
 // The column text after the name, by type letter; null for a letter CreateTable cannot write.
@@ -155,8 +156,9 @@ bool tPostgresConnection::AlterTable(const char* table, tArray<tActionField>& ac
 }
 
 // Checks the request (1) and builds the new table's CREATE text and the copy text. False, with
-// the error set, for a name that is no identifier, a reserved column, a column named twice or a
-// type that cannot be created.
+// the error set, for a name that is no identifier, a column named twice or a type that cannot
+// be created. D_E_L_E_T_, R_E_C_N_O_ and (with hasRecDel) R_E_C_D_E_L_ are made and copied by
+// the rebuild itself; what the request says of them is passed over.
 bool tPostgresConnection::CheckRebuild(const char* table, tArray<tActionField>& actions,
                                        u8 hasRecDel, tString& createSql, tString& copySql) {
     tString problem;
@@ -172,10 +174,10 @@ bool tPostgresConnection::CheckRebuild(const char* table, tArray<tActionField>& 
     for (i32 i = 0; i < actions.Count() && problem.GetLength() == 0; ++i) {
         const tActionField& a = *actions.Get(i);
         const char* kind = ColumnKind(a.newType);
-        if (!IsSqlIdentifier(a.name) || IsReservedColumn(a.name)) {
+        if (!IsSqlIdentifier(a.name)) {
             problem.sprintf("Table [%s] Error - Invalid Field Name [%s].\n", table,
                             a.name.GetText());
-        } else if (a.Has(tActionField::kDrop)) {
+        } else if (a.Has(tActionField::kDrop) || IsRebuildColumn(a.name, hasRecDel)) {
             continue;
         } else if (FindFieldNo(def, a.name) >= 0) {
             problem.sprintf("Table [%s] Error - Field [%s] given twice.\n", table,

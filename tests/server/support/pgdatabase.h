@@ -94,11 +94,16 @@ protected:
     }
     std::string Value(const std::string& sql) { return Value(*conn, sql); }
 
-    // The SQL texts that the connection ran under the routine, in order, from the trace.
+    // The SQL texts that the connection ran under the routine, in order, from the trace (error
+    // texts traced under the same routine are left out).
     std::vector<std::string> Ran(const std::string& routine) const {
         std::vector<std::string> texts;
         for (const auto& entry : session.traces) {
-            if (entry.label == routine) texts.push_back(entry.text);
+            if (entry.label != routine) continue;
+            if (entry.text.rfind("GML Error ", 0) == 0 || entry.text.rfind("Error : ", 0) == 0) {
+                continue;
+            }
+            texts.push_back(entry.text);
         }
         return texts;
     }
