@@ -47,8 +47,6 @@ constexpr tSetting kSettings[] = {
      "GEQO Engine.......: ", "*** GEQO NOT AVAILABLE ***\n"},
 };
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
-
 // Whether the statement's last fetch ended the rows rather than failed.
 bool NoMoreRows(const tODBCStatement& stmt) { return stmt.GetLastReturnCode() == SQL_NO_DATA; }
 

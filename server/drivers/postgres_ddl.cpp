@@ -25,8 +25,6 @@ constexpr const char* kAlterRoutine = "tPostgresConnection::AlterStructure";
 constexpr f64 kBlockRecnos = 4096.0;
 constexpr i32 kMaxDefaultBlanks = 252;
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
-
 tString Repeat(char c, i32 count) { return tString(count + 1, c); }
 
 // Whether the rebuild makes and copies the column itself, whatever the request says of it.

@@ -33,6 +33,8 @@ class tTableDefinitionShared;
 constexpr size_t kRecnoTextSize = 320;
 // The record number written with "%.0f" into buffer; returns buffer.
 char* RecnoToStr(f64 recno, char (&buffer)[kRecnoTextSize]);
+// The text, or "" for null (an owner prefix, a column read back).
+inline const char* OrEmpty(const char* text) { return text ? text : ""; }
 // The number of def's field called name, compared without regard to case; -1, quietly, when
 // there is none.
 i16 FindFieldNo(const tTableDefinition& def, const char* name);

@@ -54,8 +54,6 @@ tTableDefinitionExclusive CatalogTable(const char* table, const char* environmen
 
 const char* Enabled(bool on) { return on ? "ENABLED" : "DISABLED"; }
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
-
 }  // namespace
 
 bool tDBConnection::InitialCheckUp(tString& report) {

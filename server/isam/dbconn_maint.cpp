@@ -40,8 +40,6 @@ bool HasIntoOutsideQuotes(const char* sql) {
     return false;
 }
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
-
 }  // namespace
 
 tActionField::tActionField(const char* name, u8 type, u16 length, u16 decimals)

@@ -29,8 +29,6 @@ struct tFieldType {
     u16 decimals;
 };
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
-
 // FIELD_TABLE, FIELD_NAME, FIELD_TYPE, FIELD_PREC, FIELD_DEC.
 constexpr i16 kFieldTableColumns = 5;
 

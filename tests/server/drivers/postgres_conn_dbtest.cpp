@@ -146,6 +146,11 @@ TEST_F(PostgresCatalog, ProbesCountsAndClearsAnswerForTheRealTable) {
     EXPECT_EQ(conn->GetTableCount("SA1010", "A > 'x'"), 2.0);
     EXPECT_TRUE(conn->ClearTable("SA1010"));
     EXPECT_EQ(conn->GetTableCount("SA1010", nullptr), 0.0);
+    // A value with a quote and a backslash reads back as it was.
+    tString literal("select ");
+    conn->AppendLiteral(literal, "it's C:\\dir");
+    EXPECT_EQ(Text(literal), "select E'it''s C:\\\\dir'");
+    EXPECT_EQ(Value(Text(literal)), "it's C:\\dir");
     tString list;
     conn->ListTables(list);
     EXPECT_EQ(Text(list), "select tablename FNAMF1 from pg_tables");
@@ -284,6 +289,42 @@ TEST_F(PostgresCatalog, LoadedTableTakesBackItsTypesFromTheFieldTable) {
         session.lockServer.RecCount(static_cast<i32>(def->GetLockBucket()), def->GetFullName()),
         57.0);
     EXPECT_EQ(conn->FindTableDef("SA1010", dsn.c_str()), def);
+}
+
+TEST_F(PostgresCatalog, IndexUseIsTracedAndVirtualIndexesJoinTheLoadedTable) {
+    process.SetIni("General", "TraceIndex", "1");
+    const gmtest::DbSettings& env = gmtest::DbEnv();
+    std::unique_ptr<tPostgresConnection> traced = Connect(dsn, env.pgUser, env.pgPassword);
+    traced->SetDBServer(&session);
+    tString report;
+    ASSERT_TRUE(traced->InitialCheckUp(report)) << Text(report);
+    ASSERT_TRUE(
+        Run("create table sa1010 (code char(6), name char(20), d_e_l_e_t_ char(1), "
+            "r_e_c_n_o_ int4 primary key)"));
+    ASSERT_TRUE(Run("create index sa1010_1 on sa1010 (code, d_e_l_e_t_)"));
+    ASSERT_TRUE(
+        Run("insert into GML_IDXSTATS (idx_env, idx_table, idx_name, idx_key, idx_use, "
+            "r_e_c_n_o_) values ('OTHER', 'X', 'X', 'X', 1, 30)"));
+    // The catalogue keeps the environment upper-cased.
+    std::string environment = dsn;
+    for (char& c : environment) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    ASSERT_TRUE(Run("insert into GML_VIRTUALIDX values ('" + environment +
+                    "', 'SA1010', 'SA1010_V1', 'NAME,CODE'), ('" + environment +
+                    "', 'SA1010', 'SA1010_V2', 'R_E_C_N_O_')"));
+    tDBConnection::ForgetIndexTraceDefinition();  // counted again, now with the row above
+
+    std::unique_ptr<tTableDefinitionShared> def = traced->LoadTableDef("SA1010", dsn.c_str());
+    ASSERT_NE(def, nullptr);
+    EXPECT_EQ(Indexes(*def), "SA1010_1(CODE) SA1010_V1(NAME,CODE)");
+    ASSERT_NE(traced->LoadTableDef("SA1010", dsn.c_str()), nullptr);  // prepares no second row
+    traced->TraceIndex(*def, *def->GetIndex(1));
+    EXPECT_EQ(Value("select string_agg(concat_ws('|', rtrim(idx_env), rtrim(idx_table), "
+                    "rtrim(idx_name), rtrim(idx_key), idx_use, r_e_c_n_o_), ' ; ' order by "
+                    "r_e_c_n_o_) from GML_IDXSTATS where idx_table = 'SA1010'"),
+              environment + "|SA1010|SA1010_1|CODE|0|31 ; " + environment +
+                  "|SA1010|SA1010_V1|NAME,CODE|1|32");
+    EXPECT_TRUE(traced->IsVirtualIndex("sa1010_v1"));
+    EXPECT_FALSE(traced->IsVirtualIndex("sa1010_1"));
 }
 
 TEST_F(PostgresCatalog, LoadFailuresSayWhyAndCacheNothing) {
