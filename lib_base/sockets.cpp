@@ -103,6 +103,14 @@ void SocketErrorText(i32 code, tString& text) {
     text.sprintf("Error : %i", code);
 }
 
+void SetServerSocketOptions(tSocketBase& socket) {
+    plat::SockLinger hard{1, 0};
+    socket.SetOption(plat::kSolSocket, plat::kSoLinger, &hard, sizeof hard);
+    int on = 1;
+    socket.SetOption(plat::kSolSocket, plat::kSoKeepAlive, &on, sizeof on);
+    socket.SetOption(plat::kIpProtoTcp, plat::kTcpNoDelay, &on, sizeof on);
+}
+
 u32 tSocketBase::RecvLine(char* buffer, u32 size, i32 seconds) {
     if (!buffer || size < 1) return 0;
     std::memset(buffer, 0, size);

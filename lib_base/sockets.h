@@ -171,6 +171,10 @@ private:
 // The text of a Windows Sockets code ("Error : %i" for codes without one).
 void SocketErrorText(i32 code, tString& text);
 
+// The options of the server's sockets: linger on with 0 s (a close resets), keep-alive and
+// no-delay. A socket that refuses one still works, so failures are not reported.
+void SetServerSocketOptions(tSocketBase& socket);
+
 // A socket held by another object, usually a connection: every operation goes to the held
 // socket. Without one, operations fail with 10038 (not a socket).
 class tSocketAPI : public tSocketBase {

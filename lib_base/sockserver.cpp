@@ -150,12 +150,7 @@ bool tSockServer::ListenOn(std::unique_ptr<tSocket> socket, i32 onPort) {
                    static_cast<long>(onPort), socket->GetLastError());
         return false;
     }
-    // Options of the listening socket; a failure here leaves a socket that still works.
-    plat::SockLinger hard{1, 0};
-    socket->SetOption(plat::kSolSocket, plat::kSoLinger, &hard, sizeof hard);
-    int on = 1;
-    socket->SetOption(plat::kSolSocket, plat::kSoKeepAlive, &on, sizeof on);
-    socket->SetOption(plat::kIpProtoTcp, plat::kTcpNoDelay, &on, sizeof on);
+    SetServerSocketOptions(*socket);
     port = onPort;
     listening = std::move(socket);
     return true;

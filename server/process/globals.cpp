@@ -23,6 +23,7 @@
 #include "server/locks/virtuallockserver.h"
 #include "server/process/consolelog.h"
 #include "server/process/diagnostics.h"
+#include "server/process/gmlserver.h"
 #include "server/process/gmlthreads.h"
 #include "server/process/namedlock.h"
 
@@ -86,6 +87,8 @@ void tGMLGlobals::CreateLockServers() {
     virtualLockServer.reset(new tVirtualLockServer());
     recordLockServer.reset(new tRecordLockServer());
 }
+
+u32 tGMLGlobals::GetServerMode() const { return server ? server->GetMode() : kModeStandalone; }
 
 u32 tGMLGlobals::GetActiveConnections() {
     tReading hold(this, __FILE__, __LINE__);

@@ -44,6 +44,9 @@ public:
     void CreateLockServers();  // both in-process lock servers, in every server mode
     void SetServer(tGMLServer* listening) { server = listening; }  // not owned
     tGMLServer* GetServer() const { return server; }
+    // The listening server's mode (kModeStandalone, kModeMaster, kModeSlave); standalone while
+    // there is none.
+    u32 GetServerMode() const;
     // The process's thread list (not owned), counted by the application summary.
     void SetThreadList(tThreadList* list) { threadList = list; }
     tThreadList* GetThreadList() const { return threadList; }
