@@ -276,11 +276,10 @@ std::unique_ptr<tGMLSockConn> CreateConnection(u8 kind) {
 }
 
 void AcceptConnection(tWThread& worker, std::unique_ptr<tSocket> socket) {
-    GML_ASSERT(socket && worker.GetGMLServer(), "AcceptConnection - nothing to accept");
+    GML_ASSERT(socket && worker.GetServer(), "AcceptConnection - nothing to accept");
     auto buffer = std::make_unique<tCommBuffer>();
     tConnectHead head;
-    const i32 timeoutMs = worker.GetGMLServer()->GetWorkerPacing().connectTimeoutMs;
-    if (!ReadPacket(*socket, timeoutMs, *buffer, head)) return;
+    if (!ReadPacket(*socket, worker.GetPacing().connectTimeoutMs, *buffer, head)) return;
     SetServerSocketOptions(*socket);
     if (IsRefusedForMemory(head.kind)) {
         SendCriticalMemoryReply(*socket, *buffer);

@@ -141,14 +141,17 @@ void tGMLServer::Maintenance() {
 }
 
 tWThread::tWThread(tThreadList* threads, tGMLServer* server, i32 idleLimit)
-    : tWThreadBase(threads, server), owner(server), idleLimit(idleLimit), counted(server) {}
+    : tWThreadBase(threads, server),
+      pacing(server->GetWorkerPacing()),
+      idleLimit(idleLimit),
+      counted(server) {}
 
 i32 tWThread::Execute() {
-    const tWorkerPacing& pacing = owner->GetWorkerPacing();
+    tSockServer* server = GetServer();
     i32 waited = 0;
     while (!IsTerminated()) {
         if (idleLimit != 0 && waited >= idleLimit) break;
-        tSocket* listening = owner->GetListenSocket();
+        tSocket* listening = server->GetListenSocket();
         // A listener that has ended gives no connection any more: its accepts fail at once.
         if (!listening || listening->IsRefusing()) break;
         std::unique_ptr<tSocket> socket =
@@ -157,7 +160,7 @@ i32 tWThread::Execute() {
             waited += pacing.pollSeconds;
             continue;
         }
-        tBusyCountGuard busy(owner);
+        tBusyCountGuard busy(server);
         AcceptConnection(*this, std::move(socket));
         break;
     }

@@ -76,16 +76,17 @@ private:
 // A pooled worker: it counts itself in its server's thread count from its creation to its end,
 // accepts one connection on the server's listening socket (blocking at first, then polling),
 // serves it on its own thread and ends; a worker with an idle limit also ends after that many
-// idle seconds. It deletes itself when its body ends.
+// idle seconds. It deletes itself when its body ends. Once created it reaches its server only as
+// the listener (tSockServer), whose destructor waits for it.
 class tWThread : public tWThreadBase {
 public:
-    // threads: the process thread list (not owned); server: not owned, it outlives its
-    // workers; idleLimit: seconds, 0 for none.
+    // threads: the process thread list (not owned); server: not owned, it outlives its workers;
+    // its worker pacing is copied. idleLimit: seconds, 0 for none.
     tWThread(tThreadList* threads, tGMLServer* server, i32 idleLimit);
     ~tWThread() override = default;
 
     i32 Execute() override;
-    tGMLServer* GetGMLServer() const { return owner; }
+    const tWorkerPacing& GetPacing() const { return pacing; }
     // Held while the connection is set up or ended; the monitor's kill request holds it while it
     // reaches the connection, so that the connection cannot be deleted meanwhile.
     tCriticalSection& GetConnectionLock() { return connectionLock; }
@@ -94,7 +95,7 @@ public:
 
 private:
     // Constant after construction.
-    tGMLServer* const owner;
+    const tWorkerPacing pacing;
     const i32 idleLimit;
     // Counts the worker in from its creation, so that the pool's next pass never misses a
     // worker that has started but not yet reached its body.

@@ -93,9 +93,9 @@ TEST_F(Acceptance, ConnectPacketsReachTheirObjectsOrAreRefused) {
         EXPECT_EQ(answer, served ? ReplyOf(c.kinds[0]) : "");
         EXPECT_EQ(log.made - before, served ? 1 : 0);
     }
-    EXPECT_EQ(log.kinds, "012");
+    EXPECT_EQ(log.Kinds(), "012");
     EXPECT_EQ(log.done, 3);
-    EXPECT_EQ(log.deleted, 3);
+    EXPECT_EQ(log.Deletions(), 3);
 }
 
 TEST_F(Acceptance, WorkerReportsTheKindItServesAndHoldsNothingAfterwards) {
@@ -190,7 +190,7 @@ TEST_F(Acceptance, CriticalMemoryRefusesAllButMonitorsWithMinusSix) {
         EXPECT_EQ(Exchange(ConnectPacket(c.kind, "", c.bigEndian)), c.answer);
         EXPECT_EQ(console.Get(), c.console);
     }
-    EXPECT_EQ(log.kinds, "1");
+    EXPECT_EQ(log.Kinds(), "1");
 }
 
 std::string DoAssertLine(const char* file, u32 line, const char* extra) {
@@ -218,13 +218,13 @@ TEST_F(Acceptance, AssertionInTheBodyIsBoxedWithTheKindAndEndsTheObjectOnce) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
         const int done = log.done;
-        const int deleted = log.deleted;
+        const int deleted = log.Deletions();
         gmtest::ConsoleCapture console;
         EXPECT_EQ(Exchange(ConnectPacket(c.kind)), "");
         EXPECT_EQ(console.Get(), DoAssertLine("body.cpp", gmtest::kAssertLine, "body failed") +
                                      AssertBox(failure, c.connection) + kDeleting);
         EXPECT_EQ(log.done - done, 1);
-        EXPECT_EQ(log.deleted - deleted, 1);
+        EXPECT_EQ(log.Deletions() - deleted, 1);
         EXPECT_FALSE(workerConnection);
     }
 }
@@ -238,7 +238,7 @@ TEST_F(Acceptance, FailedDoneRunsOnceAndDeletesOnce) {
                                            "GMLCLIENT[client report]") +
                                  kDeleting);
     EXPECT_EQ(log.done, 1);
-    EXPECT_EQ(log.deleted, 1);
+    EXPECT_EQ(log.Deletions(), 1);
     EXPECT_FALSE(workerConnection);
 }
 
@@ -269,9 +269,9 @@ TEST_F(Acceptance, OtherExceptionIsBoxedAndPassedOn) {
                                      "Connection: GMLMONITOR\n" +
                                      kStars);
         EXPECT_EQ(log.done, 0);
-        EXPECT_EQ(log.deleted, 0);  // still held by the worker
+        EXPECT_EQ(log.Deletions(), 0);  // still held by the worker
     }
-    EXPECT_EQ(log.deleted, 1);
+    EXPECT_EQ(log.Deletions(), 1);
 }
 
 TEST_F(Acceptance, ServerAnswersAsTheListenerAndGivesTheGlobalsItsMode) {

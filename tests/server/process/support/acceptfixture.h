@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -47,20 +49,6 @@ inline std::string ConnectPacket(char kind, const std::string& rest = "", bool b
     return WireLong(static_cast<u32>(body.size() + 4), bigEndian) + body;
 }
 
-// Set once Arrive has been called as often as the count given at construction.
-class Countdown {
-public:
-    explicit Countdown(int count) : left(count) {}
-    void Arrive() {
-        if (left.fetch_sub(1) == 1) reached.Set();
-    }
-    bool Wait(i32 ms) { return reached.Wait(ms); }
-
-private:
-    std::atomic<int> left;
-    plat::ManualResetEvent reached;
-};
-
 // What a test connection's body does.
 enum class Body {
     Reply,        // sends a frame holding its kind byte and the 16-bit value 7
@@ -75,20 +63,51 @@ constexpr u32 kAssertLine = 4242;
 
 // What the test connections of one test did. Shared by the test and the workers.
 struct ConnLog {
+    static constexpr auto kBound = std::chrono::seconds(20);
+
     std::atomic<int> made{0};
-    std::atomic<int> executed{0};
     std::atomic<int> done{0};
-    std::atomic<int> deleted{0};
-    Countdown* arrived = nullptr;  // when set, every body arrives at it first
-    plat::ManualResetEvent release;
+    plat::ManualResetEvent release;  // lets Block bodies go on
     std::mutex lock;
+    std::condition_variable changed;  // on every arrival and deletion
     // Guarded by lock.
+    int arrivals = 0;  // bodies that have begun
+    int deleted = 0;
     std::string kinds;  // the kind of each object whose body ran, in order
     bool swapped = false;
     i16 shortValue = 0;
     i32 longValue = 0;
     f64 doubleValue = 0;
     bool malformed = true;
+
+    void Arrive(u8 kind) {
+        std::lock_guard<std::mutex> hold(lock);
+        ++arrivals;
+        kinds += static_cast<char>(kind);
+        changed.notify_all();
+    }
+    void Deleted() {
+        std::lock_guard<std::mutex> hold(lock);
+        ++deleted;
+        changed.notify_all();
+    }
+    int Deletions() {
+        std::lock_guard<std::mutex> hold(lock);
+        return deleted;
+    }
+    std::string Kinds() {
+        std::lock_guard<std::mutex> hold(lock);
+        return kinds;
+    }
+    // False when fewer than n bodies have begun (or objects were deleted) within the bound.
+    bool WaitArrivals(int n) {
+        std::unique_lock<std::mutex> hold(lock);
+        return changed.wait_for(hold, kBound, [&] { return arrivals >= n; });
+    }
+    bool WaitDeleted(int n) {
+        std::unique_lock<std::mutex> hold(lock);
+        return changed.wait_for(hold, kBound, [&] { return deleted >= n; });
+    }
 };
 
 // A connection of one kind that answers as the real class of that kind does and records what
@@ -96,7 +115,7 @@ struct ConnLog {
 class TestConn : public tGMLSockConn {
 public:
     TestConn(u8 kind, Body body, ConnLog& log) : kind(kind), body(body), log(log) { ++log.made; }
-    ~TestConn() override { ++log.deleted; }
+    ~TestConn() override { log.Deleted(); }
 
     i32 GetThreadType() override {
         return kind == kKindMonitor ? kThreadTypeMonitSockThread : kThreadTypeGenServer;
@@ -110,12 +129,7 @@ public:
     }
 
     i32 Execute() override {
-        ++log.executed;
-        if (log.arrived) log.arrived->Arrive();
-        {
-            std::lock_guard<std::mutex> hold(log.lock);
-            log.kinds += static_cast<char>(kind);
-        }
+        log.Arrive(kind);
         if (body == Body::Assert) DoAssert("body.cpp", kAssertLine, "body failed", 0);
         if (body == Body::Throw) throw std::runtime_error("unexpected");
         if (body == Body::ReadNumbers) ReadNumbers();
@@ -161,6 +175,7 @@ class AcceptTest : public ::testing::Test {
 protected:
     void SetUp() override { StartGlobals("ThreadInfo=1\n"); }
     void TearDown() override {
+        log.release.Set();
         for (u8 kind : {kKindClient, kKindMonitor, kKindLockClient})
             SetConnectionMaker(kind, nullptr);
         server.reset();
@@ -170,6 +185,8 @@ protected:
 
     // The [General] lines of the ini; makes and publishes the globals.
     void StartGlobals(const std::string& general) {
+        PublishGlobals(nullptr);
+        globals.reset();
         WriteFileText(dir.File("gatemill.ini"), "[General]\n" + general);
         globals = std::make_unique<tGMLGlobals>(dir.File("gatemill.ini").c_str());
         PublishGlobals(globals.get());
