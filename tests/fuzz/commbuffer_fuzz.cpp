@@ -15,6 +15,7 @@
 #include "lib_base/gmlassert.h"
 #include "lib_base/stringz.h"
 #include "lib_common/commbuffer.h"
+#include "tests/support/bytesource.h"
 
 namespace {
 
@@ -23,22 +24,6 @@ namespace {
     do {                                                     \
         if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
     } while (0)
-
-class tInputSource : public tByteSource {
-public:
-    tInputSource(const u8* data, size_t size, u32 pieceSize)
-        : data(data), size(size), pieceSize(pieceSize) {}
-    i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
-        const size_t n = std::min<size_t>({maxBytes, pieceSize, size - served});
-        if (n > 0) std::memcpy(dst, data + served, n);
-        served += n;
-        return static_cast<i64>(n);
-    }
-    const u8* data;
-    size_t size;
-    u32 pieceSize;
-    size_t served = 0;
-};
 
 // The frame as plain bytes: what every get and put should do, without any of the buffer's
 // bookkeeping.
@@ -228,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     tCommBuffer buf;
     buf.SetSwap(swap);
-    tInputSource source(wire, wireSize, pieceSize);
+    gmtest::ScriptedSource source(std::string(wire, wire + wireSize), pieceSize);
     const tReceiveStatus status = buf.ReceiveFrame(source, chunk, minLength);
     const u32 header = HeaderOf(wire, wireSize, swap);
     if (status != tReceiveStatus::Received) {

@@ -3,13 +3,14 @@
 // and that nothing past the announced length is ever asked of the source.
 //
 // Input: flags byte (bits 0-1 source piece size), then the wire bytes.
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "lib_base/gmlassert.h"
 #include "lib_common/commbuffer.h"
 #include "server/process/acceptance.h"
+#include "tests/support/bytesource.h"
 
 namespace {
 
@@ -22,23 +23,6 @@ namespace {
 const u8 kMagic[] = {0xAE, 'G', 'M', 'L', 0xAE, 0};
 constexpr size_t kOrderAt = 10;
 constexpr size_t kHeadSize = 12;
-
-class tInputSource : public tByteSource {
-public:
-    tInputSource(const u8* data, size_t size, u32 pieceSize)
-        : data(data), size(size), pieceSize(pieceSize) {}
-    i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
-        FUZZ_CHECK(maxBytes >= 1 && firstPiece == (served == 0));
-        const size_t n = std::min<size_t>({maxBytes, pieceSize, size - served});
-        if (n > 0) std::memcpy(dst, data + served, n);
-        served += n;
-        return static_cast<i64>(n);
-    }
-    const u8* data;
-    size_t size;
-    u32 pieceSize;
-    size_t served = 0;
-};
 
 // The packet's length as its byte-order byte says the sender wrote it.
 u32 AnnouncedLength(const u8* wire, bool swap) {
@@ -62,8 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t wireSize = size - 1;
 
     tCommBuffer buffer;
-    tInputSource source(wire, wireSize, pieceSize);
+    gmtest::ScriptedSource source(std::string(wire, wire + wireSize), pieceSize);
     const tConnectStatus status = ReceiveConnectPacket(source, buffer);
+    FUZZ_CHECK(!source.firstPieceWrong);
     if (wireSize == 0) {
         FUZZ_CHECK(status == tConnectStatus::ReceiveFailed);
         CheckRefused(buffer);

@@ -11,6 +11,7 @@
 #include "lib_base/autochar.h"
 #include "lib_base/stringz.h"
 #include "lib_common/retcodes.h"
+#include "tests/support/bytesource.h"
 #include "tests/support/gmtest.h"
 
 using gmtest::AssertText;
@@ -35,26 +36,6 @@ void Arrive(tCommBuffer& buf, const std::string& payload) {
     std::memcpy(buf.GetReceivePtr(4), payload.data(), payload.size());
     ASSERT_EQ(buf.SetReceived(length), payload.size());
 }
-
-// Serves a byte string in pieces of at most pieceSize bytes, then reports the end.
-class tScriptedSource : public tByteSource {
-public:
-    tScriptedSource(std::string bytes, u32 pieceSize)
-        : bytes(std::move(bytes)), pieceSize(pieceSize) {}
-    i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
-        firstPieces += firstPiece ? 1 : 0;
-        largestAsk = std::max(largestAsk, maxBytes);
-        const size_t n = std::min<size_t>({maxBytes, pieceSize, bytes.size() - served});
-        std::memcpy(dst, bytes.data() + served, n);
-        served += n;
-        return static_cast<i64>(n);
-    }
-    std::string bytes;
-    u32 pieceSize;
-    size_t served = 0;
-    int firstPieces = 0;
-    u32 largestAsk = 0;
-};
 
 std::string WithHeader(u32 length, const std::string& rest) {
     return std::string(reinterpret_cast<const char*>(&length), 4) + rest;
@@ -396,7 +377,7 @@ TEST(CommBufferReceive, RefusesHeadersOutOfBoundsAndShortFrames) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         tCommBuffer buf;
-        tScriptedSource source(c.wire, c.piece);
+        gmtest::ScriptedSource source(c.wire, c.piece);
         EXPECT_EQ(buf.ReceiveFrame(source, 8192, c.minLength), c.status);
         EXPECT_TRUE(buf.IsMalformed());
         EXPECT_EQ(buf.GetBytesLeft(), 0u);
@@ -417,7 +398,7 @@ TEST(CommBufferReceive, AssemblesAFrameFromAnyPieces) {
         SCOPED_TRACE(testing::Message() << c.sourcePiece << " / " << c.chunk);
         tCommBuffer buf;
         buf.PutString("stale");
-        tScriptedSource source(wire + "next frame", c.sourcePiece);
+        gmtest::ScriptedSource source(wire + "next frame", c.sourcePiece);
         ASSERT_EQ(buf.ReceiveFrame(source, c.chunk), tReceiveStatus::Received);
         EXPECT_EQ(source.served, wire.size()) << "nothing of the next frame is taken";
         EXPECT_EQ(source.firstPieces, 1);
@@ -433,7 +414,7 @@ TEST(CommBufferReceive, AssemblesAFrameFromAnyPieces) {
 TEST(CommBufferReceive, SwappedHeaderIsReadReversed) {
     tCommBuffer buf;
     buf.SetSwap(true);
-    tScriptedSource source("\0\0\0\x06\x01\x02"s, 64);
+    gmtest::ScriptedSource source("\0\0\0\x06\x01\x02"s, 64);
     ASSERT_EQ(buf.ReceiveFrame(source, 64, 6), tReceiveStatus::Received);
     i16 opcode = 0;
     buf.GetShort(opcode);

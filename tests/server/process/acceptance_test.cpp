@@ -6,13 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string>
 
-#include "server/process/diagnostics.h"
 #include "tests/server/process/support/acceptfixture.h"
+#include "tests/support/bytesource.h"
 #include "tests/support/gmtest.h"
 
 namespace {
@@ -302,22 +300,6 @@ TEST_F(Acceptance, ClientNamesStartEmptyAndAreKept) {
     EXPECT_EQ(conn.GetUserName(), "");
 }
 
-// Serves its bytes in pieces of at most pieceSize, and counts what it served.
-class ScriptSource : public tByteSource {
-public:
-    ScriptSource(std::string bytes, u32 pieceSize)
-        : bytes(std::move(bytes)), pieceSize(pieceSize) {}
-    i64 Receive(void* dst, u32 maxBytes, bool) override {
-        const size_t n = std::min<size_t>({maxBytes, pieceSize, bytes.size() - served});
-        std::memcpy(dst, bytes.data() + served, n);
-        served += n;
-        return static_cast<i64>(n);
-    }
-    std::string bytes;
-    u32 pieceSize;
-    size_t served = 0;
-};
-
 TEST(ConnectPacket, ReceivedWholeInAnyPiecesAndNeverPastItsLength) {
     const std::string head = gmtest::kMagicText + '\0' + '1';
     const std::string largest = ConnectPacket('0', std::string(65536 - 12, 'x'));
@@ -345,7 +327,7 @@ TEST(ConnectPacket, ReceivedWholeInAnyPiecesAndNeverPastItsLength) {
     for (const auto& c : cases) {
         for (u32 piece : {1u, 5u, 70000u}) {
             SCOPED_TRACE(std::string(c.name) + " in pieces of " + std::to_string(piece));
-            ScriptSource source(c.bytes, piece);
+            gmtest::ScriptedSource source(c.bytes, piece);
             tCommBuffer buffer;
             EXPECT_EQ(ReceiveConnectPacket(source, buffer), c.status);
             EXPECT_EQ(source.served, c.served);
@@ -378,7 +360,8 @@ TEST(ConnectPacket, HeadNeedsTheWholeMagicWithItsNul) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptSource source(WireLong(static_cast<u32>(c.body.size() + 4), false) + c.body, 64);
+        gmtest::ScriptedSource source(WireLong(static_cast<u32>(c.body.size() + 4), false) + c.body,
+                                      64);
         tCommBuffer buffer;
         tConnectHead connect;
         // A longer magic moves the byte order, so its length may read out of bounds.
