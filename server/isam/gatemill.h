@@ -14,9 +14,11 @@
 class tCommBuffer;
 class tDBConnection;
 class tDBSession;
+class tField;
 class tISAMFile;
 class tIndexDefinition;
 class tStatement;
+struct tColumnDesc;
 class tTableDefinition;
 class tTableDefinitionExclusive;
 class tTableDefinitionShared;
@@ -281,7 +283,22 @@ public:
     // Adds the joined fields waiting in the join list to the mirror, then puts the open reply
     // (record length, structure, status) and the index list.
     bool Open(u16 id) override;
+    // Moves answer from the cache's window where they can and refill it by key cursors where
+    // they must; true when the file stands on a record, which is then read. BOF and EOF tell
+    // where a failed move ended; a failed skip goes back to the record it started on.
+    bool GoTop() override;
+    bool GoBottom() override;
+    // Positions on the record number: inside the window without SQL (reread reads the record
+    // again), elsewhere by reading it. A number of 0 or less, or one without a row, leaves the
+    // file nowhere with BOF and EOF set.
+    bool GoTo(f64 recno, bool reread) override;
+    bool Skip(i32 count) override;
     bool Close() override;  // true; the file is released by its destructor
+    // Puts the record number and the current record, numbers in the client's byte order.
+    void SendRecord() override;
+    // Takes the client's record into the incoming-record buffer. A request too short for it
+    // leaves the buffer zeroed and the frame marked malformed, for the handler to end.
+    void RecvRecord() override;
     void SendStatus() override;
     f64 GetRecno() override;  // the cache's current record number
     // Creates an index over the fields of a dBASE-style key ("A+DTOS(B)"); a field that the
@@ -299,6 +316,7 @@ public:
     const char* GetTableName() override;
     bool IsQuery() override;
     bool IsExclusive() override;
+    void ReleaseRecnoStmt() override;  // forgets the record fetch's text and prepared statement
 
     // ---- Dialect hooks, in their order. The base forms write dialect-neutral SQL into the
     // connection's SQL buffer.
@@ -329,7 +347,10 @@ public:
     virtual void AddKeyColumns(i32 keyFields);
     virtual void AddTableHint();
     virtual bool CheckKeyPrefix(const char* op);  // false when op begins with "< "
-    virtual void RecnoParamMarker();
+    // Appends the record fetch's condition on the record number: true when it is a parameter
+    // marker to bind, false (the base) when the number is written into the text.
+    virtual bool AddRecnoEquals(f64 recno);
+    virtual void RecnoParamMarker();  // the parameter marker of the prepared record fetch
     virtual bool AddKeyBounds(i32 keyFields, const tIndexDefinition* index, i32 conditions,
                               bool backward, bool whereOpen);
     virtual void AddIndexSpace();
@@ -337,6 +358,20 @@ public:
     // outside the record or a number that is not finite.
     virtual bool ValueToSql(i16 fieldNo, tString& out, const char* record, bool pad, bool quote,
                             bool charFunctions);
+
+    // ---- The current record.
+    // Makes the current-record buffer hold the record of the cache's current slot; without
+    // force, a record already held is not read again.
+    bool SyncCurrent(bool force);
+    bool OpenCurrentRecord();  // reads the current record; false when no row came
+    // Copies the fetched row into the current-record buffer by column name; a column that the
+    // mirror lacks is an assertion.
+    void MapToClient(tStatement& stmt);
+
+    // ---- Navigation steps.
+    bool GetSelect(bool backward);  // refills the window after (before) the current key
+    bool StepForward(bool last);    // one record on; last: the step that reads the record
+    bool StepBackward(bool last);
 
     // ---- Pieces of the key cursors.
     void AddOrderBy(bool descending);
@@ -359,13 +394,24 @@ public:
 protected:
     // A field that a join added to the mirror, kept to add it again after ResetMirror.
     struct tJoinField {
-        tString name;
+        i32 join;        // its place in the join list
+        tString source;  // the joined table's column
+        tString name;    // the alias it has in the file
         u8 type;
         i16 length;
         u16 decimals;
     };
 
-    void AddJoin(const tJoinInfo& join);
+    void AddJoin(i32 joinNo, const tJoinInfo& join);
+    void BuildRecordSelect();
+    void AppendJoinedSelect(bool& first);
+    bool OpenPrepared(f64 recno);
+    bool OpenDirect(f64 recno);
+    void MapColumn(const tColumnDesc& column, const tField& field);
+    void TraceLoad(const char* routine, f64 elapsed, i32 rows);
+    void MarkMemosForReading();
+    bool IsCurrentDeleted() const;
+    void SwapNumbers(char* record);
     void SizeFieldMap();
     void SizeRecordBuffers();
     void AppendOwnerTable();  // the connection's owner prefix and the table name
@@ -398,6 +444,9 @@ protected:
     std::unique_ptr<tStatement> fetchStmt;
     std::unique_ptr<tStatement> preparedStmt;
     tRecnoList lockedList;
+    f64 heldRecno = -1.0;    // the record that the current-record buffer holds; -1: none
+    bool srvDirty = false;   // a change of a key field: the current record must be read again
+    bool needFirst = false;  // the next skip starts from the top
     std::unique_ptr<tCache> cache;
     std::unique_ptr<tIndexDefinition> filterIndex;  // an order of the filter's own, or null
     std::vector<tJoinField> joinFields;

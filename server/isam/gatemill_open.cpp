@@ -52,7 +52,7 @@ bool tISAMFile::Open(u16 id) {
         SendIndexes();
         return true;
     }
-    for (i32 i = 0; i < joinList->Count(); ++i) AddJoin(*joinList->Get(i));
+    for (i32 i = 0; i < joinList->Count(); ++i) AddJoin(i, *joinList->Get(i));
     SetInternalID(id);
     reply.PutLong(static_cast<i32>(mirror->GetRecLen()));
     SendStructure(mirror.get());
@@ -61,7 +61,7 @@ bool tISAMFile::Open(u16 id) {
     return true;
 }
 
-void tISAMFile::AddJoin(const tJoinInfo& join) {
+void tISAMFile::AddJoin(i32 joinNo, const tJoinInfo& join) {
     BasePrintf("[JOIN] Table [%s] Prefix [%s] Fields [%s] Join [%s]\n", join.table.GetText(),
                join.prefix.GetText(), join.fields.GetText(), join.condition.GetText());
     const std::shared_ptr<tTableDefinitionShared> shared =
@@ -89,7 +89,8 @@ void tISAMFile::AddJoin(const tJoinInfo& join) {
             continue;
         }
         BasePrintf("ADD Field %s AS %s ...\n", name.GetText(), alias.GetText());
-        joinFields.push_back({alias, field->GetType(), field->GetLen(), field->GetDecimals()});
+        joinFields.push_back(
+            {joinNo, name, alias, field->GetType(), field->GetLen(), field->GetDecimals()});
         mirror->AddField(alias, field->GetType(), field->GetLen(), field->GetDecimals(), true,
                          false);
     }

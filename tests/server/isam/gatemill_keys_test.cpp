@@ -132,7 +132,7 @@ TEST_F(KeyCursor, OwnerPrefixAndFilterIndexInRecordOrder) {
     conn.owner = "dbo.";
     auto file = MakeFile();
     Position(*file, 5);
-    file->SetFilterIndex(MakeIndex("__CLIENTES__", {1, 5}));
+    file->SetFilterIndex(gmtest::MakeIndex("__CLIENTES__", {1, 5}));
     file->BuildNextSelect(2);
     EXPECT_EQ(Sql(),
               "SELECT R_E_C_N_O_ FROM dbo.CLIENTES WHERE  CIDADE = 'RIO     ' AND R_E_C_N_O_  > 5 "

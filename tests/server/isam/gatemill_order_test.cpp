@@ -43,8 +43,8 @@ TEST_F(Order, IndexListGivesClientPositionsWithoutRecnoAndRecDel) {
         const bool data = std::string(name) != "R_E_C_N_O_" && std::string(name) != "R_E_C_D_E_L_";
         shared->AddField(name, 'C', 4, 0, data, true);
     }
-    shared->AddIndex(MakeIndex("X", {0, 5, 2}));
-    shared->AddIndex(MakeIndex("Y", {1, 2}));
+    shared->AddIndex(gmtest::MakeIndex("X", {0, 5, 2}));
+    shared->AddIndex(gmtest::MakeIndex("Y", {1, 2}));
     gmtest::TestISAMFile file(&conn, shared, reply, 1);
     file.SendIndexes();
     EXPECT_EQ(gmtest::Payload(reply), gmtest::Bytes(false).Text("X,Y").Text("001,004;002").out);

@@ -1,0 +1,380 @@
+// Navigation and the current record of a table file over the recording ODBC driver: the SQL that
+// each move runs (key cursors, prepared record fetches), BOF and EOF after every move, positioning
+// by record number, and the copy of fetched columns into the record buffer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "server/drivers/odbc.h"
+#include "server/isam/gatemill.h"
+#include "tests/server/support/recodbc_fixture.h"
+#include "tests/server/support/testisam.h"
+#include "tests/server/support/testsession.h"
+
+namespace {
+
+constexpr const char* kTop =
+    "SELECT R_E_C_N_O_ FROM CLIENTES WHERE R_E_C_N_O_  > 0 ORDER BY R_E_C_N_O_";
+constexpr const char* kBottom = "SELECT R_E_C_N_O_ FROM CLIENTES ORDER BY R_E_C_N_O_ DESC";
+constexpr const char* kFetch = "SELECT * FROM CLIENTES TBL WHERE TBL.R_E_C_N_O_ = ?";
+
+// A dialect that prepares its record fetch with a parameter marker.
+class MarkerFile : public gmtest::TestISAMFile {
+public:
+    using gmtest::TestISAMFile::TestISAMFile;
+    void RecnoParamMarker() override { sql += " = ?"; }
+};
+
+// An ODBC connection whose statements are ODBC statements, as every driver's are.
+class RecordedConnection : public tODBCConnection {
+public:
+    using tODBCConnection::tODBCConnection;
+    tStatement* NewStatement() override { return new tODBCStatement(this); }
+};
+
+class Navigation : public gmtest::RecordedODBC {
+protected:
+    void SetUp() override {
+        RecordedODBC::SetUp();
+        conn = std::make_unique<RecordedConnection>("MSSQL", tString("RECDSN"), tString("gm"),
+                                                    tString("pw"), loader);
+        ASSERT_TRUE(conn->Connect());
+        conn->SetDBServer(&session);
+        file = std::make_unique<MarkerFile>(conn.get(), def, reply, session.threadId);
+        file->SetDBServer(&session);
+        rec.ClearLog();
+    }
+
+    void ScriptKeys(const std::string& sql, const std::vector<int>& recnos) {
+        rec.AddResult(sql.c_str());
+        rec.AddColumn("R_E_C_N_O_", SQL_DOUBLE, 15, 0, SQL_NULLABLE);
+        for (int recno : recnos) {
+            rec.AddRow();
+            rec.AddValue(std::to_string(recno).c_str());
+        }
+    }
+    // The row of a record: NOME "C<recno>", VALOR recno * 1.5.
+    void ScriptRecord(int recno, const char* deleted = " ") {
+        rec.AddResult(kFetch);
+        for (const char* name : {"NOME", "CIDADE", "DATA", "ATIVO"}) {
+            rec.AddColumn(name, SQL_CHAR, 10, 0, SQL_NULLABLE);
+        }
+        rec.AddColumn("VALOR", SQL_DOUBLE, 15, 0, SQL_NULLABLE);
+        rec.AddColumn("R_E_C_N_O_", SQL_DOUBLE, 15, 0, SQL_NULLABLE);
+        rec.AddColumn("D_E_L_E_T_", SQL_CHAR, 1, 0, SQL_NULLABLE);
+        rec.AddRow();
+        for (const std::string& value :
+             {"C" + std::to_string(recno), std::string("RIO"), std::string("20110117"),
+              std::string("T"), std::to_string(recno * 1.5), std::to_string(recno),
+              std::string(deleted)}) {
+            rec.AddValue(value.c_str());
+        }
+    }
+    // The executions since the last call, one text each ("[1='5']" for the record number).
+    std::vector<std::string> Ran() {
+        std::vector<std::string> lines;
+        std::istringstream text(rec.Statements());
+        for (std::string line; std::getline(text, line);) lines.push_back(line);
+        rec.ClearLog();
+        return lines;
+    }
+    static std::string Fetched(int recno) {
+        return std::string(kFetch) + " [1='" + std::to_string(recno) + "']";
+    }
+    std::string Name() {
+        return std::string(file->CurrentRecord(), strnlen(file->CurrentRecord(), 10));
+    }
+    bool Bof() {
+        tString text;
+        file->StatusText(text);
+        return std::string(text.GetText()).find("[BOF]") != std::string::npos;
+    }
+    bool Eof() {
+        tString text;
+        file->StatusText(text);
+        return std::string(text.GetText()).find("[EOF]") != std::string::npos;
+    }
+
+    gmtest::TestSession session;
+    tCommBuffer reply;
+    std::shared_ptr<tTableDefinitionShared> def = gmtest::ClientesDefinition();
+    std::unique_ptr<RecordedConnection> conn;
+    std::unique_ptr<MarkerFile> file;
+};
+
+TEST_P(Navigation, TenRowsAreLoadedOnceAndMovesInsideTheWindowRunNoKeyCursor) {
+    ScriptKeys(kTop, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    ScriptRecord(1);
+    ASSERT_TRUE(file->GoTop());
+    EXPECT_EQ(Ran(), (std::vector<std::string>{kTop, Fetched(1)}));
+    EXPECT_EQ(Name(), "C1");
+    EXPECT_EQ(file->GetRecno(), 1.0);
+    EXPECT_TRUE(file->GetCache().IsBackwardComplete()) << "fewer rows than the row count";
+
+    EXPECT_FALSE(file->Skip(20));
+    EXPECT_EQ(Ran(), std::vector<std::string>{});
+    EXPECT_TRUE(Eof());
+    EXPECT_EQ(file->GetRecno(), 1.0) << "back on the record where the skip began";
+    EXPECT_EQ(Name(), "C1");
+
+    ScriptRecord(10);
+    EXPECT_TRUE(file->Skip(-1));
+    EXPECT_EQ(Ran(), std::vector<std::string>{Fetched(10)});
+    EXPECT_EQ(file->GetRecno(), 10.0);
+    EXPECT_EQ(Name(), "C10");
+    EXPECT_FALSE(Bof() || Eof());
+
+    ScriptRecord(1);
+    EXPECT_TRUE(file->GoTop());
+    EXPECT_EQ(Ran(), std::vector<std::string>{Fetched(1)}) << "no second key cursor";
+
+    EXPECT_TRUE(file->Skip(0));
+    EXPECT_EQ(Ran(), std::vector<std::string>{}) << "the record is held already";
+    EXPECT_EQ(rec.CountCalls("SQLPrepare"), 0) << "prepared once, on the first fetch";
+    EXPECT_EQ(rec.Pending(), 0);
+}
+
+TEST_P(Navigation, BofAndEofAfterEveryMove) {
+    const struct {
+        const char* move;
+        std::function<void()> script;
+        std::function<bool()> run;
+        bool result, bof, eof;
+        f64 recno;
+        std::vector<std::string> ran;
+    } steps[] = {
+        {"GoTop on no rows",
+         [&] { ScriptKeys(kTop, {}); },
+         [&] { return file->GoTop(); },
+         false,
+         true,
+         true,
+         0,
+         {kTop}},
+        {"GoBottom on no rows: the window holds both ends already",
+         [] {},
+         [&] { return file->GoBottom(); },
+         false,
+         true,
+         true,
+         0,
+         {}},
+        {"GoTop whose query fails",
+         [&] { rec.FailNext(kTop, "42P01", 7, "no such table"); },
+         [&] { return file->GoTop(); },
+         false,
+         false,
+         true,
+         0,
+         {kTop}},
+        {"GoTop positioned",
+         [&] {
+             ScriptKeys(kTop, {1, 2, 3});
+             ScriptRecord(1);
+         },
+         [&] { return file->GoTop(); },
+         true,
+         false,
+         false,
+         1,
+         {kTop, Fetched(1)}},
+        {"Skip backward before the first row",
+         [] {},
+         [&] { return file->Skip(-1); },
+         false,
+         true,
+         false,
+         1,
+         {}},
+        {"Skip forward past the last row keeps BOF",
+         [] {},
+         [&] { return file->Skip(5); },
+         false,
+         true,
+         true,
+         1,
+         {}},
+        {"Skip backward while EOF lands on the last row",
+         [&] { ScriptRecord(3); },
+         [&] { return file->Skip(-1); },
+         true,
+         false,
+         false,
+         3,
+         {Fetched(3)}},
+        {"Skip completed",
+         [&] { ScriptRecord(1); },
+         [&] { return file->Skip(-2); },
+         true,
+         false,
+         false,
+         1,
+         {Fetched(1)}},
+        {"GoBottom positioned",
+         [&] { ScriptRecord(3); },
+         [&] { return file->GoBottom(); },
+         true,
+         false,
+         false,
+         3,
+         {Fetched(3)}},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.move);
+        s.script();
+        EXPECT_EQ(s.run(), s.result);
+        EXPECT_EQ(Bof(), s.bof);
+        EXPECT_EQ(Eof(), s.eof);
+        EXPECT_EQ(file->GetRecno(), s.recno);
+        EXPECT_EQ(Ran(), s.ran);
+    }
+    EXPECT_EQ(rec.Pending(), 0);
+}
+
+TEST_P(Navigation, BackwardRefillRunsWiderCursorsUntilOneReturnsRows) {
+    ASSERT_EQ(file->SetOrder(1), 0);
+    ScriptRecord(9);
+    ASSERT_TRUE(file->GoTo(9, false));  // not in the window: the window restarts around it
+    EXPECT_EQ(Ran(), std::vector<std::string>{Fetched(9)});
+    // C9 RIO 9: no other row with that name and city before it, none with that name and a
+    // smaller city; the widest cursor finds the row before.
+    const std::string head = "SELECT R_E_C_N_O_ FROM CLIENTES WHERE  NOME ";
+    const std::string desc = " ORDER BY NOME DESC ,CIDADE DESC ,R_E_C_N_O_ DESC ";
+    const std::vector<std::string> cursors = {
+        head + "= 'C9        ' AND CIDADE = 'RIO     ' AND R_E_C_N_O_  < 9" + desc,
+        head + "= 'C9        ' AND CIDADE  < 'RIO'" + desc, head + " < 'C9'" + desc};
+    ScriptKeys(cursors[0], {});
+    ScriptKeys(cursors[1], {});
+    ScriptKeys(cursors[2], {4});
+    ScriptRecord(4);
+    EXPECT_TRUE(file->Skip(-1));
+    EXPECT_EQ(Ran(), (std::vector<std::string>{cursors[0], cursors[1], cursors[2], Fetched(4)}));
+    EXPECT_EQ(file->GetRecno(), 4.0);
+    EXPECT_EQ(Name(), "C4");
+    EXPECT_TRUE(file->GetCache().HasFirstRow()) << "the widest cursor returned a short page";
+    EXPECT_EQ(rec.Pending(), 0);
+}
+
+TEST_P(Navigation, GoToInsideTheWindowOrByReadingTheRecord) {
+    ScriptKeys(kTop, {3, 5, 8});
+    ScriptRecord(3);
+    ASSERT_TRUE(file->GoTop());
+    Ran();
+    const struct {
+        const char* name;
+        f64 recno;
+        bool reread;
+        std::vector<int> rows;  // records the database answers
+        bool result;
+        f64 after;
+        bool ends;  // BOF and EOF
+        std::vector<std::string> ran;
+    } cases[] = {
+        {"in the window, not read", 5, false, {}, true, 5, false, {}},
+        {"in the window, read again", 8, true, {8}, true, 8, false, {Fetched(8)}},
+        {"outside the window", 42, false, {42}, true, 42, false, {Fetched(42)}},
+        {"a number without a row", 77, false, {}, false, 0, true, {Fetched(77)}},
+        {"zero", 0, true, {}, false, 0, true, {}},
+        {"below zero", -3, true, {}, false, 0, true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int recno : c.rows) ScriptRecord(recno);
+        EXPECT_EQ(file->GoTo(c.recno, c.reread), c.result);
+        EXPECT_EQ(file->GetRecno(), c.after);
+        EXPECT_EQ(Bof(), c.ends);
+        EXPECT_EQ(Eof(), c.ends);
+        EXPECT_EQ(Ran(), c.ran);
+    }
+    EXPECT_EQ(rec.Pending(), 0);
+}
+
+TEST_P(Navigation, PreparedOncePerSelectTextUntilReleased) {
+    for (int recno : {4, 6}) {
+        ScriptRecord(recno);
+        ASSERT_TRUE(file->GoTo(recno, false));
+    }
+    EXPECT_EQ(rec.CountCalls("SQLPrepare"), 1);
+    EXPECT_EQ(rec.CountCalls("SQLExecute"), 2);
+    file->ReleaseRecnoStmt();
+    ScriptRecord(7);
+    ASSERT_TRUE(file->GoTo(7, false));
+    EXPECT_EQ(rec.CountCalls("SQLPrepare"), 2) << "a new statement prepares again";
+    EXPECT_EQ(Name(), "C7");
+}
+
+TEST_P(Navigation, ColumnsAreCopiedByNameAndKind) {
+    rec.AddResult(kFetch);
+    rec.AddColumn("NOME", SQL_DOUBLE, 15, 0, SQL_NULLABLE);  // a number into a character field
+    rec.AddColumn("VALOR", SQL_CHAR, 20, 0, SQL_NULLABLE);   // a text into a number field
+    rec.AddColumn("CIDADE", SQL_CHAR, 20, 0, SQL_NULLABLE);  // longer than the field
+    rec.AddColumn("ATIVO", SQL_CHAR, 1, 0, SQL_NULLABLE);
+    rec.AddColumn("DATA", SQL_CHAR, 8, 0, SQL_NULLABLE);
+    rec.AddColumn("D_E_L_E_T_", SQL_CHAR, 1, 0, SQL_NULLABLE);
+    rec.AddColumn("R_E_C_N_O_", SQL_DOUBLE, 15, 0, SQL_NULLABLE);
+    rec.AddRow();
+    const char* const values[] = {"42", "12.25", "SAO PAULO CAPITAL", " ", nullptr, "*", "5"};
+    for (const char* value : values) {
+        rec.AddValue(value);
+    }
+    ASSERT_TRUE(file->GoTo(5, false));
+    const char* record = file->CurrentRecord();
+    EXPECT_EQ(std::string(record, 10), std::string("42") + std::string(8, '\0'));
+    f64 valor = 0;
+    std::memcpy(&valor, record + 18, sizeof valor);
+    EXPECT_EQ(valor, 12.25);
+    EXPECT_EQ(std::string(record + 10, 8), "SAO PAUL");
+    EXPECT_EQ(std::string(record + 26, 8), std::string(8, '\0')) << "a NULL date stays zero";
+    EXPECT_EQ(record[34], 'F') << "a blank logical reads F";
+    EXPECT_EQ(record[35], '*');
+
+    file->ReleaseRecnoStmt();  // a result of another shape needs a statement of its own
+    rec.AddResult(kFetch);
+    rec.AddColumn("ATIVO", SQL_CHAR, 1, 0, SQL_NULLABLE);
+    rec.AddColumn("VALOR", SQL_DOUBLE, 15, 0, SQL_NULLABLE);
+    rec.AddRow();
+    rec.AddValue(nullptr);
+    rec.AddValue(nullptr);
+    ASSERT_TRUE(file->GoTo(6, false));
+    EXPECT_EQ(file->CurrentRecord()[34], 'F') << "a NULL logical reads F";
+    EXPECT_EQ(std::string(file->CurrentRecord(), 36).find_first_not_of('\0'), 34u)
+        << "everything else zeroed";
+
+    file->ReleaseRecnoStmt();
+    rec.AddResult(kFetch);
+    rec.AddColumn("BAIRRO", SQL_CHAR, 10, 0, SQL_NULLABLE);
+    rec.AddRow();
+    rec.AddValue("CENTRO");
+    EXPECT_EQ(gmtest::AssertText([&] { file->GoTo(7, false); }),
+              "[ERROR] (tISAMFile::MapToClient) Table PRODUCAO|CLIENTES Field BAIRRO not found "
+              "in mirror.");
+}
+
+TEST_P(Navigation, LeavingAHiddenDeletedRecordRestartsTheWindowAroundTheNext) {
+    ScriptKeys(kTop, {1, 2, 3});
+    ScriptRecord(1, "*");  // deleted by another session since the window was filled
+    ASSERT_TRUE(file->GoTop());
+    file->SetDeletedHidden(true);
+    ScriptRecord(2);
+    ASSERT_TRUE(file->Skip(1));
+    EXPECT_EQ(file->GetCache().GetCurrent(), tCache::kMiddleSlot);
+    EXPECT_EQ(file->GetRecno(), 2.0);
+    EXPECT_FALSE(file->GetCache().IsFilled(tCache::kMiddleSlot + 1));
+    Ran();
+    const std::string next =
+        "SELECT R_E_C_N_O_ FROM CLIENTES WHERE R_E_C_N_O_  > 2 AND D_E_L_E_T_ = ' ' ORDER BY "
+        "R_E_C_N_O_";
+    ScriptKeys(next, {3});
+    ScriptRecord(3);
+    ASSERT_TRUE(file->Skip(1));
+    EXPECT_EQ(Ran(), (std::vector<std::string>{next, Fetched(3)}));
+    EXPECT_EQ(Name(), "C3");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, Navigation, ::testing::Bool(), gmtest::ODBCModeName);
+
+}  // namespace
