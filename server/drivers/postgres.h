@@ -61,6 +61,9 @@ private:
     bool AddDescribedIndex(tTableDefinition& def, const char* name, const char* definition);
     bool CheckRebuild(const char* table, tArray<tActionField>& actions, u8 hasRecDel,
                       tString& createSql, tString& copySql);
+    bool ReadHighestRecno(tODBCStatement& stmt, const char* table, f64& highest);
+    bool MoveToBackup(tODBCStatement& stmt, const char* table);
+    bool CopyBack(tODBCStatement& stmt, const tString& copySql, f64 highest);
     bool KeepsBackup(const char* table, const char* backup);
     bool FailRebuild(std::unique_ptr<tODBCStatement>& stmt);
 };

@@ -19,6 +19,7 @@ constexpr const char* kCheckUpRoutine = "tPostgresConnection::InitialCheckUp";
 constexpr const char* kBaseCheckUpRoutine = "tDBConnection::InitialCheckUp";
 constexpr const char* kDescribeRoutine = "tPostgresConnection::DescribeTable";
 constexpr const char* kIndexesRoutine = "tPostgresConnection::DescribeIndexes";
+constexpr const char* kTestSelect = "select MAX(CPOC) as CPOMAX from gmltemp";
 
 // PostgreSQL type identifiers of the columns the server maps.
 constexpr int kTypeBpchar = 1042;
@@ -101,50 +102,46 @@ bool tPostgresConnection::InitialCheckUp(tString& report) {
 // ROUND(float8, integer) for the queries of the ISAM layer, then one row written to and read
 // back from gmltemp: a driver that pads or cuts character values shows here.
 bool tPostgresConnection::RunTestTable(tODBCStatement& stmt, tString& report) {
+    const auto failed = [](const char* what) {
+        tString line("[POSTGRES] Initial Checkup Error : ");
+        line += what;
+        WriteLog(line, 0);
+        return false;
+    };
     if (!stmt.ExecDirect("CREATE OR REPLACE FUNCTION ROUND(float8, integer) RETURNS numeric AS "
                          "'select ROUND($1::numeric,$2);' LANGUAGE SQL IMMUTABLE RETURNS NULL ON "
                          "NULL INPUT;",
                          kCheckUpRoutine, 1)) {
-        WriteLog("[POSTGRES] Initial Checkup Error : Failed to create or replace round() function.",
-                 0);
-        return false;
+        return failed("Failed to create or replace round() function.");
     }
     tTableDefinitionExclusive def("gmltemp", alias);
     def.AddField("CPOC", 'C', 10, 10, true, true);
     if (CanOpen("gmltemp", nullptr) &&
         !stmt.ExecDirect("drop table gmltemp", kBaseCheckUpRoutine, 1)) {
-        WriteLog("[POSTGRES] Initial Checkup Error : Failed to delete table.", 0);
-        return false;
+        return failed("Failed to delete table.");
     }
     tString sql;
     CreateTable(def, sql);
-    if (!stmt.ExecDirect(sql, kBaseCheckUpRoutine, 1)) {
-        WriteLog("[POSTGRES] Initial Checkup Error : Failed to create table.", 0);
-        return false;
-    }
+    if (!stmt.ExecDirect(sql, kBaseCheckUpRoutine, 1)) return failed("Failed to create table.");
     if (!stmt.ExecDirect("INSERT INTO GMLTEMP(CPOC) VALUES ('0000000001')", kCheckUpRoutine, 1)) {
-        WriteLog("[POSTGRES] Initial Checkup Error : Failed to insert data.", 0);
-        return false;
+        return failed("Failed to insert data.");
     }
-    const char* kSelect = "select MAX(CPOC) as CPOMAX from gmltemp";
-    if (!stmt.ExecDirect(kSelect, kCheckUpRoutine, 1) || !stmt.Fetch()) {
-        WriteLog("[POSTGRES] Initial Checkup Error : Failed to select test data.", 0);
-        return false;
+    if (!stmt.ExecDirect(kTestSelect, kCheckUpRoutine, 1) || !stmt.Fetch()) {
+        return failed("Failed to select test data.");
     }
     const char* value = OrEmpty(stmt.FieldAsPChar(0));
     const size_t length = std::strlen(value);
-    if (length != 10 || std::strncmp(value, "0000000001", 10) != 0) {
-        tString warning("[WARNING] POSTGRES different behavior on STMT [");
-        warning += kSelect;
-        warning += "] expected CPOMAX with size 10, but returns size ";
-        warning += UIntToStr(static_cast<u32>(length));
-        warning += " : [";
-        warning += value;
-        warning += "]";
-        WriteLog(warning, 0);
-        report += warning;
-        report += "\n";
-    }
+    if (length == 10 && std::strncmp(value, "0000000001", 10) == 0) return true;
+    tString warning("[WARNING] POSTGRES different behavior on STMT [");
+    warning += kTestSelect;
+    warning += "] expected CPOMAX with size 10, but returns size ";
+    warning += UIntToStr(static_cast<u32>(length));
+    warning += " : [";
+    warning += value;
+    warning += "]";
+    WriteLog(warning, 0);
+    report += warning;
+    report += "\n";
     return true;
 }
 

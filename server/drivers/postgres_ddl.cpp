@@ -223,57 +223,72 @@ bool tPostgresConnection::AlterStructure(const char* table, tArray<tActionField>
     tString createSql;
     tString copySql;
     if (!CheckRebuild(table, actions, hasRecDel, createSql, copySql)) return false;
-    tString backup(table);
-    backup += "_BKP";
     std::unique_ptr<tODBCStatement> stmt = Statement();
-    if (StrCmtCtl() != 0) return FailRebuild(stmt);
-    const auto run = [&](const tString& sql) { return stmt->ExecDirect(sql, kAlterRoutine, 1); };
+    f64 highest = 0.0;
+    if (StrCmtCtl() != 0 || !ReadHighestRecno(*stmt, table, highest) ||
+        !MoveToBackup(*stmt, table) || !stmt->ExecDirect(createSql, kAlterRoutine, 1) ||
+        !CopyBack(*stmt, copySql, highest)) {
+        return FailRebuild(stmt);
+    }
+    const bool ended = Commit() == 0;
+    EndCmtCtl();
+    return ended;
+}
 
+bool tPostgresConnection::ReadHighestRecno(tODBCStatement& stmt, const char* table, f64& highest) {
     tString sql("select R_E_C_N_O_ from ");
     sql += table;
     sql += " order by R_E_C_N_O_ DESC LIMIT 1";
-    if (!run(sql)) return FailRebuild(stmt);
-    f64 highest = 0.0;
-    if (stmt->Fetch()) {
-        highest = stmt->FieldAsDouble(0);
-    } else if (stmt->GetLastReturnCode() != SQL_NO_DATA) {
-        return FailRebuild(stmt);  // unread is not empty
+    if (!stmt.ExecDirect(sql, kAlterRoutine, 1)) return false;
+    highest = 0.0;
+    if (stmt.Fetch()) {
+        highest = stmt.FieldAsDouble(0);
+        return true;
     }
+    return stmt.GetLastReturnCode() == SQL_NO_DATA;  // an unread table is no empty one
+}
+
+// Replaces <table>_BKP by a committed copy of the table (2, 3), then drops the table.
+bool tPostgresConnection::MoveToBackup(tODBCStatement& stmt, const char* table) {
+    tString backup(table);
+    backup += "_BKP";
+    tString sql;
     if (CanOpen(backup, nullptr)) {
-        if (KeepsBackup(table, backup)) return FailRebuild(stmt);
+        if (KeepsBackup(table, backup)) return false;
         sql = "drop table ";
         sql += backup;
-        if (!run(sql)) return FailRebuild(stmt);
+        if (!stmt.ExecDirect(sql, kAlterRoutine, 1)) return false;
     }
-    if (Commit() != 0) return FailRebuild(stmt);
+    if (Commit() != 0) return false;
     sql = "create table ";
     sql += backup;
     sql += " as select * from ";
     sql += table;
-    if (!run(sql) || Commit() != 0) return FailRebuild(stmt);
+    if (!stmt.ExecDirect(sql, kAlterRoutine, 1) || Commit() != 0) return false;
     sql = "CREATE INDEX ";
     sql += backup;
     sql += "IDX ON ";
     sql += backup;
     sql += "(R_E_C_N_O_)";
-    if (!run(sql)) return FailRebuild(stmt);
+    if (!stmt.ExecDirect(sql, kAlterRoutine, 1)) return false;
     sql = "drop table ";
     sql += table;
-    if (!run(sql) || Commit() != 0) return FailRebuild(stmt);
-    if (!run(createSql)) return FailRebuild(stmt);
+    return stmt.ExecDirect(sql, kAlterRoutine, 1) && Commit() == 0;
+}
+
+// Copies the rows back in blocks of record numbers, each block committed.
+bool tPostgresConnection::CopyBack(tODBCStatement& stmt, const tString& copySql, f64 highest) {
     char from[kRecnoTextSize];
     char to[kRecnoTextSize];
     for (f64 lower = 0.0; lower < highest; lower += kBlockRecnos) {
-        sql = copySql;
+        tString sql(copySql);
         sql += "where R_E_C_N_O_ > ";
         sql += RecnoToStr(lower, from);
         sql += " and R_E_C_N_O_ <= ";
         sql += RecnoToStr(lower + kBlockRecnos, to);
-        if (!run(sql) || Commit() != 0) return FailRebuild(stmt);
+        if (!stmt.ExecDirect(sql, kAlterRoutine, 1) || Commit() != 0) return false;
     }
-    const bool ended = Commit() == 0;
-    EndCmtCtl();
-    return ended;
+    return true;
 }
 
 // A backup with more rows than the table may be the only full copy of a failed rebuild (3).

@@ -104,7 +104,9 @@ public:
     virtual bool CanOpen(const char* table, const char* index);  // index null: the table only
     virtual bool SPExist(const char* name);
     virtual tStatement* NewStatement();  // owned by the caller; base: a plain tStatement
-    virtual void CreateTable(const tTableDefinition& def, tString& sql);  // base: nothing
+    // The driver's CREATE TABLE text; base: nothing. Names are written as they are: a caller
+    // with names from a client checks them first (IsSqlIdentifier).
+    virtual void CreateTable(const tTableDefinition& def, tString& sql);
     virtual bool CreateGMLParam();
     virtual bool SetParam(const char* name, const char* value);  // base true
     virtual bool AddPrimaryKey(tString& sql, const char* table);
@@ -296,6 +298,9 @@ private:
     // Table-definition loading.
     const char* DescribeForLoad(tTableDefinitionShared& def, const char* table,
                                 const char* environment);
+    tString FieldTableQuery(const tTableDefinition& def);
+    bool SettleFieldWarnings(const tTableDefinition& def, bool fits, i32 numeric, i32 adjusted,
+                             tString& warnings);
     bool KeyFieldList(const tTableDefinition& def, const char* terms, tString& key);
     bool AddRecDelColumn(const tTableDefinition& def, const char* table);
     // The record-lock engine of the session, or null without a session.

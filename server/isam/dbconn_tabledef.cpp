@@ -191,24 +191,8 @@ bool tDBConnection::UpdateTableDef(const tTableDefinition& def, const char* envi
 }
 
 bool tDBConnection::AdjustFields(tTableDefinition& def) {
-    const u8 adjustError = DBProcess().GetConfig().GetBool("General", "AdjustError", 0);
     std::unique_ptr<tStatement> stmt(NewStatement());
-    tString sql("SELECT * FROM GML_FIELD WHERE FIELD_TABLE ");
-    tString key;
-    if (useSysTables) {
-        sql += "=";
-        key = OrEmpty(GetSchema());
-        key += def.GetName();
-    } else {
-        sql += "LIKE ";
-        key = "%.";
-        key += def.GetName();
-        key += " %";
-    }
-    AppendLiteral(sql, key);
-    sql += " ORDER BY FIELD_TABLE,FIELD_NAME";
-    if (!stmt->ExecDirect(sql, "tDBConnection::AdjustFields", 1)) return false;
-
+    if (!stmt->ExecDirect(FieldTableQuery(def), "tDBConnection::AdjustFields", 1)) return false;
     std::vector<tFieldType> types;
     i32 numeric = 0;
     for (i32 i = 0; i < def.GetFieldCount(); ++i) {
@@ -218,7 +202,7 @@ bool tDBConnection::AdjustFields(tTableDefinition& def) {
     }
     i32 adjusted = 0;
     bool adjustedAny = false;
-    bool result = true;
+    bool fits = true;
     tString warnings;
     tString name, type, length, decimals;
     while (stmt->Fetch()) {
@@ -234,36 +218,58 @@ bool tDBConnection::AdjustFields(tTableDefinition& def) {
         const tField& field = *def.GetField(no);
         tFieldType& t = types[static_cast<size_t>(no)];
         if (!AdjustFieldType(def, field, type, ToLength(length), ToLength(decimals), t, warnings)) {
-            result = false;
+            fits = false;
             continue;
         }
         adjustedAny = true;
-        if (IsNumericLetter(type.At(0)) && field.IsData()) {
-            ++adjusted;
-        }
+        if (IsNumericLetter(type.At(0)) && field.IsData()) ++adjusted;
     }
+    if (adjustedAny) ApplyFieldTypes(def, types);
+    return SettleFieldWarnings(def, fits, numeric, adjusted, warnings);
+}
+
+// The GML_FIELD rows of the table, by the full name or, without system tables, by a pattern.
+tString tDBConnection::FieldTableQuery(const tTableDefinition& def) {
+    tString sql("SELECT * FROM GML_FIELD WHERE FIELD_TABLE ");
+    tString key;
+    if (useSysTables) {
+        sql += "=";
+        key = OrEmpty(GetSchema());
+        key += def.GetName();
+    } else {
+        sql += "LIKE ";
+        key = "%.";
+        key += def.GetName();
+        key += " %";
+    }
+    AppendLiteral(sql, key);
+    sql += " ORDER BY FIELD_TABLE,FIELD_NAME";
+    return sql;
+}
+
+// Every numeric field of a served table needs its GML_FIELD row. Warnings are logged; they
+// refuse the table only with [General] AdjustError.
+bool tDBConnection::SettleFieldWarnings(const tTableDefinition& def, bool fits, i32 numeric,
+                                        i32 adjusted, tString& warnings) {
+    tString line;
     if (numeric > adjusted) {
-        tString line;
         line.sprintf(
             "[WARNING] Table %s has %i numeric fields on DBMS, but %i was adjusted using "
             "GML_FIELD.\n",
             def.GetName(), numeric, adjusted);
         warnings += line;
-        result = false;
+        fits = false;
     }
-    if (!result) {
-        if (adjustError) {
-            tString line;
-            line.sprintf(
-                "[ERROR] INCOMPLETE OR INVALID GML_FIELD DEFINITION : Table [%s] Env ( %s/%s ).\n",
-                def.GetName(), dbType.GetText(), alias.GetText());
-            warnings += line;
-        }
-        WriteLog(warnings, 0);
-        result = !adjustError;
+    if (fits) return true;
+    const bool adjustError = DBProcess().GetConfig().GetBool("General", "AdjustError", 0);
+    if (adjustError) {
+        line.sprintf(
+            "[ERROR] INCOMPLETE OR INVALID GML_FIELD DEFINITION : Table [%s] Env ( %s/%s ).\n",
+            def.GetName(), dbType.GetText(), alias.GetText());
+        warnings += line;
     }
-    if (adjustedAny) ApplyFieldTypes(def, types);
-    return result;
+    WriteLog(warnings, 0);
+    return !adjustError;
 }
 
 i16 tDBConnection::UniqueKey(const char* table, const char* keys) {

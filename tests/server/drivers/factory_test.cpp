@@ -54,6 +54,16 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
     }
 }
 
+TEST(DriverFactory, BuiltDriversMakeTheirConnectionUnconnected) {
+    gmtest::TestDBProcess process;
+    std::unique_ptr<tDBConnection> out;
+    EXPECT_EQ(Ask("POSTGRES", out), tDBTypeAnswer::Made);
+    ASSERT_NE(out, nullptr);
+    EXPECT_STREQ(out->GetDBType(), "POSTGRES");
+    EXPECT_STREQ(out->GetAlias().GetText(), "ERP");
+    EXPECT_FALSE(out->IsConnected());
+}
+
 TEST(DriverFactory, ReplacementMakesTheConnectionsUntilRemoved) {
     gmtest::TestDBProcess process;
     std::string asked;

@@ -111,6 +111,26 @@ TEST_F(PostgresCatalog, CheckUpOnAFreshDatabaseCreatesTheMissingCatalogueOnce) {
     EXPECT_EQ(Value("select count(*) from gmltemp"), "1");
 }
 
+TEST_F(PostgresCatalog, OvergrownParamTableIsRecreatedWithItsFkInUseRows) {
+    ASSERT_TRUE(conn->CreateGMLParam());
+    ASSERT_TRUE(
+        Run("insert into GML_PARAM select 'P' || g, g % 100, 'v' from "
+            "generate_series(1, 998) g"));
+    ASSERT_TRUE(Run("insert into GML_PARAM values ('FKINUSE_SA1', 7, 'it''s')"));
+    tString report;
+    ASSERT_TRUE(conn->InitialCheckUp(report));
+    EXPECT_EQ(Value("select count(*) from GML_PARAM"), "999");  // 999 rows are kept
+
+    ASSERT_TRUE(Run("insert into GML_PARAM values ('FKINUSE_SA2', 8, 'x')"));
+    session.traces.clear();
+    ASSERT_TRUE(conn->InitialCheckUp(report));
+    EXPECT_EQ(Value("select string_agg(concat_ws('|', rtrim(param_name), param_session, "
+                    "rtrim(param_value)), ',' order by param_name) from GML_PARAM"),
+              "FKINUSE_SA1|1|it's,FKINUSE_SA2|1|x");
+    EXPECT_TRUE(conn->CanOpen("GML_PARAM", "GML_PARAM1"));
+    EXPECT_TRUE(HasLogEntry("[INFO] Restore GML_PARAM information.\n"));
+}
+
 TEST_F(PostgresCatalog, CheckUpOfARoleWithoutSuperuserRightsLacksTheConfigFile) {
     const gmtest::DbSettings& env = gmtest::DbEnv();
     tString owner;
