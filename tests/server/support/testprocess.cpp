@@ -41,8 +41,10 @@ bool IsDatePrefix(const std::string& text, size_t pos) {
 
 }  // namespace
 
-std::vector<std::string> TestDBProcess::LogEntries() const {
-    const std::string text = ReadFileText(logPath);
+std::vector<std::string> TestDBProcess::LogEntries() const { return ReadLogEntries(logPath); }
+
+std::vector<std::string> ReadLogEntries(const std::string& path) {
+    const std::string text = ReadFileText(path);
     const size_t prefixLength = 22;
     std::vector<size_t> starts;  // each entry: prefix, message, "\n"
     for (size_t pos = 0; pos < text.size();) {

@@ -45,6 +45,10 @@ private:
     tTableCache tableCache;
 };
 
+// The messages of the log file at path, without their date prefixes (a message may hold line
+// feeds); none when there is no such file.
+std::vector<std::string> ReadLogEntries(const std::string& path);
+
 // The console text without the log writer's echoes ("[BEGINLOG]\n...\n[ENDLOG]\n").
 std::string WithoutLogEcho(const std::string& console);
 

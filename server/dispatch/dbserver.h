@@ -1,0 +1,224 @@
+// tDBServer: the server's object for an application's connection (kind '0'). It reads the rest of
+// the connect packet, connects the database the client names, serves the client's requests one
+// by one through the dispatch table until the client leaves, and releases all it held at the end.
+#pragma once
+#include <atomic>
+#include <memory>
+
+#include "lib_base/critsec.h"
+#include "lib_base/gmlalloc.h"
+#include "lib_base/list.h"
+#include "lib_base/mstimer.h"
+#include "lib_base/stringz.h"
+#include "lib_base/types.h"
+#include "server/dispatch/auditclient.h"
+#include "server/isam/session.h"
+#include "server/process/gmlsockconn.h"
+
+class tDBConnection;
+class tDBProperties;
+class tGenericFile;
+class tRecordLockEngine;
+class tVirtualLockEngine;
+
+// How long the request loop waits; tests shorten it.
+struct tDBServerPacing {
+    i32 idleWaitSeconds = 30;     // for the next request; then idle files release statements
+    i32 receiveWaitSeconds = 10;  // for each piece of a request, before the links are tested
+};
+
+// The audit switches of a client connection, read at its start from [General].
+struct tAuditSettings {
+    u8 log = 0;  // AuditLog: audit records are written at all
+    u8 sqlExec = 1;
+    u8 procExec = 1;
+    u8 threadComment = 1;
+    u8 erpUserName = 1;
+    i16 level = 1;
+};
+
+// Made by acceptance for a connect packet of kind '0', which runs Execute on the worker that
+// accepted the socket, then Done, then deletes it. Everything runs on that worker thread except
+// Terminate (a monitor's kill, or the stop of the worker) and the thread queries of the base.
+//
+// Handlers: one member function per opcode, named in the dispatch table (dbserver_dispatch.cpp).
+// A handler reads all its arguments from GetCommBuffer(), returns at once when the frame is
+// malformed (the loop then ends the connection without a reply), resets the buffer, does the
+// work and writes its reply, return code first. The loop sends the reply.
+class tDBServer : public tGMLSockConn, public tDBSession {
+public:
+    static constexpr i32 kDefaultPacketLen = 8192;
+    static constexpr i32 kDefaultAuditPort = 7891;
+    static constexpr u32 kMinRequestLength = 6;  // the length prefix and the opcode
+
+    tDBServer();
+    ~tDBServer() override;  // deletes the open files, then the database connection
+
+    // ---- Thread side.
+    i32 GetThreadType() override { return kThreadTypeGenServer; }
+    // The connection's whole life: 1 after a normal end, -36 when connections are disabled,
+    // -43 when the master lock server is out of reach, else the database connect's code.
+    i32 Execute() override;
+    const char* GetClassName() override { return "tDBServer"; }
+    bool CanKill() override { return true; }
+    tString GetClientComputer() override { return GetComputerName(); }
+    tString GetClientUser() override { return GetUserName(); }
+    // Stops the connection from another thread: releases its locks and user count at once and
+    // asks the request loop to leave. A second call only warns.
+    void Terminate(u8 force) override;
+    // The end: status, the release of locks and count, the open files, the database connection
+    // (rolled back when inside a transaction), the audit handle and the registry record.
+    bool Done() override;
+    void DoShowException() override;  // the report of an exception that ended Execute
+
+    // ---- The session as the database side sees it.
+    bool IsTraceOn() override;
+    void Trace(const char* label, f64 elapsed, const char* text) override;
+    void DescribeThread(tString& text, bool withStatement) override;
+    void SetLastStatement(const char* routine, const char* sql) override;
+    void ClearLastStatement() override;
+    tRecordLockEngine* GetRecordLockEngine() override;  // not owned
+    // Sends one record to the audit server; its result (0 success), or -2 without a handle.
+    i16 WriteAudit(const char* action, const char* table, f64 recno, const char* detail1,
+                   const char* detail2, const char* extra) override;
+    u32 GetThreadId() override { return tThreadBase::GetThreadId(); }
+    bool IsRunning() override { return tThreadBase::IsRunning(); }
+    tVirtualLockEngine* GetVirtualLockEngine();  // not owned
+
+    // ---- The request loop's parts.
+    bool ReceiveBlock();  // one whole request; false when the connection must end
+    void Dispatch();      // the handler of the current opcode, or the echo of the request
+    void SetPacing(const tDBServerPacing& newPacing) { pacing = newPacing; }  // before Execute
+
+    // ---- Open files. Ids run from 1; a free id holds no file.
+    // The file of the id, null for a free id; an id outside the table is an assertion.
+    tGenericFile* GetFile(i16 id);
+    // The lowest free id; when none is free the table grows by one free id.
+    i16 GetFreeFileId();
+    void SetFile(i16 id, std::unique_ptr<tGenericFile> file);  // id from GetFreeFileId
+    std::unique_ptr<tGenericFile> TakeFile(i16 id);            // the id becomes free
+    i32 GetFileCount() const { return openFiles.Count(); }
+
+    // ---- Traces and the operation log.
+    bool IsOpLogOn() const { return traceLog || threadInfo; }
+    void WriteOpLog();
+    i32 GetTraceCount();  // trace lines that the monitor has not fetched yet
+    // A handler's trace: "-- " + text under "tDBServer::" + handler when traced, and the text
+    // added to the current operation's details when the operation log is on.
+    void TraceHandler(const char* handler, const char* text);
+
+    // ---- The database connect and what it sets.
+    // Connects the database that the environment names and sends the connect reply: 0 when the
+    // connection is up, else -35 (after an audit refusal too, whose reply is -50).
+    i16 ConnectToDB(bool auditWanted);
+    tDBConnection* GetDBConnection() const { return connection.get(); }  // owned; may be null
+    const tString& GetDBType() const { return dbType; }
+    const tString& GetEnvironment() const { return environment; }  // the alias once connected
+    const tString& GetConnectionKey() const { return connectionKey; }
+    bool IsLogAction() const { return logAction != 0; }
+    tDBProperties* GetProperties() const { return properties; }  // the registry's; may be null
+    i16 GetCurrentOpcode() const { return currentOpcode; }
+    void SetDummyMode(bool on) { dummyMode = on; }
+    bool IsDummyMode() const { return dummyMode; }
+
+    // ---- Audit.
+    tAuditClient* GetAuditClient() const { return auditClient.get(); }  // owned; may be null
+    const tAuditSettings& GetAuditSettings() const { return audit; }
+    tAuditCustomFieldList& GetAuditCustomFields() { return customFields; }
+    // The connection key and the audit sequence number ("%s%09u"); valid until the next call.
+    const char* GetAuditId();
+    // False, with the connection's error set (-19), when a transaction is open: table
+    // structure may not change inside one.
+    bool CheckTransaction(const char* routine, const char* table);
+
+    // ---- Reports for internal calls, appended to out.
+    i16 GetThreadList(tString& out);  // the number of connections listed
+    i16 GetThreadObs(tString& out);   // the number of connections listed
+    i16 GetSystemReport(tString& out);
+    i16 GetSummary(tString& out);
+
+    // ---- Handlers.
+    void GetSID();  // OP_GETSID: the session id as a bare i32
+
+    GML_CLASS_ALLOCATOR(tDBServer, Mem_DBServer)
+
+private:
+    enum class tPass { Next, End, Exit };
+
+    bool ReadConnectStrings(tString& program);
+    void Register();
+    void StartStatus(const tString& program);
+    i32 StartConnection(const tString& program);
+    i32 Refuse(i16 code, const char* reason);
+    void ReadSettings();
+    void ConnectedStatus();
+    i32 ServeRequests();
+    tPass ServeRequest();
+    void ReleaseIdleStatements();
+    bool SendReply();
+    void SetStatus(const char* word);
+    void SetOpcodeStatus(char prefix);
+    i32 EndWith(const char* status, const char* head, const char* tail, bool traced);
+    tString EndLine(const char* head, const char* tail);
+    void ServerTrace(const char* routine, f64 elapsed, const char* text);
+
+    // dbserver_connect.cpp
+    bool SplitEnvironment();
+    i16 CreateConnection(const char* dbType);
+    i16 CheckUpAndAudit(i32 environmentState, i16 code, bool auditWanted);
+    i16 ConnectAudit();
+    i16 ConnectReply(i16 code);
+
+    // dbserver_end.cpp
+    void CountUser(bool user);
+    void UncountOnce();
+    void ReleaseLocks(const tString& lockEnv);
+    tString LockEnvironment();
+    void CloseFiles();
+    void EndDatabase();
+    void EndProperties();
+    tString DescribeForConsole();
+
+    // Constant after construction, or set once before the request loop.
+    tDBServerPacing pacing;
+    // Set and cleared by the connection's thread under stateLock; read there by Terminate, on
+    // its own thread, and by the connection's thread without the lock.
+    tCriticalSection stateLock;
+    tDBProperties* properties = nullptr;  // owned by the registry until Done removes it
+    tString lockEnvironment;              // the alias, for the release of virtual locks
+    // Shared with Terminate.
+    std::atomic<bool> terminateCalled{false};
+    // 0 not counted yet, 1 counted, 2 uncounted: whoever moves 1 to 2 uncounts, once.
+    std::atomic<u8> countState{0};
+    std::atomic<bool> userConnection{true};  // counted as a user, not only as a connection
+    // The connection's thread only.
+    tString dbType;
+    tString environment;
+    tString user;
+    tString password;
+    tString connectionKey;
+    tString auditId;
+    std::unique_ptr<tDBConnection> connection;
+    tAutoArray<tGenericFile> openFiles;  // element i holds the file of id i + 1
+    std::unique_ptr<tAuditClient> auditClient;
+    tAuditCustomFieldList customFields;
+    tAuditSettings audit;
+    tMSTimer timer;  // connect and request times
+    struct {
+        i16 opcode = 0;
+        tMSTimer timer;
+        tString details;
+    } operation;  // the operation log's record of the request under work
+    i32 packetLen = kDefaultPacketLen;
+    i16 currentOpcode;
+    bool dummyMode = false;
+    u8 logAction = 0;
+    u8 traceLog = 0;
+    u8 threadInfo = 0;
+    u8 profiling = 0;
+};
+
+// Makes the factory of connections of kind '0' build tDBServer objects, and installs the
+// database side's process services unless the process has installed its own. Called at
+// server start, before workers run.
+void RegisterClientConnections();

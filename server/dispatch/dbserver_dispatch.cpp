@@ -1,0 +1,46 @@
+// The dispatch table: the handler of every opcode that a client connection serves. An opcode
+// without a handler is answered with its own request, unchanged, after a console warning.
+#include <array>
+
+#include "lib_common/opcodes.h"
+#include "server/dispatch/dbserver.h"
+#include "server/process/consolelog.h"
+
+namespace {
+
+using tHandler = void (tDBServer::*)();
+
+struct tRoute {
+    i16 opcode;
+    tHandler handler;
+};
+
+// One row per served opcode, in opcode order.
+constexpr tRoute kRoutes[] = {
+    {OP_GETSID, &tDBServer::GetSID},
+};
+
+using tTable = std::array<tHandler, 256>;
+
+constexpr tTable MakeTable() {
+    tTable table{};
+    for (const tRoute& route : kRoutes) table[static_cast<size_t>(route.opcode)] = route.handler;
+    return table;
+}
+
+constexpr tTable kTable = MakeTable();
+
+}  // namespace
+
+void tDBServer::Dispatch() {
+    const i16 opcode = GetCurrentOpcode();
+    const tHandler handler =
+        opcode >= 0 && opcode < static_cast<i16>(kTable.size()) ? kTable[opcode] : nullptr;
+    if (handler) {
+        (this->*handler)();
+        return;
+    }
+    // The reply buffer still holds the request: it goes back as it came.
+    ConsolePrintf("[WARNING] (tDbServer) Operation (%X) IGNORED - Thread (%u)\n",
+                  static_cast<u32>(static_cast<u16>(opcode)), GetThreadId());
+}
