@@ -1,0 +1,97 @@
+// The MySQL dialect of the ODBC connection (MariaDB speaks it too): session start with the probe
+// for the mscharindex function and the memo column type, catalogue questions answered with
+// "show index" and empty selects, InnoDB DDL, and column changes made in place or by rebuilding
+// the changed columns through a copy named <table>_BKP.
+#pragma once
+#include <functional>
+#include <memory>
+
+#include "lib_base/gmlalloc.h"
+#include "lib_base/list.h"
+#include "lib_base/stringz.h"
+#include "lib_base/types.h"
+#include "server/drivers/odbc.h"
+
+class tActionField;
+
+// The connection for the database type "MYSQL". Names that reach its SQL are checked as
+// identifiers first; an operation given another name runs nothing and fails.
+// Threads: used by its session's thread only.
+class tMySQLConnection : public tODBCConnection {
+public:
+    tMySQLConnection(const char* dbType, const tString& alias, const tString& user,
+                     const tString& password);
+
+    // ---- Operations of tDBConnection.
+    // The ODBC connect, then the probe for the mscharindex function and the memo type from the
+    // key MemoAsBlob ("longblob" when on, else "text").
+    bool Connect() override;
+    bool InitialCheckUp(tString& report) override;  // the MySQL block, then the ODBC check-up
+    // An index by "show index" (not logged when missing), a table by an empty select (logged).
+    bool CanOpen(const char* table, const char* index) override;
+    bool SPExist(const char* name) override;  // false
+    tStatement* NewStatement() override;      // a tODBCStatement
+    void CreateTable(const tTableDefinition& def, tString& sql) override;
+    bool CreateGMLParam() override;
+    bool AddPrimaryKey(tString& sql, const char* table) override;  // the text; true
+    void GetRecnoIndex(const char* table, tString& sql) override;  // AddPrimaryKey's text
+    // Columns in order as the driver describes them, upper-cased: character types C with their
+    // size, long ones and memos the dialect created M 10, numbers N 15,6; any other type an X
+    // field, with a console warning.
+    bool DescribeTable(tTableDefinition& def) override;
+    // The table's indexes but the one on R_E_C_N_O_ alone, which, when missing, is added to the
+    // table as its primary key. An index over a column the definition lacks is left out.
+    bool DescribeIndexes(tTableDefinition& def) override;
+    void ListTables(tString& sql) override;    // "show tables"
+    bool IsDuplicateKey(i32 native) override;  // 1062
+    // The last error names the primary key: 'PRIMARY', '<table>.PRIMARY' or key 1.
+    bool IsRecnoKeyError(const tTableDefinition& def) override;
+    bool ClearTable(const char* table) override;  // TRUNCATE TABLE
+    // The highest R_E_C_N_O_; 0.0 for an empty table, -1.0 when it could not be read.
+    f64 GetRecCount(const char* table) override;
+    // Adds and drops columns in place; a type change, a change of a C column's length or a
+    // failed in-place statement goes to AlterStructure. Decimals are not changed.
+    bool AlterTable(const char* table, tArray<tActionField>& actions, u8 hasRecDel) override;
+    // Copies the changed columns with R_E_C_N_O_ into <table>_BKP, drops and adds them again
+    // with their new types, and copies the values back in blocks of 4096 record numbers. An
+    // existing backup is dropped only when the table holds at least as many rows. A failure
+    // stops at once; what ran stays done and the backup stays.
+    bool AlterStructure(const char* table, tArray<tActionField>& actions, u8 hasRecDel) override;
+    void DropIndex(tString& sql, const char* table, const char* index) override;
+    bool IsMemoAsBlob() override;  // false
+    // Quotes doubled; a backslash is written as CHAR(92) inside a CONCAT, so the literal reads
+    // the same whether or not the server takes backslashes as escapes.
+    void AppendLiteral(tString& sql, const char* value) override;
+
+    // ---- Its own.
+    bool HasCharIndex() const { return charIndex; }  // the server has mscharindex
+    const tString& GetMemoType() const { return memoType; }
+
+    GML_CLASS_ALLOCATOR(tMySQLConnection, Mem_DBConnection)
+
+private:
+    std::unique_ptr<tODBCStatement> Statement();
+    bool Run(tODBCStatement& stmt, const char* sql, const char* routine);
+    bool HasIndex(const char* table, const char* index);
+    // Describes the table's columns, in order, to visit; false when the table cannot be read.
+    using tColumnVisit = void(const char* name, SQLSMALLINT sqlType, SQLULEN size);
+    bool VisitColumns(const char* table, const char* routine,
+                      const std::function<tColumnVisit>& visit);
+    void AddDescribedColumn(tTableDefinition& def, const char* name, SQLSMALLINT sqlType,
+                            SQLULEN size);
+    bool CheckNames(const char* table, tArray<tActionField>& actions, const char* routine);
+    // The column type text by type letter: char(n), double, int or the memo type.
+    void AddColumnType(tString& sql, u8 type, i32 length);
+    void AddColumnDefinition(tString& sql, const tActionField& action);
+    bool AddColumns(const char* table, tArray<tActionField>& actions, u16 flags, bool memoNullable,
+                    const char* routine, bool& ran);
+    bool CopyChangedColumns(const char* table, tArray<tActionField>& actions);
+    bool KeepsBackup(const char* table, const char* backup);
+    // A column of the backup but R_E_C_N_O_ that the table lacks ("" when none); "?" when
+    // either cannot be described.
+    tString MissingBackupColumn(const char* table, const char* backup);
+
+    // Set by Connect.
+    bool charIndex = false;
+    tString memoType;
+};
