@@ -24,8 +24,6 @@ constexpr SQLULEN kLongCharLimit = 2048;
 constexpr SQLULEN kVarcharLimit = 8200;
 constexpr SQLULEN kMaxFieldLength = 32766;  // a field's length is 16 bits
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
-
 // The driver's column types as the catalogue maps them.
 enum class tColumnKind { Char, Text, Number, Unsupported };
 

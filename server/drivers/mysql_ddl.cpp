@@ -23,8 +23,6 @@ constexpr const char* kRebuildRoutine = "tMySQLConnection::AlterStructure";
 constexpr i32 kMaxDefaultBlanks = 252;
 constexpr i32 kMaxCharLength = 255;
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
-
 tString Blanks(i32 count) { return tString(count + 1, ' '); }
 
 bool IsNumberType(u8 type) {

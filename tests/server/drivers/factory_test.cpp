@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "server/drivers/mysql.h"
+#include "server/drivers/postgres.h"
 #include "server/isam/dbconn.h"
 #include "tests/server/support/testconn.h"
 #include "tests/server/support/testprocess.h"
@@ -54,14 +56,22 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
     }
 }
 
-TEST(DriverFactory, BuiltDriversMakeTheirConnectionUnconnected) {
+TEST(DriverFactory, BuiltDriversMakeTheirDialectsConnectionUnconnected) {
     gmtest::TestDBProcess process;
-    std::unique_ptr<tDBConnection> out;
-    EXPECT_EQ(Ask("POSTGRES", out), tDBTypeAnswer::Made);
-    ASSERT_NE(out, nullptr);
-    EXPECT_STREQ(out->GetDBType(), "POSTGRES");
-    EXPECT_STREQ(out->GetAlias().GetText(), "ERP");
-    EXPECT_FALSE(out->IsConnected());
+    for (const char* type : {"POSTGRES", "MYSQL"}) {
+        SCOPED_TRACE(type);
+        std::unique_ptr<tDBConnection> out;
+        ASSERT_EQ(Ask(type, out), tDBTypeAnswer::Made);
+        ASSERT_NE(out, nullptr);
+        const bool mysql = dynamic_cast<tMySQLConnection*>(out.get()) != nullptr;
+        const bool postgres = dynamic_cast<tPostgresConnection*>(out.get()) != nullptr;
+        EXPECT_EQ(mysql, std::string(type) == "MYSQL");
+        EXPECT_EQ(postgres, std::string(type) == "POSTGRES");
+        EXPECT_STREQ(out->GetDBType(), type);
+        EXPECT_STREQ(out->GetAlias().GetText(), "ERP");
+        EXPECT_FALSE(out->IsConnected());
+    }
+    EXPECT_TRUE(process.LogEntries().empty());
 }
 
 TEST(DriverFactory, ReplacementMakesTheConnectionsUntilRemoved) {
