@@ -1,11 +1,15 @@
 // The PostgreSQL dialect of the ODBC connection: its check-up block and test table, catalogue
-// questions answered from pg_tables, pg_indexes, pg_type and pg_attribute, its DDL, and table
-// alterations done by rebuilding the table through a copy named <table>_BKP.
+// questions answered from pg_tables, pg_indexes, pg_type and pg_attribute, its DDL, table
+// alterations done by rebuilding the table through a copy named <table>_BKP, and its table file
+// with the dialect's key-cursor and literal hooks.
 #pragma once
+#include <memory>
+
 #include "lib_base/gmlalloc.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
 #include "server/drivers/odbc.h"
+#include "server/isam/gatemill.h"
 
 class tActionField;
 
@@ -24,6 +28,10 @@ public:
     bool CanOpen(const char* table, const char* index) override;  // index null or empty: table
     bool SPExist(const char* name) override;                      // false
     tStatement* NewStatement() override;                          // a tODBCStatement
+    // A tPostgresISAMFile over the definition, not yet opened; owned by the caller.
+    tGenericFile* NewISAMFile(tCommBuffer& reply,
+                              const std::shared_ptr<tTableDefinitionShared>& def,
+                              u32 lockOwner) override;
     void CreateTable(const tTableDefinition& def, tString& sql) override;
     bool CreateGMLParam() override;
     bool AddPrimaryKey(tString& sql, const char* table) override;  // the text; true
@@ -66,4 +74,23 @@ private:
     bool CopyBack(tODBCStatement& stmt, const tString& copySql, f64 highest);
     bool KeepsBackup(const char* table, const char* backup);
     bool FailRebuild(std::unique_ptr<tODBCStatement>& stmt);
+};
+
+// A table of a PostgreSQL connection opened as an ISAM file: key cursors limited by LIMIT,
+// characters that would end a literal written as CHR() calls, and the record fetch prepared with
+// a parameter marker. Made by tPostgresConnection::NewISAMFile; its session's thread only.
+class tPostgresISAMFile : public tISAMFile {
+public:
+    // Prepares its record fetches when the connection does, and sets the connection's row count
+    // to a key cursor's.
+    tPostgresISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
+                      tCommBuffer& reply, u32 lockOwner);
+
+    bool NeedsCharFunc(char c) override;  // the quote and the backslash
+    // " CHR(<code>)" joined to what stands before and after by "||".
+    bool CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) override;
+    void AddRowLimit() override;       // " LIMIT <row count>"
+    void RecnoParamMarker() override;  // " = ?"
+
+    GML_CLASS_ALLOCATOR(tPostgresISAMFile, Mem_IsamFile)
 };

@@ -317,6 +317,9 @@ public:
     bool IsQuery() override;
     bool IsExclusive() override;
     void ReleaseRecnoStmt() override;  // forgets the record fetch's text and prepared statement
+    // The condition of an extended filter level (1 and up); an empty expression removes it.
+    // Refusals answer -19 with the reason in the connection's last error.
+    i16 SetFilterEx(i16 level, const char* expression, tString& translated) override;
 
     // ---- Dialect hooks, in their order. The base forms write dialect-neutral SQL into the
     // connection's SQL buffer.
@@ -403,6 +406,7 @@ protected:
     };
 
     void AddJoin(i32 joinNo, const tJoinInfo& join);
+    i32 FindFilter(i16 level) const;  // the first node of the level, or -1
     void BuildRecordSelect();
     void AppendJoinedSelect(bool& first);
     bool OpenPrepared(f64 recno);

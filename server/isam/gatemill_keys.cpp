@@ -1,6 +1,5 @@
 // The key cursors of a table file: queries that return only record numbers, in the file's order,
-// after or before the current key; the filter and deleted conditions they carry; and the base
-// forms of the dialect hooks they call.
+// after or before the current key; and the base forms of the dialect hooks they call.
 #include <algorithm>
 #include <cstring>
 
@@ -139,25 +138,6 @@ void tISAMFile::AddOrderBy(bool descending) {
         if (descending) sql += " DESC ";
     }
     connection->TraceIndex(*mirror, *index);
-}
-
-bool tISAMFile::AddFilterWhere(bool whereOpen) {
-    if (!HasFilter()) return whereOpen;
-    for (i32 i = 0; i < filterList.Count(); ++i) {
-        sql += whereOpen ? " AND " : " WHERE ";
-        whereOpen = true;
-        sql += "(";
-        sql += filterList.Get(i)->text;
-        sql += ")";
-    }
-    return true;
-}
-
-bool tISAMFile::AddDeletedWhere(bool whereOpen) {
-    if (!deletedFilter) return whereOpen;
-    sql += whereOpen ? " AND " : " WHERE ";
-    sql += "D_E_L_E_T_ = ' '";
-    return true;
 }
 
 void tISAMFile::AddRowLimit() {}

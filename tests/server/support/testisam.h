@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "lib_common/retcodes.h"
 #include "server/dispatch/dbtable.h"
 #include "server/isam/gatemill.h"
 #include "tests/server/support/testconn.h"
@@ -26,7 +25,6 @@ inline std::unique_ptr<tIndexDefinition> MakeIndex(const char* name,
 class TestISAMFile : public tISAMFile {
 public:
     using tISAMFile::tISAMFile;
-    i16 SetFilterEx(i16, const char*, tString&) override { return RC_FAILED; }
 
     void AddFilter(i16 level, const char* text) { filterList.Add(new tFilterNode(level, text)); }
     void SetDeletedHidden(bool on) { deletedFilter = on; }

@@ -1,0 +1,43 @@
+// The PostgreSQL table file: the dialect's hooks for key cursors, literals and the prepared
+// record fetch, and the connection's operation that makes it.
+#include <cstdio>
+#include <utility>
+
+#include "server/dispatch/dbtable.h"
+#include "server/drivers/postgres.h"
+
+tGenericFile* tPostgresConnection::NewISAMFile(tCommBuffer& reply,
+                                               const std::shared_ptr<tTableDefinitionShared>& def,
+                                               u32 lockOwner) {
+    return new tPostgresISAMFile(this, def, reply, lockOwner);
+}
+
+tPostgresISAMFile::tPostgresISAMFile(tDBConnection* connection,
+                                     std::shared_ptr<tTableDefinitionShared> def,
+                                     tCommBuffer& reply, u32 lockOwner)
+    : tISAMFile(connection, std::move(def), reply, lockOwner) {
+    if (connection->UsePreparedStmt()) {
+        preparedStmt.reset(connection->NewStatement());
+        preparedStmt->SetOwnerFile(this);
+    }
+    connection->SetRowCount(kKeyCursorRows);
+}
+
+bool tPostgresISAMFile::NeedsCharFunc(char c) { return c == '\'' || c == '\\'; }
+
+bool tPostgresISAMFile::CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) {
+    if (!afterFunction && !first) out += " ||";
+    char text[24];
+    std::snprintf(text, sizeof text, " CHR(%u%s", static_cast<u32>(c), last ? ")" : ") || ");
+    out += text;
+    return true;
+}
+
+void tPostgresISAMFile::AddRowLimit() {
+    char text[24];
+    std::snprintf(text, sizeof text, " LIMIT %u",
+                  static_cast<u32>(static_cast<u16>(connection->GetRowCount())));
+    sql += text;
+}
+
+void tPostgresISAMFile::RecnoParamMarker() { sql += " = ?"; }

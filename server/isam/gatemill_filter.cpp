@@ -1,0 +1,72 @@
+// The filter conditions of a table file as data: the conditions that every key cursor ANDs in,
+// the condition that hides deleted records, and the extended filter levels.
+#include <cstring>
+#include <memory>
+
+#include "lib_common/retcodes.h"
+#include "server/isam/dbconn.h"
+#include "server/isam/gatemill.h"
+
+namespace {
+
+constexpr const char* kFilterExRoutine = "tISAMFile::SetFilterEx";
+
+}  // namespace
+
+bool tISAMFile::AddFilterWhere(bool whereOpen) {
+    if (!HasFilter()) return whereOpen;
+    for (i32 i = 0; i < filterList.Count(); ++i) {
+        sql += whereOpen ? " AND " : " WHERE ";
+        whereOpen = true;
+        sql += "(";
+        sql += filterList.Get(i)->text;
+        sql += ")";
+    }
+    return true;
+}
+
+bool tISAMFile::AddDeletedWhere(bool whereOpen) {
+    if (!deletedFilter) return whereOpen;
+    sql += whereOpen ? " AND " : " WHERE ";
+    sql += "D_E_L_E_T_ = ' '";
+    return true;
+}
+
+i32 tISAMFile::FindFilter(i16 level) const {
+    for (i32 i = 0; i < filterList.Count(); ++i) {
+        if (filterList.Get(i)->level == level) return i;
+    }
+    return -1;
+}
+
+// An extended level holds only a condition that translates whole; no translation of filter
+// expressions is built in, so an expression is refused the way an untranslatable one is, and an
+// empty one removes the level's condition.
+i16 tISAMFile::SetFilterEx(i16 level, const char* expression, tString&) {
+    const char* refusal = nullptr;
+    if (std::strstr(expression, "KEYFLD(")) {
+        refusal = "Unsupported Key field in FilterEX.";
+    } else if (expression[0] == '@') {
+        refusal = "Invalid use of SQL expression in FilterEX.";
+    } else if (level == 0) {
+        refusal = "Invalid level in FilterEX.";
+    }
+    if (refusal) {
+        connection->SetError(RC_FAILED, kFilterExRoutine, refusal, this);
+        return RC_FAILED;
+    }
+    if (expression[0] != '\0') {
+        tString message("[ERROR] Filter Extended Error.\nExpression [");
+        message += expression;
+        message += "]";
+        connection->SetError(RC_FAILED, kFilterExRoutine, message, this);
+        return RC_FAILED;
+    }
+    const i32 at = FindFilter(level);
+    if (at >= 0) {
+        filterChanged = true;
+        std::unique_ptr<tFilterNode> removed(filterList.Get(at));
+        filterList.Delete(at);
+    }
+    return RC_OK;
+}
