@@ -11,74 +11,26 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "lib_common/configcache.h"
-#include "lib_common/logwriter.h"
+#include "bench/benchdb.h"
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
-#include "server/isam/dbprocess.h"
 
 namespace {
 
 constexpr int kRows = 100000;
 constexpr const char* kSelect = "SELECT R_E_C_N_O_, NOME, VALOR FROM gm_bench_fetch";
 
-// The process services with ODBC 3 chosen and every other key at its default.
-class tBenchProcess : public tDBProcess {
-public:
-    explicit tBenchProcess(const std::string& iniPath) : config(iniPath.c_str()) {}
-    tConfigCache& GetConfig() override { return config; }
-    bool GetLogFull() override { return false; }
-    tTableCache& GetTableCache() override { return tableCache; }
-    bool GetThreadInfo() override { return false; }
-    bool IsIndexTraceChanged() override { return false; }
-
-private:
-    tConfigCache config;
-    tTableCache tableCache;
-};
-
-// Reads "export NAME='value'" lines into the environment; the values by name.
-std::map<std::string, std::string> LoadDbEnv(const std::string& path) {
-    std::map<std::string, std::string> values;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, 7, "export ") != 0) continue;
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string value = line.substr(eq + 1);
-        if (value.size() >= 2 && value.front() == '\'') value = value.substr(1, value.size() - 2);
-        const std::string name = line.substr(7, eq - 7);
-        setenv(name.c_str(), value.c_str(), 1);
-        values[name] = value;
-    }
-    return values;
-}
-
 // The connection that both fetches use, with the table filled; null after a message when the
 // private PostgreSQL cannot be reached.
 tODBCConnection* Connection() {
     static tODBCConnection* const conn = []() -> tODBCConnection* {
-        const char* given = std::getenv("GM_TESTDB_ENV");
-        const std::string envPath = given && *given ? given : GM_TESTDB_ENV;
-        const std::map<std::string, std::string> env = LoadDbEnv(envPath);
-        if (!env.count("GM_PG_USER")) {
-            std::fprintf(stderr,
-                         "%s names no private PostgreSQL: start it with "
-                         "scripts/privatedb.sh start <dir> pg\n",
-                         envPath.c_str());
-            return nullptr;
-        }
-        SetLogPath((envPath + ".bench.log").c_str());  // notices of the set-up land here
-        const std::string ini = envPath + ".bench.ini";
-        std::ofstream(ini) << "[General]\nODBC30=1\n";
-        SetDBProcess(new tBenchProcess(ini));  // lives as long as the process
+        const std::map<std::string, std::string> env = gmbench::StartPostgresBench();
+        if (env.empty()) return nullptr;
         auto* c =
             new tODBCConnection("POSTGRES", tString("gm_pg"), tString(env.at("GM_PG_USER").c_str()),
                                 tString(env.at("GM_PG_PASSWORD").c_str()));
@@ -187,31 +139,9 @@ void FetchPlainODBC(benchmark::State& state) {
 BENCHMARK(FetchThroughLayer)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(FetchPlainODBC)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
-// The console report, keeping each run's rows per second for the ratio.
-class tRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const auto it = run.counters.find("rows/s");
-            if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> rates;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    tRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double layer = reporter.rates["FetchThroughLayer"];
-    const double plain = reporter.rates["FetchPlainODBC"];
-    if (layer > 0.0 && plain > 0.0) {
-        std::printf("ODBC layer / plain ODBC, rows per second: %.0f / %.0f = %.3f\n", layer, plain,
-                    layer / plain);
-    }
-    benchmark::Shutdown();
-    return 0;
+    return gmbench::tRatioReporter::Main(argc, argv, "ODBC layer / plain ODBC", "FetchThroughLayer",
+                                         "FetchPlainODBC");
 }

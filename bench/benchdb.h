@@ -1,0 +1,101 @@
+// What the benchmarks on the private databases share: the process services they install, the
+// servers' settings read from the db tests' db.env, and a console report that prints the ratio
+// of two benchmarks' rows per second.
+#pragma once
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "lib_common/configcache.h"
+#include "lib_common/logwriter.h"
+#include "server/dispatch/dbtable.h"
+#include "server/isam/dbprocess.h"
+
+namespace gmbench {
+
+// The process services with ODBC 3 chosen and every other key at its default.
+class tBenchProcess : public tDBProcess {
+public:
+    explicit tBenchProcess(const std::string& iniPath) : config(iniPath.c_str()) {}
+    tConfigCache& GetConfig() override { return config; }
+    bool GetLogFull() override { return false; }
+    tTableCache& GetTableCache() override { return tableCache; }
+    bool GetThreadInfo() override { return false; }
+    bool IsIndexTraceChanged() override { return false; }
+
+private:
+    tConfigCache config;
+    tTableCache tableCache;
+};
+
+// Reads "export NAME='value'" lines into the environment; the values by name.
+inline std::map<std::string, std::string> LoadDbEnv(const std::string& path) {
+    std::map<std::string, std::string> values;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 7, "export ") != 0) continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '\'') value = value.substr(1, value.size() - 2);
+        const std::string name = line.substr(7, eq - 7);
+        setenv(name.c_str(), value.c_str(), 1);
+        values[name] = value;
+    }
+    return values;
+}
+
+// Reads the private servers' settings (GM_TESTDB_ENV, else the build's db.env) and installs the
+// process services, the log beside db.env; the settings, or none after a message when they name
+// no private PostgreSQL.
+inline std::map<std::string, std::string> StartPostgresBench() {
+    const char* given = std::getenv("GM_TESTDB_ENV");
+    const std::string envPath = given && *given ? given : GM_TESTDB_ENV;
+    std::map<std::string, std::string> env = LoadDbEnv(envPath);
+    if (!env.count("GM_PG_USER")) {
+        std::fprintf(stderr,
+                     "%s names no private PostgreSQL: start it with "
+                     "scripts/privatedb.sh start <dir> pg\n",
+                     envPath.c_str());
+        return {};
+    }
+    SetLogPath((envPath + ".bench.log").c_str());  // notices of the set-up land here
+    const std::string ini = envPath + ".bench.ini";
+    std::ofstream(ini) << "[General]\nODBC30=1\n";
+    SetDBProcess(new tBenchProcess(ini));  // lives as long as the process
+    return env;
+}
+
+// The console report, keeping each run's rows per second.
+class tRatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const auto it = run.counters.find("rows/s");
+            if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    // Runs the benchmarks of the command line, then prints "<what>, rows per second: a / b = r".
+    static int Main(int argc, char** argv, const char* what, const char* first,
+                    const char* second) {
+        benchmark::Initialize(&argc, argv);
+        tRatioReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        const double a = reporter.rates[first];
+        const double b = reporter.rates[second];
+        if (a > 0.0 && b > 0.0) {
+            std::printf("%s, rows per second: %.0f / %.0f = %.4f\n", what, a, b, a / b);
+        }
+        benchmark::Shutdown();
+        return 0;
+    }
+    std::map<std::string, double> rates;
+};
+
+}  // namespace gmbench
