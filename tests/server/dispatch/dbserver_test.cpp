@@ -49,7 +49,7 @@ TEST_F(DBServerConnect, EnvironmentsWithoutADriverGetTheCodeAlone) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.environment);
-        gmtest::WriteFileText(dir.File("gatemill.log"), "");
+        gmtest::WriteFileText(LogPath(), "");
         gmtest::ConsoleCapture console;
         auto session = Open(ConnectTexts(c.environment, "ERP", "ana", "PC01"));
         EXPECT_EQ(ReadFrame(*session->client), Short(RC_CONNECT_FAILED));
@@ -128,7 +128,7 @@ TEST_F(DBServerConnect, RefusalsAfterTheConnectionIsMade) {
     erp->End();
     {
         SCOPED_TRACE("alias known with another database type");
-        gmtest::WriteFileText(dir.File("gatemill.log"), "");
+        gmtest::WriteFileText(LogPath(), "");
         auto other = Open(ConnectTexts("ORACLE/erp", "ERP", "ana", "PC01"));
         EXPECT_EQ(ReadFrame(*other->client), Short(RC_CONNECT_FAILED));
         other->Join();
@@ -345,7 +345,7 @@ TEST_F(DBServerRequests, BadFrameEndsOnlyItsOwnConnection) {
     const std::string bystanderId = Long(static_cast<i32>(bystander->server->GetThreadId()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        gmtest::WriteFileText(dir.File("gatemill.log"), "");
+        gmtest::WriteFileText(LogPath(), "");
         auto session = OpenConnected();
         if (!c.bytes.empty()) {
             ASSERT_TRUE(session->Send(c.bytes));

@@ -155,21 +155,24 @@ inline std::string ConnectTexts(const std::string& environment, const std::strin
     return environment + '\0' + program + '\0' + user + '\0' + computer + '\0';
 }
 
-class DBServerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetLogPath(dir.File("gatemill.log").c_str());
+// What client connections under test need around them, for a test's life: the log, the
+// globals, the database side's services over them, and a loopback listener.
+class DBServerWorld {
+public:
+    DBServerWorld() {
+        SetLogPath(serverDir.File("gatemill.log").c_str());
         StartGlobals("");
-        listener = ListenOnLoopback();
-        ASSERT_NE(listener, nullptr);
+        EXPECT_NE(listener, nullptr);
     }
-    void TearDown() override {
+    ~DBServerWorld() {
         SetDBConnectionFactory(nullptr);
         SetDBProcess(nullptr);
         PublishGlobals(nullptr);
         globals.reset();
         SetLogPath(previousLogPath.c_str());
     }
+    DBServerWorld(const DBServerWorld&) = delete;
+    DBServerWorld& operator=(const DBServerWorld&) = delete;
 
     // Globals over an ini holding these lines under [General] (and any sections after them),
     // with both lock servers, and the database side's services over them.
@@ -177,8 +180,8 @@ protected:
         SetDBProcess(nullptr);
         PublishGlobals(nullptr);
         globals.reset();
-        WriteFileText(dir.File("gatemill.ini"), "[General]\n" + ini);
-        globals = std::make_unique<tGMLGlobals>(dir.File("gatemill.ini").c_str());
+        WriteFileText(serverDir.File("gatemill.ini"), "[General]\n" + ini);
+        globals = std::make_unique<tGMLGlobals>(serverDir.File("gatemill.ini").c_str());
         globals->CreateLockServers();
         PublishGlobals(globals.get());
         InstallDBServices();
@@ -240,13 +243,16 @@ protected:
         return session;
     }
 
-    std::vector<std::string> LogEntries() { return ReadLogEntries(dir.File("gatemill.log")); }
+    std::vector<std::string> LogEntries() { return ReadLogEntries(LogPath()); }
+    std::string LogPath() const { return serverDir.File("gatemill.log"); }
 
-    TempDir dir;
+    TempDir serverDir;
     const std::string previousLogPath = GetLogPath().GetText();
     std::unique_ptr<tGMLGlobals> globals;
-    std::unique_ptr<tSocket> listener;
+    std::unique_ptr<tSocket> listener = ListenOnLoopback();
     ConnScript script;
 };
+
+class DBServerTest : public ::testing::Test, public DBServerWorld {};
 
 }  // namespace gmtest
