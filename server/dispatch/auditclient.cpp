@@ -1,7 +1,7 @@
 // The audit-client maker with its built-in handle, and the custom audit columns.
 #include "server/dispatch/auditclient.h"
 
-#include "lib_base/critsec.h"
+#include "lib_base/replaceable.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
 
@@ -23,15 +23,10 @@ public:
     }
 };
 
-// The replacement that tests install. Never destroyed: a connection may still ask while the
-// process ends.
-struct tReplacement {
-    tCriticalSection lock;
-    tAuditClientMaker maker;  // guarded by lock
-};
-
-tReplacement& Replacement() {
-    static tReplacement* const replacement = new tReplacement;
+// The maker that tests install. Never destroyed: a connection may still ask while the process
+// ends.
+tReplaceable<tAuditClientMaker>& Replacement() {
+    static auto* const replacement = new tReplaceable<tAuditClientMaker>;
     return *replacement;
 }
 
@@ -42,18 +37,10 @@ int CompareName(const tAuditCustomField* field, const char* name,
 
 }  // namespace
 
-void SetAuditClientMaker(tAuditClientMaker maker) {
-    tWaiting hold(&Replacement().lock, __FILE__, __LINE__);
-    Replacement().maker = std::move(maker);
-}
+void SetAuditClientMaker(tAuditClientMaker maker) { Replacement().Set(std::move(maker)); }
 
 std::unique_ptr<tAuditClient> NewAuditClient(u16 port) {
-    tAuditClientMaker maker;
-    {
-        tWaiting hold(&Replacement().lock, __FILE__, __LINE__);
-        maker = Replacement().maker;
-    }
-    if (maker) return maker(port);
+    if (const tAuditClientMaker maker = Replacement().Get()) return maker(port);
     return std::make_unique<tUnavailableAudit>();
 }
 

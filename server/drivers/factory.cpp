@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "lib_base/critsec.h"
+#include "lib_base/replaceable.h"
 #include "lib_common/logwriter.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
@@ -54,15 +54,10 @@ tDBTypeAnswer DriverConnection(const tDBConnectionRequest& request,
     return tDBTypeAnswer::Unknown;
 }
 
-// The replacement that tests install. Never destroyed: a connection may still ask while the
-// process ends.
-struct tReplacement {
-    tCriticalSection lock;
-    tDBConnectionFactory factory;  // guarded by lock
-};
-
-tReplacement& Replacement() {
-    static tReplacement* const replacement = new tReplacement;
+// The factory that tests install. Never destroyed: a connection may still ask while the process
+// ends.
+tReplaceable<tDBConnectionFactory>& Replacement() {
+    static auto* const replacement = new tReplaceable<tDBConnectionFactory>;
     return *replacement;
 }
 
@@ -70,15 +65,8 @@ tReplacement& Replacement() {
 
 tDBTypeAnswer NewDBConnection(const tDBConnectionRequest& request,
                               std::unique_ptr<tDBConnection>& out) {
-    tDBConnectionFactory factory;
-    {
-        tWaiting hold(&Replacement().lock, __FILE__, __LINE__);
-        factory = Replacement().factory;
-    }
+    const tDBConnectionFactory factory = Replacement().Get();
     return factory ? factory(request, out) : DriverConnection(request, out);
 }
 
-void SetDBConnectionFactory(tDBConnectionFactory factory) {
-    tWaiting hold(&Replacement().lock, __FILE__, __LINE__);
-    Replacement().factory = std::move(factory);
-}
+void SetDBConnectionFactory(tDBConnectionFactory factory) { Replacement().Set(std::move(factory)); }
