@@ -36,6 +36,9 @@ constexpr const char* kAuditTrail = "AuditTrail";  // the audit program: not cou
 constexpr const char* kNotCountedPrefix = "@!!@";
 constexpr i16 kDummyFirst = OP_LOCK;  // dummy mode answers these without running them
 constexpr i16 kDummyLast = OP_LAST;
+// Where the report of a file id outside the table says it failed, as support staff know it.
+constexpr const char* kFileIdSource = "dbserver";
+constexpr int kFileIdLine = 124;
 
 tGMLGlobals& TheGlobals() {
     tGMLGlobals* globals = Globals();
@@ -405,7 +408,9 @@ void tDBServer::ClearLastStatement() {
 
 tGenericFile* tDBServer::GetFile(i16 id) {
     // An id the table never gave out is the caller's fault: handlers check ids they read.
-    if (id < 1 || id > openFiles.Count()) DoAssert("dbserver", 124, "file id out of range", 0);
+    if (id < 1 || id > openFiles.Count()) {
+        DoAssert(kFileIdSource, kFileIdLine, "file id out of range", 0);
+    }
     return openFiles.Get(id - 1);
 }
 

@@ -57,7 +57,8 @@ public:
     // ---- Thread side.
     i32 GetThreadType() override { return kThreadTypeGenServer; }
     // The connection's whole life: 1 after a normal end, -36 when connections are disabled,
-    // -43 when the master lock server is out of reach, else the database connect's code.
+    // -43 when the master lock server is out of reach, -19 when the connect packet lacks its
+    // texts, else the database connect's code.
     i32 Execute() override;
     const char* GetClassName() override { return "tDBServer"; }
     bool CanKill() override { return true; }

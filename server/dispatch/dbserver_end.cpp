@@ -10,7 +10,6 @@
 #include <string>
 
 #include "lib_common/commbuffer.h"
-#include "lib_common/opcodes.h"
 #include "platform/thread.h"
 #include "server/dispatch/dbserver.h"
 #include "server/dispatch/dbtable.h"
