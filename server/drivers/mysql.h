@@ -11,8 +11,11 @@
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
 #include "server/drivers/odbc.h"
+#include "server/isam/gatemill.h"
 
 class tActionField;
+
+class tFilterElement;
 
 // The connection for the database type "MYSQL". Names that reach its SQL are checked as
 // identifiers first; an operation given another name runs nothing and fails.
@@ -31,6 +34,10 @@ public:
     bool CanOpen(const char* table, const char* index) override;
     bool SPExist(const char* name) override;  // false
     tStatement* NewStatement() override;      // a tODBCStatement
+    // A tMySQLISAMFile over the definition, not yet opened; owned by the caller.
+    tGenericFile* NewISAMFile(tCommBuffer& reply,
+                              const std::shared_ptr<tTableDefinitionShared>& def,
+                              u32 lockOwner) override;
     void CreateTable(const tTableDefinition& def, tString& sql) override;
     bool CreateGMLParam() override;
     bool AddPrimaryKey(tString& sql, const char* table) override;  // the text; true
@@ -94,4 +101,41 @@ private:
     // Set by Connect.
     bool charIndex = false;
     tString memoType;
+};
+
+// A table of a MySQL connection opened as an ISAM file: key cursors limited by LIMIT, the record
+// fetch prepared with a parameter marker, and values that hold a character no plain literal may
+// carry written as CONCAT of quoted runs and CHAR() codes. Made by
+// tMySQLConnection::NewISAMFile; its session's thread only.
+class tMySQLISAMFile : public tISAMFile {
+public:
+    // Prepares its record fetches when the connection does, and sets the connection's row count
+    // to a key cursor's.
+    tMySQLISAMFile(tMySQLConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
+                   tCommBuffer& reply, u32 lockOwner);
+
+    // Control characters and bytes from 128 up (below 32 as a signed byte), above 125, the
+    // quote and the backslash.
+    bool NeedsCharFunc(char c) override;
+    void AddRowLimit() override;       // " LIMIT <row count>"
+    void RecnoParamMarker() override;  // " = ?"
+    // A C, D or L value with a character that needs CHAR() is written as CONCAT('...',CHAR(n),
+    // '...') padded with blanks to the field's length; with charFunctions off only a backslash
+    // asks for it. Everything else is written as the base writes it.
+    bool ValueToSql(i16 fieldNo, tString& out, const char* record, bool pad, bool quote,
+                    bool charFunctions) override;
+    // " LOCATE(right,left)>0", or mscharindex where the server has it, with a test that a
+    // function operand is not empty.
+    bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) override;
+    // " SUBSTRING(text,start,length)"; without a length, the rest of the field that text stands
+    // for, which needs a plain start within the field.
+    bool SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
+                    tFilterElement* length) override;
+
+    GML_CLASS_ALLOCATOR(tMySQLISAMFile, Mem_IsamFile)
+
+private:
+    void WriteConcat(tString& out, const char* text, i32 length, i32 width);
+
+    tMySQLConnection& mysql;  // the connection that made the file
 };

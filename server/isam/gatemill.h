@@ -15,6 +15,7 @@ class tCommBuffer;
 class tDBConnection;
 class tDBSession;
 class tField;
+class tFilterElement;
 class tISAMFile;
 class tIndexDefinition;
 class tStatement;
@@ -361,6 +362,20 @@ public:
     // outside the record or a number that is not finite.
     virtual bool ValueToSql(i16 fieldNo, tString& out, const char* record, bool pad, bool quote,
                             bool charFunctions);
+    // Filter hooks, called while a filter is translated, with nodes of the translation's tree as
+    // operands. Each appends the dialect's SQL to out and answers true, or answers false, which
+    // leaves the construct to the translation's fallback. The base forms answer false and
+    // append nothing.
+    // The test that the text of right occurs in left.
+    virtual bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right);
+    // The substring of text from start, length characters long; length null: to the end.
+    virtual bool SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
+                            tFilterElement* length);
+    // Whether the named function has an SQL form. The hook may rewrite name in place, put the
+    // whole SQL of the call into replacement, or put into suffix a text that follows the call's
+    // closing parenthesis. argument: the first argument, or null.
+    virtual bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
+                             tString& suffix);
 
     // ---- The current record.
     // Makes the current-record buffer hold the record of the cache's current slot; without

@@ -48,6 +48,14 @@ bool tISAMFile::CharFunc(tString&, u8, bool, bool, bool) { return false; }
 
 bool tISAMFile::AppendLiteral(tString&, const char*, i32, i32&) { return false; }
 
+bool tISAMFile::ContainsExpr(tString&, tFilterElement&, tFilterElement&) { return false; }
+
+bool tISAMFile::SubstrFunc(tString&, tFilterElement&, tFilterElement&, tFilterElement*) {
+    return false;
+}
+
+bool tISAMFile::MapFunction(tString&, tFilterElement*, tString&, tString&) { return false; }
+
 // A character that the dialect writes as a function closes the quoted run before it; the next
 // plain character opens a new run. "last" tells the dialect that nothing of the literal follows
 // the character (no further character and no padding), so that it leaves no operator dangling.

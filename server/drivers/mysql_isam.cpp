@@ -1,0 +1,169 @@
+// The MySQL table file: the dialect's hooks for key cursors, the prepared record fetch, literals
+// written with CONCAT and CHAR(), and the containment and substring forms of filters; and the
+// connection's operation that makes it.
+#include <cctype>
+#include <cstdlib>
+#include <utility>
+
+#include "server/dispatch/dbtable.h"
+#include "server/drivers/mysql.h"
+#include "server/filter/filterelement.h"
+
+namespace {
+
+// The characters before the first NUL, at most max.
+i32 BoundedLength(const char* text, i32 max) {
+    i32 n = 0;
+    while (n < max && text[n]) ++n;
+    return n;
+}
+
+// The SQL of an operand, or false when it has none.
+bool Emit(tFilterElement& element, tString& sql) {
+    element.EmitSQL(sql);
+    return element.IsTranslated();
+}
+
+// Whether text is a plain decimal integer (blanks around it allowed) that fits value.
+bool ParsePlainInteger(const char* text, i32& value) {
+    while (*text == ' ') ++text;
+    const char* digits = text;
+    i64 n = 0;
+    while (std::isdigit(static_cast<unsigned char>(*text))) {
+        n = n * 10 + (*text++ - '0');
+        if (n > 0x7FFFFFFF) return false;
+    }
+    if (text == digits) return false;
+    while (*text == ' ') ++text;
+    if (*text) return false;
+    value = static_cast<i32>(n);
+    return true;
+}
+
+}  // namespace
+
+tGenericFile* tMySQLConnection::NewISAMFile(tCommBuffer& reply,
+                                            const std::shared_ptr<tTableDefinitionShared>& def,
+                                            u32 lockOwner) {
+    return new tMySQLISAMFile(this, def, reply, lockOwner);
+}
+
+tMySQLISAMFile::tMySQLISAMFile(tMySQLConnection* connection,
+                               std::shared_ptr<tTableDefinitionShared> def, tCommBuffer& reply,
+                               u32 lockOwner)
+    : tISAMFile(connection, std::move(def), reply, lockOwner), mysql(*connection) {
+    if (connection->UsePreparedStmt()) {
+        preparedStmt.reset(connection->NewStatement());
+        preparedStmt->SetOwnerFile(this);
+    }
+    connection->SetRowCount(kKeyCursorRows);
+}
+
+bool tMySQLISAMFile::NeedsCharFunc(char c) { return c < 32 || c > 125 || c == '\'' || c == '\\'; }
+
+void tMySQLISAMFile::AddRowLimit() {
+    sql += " LIMIT ";
+    sql += IntToString(connection->GetRowCount());
+}
+
+void tMySQLISAMFile::RecnoParamMarker() { sql += " = ?"; }
+
+bool tMySQLISAMFile::ValueToSql(i16 fieldNo, tString& out, const char* record, bool pad, bool quote,
+                                bool charFunctions) {
+    const tField& field = *GetMirror().GetField(fieldNo);
+    const char* value = record + field.GetOffset();
+    char logical = 0;
+    i32 length = 0;
+    switch (field.GetType()) {
+        case 'C':
+            length = BoundedLength(value, field.GetLen());
+            break;
+        case 'D':
+            length = BoundedLength(value, 8);
+            break;
+        case 'L':
+            logical = value[0] == ' ' ? 'F' : value[0];
+            value = &logical;
+            length = logical ? 1 : 0;
+            break;
+        default:
+            return tISAMFile::ValueToSql(fieldNo, out, record, pad, quote, charFunctions);
+    }
+    // A backslash would escape what follows it in a plain literal, so it always asks for CHAR().
+    bool concat = false;
+    for (i32 i = 0; i < length && !concat; ++i) {
+        concat = NeedsCharFunc(value[i]) && (charFunctions || value[i] == '\\');
+    }
+    if (!field.IsData() || !concat) {
+        return tISAMFile::ValueToSql(fieldNo, out, record, pad, quote, charFunctions);
+    }
+    WriteConcat(out, value, length, field.GetType() == 'L' ? 1 : field.GetLen());
+    return true;
+}
+
+// CONCAT('ab',CHAR(10),'c','  '): quoted runs of plain characters, CHAR() codes between them,
+// and the blanks up to the field's width as the last run.
+void tMySQLISAMFile::WriteConcat(tString& out, const char* text, i32 length, i32 width) {
+    out += "CONCAT(";
+    for (i32 i = 0; i < length; ++i) {
+        const char c = text[i];
+        if (NeedsCharFunc(c)) {
+            if (i > 0) out += "',";
+            out += "CHAR(";
+            out += IntToString(static_cast<u8>(c));
+            out += "),'";
+        } else {
+            if (i == 0) out += "'";
+            out += c;
+        }
+    }
+    if (length < width) {
+        out += "','";
+        out.PadRight(' ', width - length);
+    }
+    out += "')";
+}
+
+bool tMySQLISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) {
+    tString rightSql;
+    tString leftSql;
+    if (!Emit(right, rightSql) || !Emit(left, leftSql)) return false;
+    out += mysql.HasCharIndex() ? " mscharindex(" : " LOCATE(";
+    out += rightSql;
+    out += ",";
+    out += leftSql;
+    out += ")>0";
+    for (tFilterElement* operand : {&right, &left}) {
+        if (!operand->IsFunction()) continue;
+        out += " AND LENGTH(";
+        out += operand == &right ? rightSql : leftSql;
+        out += ")>0";
+    }
+    return true;
+}
+
+bool tMySQLISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
+                                tFilterElement* length) {
+    tString textSql;
+    tString startSql;
+    if (!Emit(text, textSql) || !Emit(start, startSql)) return false;
+    tString call(" SUBSTRING(");
+    call += textSql;
+    call += ",";
+    call += startSql;
+    call += ",";
+    if (length) {
+        if (!Emit(*length, call)) return false;
+    } else {
+        // The rest of the field from the start, as the client's SUBSTR without a length reads.
+        const tField* field = text.FindField();
+        i32 from = 0;
+        if (!field || !ParsePlainInteger(startSql, from) || from < 1 || from > field->GetLen()) {
+            return false;
+        }
+        call += IntToString(field->GetLen() - from + 1);
+    }
+    call += ")";
+    out += call;
+    return true;
+}
