@@ -14,6 +14,7 @@ constexpr i16 RC_NOT_SUPPORTED = -13;         // not supported by the database c
 constexpr i16 RC_BAD_INDEX = -14;             // index number beyond the table's indexes
 constexpr i16 RC_IN_USE = -15;                // table in use, or a prepared query still open
 constexpr i16 RC_FAILED = -19;                // refused or failed: the connection's error says why
+constexpr i16 RC_SP_REFUSED = -21;            // stored-procedure call refused or failed
 constexpr i16 RC_NOT_OPEN = -24;              // table not open here; also the end of a transfer
 constexpr i16 RC_NO_RECORD = -25;             // no record
 constexpr i16 RC_APPEND_FAILED = -27;         // record append failed

@@ -5,7 +5,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <memory>
 #include <type_traits>
+#include <vector>
 
 #include "lib_base/gmlalloc.h"
 #include "lib_base/stringz.h"
@@ -25,7 +27,49 @@ inline bool IsODBCFailure(SQLRETURN rc) {
 // Calls the entry point fn of the connection's table: GM_ODBC(conn, SQLFetch, handle).
 #define GM_ODBC(conn, fn, ...) (conn).CallEntry(&tODBCEntryPoints::fn, #fn, __VA_ARGS__)
 
+class tDATAField;
 class tODBCStatement;
+
+// One parameter of a stored procedure as a row of the ODBC procedure-column catalogue describes
+// it, with what its bind needs: the direction (1 input, 2 input/output, 4 output), the value kind
+// ('C' text, 'I' integer, 'N' number, 0 none), the SQL and C types, the size and, for outputs,
+// the buffer length. Sizes are held within 0..32766, so an output text of size + 1 bytes fits a
+// 16-bit length. Owned by the statement that binds it; one thread.
+class tODBCParam {
+public:
+    // The three numbers are the catalogue's COLUMN_TYPE, DATA_TYPE and BUFFER_LENGTH. An empty
+    // name becomes "Result"; an unknown direction is decided by the name ("IN_..." an input).
+    tODBCParam(const char* name, f64 columnType, f64 dataType, f64 bufferLength);
+    virtual ~tODBCParam() = default;
+    tODBCParam(const tODBCParam&) = delete;
+    tODBCParam& operator=(const tODBCParam&) = delete;
+
+    const char* GetName() const { return name.GetText(); }
+    i16 GetIOType() const { return direction; }
+    u8 GetTypeLetter() const { return letter; }
+    i16 GetSQLType() const { return sqlType; }
+    i32 GetSize() const { return size; }
+    i32 GetOutLength() const { return outLength; }
+    i16 GetCType() const { return cType; }
+    bool IsReturnValue() const { return returnValue; }
+    bool IsOutput() const {
+        return direction == SQL_PARAM_OUTPUT || direction == SQL_PARAM_INPUT_OUTPUT;
+    }
+    void SetSize(i32 n);  // the size and the length indicator, held within 0..32766
+    // Bound as the parameter's length/indicator; the driver writes an output's length into it.
+    SQLLEN* GetIndicator() { return &indicator; }
+
+private:
+    tString name;
+    i16 direction;
+    u8 letter = 0;
+    i16 sqlType;
+    i32 size;
+    i32 outLength = 0;
+    i16 cType = 0;
+    bool returnValue = false;
+    SQLLEN indicator = 0;
+};
 
 // One ODBC environment and connection to the data source named by the environment alias,
 // opened with the environment's user and password. Failures of ODBC calls end in HandleError,
@@ -148,6 +192,21 @@ public:
     bool GetBlob(const char* sql, void* buffer, i32& length) override;
     bool BindCols(i16 count) override;
     bool Fetch() override;  // the next row: false at the end and on a failure
+    // Binds the values by their type letters to the prepared statement and runs it; a query's
+    // columns are bound on the first run. The statement owns the values from here until the next
+    // BindParam with other values or Close; null runs again with those bound before. A value
+    // that cannot be bound (a date that is no date, 'R', an 'X' that names no type) is refused
+    // with -19 and the reason as the connection's last error, and nothing runs.
+    bool BindParam(std::unique_ptr<tAutoArray<tDATAField>> values) override;
+    // Runs sql with data (length bytes) as its one parameter: kind 10 long binary, 11 long text;
+    // any other kind is an assertion. The handle stays open.
+    bool ExecParam(const char* sql, const void* data, i32 length, i16 kind) override;
+    // Calls the procedure with the parameters that the catalogue lists for it: inputs are taken
+    // in order, and each output parameter gets a new value field appended to outputs (the
+    // caller's). 0, or -21 with the reason in the connection's last error; 0 without calling
+    // anything when the catalogue lists no columns. The statement stays open.
+    i16 SPExec(const char* name, const char* owner, tArray<tDATAField>& inputs,
+               tArray<tDATAField>& outputs) override;
 
     // ---- Added operations.
     // Reads the column's value as bytes into buffer; length is the capacity on entry and the
@@ -173,7 +232,8 @@ protected:
 
     tODBCConnection& odbc;  // the connection given to the constructor
     SQLHSTMT handle = SQL_NULL_HSTMT;
-    i32 lastRc = 0;  // of the last ODBC call on this statement
+    i32 lastRc = 0;              // of the last ODBC call on this statement
+    bool dataTruncated = false;  // the last GetData cut its value
 
 private:
     bool FailExecution(SQLRETURN rc, const char* routine, const char* sql);
@@ -184,11 +244,24 @@ private:
     bool IsRefusedAsReadOnly(const char* sql, bool isQuery, const char* routine);
     // False, with the console line naming the operation, when nothing is prepared.
     bool StartPreparedRun(const char* operation, const char* routine, bool traced);
+    // Parameters (odbc_params.cpp).
+    bool BindValues(tAutoArray<tDATAField>& values);
+    bool BindValue(tDATAField& value, SQLUSMALLINT number, SQLLEN& indicator);
+    bool RefuseValue(SQLUSMALLINT number, const char* reason, const char* text);
+    bool ReadProcedureColumns(const char* name, const char* owner, tAutoArray<tODBCParam>& params,
+                              bool& listed);
+    i16 BindProcedureParams(tAutoArray<tODBCParam>& params, tArray<tDATAField>& inputs,
+                            tArray<tDATAField>& outputs, tString& callText);
 
     char recnoText[kRecnoTextSize] = {};   // where a record number is formatted
     char recnoParam[kRecnoTextSize] = {};  // the bound record number; read at execution
     SQLLEN recnoParamLength = 0;
     bool recnoBound = false;    // recnoParam is bound as parameter 1 of the prepared statement
     bool columnsBound = false;  // this handle has result columns bound
-    bool dataTruncated = false;
+    // What bound parameters point into; released by Close after the handle, and replaced (the
+    // handle's parameters reset first) by the next BindParam with other values.
+    std::unique_ptr<tAutoArray<tDATAField>> boundValues;
+    std::vector<SQLLEN> boundIndicators;  // one per bound value, sized before any bind
+    std::unique_ptr<tAutoArray<tODBCParam>> procParams;
+    SQLLEN execParamLength = 0;  // ExecParam's indicator
 };

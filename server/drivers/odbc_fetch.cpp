@@ -149,6 +149,7 @@ bool tODBCStatement::DescribeColumns(i16 count, i32& total) {
             continue;
         }
         d->type = type;
+        d->decimals = decimals;
         d->bufferLength = static_cast<i16>(type == 'C' ? size + 1 : size);
         total += d->bufferLength;
         if (size == 0) {

@@ -7,6 +7,7 @@
 
 #include "lib_base/printer.h"
 #include "lib_common/retcodes.h"
+#include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
 #include "server/isam/dbprocess.h"
 #include "server/isam/session.h"
@@ -173,6 +174,10 @@ void tODBCStatement::Close() {
         tDBSession* session = odbc.GetDBServer();
         if (session && DBProcess().GetThreadInfo()) session->ClearLastStatement();
     }
+    // Only now that no handle points into them.
+    boundValues.reset();
+    boundIndicators.clear();
+    procParams.reset();
     retrieveData = 1;
     bindColumns = 1;
     columnsBound = false;

@@ -313,6 +313,7 @@ struct tColumnDesc {
     char name[129];
     u8 type;             // 'C' character, 'N' number, 'X' other
     i16 bufferLength;    // bytes of a character column's value buffer
+    i16 decimals;        // the decimal digits the database describes
     i32 rowOffset;       // of the value in the row buffer
     i64 returnedLength;  // the driver's length indicator; below 1: NULL or empty
     i16 nullMarker;      // -1 marks a NULL number

@@ -15,6 +15,7 @@ RecordingDriver::RecordingDriver() {
     Resolve(AddRow, "RecOdbcAddRow");
     Resolve(AddValue, "RecOdbcAddValue");
     Resolve(AddValueBytes, "RecOdbcAddValueBytes");
+    Resolve(SetOutput, "RecOdbcSetOutput");
     Resolve(FailNext, "RecOdbcFailNext");
     Resolve(WarnNext, "RecOdbcWarnNext");
     Resolve(SetInfoText, "RecOdbcSetInfoText");
@@ -22,6 +23,8 @@ RecordingDriver::RecordingDriver() {
     Resolve(ClearLog, "RecOdbcClearLog");
     Resolve(Calls, "RecOdbcCalls");
     Resolve(Statements, "RecOdbcStatements");
+    Resolve(LogCount, "RecOdbcLogCount");
+    Resolve(LogEntry, "RecOdbcLogEntry");
 }
 
 template <class F>
@@ -44,6 +47,16 @@ int RecordingDriver::CountCalls(const std::string& name) const {
         if (line.compare(0, name.size() + 1, name + "(") == 0) ++n;
     }
     return n;
+}
+
+std::vector<RecOdbcParam> RecordingDriver::LastExecutedParams() const {
+    for (int i = LogCount() - 1; i >= 0; --i) {
+        RecOdbcEntry e{};
+        if (LogEntry(i, &e) == 0 && e.executed) {
+            return std::vector<RecOdbcParam>(e.param, e.param + e.paramCount);
+        }
+    }
+    return {};
 }
 
 }  // namespace gmtest

@@ -20,6 +20,7 @@ public:
     decltype(&RecOdbcAddRow) AddRow;
     decltype(&RecOdbcAddValue) AddValue;
     decltype(&RecOdbcAddValueBytes) AddValueBytes;
+    decltype(&RecOdbcSetOutput) SetOutput;
     decltype(&RecOdbcFailNext) FailNext;
     decltype(&RecOdbcWarnNext) WarnNext;
     decltype(&RecOdbcSetInfoText) SetInfoText;
@@ -27,11 +28,16 @@ public:
     decltype(&RecOdbcClearLog) ClearLog;
     decltype(&RecOdbcCalls) Calls;
     decltype(&RecOdbcStatements) Statements;
+    decltype(&RecOdbcLogCount) LogCount;
+    decltype(&RecOdbcLogEntry) LogEntry;
 
     // The logged calls, one "SQLName(args)=rc" line each.
     std::vector<std::string> CallLines() const;
     // How many logged calls went to the named entry point.
     int CountCalls(const std::string& name) const;
+    // The parameters of the last logged execution (the call that ran a statement); empty when
+    // none ran. Valid until the log changes.
+    std::vector<RecOdbcParam> LastExecutedParams() const;
 
 private:
     template <class F>

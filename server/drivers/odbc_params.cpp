@@ -1,0 +1,499 @@
+// ODBC parameters: a client's typed values bound to a prepared statement by their type letters,
+// one long value run with a text (memo writes), and stored-procedure calls whose parameters come
+// from the ODBC procedure-column catalogue.
+//
+// Bound values:
+//  (1) Every pointer handed to SQLBindParameter points into boundValues, boundIndicators or
+//      procParams, which live until Close has freed the handle (or the parameters were reset).
+//  (2) A value is bound only when it reads as what its letter says; anything else is refused
+//      before the statement runs, so no marker is ever left unbound.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "lib_base/datetime.h"
+#include "lib_base/gmlassert.h"
+#include "lib_base/misc.h"
+#include "lib_common/retcodes.h"
+#include "server/dispatch/dbtable.h"
+#include "server/drivers/odbc.h"
+
+namespace {
+
+constexpr const char* kBindRoutine = "ODBCStatement::BindParam";
+constexpr const char* kRunRoutine = "tODBCStatement::SqlBind";
+constexpr const char* kExecParamRoutine = "tODBCStatement::ExecParam";
+constexpr const char* kSPRoutine = "tODBCStatement::SPExec";
+// Stands for the statement text of a prepared statement run without one.
+constexpr const char* kPreparedText = "#EXEC_PREPARED_STMT#";
+constexpr i32 kMaxParamSize = 32766;  // an output text of size + 1 bytes fits 16 bits
+
+SQLCHAR* Text(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
+
+i32 HeldSize(f64 n) {
+    if (!(n > 0.0)) return 0;  // NaN too
+    return n >= kMaxParamSize ? kMaxParamSize : static_cast<i32>(n);
+}
+
+i16 CatalogueNumber(f64 n) {
+    if (!(n >= -32768.0 && n <= 32767.0)) return 0;
+    return static_cast<i16>(n);
+}
+
+// One SQLBindParameter call's arguments.
+struct tBinding {
+    SQLSMALLINT cType;
+    SQLSMALLINT sqlType;
+    SQLULEN columnSize;
+    SQLSMALLINT decimals;
+    SQLPOINTER value;
+    SQLLEN bufferLength;
+    SQLLEN indicator;
+};
+
+// The characters of a value: at most the declared length, and never past its terminator.
+struct tValueText {
+    const char* text;
+    size_t length;
+};
+
+tValueText ValueText(tDATAField& value) {
+    const char* text = static_cast<const char*>(value.GetData());
+    size_t limit = value.GetLen() > 0 ? static_cast<size_t>(value.GetLen()) : 0;
+    if (limit > value.GetValueSize()) limit = value.GetValueSize();
+    return {text, text ? strnlen(text, limit) : 0};
+}
+
+// count decimal digits at pos, all within the text; false when any is missing or no digit.
+bool ReadNumber(const tValueText& v, size_t pos, size_t count, i32& out) {
+    if (pos > v.length || count > v.length - pos) return false;
+    i32 n = 0;
+    for (size_t i = pos; i < pos + count; ++i) {
+        const char c = v.text[i];
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    out = n;
+    return true;
+}
+
+bool IsSeparator(const tValueText& v, size_t pos) {
+    return pos < v.length && (v.text[pos] < '0' || v.text[pos] > '9');
+}
+
+i32 DaysInMonth(i32 year, i32 month) {
+    static const i32 days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+}
+
+bool IsValidDate(i32 year, i32 month, i32 day) {
+    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+           day <= DaysInMonth(year, month);
+}
+
+// A date text dd/mm/yyyy (any one non-digit between the parts) into the date area. A declared
+// length of 3 or less holds only the day, of 6 or less no year, and such a date is no date.
+bool ReadDate(tDATAField& value) {
+    tDateArea& date = value.GetDateArea();
+    date = tDateArea{};
+    const tValueText v = ValueText(value);
+    i32 day = 0;
+    i32 month = 0;
+    i32 year = 0;
+    if (!ReadNumber(v, 0, 2, day)) return false;
+    if (value.GetLen() > 3 && !(IsSeparator(v, 2) && ReadNumber(v, 3, 2, month))) return false;
+    if (value.GetLen() > 6 && !(IsSeparator(v, 5) && ReadNumber(v, 6, 4, year))) return false;
+    if (!IsValidDate(year, month, day)) return false;
+    date.year = static_cast<i16>(year);
+    date.month = static_cast<i16>(month);
+    date.day = static_cast<i16>(day);
+    return true;
+}
+
+bool HasUnit(i32 first, i32 last, i32 unit) { return first <= unit && unit <= last; }
+
+// A date-time text of the units from the first to the last qualifier ("yyyy-mm-dd hh:mm:ss.fff",
+// one separator after each part) into the timestamp area. The date units the text does not give
+// come from today's local date; the time units it does not give are 0.
+bool ReadTimestamp(tDATAField& value) {
+    const i32 first = value.GetFirstUnit();
+    const i32 last = value.GetLastUnit();
+    if (first < 1 || last > 7 || first > last) return false;
+    std::tm now{};
+    LocalTimeOf(CurrentTime(), now);
+    i32 units[8] = {0, now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, 0, 0, 0, 0};
+    if (last == 1) units[2] = units[3] = 1;
+    if (last == 2) units[3] = 1;
+    const tValueText v = ValueText(value);
+    size_t pos = 0;
+    if (HasUnit(first, last, 1)) {
+        if (!ReadNumber(v, 0, 4, units[1])) return false;
+        pos = 5;
+    }
+    for (i32 unit = 2; unit <= 7 && pos < v.length; ++unit) {
+        if (!HasUnit(first, last, unit)) continue;
+        const size_t width = unit == 7 ? 3 : 2;
+        if (!ReadNumber(v, pos, width, units[unit])) return false;
+        pos += width + 1;
+    }
+    if (!IsValidDate(units[1], units[2], units[3]) || units[4] > 23 || units[5] > 59 ||
+        units[6] > 59) {
+        return false;
+    }
+    tTimestampArea& ts = value.GetTimestampArea();
+    ts.year = static_cast<i16>(units[1]);
+    ts.month = static_cast<i16>(units[2]);
+    ts.day = static_cast<i16>(units[3]);
+    ts.hour = static_cast<i16>(units[4]);
+    ts.minute = static_cast<i16>(units[5]);
+    ts.second = static_cast<i16>(units[6]);
+    ts.fraction = static_cast<u32>(units[7]) * 1000000u;  // milliseconds in nanoseconds
+    return true;
+}
+
+tBinding NullBinding(SQLSMALLINT cType, SQLSMALLINT sqlType) {
+    return {cType, sqlType, 0, 0, nullptr, 0, SQL_NULL_DATA};
+}
+
+}  // namespace
+
+// ---- tODBCParam
+
+tODBCParam::tODBCParam(const char* name, f64 columnType, f64 dataType, f64 bufferLength)
+    : name(name && *name ? name : "Result"),
+      direction(CatalogueNumber(columnType)),
+      sqlType(CatalogueNumber(dataType)),
+      size(HeldSize(bufferLength)) {
+    if (direction == SQL_RESULT_COL) {
+        direction = SQL_PARAM_OUTPUT;
+    } else if (direction == SQL_RETURN_VALUE) {
+        direction = SQL_PARAM_OUTPUT;
+        returnValue = true;
+    } else if (direction == SQL_PARAM_TYPE_UNKNOWN) {
+        const char* bare = this->name.GetText();
+        if (*bare == '@') ++bare;
+        direction = std::strncmp(bare, "IN_", 3) == 0 ? SQL_PARAM_INPUT : SQL_PARAM_OUTPUT;
+    }
+    switch (sqlType) {
+        case SQL_CHAR:
+        case SQL_VARCHAR:
+        case SQL_LONGVARCHAR:
+        case SQL_WVARCHAR:
+        case SQL_BIT:
+            letter = 'C';
+            break;
+        case SQL_TINYINT:
+        case SQL_BIGINT:
+        case SQL_INTEGER:
+        case SQL_SMALLINT:
+            letter = IsOutput() ? 'I' : 'N';
+            size = IsOutput() ? 4 : 8;
+            break;
+        case SQL_NUMERIC:
+        case SQL_DECIMAL:
+        case SQL_FLOAT:
+        case SQL_REAL:
+        case SQL_DOUBLE:
+            letter = 'N';
+            size = 8;
+            break;
+        default:
+            break;
+    }
+    cType = letter == 'C'   ? SQL_C_CHAR
+            : letter == 'I' ? SQL_C_LONG
+            : letter == 'N' ? SQL_C_DOUBLE
+                            : 0;
+    indicator = size;
+    if (IsOutput() || returnValue) {
+        outLength = size + (letter == 'C' ? 1 : 0);
+        if (returnValue) size = 0;
+    }
+}
+
+void tODBCParam::SetSize(i32 n) {
+    size = HeldSize(n);
+    indicator = size;
+}
+
+// ---- Bound values
+
+bool tODBCStatement::RefuseValue(SQLUSMALLINT number, const char* reason, const char* text) {
+    tString message;
+    message.sprintf("%s in parameter %u [%s].", reason, static_cast<u32>(number), text);
+    odbc.SetError(RC_FAILED, kBindRoutine, message, nullptr);
+    lastFailure = RC_FAILED;
+    return false;
+}
+
+bool tODBCStatement::BindValue(tDATAField& value, SQLUSMALLINT number, SQLLEN& indicator) {
+    const i16 declared = value.GetLen();
+    const SQLULEN columnSize = declared > 0 ? static_cast<SQLULEN>(declared) : 0;
+    tBinding b{};
+    char letter[2] = {static_cast<char>(value.GetType()), '\0'};
+    switch (value.GetType()) {
+        case 'A':
+        case 'C':
+            // A column size of 0 is an invalid precision to some drivers, even for "".
+            b = {SQL_C_CHAR, SQL_CHAR, columnSize > 0 ? columnSize : 1, 0, value.GetData(),
+                 0,          SQL_NTS};
+            break;
+        case 'B':
+            b = {SQL_C_CHAR, SQL_DECIMAL, columnSize, 0, value.GetData(), 0, SQL_NTS};
+            break;
+        case 'E':
+            b = {SQL_C_LONG, SQL_INTEGER, columnSize, 0, value.GetData(), 0, SQL_NTS};
+            break;
+        case 'N':
+            b = {SQL_C_DOUBLE, SQL_DOUBLE, columnSize, 0, value.GetData(), 0, SQL_NTS};
+            break;
+        case 'D':
+            if (!ReadDate(value)) return RefuseValue(number, "Invalid date", ValueText(value).text);
+            b = {SQL_C_TYPE_DATE, SQL_TYPE_DATE, 6, 6, &value.GetDateArea(), 6, SQL_NTS};
+            break;
+        case 'T':
+            if (!ReadTimestamp(value)) {
+                return RefuseValue(number, "Invalid date-time", ValueText(value).text);
+            }
+            b = {SQL_C_TYPE_TIMESTAMP,
+                 SQL_TYPE_TIMESTAMP,
+                 16,
+                 16,
+                 &value.GetTimestampArea(),
+                 16,
+                 SQL_NTS};
+            break;
+        case 'I': {
+            // The bytes are bound with their length, so the driver never asks for them.
+            const SQLLEN n = static_cast<SQLLEN>(value.GetValueSize());
+            b = n > 0 ? tBinding{SQL_C_BINARY,
+                                 SQL_LONGVARBINARY,
+                                 static_cast<SQLULEN>(n),
+                                 0,
+                                 value.GetData(),
+                                 n,
+                                 n}
+                      : NullBinding(SQL_C_BINARY, SQL_LONGVARBINARY);
+            break;
+        }
+        case 'X': {
+            const char kind = *static_cast<const char*>(value.GetData());
+            if (kind == '1') {
+                b = NullBinding(SQL_C_CHAR, SQL_CHAR);
+            } else if (kind == '2') {
+                b = NullBinding(SQL_C_FLOAT, SQL_DOUBLE);
+            } else {
+                const char text[2] = {kind, '\0'};
+                return RefuseValue(number, "Invalid NULL parameter type", text);
+            }
+            break;
+        }
+        default:
+            return RefuseValue(number, "Unsupported parameter type", letter);
+    }
+    indicator = b.indicator;
+    lastRc = GM_ODBC(odbc, SQLBindParameter, handle, number, SQL_PARAM_INPUT, b.cType, b.sqlType,
+                     b.columnSize, b.decimals, b.value, b.bufferLength, &indicator);
+    if (lastRc == SQL_SUCCESS || lastRc == SQL_SUCCESS_WITH_INFO) return true;
+    lastFailure = odbc.HandleError(this, kBindRoutine, nullptr, 0, 1);
+    Close();
+    return false;
+}
+
+bool tODBCStatement::BindValues(tAutoArray<tDATAField>& values) {
+    boundIndicators.assign(static_cast<size_t>(values.Count()), 0);
+    for (i32 i = 0; i < values.Count(); ++i) {
+        if (!BindValue(*values.Get(i), static_cast<SQLUSMALLINT>(i + 1), boundIndicators[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool tODBCStatement::BindParam(std::unique_ptr<tAutoArray<tDATAField>> values) {
+    const bool traced = odbc.IsTraced();
+    if (!StartPreparedRun("SqlBind", kRunRoutine, traced)) return false;
+    if (values && values != boundValues) {
+        // Bindings of the values given before must not outlive them.
+        if (!Check(GM_ODBC(odbc, SQLFreeStmt, handle, SQL_RESET_PARAMS), kBindRoutine, nullptr)) {
+            Close();
+            return false;
+        }
+        recnoBound = false;
+        boundValues = std::move(values);
+    }
+    if (!boundValues) {
+        odbc.SetError(RC_FAILED, kBindRoutine, "No parameter values to bind.", nullptr);
+        lastFailure = RC_FAILED;
+        return false;
+    }
+    NoteStatement(kPreparedText, kRunRoutine);
+    if (!BindValues(*boundValues)) return false;
+    const SQLRETURN rc = GM_ODBC(odbc, SQLExecute, handle);
+    if (IsODBCFailure(rc)) return FailExecution(rc, kRunRoutine, nullptr);
+    lastRc = rc;
+    ReportInfo(rc, kRunRoutine, kPreparedText);
+    if (traced) odbc.TraceEnd(kPreparedText);
+    OpLog(kRunRoutine, kPreparedText);
+    if (!bindColumns) return true;
+    const bool result = BindResult(retrieveData != 0);
+    if (result) bindColumns = 0;
+    return result;
+}
+
+// ---- One long value
+
+bool tODBCStatement::ExecParam(const char* sql, const void* data, i32 length, i16 kind) {
+    GML_ASSERT(kind == 10 || kind == 11, "*** INVALID EXECPARAM TYPE ***");
+    lastFailure = 0;
+    const bool traced = odbc.IsTraced();
+    if (traced) odbc.TraceStart(kExecParamRoutine);
+    Open(0);
+    if (handle == SQL_NULL_HSTMT) return false;
+    NoteStatement(sql, kExecParamRoutine);
+    SQLRETURN rc = GM_ODBC(odbc, SQLPrepare, handle, Text(sql), SQL_NTS);
+    if (IsODBCFailure(rc)) return FailExecution(rc, kExecParamRoutine, sql);
+    const SQLLEN n = length > 0 ? length : 0;
+    execParamLength = n;
+    rc = GM_ODBC(odbc, SQLBindParameter, handle, 1, SQL_PARAM_INPUT, SQL_C_BINARY,
+                 kind == 10 ? SQL_LONGVARBINARY : SQL_LONGVARCHAR, static_cast<SQLULEN>(n), 0,
+                 const_cast<void*>(data), n, &execParamLength);
+    if (IsODBCFailure(rc)) return FailExecution(rc, kExecParamRoutine, sql);
+    rc = GM_ODBC(odbc, SQLExecute, handle);
+    lastRc = rc;
+    if (traced) odbc.TraceEnd(sql);
+    OpLog(kExecParamRoutine, sql);
+    if (IsODBCFailure(rc)) return FailExecution(rc, kExecParamRoutine, sql);
+    ReportInfo(rc, kExecParamRoutine, sql);
+    // No data: the statement matched no row, so the value went nowhere.
+    return rc != SQL_NO_DATA;
+}
+
+// ---- Stored procedures
+
+// The procedure's parameters in catalogue order, its return value left out, into params; false
+// when the catalogue could not be read. listed: the catalogue gave a result with columns.
+bool tODBCStatement::ReadProcedureColumns(const char* name, const char* owner,
+                                          tAutoArray<tODBCParam>& params, bool& listed) {
+    listed = false;
+    Open(0);
+    if (handle == SQL_NULL_HSTMT) return false;
+    // The owner prefix ends with its separator ("dbo."); no prefix means no schema.
+    const i32 ownerLength = owner ? static_cast<i32>(std::strlen(owner)) : 0;
+    const tString schema(owner, ownerLength);
+    lastRc = GM_ODBC(odbc, SQLProcedureColumns, handle, nullptr, 0,
+                     ownerLength > 0 ? Text(schema) : nullptr,
+                     static_cast<SQLSMALLINT>(schema.GetLength()), Text(name),
+                     static_cast<SQLSMALLINT>(std::strlen(name)), nullptr, 0);
+    if (IsODBCFailure(lastRc))
+        return FailExecution(lastRc, "tODBCStatement::SPExec (_SQLProcedureColumns)", name);
+    SQLSMALLINT count = 0;
+    if (!Check(GM_ODBC(odbc, SQLNumResultCols, handle, &count), kSPRoutine, name)) return false;
+    if (count <= 0) return true;
+    listed = true;
+    if (!BindCols(count)) return false;
+    // COLUMN_NAME, COLUMN_TYPE, DATA_TYPE and BUFFER_LENGTH by their catalogue positions, as
+    // descriptors: a column left out of the binding shifts those after it.
+    i16 at[9] = {};
+    i16 bound = 0;
+    for (i16 c = 0; c < count && c < 9; ++c) at[c] = indicators[c] ? bound++ : -1;
+    if (count < 9 || at[3] < 0 || at[4] < 0 || at[5] < 0 || at[8] < 0) {
+        odbc.SetError(RC_FAILED, kSPRoutine, "Invalid procedure catalogue result.", nullptr);
+        return false;
+    }
+    while (Fetch()) {
+        auto param = std::make_unique<tODBCParam>(FieldAsPChar(at[3]), FieldAsDouble(at[4]),
+                                                  FieldAsDouble(at[5]), FieldAsDouble(at[8]));
+        if (!param->IsReturnValue()) params.Add(param.release());
+    }
+    return !IsODBCFailure(lastRc);  // a failed fetch has been reported
+}
+
+// Binds the parameters in order and writes the call's markers; 0 or -21 with the reason set.
+i16 tODBCStatement::BindProcedureParams(tAutoArray<tODBCParam>& params, tArray<tDATAField>& inputs,
+                                        tArray<tDATAField>& outputs, tString& callText) {
+    i32 nextInput = 0;
+    for (i32 i = 0; i < params.Count(); ++i) {
+        tODBCParam& p = *params.Get(i);
+        callText += i == 0 ? "(?" : ",?";
+        tDATAField* field;
+        if (p.IsOutput()) {
+            std::unique_ptr<tDATAField> made;
+            const i16 length = static_cast<i16>(p.GetOutLength());
+            switch (p.GetTypeLetter()) {
+                case 'C':
+                    made = std::make_unique<tCharField>(p.GetName(), 'C', length, 0);
+                    break;
+                case 'I':
+                    made = std::make_unique<tIntegerField>(p.GetName(), 'I', length, 0);
+                    break;
+                case 'N':
+                    made = std::make_unique<tNumericField>(p.GetName(), 'N', length, 0);
+                    break;
+                default:
+                    odbc.SetError(RC_FAILED, kSPRoutine, "Unsupported output parameter type.",
+                                  nullptr);
+                    return RC_SP_REFUSED;
+            }
+            field = made.get();
+            outputs.Add(made.release());
+        } else {
+            if (nextInput >= inputs.Count()) {
+                odbc.SetError(RC_FAILED, kSPRoutine, "Insufficient number of parameters.", nullptr);
+                return RC_SP_REFUSED;
+            }
+            field = inputs.Get(nextInput++);
+            if (field->GetType() != p.GetTypeLetter()) {
+                odbc.SetError(RC_FAILED, kSPRoutine, "Invalid parameter type.", nullptr);
+                return RC_SP_REFUSED;
+            }
+            if (p.GetTypeLetter() == 'C') {
+                const char* text = static_cast<const char*>(field->GetData());
+                p.SetSize(static_cast<i32>(strnlen(text, field->GetValueSize())));
+            }
+        }
+        lastRc =
+            GM_ODBC(odbc, SQLBindParameter, handle, static_cast<SQLUSMALLINT>(i + 1), p.GetIOType(),
+                    p.GetCType(), p.GetSQLType(), static_cast<SQLULEN>(p.GetSize()), 0,
+                    field->GetData(), static_cast<SQLLEN>(p.GetOutLength()), p.GetIndicator());
+        if (lastRc != SQL_SUCCESS && lastRc != SQL_SUCCESS_WITH_INFO) {
+            lastFailure = odbc.HandleError(this, "tODBCStatement::SPExec (SQLBindParameter)",
+                                           nullptr, lastRc, 1);
+            return RC_SP_REFUSED;
+        }
+    }
+    if (params.Count() > 0) callText += ")";
+    callText += " }";
+    return RC_OK;
+}
+
+i16 tODBCStatement::SPExec(const char* name, const char* owner, tArray<tDATAField>& inputs,
+                           tArray<tDATAField>& outputs) {
+    auto params = std::make_unique<tAutoArray<tODBCParam>>();
+    bool listed = false;
+    if (!ReadProcedureColumns(name, owner, *params, listed)) return RC_SP_REFUSED;
+    if (!listed) return RC_OK;  // nothing to call
+    tString callText("{ call ");
+    if (owner) callText += owner;
+    callText += name;
+    Open(1);
+    if (handle == SQL_NULL_HSTMT) return RC_SP_REFUSED;
+    procParams = std::move(params);  // bound values point into it until Close
+    const i16 code = BindProcedureParams(*procParams, inputs, outputs, callText);
+    if (code != RC_OK) return code;
+    NoteStatement(callText, kSPRoutine);
+    SQLRETURN rc = GM_ODBC(odbc, SQLPrepare, handle, Text(callText), SQL_NTS);
+    if (IsODBCFailure(rc)) {
+        FailExecution(rc, "tODBCStatement::SPExec (Prepare)", callText);
+        return RC_SP_REFUSED;
+    }
+    rc = GM_ODBC(odbc, SQLExecute, handle);
+    if (IsODBCFailure(rc)) {
+        FailExecution(rc, "tODBCStatement::SPExec (Execute)", callText);
+        return RC_SP_REFUSED;
+    }
+    lastRc = rc;
+    ReportInfo(rc, "tODBCStatement::SPExec (Execute)", callText);
+    OpLog(kSPRoutine, callText);
+    return RC_OK;
+}
