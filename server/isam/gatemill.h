@@ -319,7 +319,8 @@ public:
     bool IsExclusive() override;
     void ReleaseRecnoStmt() override;  // forgets the record fetch's text and prepared statement
     // The condition of an extended filter level (1 and up); an empty expression removes it.
-    // Refusals answer -19 with the reason in the connection's last error.
+    // Refusals answer -19 with the reason in the connection's last error. Filter expressions
+    // are not translated here: any other expression is refused as one that does not translate.
     i16 SetFilterEx(i16 level, const char* expression, tString& translated) override;
 
     // ---- Dialect hooks, in their order. The base forms write dialect-neutral SQL into the

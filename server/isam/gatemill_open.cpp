@@ -82,6 +82,8 @@ void tISAMFile::AddJoin(i32 joinNo, const tJoinInfo& join) {
             name = item.Copy(0, bar);
             alias = item.Copy(bar + 1);
         }
+        // Result columns come back named in capitals, and are matched to the fields by name.
+        alias.Upper();
         const tField* field = joined.FindField(name);
         if (!field) {
             BasePrintf("** ERRO : Field %s fot found on Join Table %s\n", name.GetText(),

@@ -89,7 +89,8 @@ bool tISAMFile::OpenDirect(f64 recno) {
 
 // "SELECT <fields> FROM <owner><table> TBL [LEFT JOIN ...] WHERE TBL.R_E_C_N_O_": every field
 // when the table has no memo, no field map and no join; else the own columns that the field
-// map keeps (D_E_L_E_T_ qualified, as joined tables have one too) and the joined fields.
+// map keeps and the joined fields. D_E_L_E_T_ is qualified, and with joins every own column is,
+// since a joined table may have columns of the same names.
 void tISAMFile::BuildRecordSelect() {
     sql = "SELECT ";
     bool first = true;
@@ -101,7 +102,7 @@ void tISAMFile::BuildRecordSelect() {
             const tField* field = mirror->GetField(i);
             if (field->GetType() == 'M' || !field->IsOwnColumn() || !fieldMap[i]) continue;
             if (!first) sql += ",";
-            if (i == deletedNo) sql += "TBL.";
+            if (i == deletedNo || joinList) sql += "TBL.";
             sql += field->GetName();
             first = false;
         }

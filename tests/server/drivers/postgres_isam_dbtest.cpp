@@ -15,6 +15,7 @@
 #include "server/drivers/postgres.h"
 #include "tests/server/support/pgdatabase.h"
 #include "tests/server/support/wirebytes.h"
+#include "tests/support/gmtest.h"
 
 namespace {
 
@@ -195,6 +196,36 @@ TEST_F(PostgresTableFile, CreatedIndexOrdersTheFile) {
     EXPECT_EQ(Sent(), kRows) << "the largest VALOR is the last record's";
     EXPECT_EQ(Recnos("select 0, indexdef from pg_indexes where indexname = 'clientes2'").size(),
               1u);
+}
+
+TEST_F(PostgresTableFile, JoinedFieldReadsTheJoinedRowOrNothing) {
+    ASSERT_TRUE(
+        Run("create table vendedor (nome char(10) not null, comissao float8 not null, "
+            "d_e_l_e_t_ char(1) not null, r_e_c_n_o_ int4 primary key)"));
+    ASSERT_TRUE(Run("insert into vendedor values ('" + names[7] + "', 2.5, ' ', 1), ('" + names[8] +
+                    "', 9.0, '*', 2)"));
+    auto joins = std::make_unique<tAutoArray<tJoinInfo>>();
+    joins->Add(new tJoinInfo("VENDEDOR", "COMISSAO|comis", "V.NOME = TBL.NOME", "V"));
+    file->SetJoinInfo(std::move(joins));
+    {
+        gmtest::ConsoleCapture quiet;
+        file->Open(1);
+    }
+    const u32 offset = file->GetMirror().FindField("COMIS")->GetOffset();
+    const struct {
+        int recno;
+        f64 comis;  // 0 when no live row of VENDEDOR joins
+    } cases[] = {{7, 2.5}, {8, 0.0}, {9, 0.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.recno);
+        ASSERT_TRUE(file->GoTo(c.recno, true));
+        reply.Reset();
+        file->SendRecord();
+        const std::string bytes = gmtest::Payload(reply);
+        f64 comis = -1;
+        std::memcpy(&comis, bytes.data() + 8 + offset, sizeof comis);
+        EXPECT_EQ(comis, c.comis);
+    }
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_F(IsamOpen, JoinAddsTheAliasFieldsToTheFileOnly) {
     process.GetTableCache().Add(std::move(seller), "PRODUCAO");
     auto joins = std::make_unique<tAutoArray<tJoinInfo>>();
     joins->Add(
-        new tJoinInfo("VENDEDOR", "NOME|VNOME,COMISSAO,FALTA,|X", "TBL.CIDADE = V.CIDADE", "V"));
+        new tJoinInfo("VENDEDOR", "NOME|vnome,COMISSAO,FALTA,|X", "TBL.CIDADE = V.CIDADE", "V"));
     auto file = MakeFile();
     file->SetJoins(std::move(joins));
     gmtest::ConsoleCapture console;
@@ -105,7 +105,7 @@ TEST_F(IsamOpen, JoinAddsTheAliasFieldsToTheFileOnly) {
 
     const std::string printed = console.Get();
     for (const char* line :
-         {"[JOIN] Table [VENDEDOR] Prefix [V] Fields [NOME|VNOME,COMISSAO,FALTA,|X] Join "
+         {"[JOIN] Table [VENDEDOR] Prefix [V] Fields [NOME|vnome,COMISSAO,FALTA,|X] Join "
           "[TBL.CIDADE = V.CIDADE]\n",
           "ADD Field NOME AS VNOME ...\n", "ADD Field COMISSAO AS COMISSAO ...\n",
           "** ERRO : Field FALTA fot found on Join Table VENDEDOR\n",

@@ -75,8 +75,9 @@ TEST_F(RecordFetch, JoinedFieldsComeFromLeftJoinsOfLiveRows) {
         file->Open(1);
     }
     EXPECT_EQ(FetchText(*file),
-              "tISAMFile::OpenCurrentRecord: SELECT NOME,CIDADE,VALOR,DATA,ATIVO,TBL.D_E_L_E_T_, "
-              "TBL0.DESCR,V.NOME AS VNOME,V.COMISSAO FROM CLIENTES TBL LEFT JOIN REGIAO TBL0 ON "
+              "tISAMFile::OpenCurrentRecord: SELECT TBL.NOME,TBL.CIDADE,TBL.VALOR,TBL.DATA,"
+              "TBL.ATIVO,TBL.D_E_L_E_T_, TBL0.DESCR,V.NOME AS VNOME,V.COMISSAO FROM CLIENTES TBL "
+              "LEFT JOIN REGIAO TBL0 ON "
               "( TBL0.COD = TBL.CIDADE AND TBL0.D_E_L_E_T_ != '*' )  LEFT JOIN VENDEDOR V ON ( "
               "V.COD = TBL.NOME AND  V.D_E_L_E_T_ != '*' )  WHERE TBL.R_E_C_N_O_ = 5");
 }
