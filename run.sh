@@ -2,8 +2,13 @@
 # Installs what is missing, builds gatemill, starts a private PostgreSQL for it and runs the server
 # pellmar in console mode in the working directory .run/ (its gatemill.ini, logs and dumps live
 # there). The database keeps its data under .run/db for the next run and stops with pellmar.
+# Usage: ./run.sh [port]   (default: [General] Port of .run/gatemill.ini, else 7890)
 set -euo pipefail
 cd "$(dirname "$0")"
+port=${1:-${GATEMILL_PORT:-}}
+if [ -n "$port" ] && { ! [[ $port =~ ^[0-9]+$ ]] || ((port < 1 || port > 65535)); }; then
+    echo "run.sh: the port must be a number from 1 to 65535, not '$port'"; exit 2
+fi
 ./scripts/install-deps.sh
 log=build/release.log
 mkdir -p build
@@ -70,7 +75,29 @@ awk -v section="[postgres/$ALIAS]" '
 } >>"$ini.new"
 mv -f "$ini.new" "$ini"
 
-port=$(sed -n 's/^[Pp]ort *= *\([0-9]*\).*/\1/p' "$ini" | head -n 1)
+# A port given as the first argument (or GATEMILL_PORT) becomes [General] Port; without one the
+# ini decides, and pellmar's default is 7890.
+if [ -n "$port" ]; then
+    awk -v port="$port" '
+        {
+            line = tolower($0)
+            sub(/[ \t\r]+$/, "", line)
+            if (substr(line, 1, 1) == "[") {
+                general = (line == "[general]")
+                print
+                if (general && !done) { printf "Port=%s\r\n", port; done = 1 }
+                next
+            }
+            if (general && line ~ /^[ \t]*port[ \t]*=/) next
+            print
+        }
+        END { if (!done) printf "[General]\r\nPort=%s\r\n", port }' "$ini" >"$ini.new"
+    mv -f "$ini.new" "$ini"
+fi
+port=$(awk '
+    { line = tolower($0); sub(/[ \t\r]+$/, "", line) }
+    substr(line, 1, 1) == "[" { general = (line == "[general]"); next }
+    general && line ~ /^[ \t]*port[ \t]*=/ { sub(/^[^=]*=[ \t]*/, "", line); print line + 0; exit }' "$ini")
 echo "gatemill: clients connect to port ${port:-7890} with the environment \"POSTGRES/$ALIAS\"."
 
 cp build/release/server/pellmar "$run/pellmar"
