@@ -11,6 +11,7 @@
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
 
+class tAuditClient;
 class tCommBuffer;
 class tDBConnection;
 class tDBSession;
@@ -18,6 +19,7 @@ class tField;
 class tFilterElement;
 class tISAMFile;
 class tIndexDefinition;
+class tRecordLockEngine;
 class tStatement;
 struct tColumnDesc;
 class tTableDefinition;
@@ -122,6 +124,11 @@ public:
     tDBConnection* GetConnection() const { return connection; }  // not owned
     tDBSession* GetDBServer() const { return dbServer; }
     void SetDBServer(tDBSession* session) { dbServer = session; }  // not owned
+    // What the open request asks of a table file: no changes through it, sole use of the table,
+    // and (a handle, not owned) field-level audit of its updates.
+    void SetReadOnly(bool on) { readOnly = on; }
+    void SetExclusive(bool on) { exclusive = on; }
+    void SetAuditHandle(tAuditClient* handle) { auditHandle = handle; }
     tTableDefinition* GetTableDef() const { return tableDef.get(); }
     tCommBuffer& GetCommBuffer() const { return reply; }
     u16 GetInternalID() const { return internalId; }
@@ -149,6 +156,9 @@ protected:
     bool eof = true;
     bool found = false;
     bool prepared = false;
+    bool readOnly = false;
+    bool exclusive = false;
+    tAuditClient* auditHandle = nullptr;
     std::unique_ptr<tAutoArray<tJoinInfo>> joinList;
 
 private:
@@ -322,6 +332,30 @@ public:
     // Refusals answer -19 with the reason in the connection's last error. Filter expressions
     // are not translated here: any other expression is refused as one that does not translate.
     i16 SetFilterEx(i16 level, const char* expression, tString& translated) override;
+    // Appends the incoming record as a new row under a record number that no other holder has;
+    // the file then stands on it and holds its lock. On failure nativeError holds the
+    // database's code (or the lock engine's refusal, -15) and the connection's last error why.
+    bool WriteRecord(i32& nativeError) override;
+    bool Write(i32& nativeError) override;
+    // Rewrites the record (0: the current one) with the fields of the incoming record that
+    // differ from it: 0 (also when none differs), -29 failed, -31 locked by another holder,
+    // -37 refused as the database's user error, -19 a value that has no SQL form.
+    i16 UpdateRecord(f64 recno) override;
+    i16 Update(f64 recno) override;
+    // Marks the record (0: the current one) deleted or live: 0, -31, -37, else -30 for a
+    // deletion and -29 for a recall.
+    i16 DeleteR(f64 recno) override;
+    i16 RecallR(f64 recno) override;
+    i16 SetDeletedFilter(u8 on) override;  // 0; while on, key cursors leave marked rows out
+    // A record lock, or the table lock (table set): 0 granted, the record read again; -31 held
+    // by another holder; -25 granted but no record to read, and given back.
+    i16 Lock(u8 table, i32 recno) override;
+    bool Unlock(u8 table, i32 recno) override;             // the engine's answer
+    void GetLockOwner(i32 recno, tString& text) override;  // the holder's information text
+    // Stands on the first row of the current order whose leading key fields equal (soft: are
+    // at least) the key laid out in the incoming record: 0 found, -28 a soft seek on a greater
+    // key, -25 none.
+    i16 Seek(i16 keyFields, i16 keyLength, u8 soft) override;
 
     // ---- Dialect hooks, in their order. The base forms write dialect-neutral SQL into the
     // connection's SQL buffer.
@@ -348,6 +382,7 @@ public:
     virtual bool AddFilterWhere(bool whereOpen);   // the filter conditions, ANDed
     virtual bool AddDeletedWhere(bool whereOpen);  // "D_E_L_E_T_ = ' '" while deleted are hidden
     virtual void AddAfterOrder();
+    virtual void AddUpdateClause();  // after the condition of the UPDATE of one record
     virtual void AddHint(bool withHint, bool forward);
     virtual void AddKeyColumns(i32 keyFields);
     virtual void AddTableHint();
@@ -400,13 +435,23 @@ public:
     tIndexDefinition* GetCurrentIndex() const;
     bool IsIndexOrder() const { return order != 0 || filterIndex != nullptr; }
 
+    // ---- Pieces of the seek. Key lengths count record bytes; R_E_C_N_O_, which ends every
+    // index, is never part of a sought key.
+    // The leading key fields that keyLength bytes cover (0: the whole key); exact: to the byte.
+    // 0 in record-number order.
+    i16 KeyFieldsCovered(i16 keyFields, i16 keyLength, bool& exact);
+    i16 TotalKeyLength();
+    void BuildSeekSelect(i32 keyFields);
+    // 0 when the fetched row's first keyFields key fields equal the sought key.
+    i16 CompareFetchedKey(i32 keyFields, i16 keyLength);
+    bool IsKeyField(i16 fieldNo) const;  // a field of the current order's index
+
     tTableDefinitionExclusive& GetMirror() const { return *mirror; }
     tCache& GetCache() const { return *cache; }
     tStatement& GetStatement() const { return *fetchStmt; }  // runs the key cursors
     tSeekOptimizer& GetSeekOptimizer() const { return *seekOptimizer; }
     bool IsFilterChanged() const { return filterChanged; }
     void SetFilterChanged(bool on) { filterChanged = on; }
-    void SetExclusive(bool on) { exclusive = on; }
 
     GML_CLASS_ALLOCATOR(tISAMFile, Mem_IsamFile)
 
@@ -437,6 +482,33 @@ protected:
     void AppendOwnerTable();  // the connection's owner prefix and the table name
     void SetKeyCursorRows();
     bool AddRecnoWhere(const char* op);
+    // Writes and locks.
+    tRecordLockEngine& LockEngine() const;  // the session's
+    i32 LockBucket() const;
+    i16 RefuseReadOnly(i16 code, const char* routine);
+    i16 RefuseValue(const tField& field, const char* routine);  // -19
+    bool IsDeletedMark(const char* record) const;
+    bool IsInsertColumn(i16 fieldNo) const;
+    bool BuildInsert(bool& anyColumn, bool& withRecDel);
+    bool InsertWithEngineRecno(bool anyColumn, bool withRecDel, f64& recno, i32& nativeError);
+    bool InsertWithIdentity(bool anyColumn, bool withRecDel, f64& recno, i32& nativeError);
+    bool RefuseRecno(f64 refusal, i32& nativeError);
+    void ResyncRecnoCounter();
+    void StandOnInserted(f64 recno);
+    // Makes recno current with its row in the current-record buffer; false when there is no
+    // such record.
+    bool PositionForChange(f64 recno);
+    // The lock a change of recno needs when the client holds none; false when another holder
+    // has it. taken: the caller gives it back with UnlockAfterChange.
+    bool LockForChange(f64 recno, const char* operation, bool& taken);
+    void UnlockAfterChange(f64 recno, bool taken);
+    i16 RewriteChangedFields(f64 recno);
+    bool AuditField(i16 fieldNo, f64 recno);
+    i16 MarkDeletion(f64 recno, bool deleting);
+    i16 KeyFieldCount(const tIndexDefinition& index) const;  // the fields before R_E_C_N_O_
+    bool RunSeekQuery(i16 keyFields, const char* op);
+    i16 LoadSeekResult(i16 keyFields, i16 asked, i16 keyLength, bool soft, bool& loaded);
+    i16 EndSeek(i16 code, bool soft);
     // The characters of a literal with the dialect's character functions, padded with blanks
     // to width when asked.
     void WriteLiteral(tString& out, const char* text, i32 length, i32 width, bool pad, bool quote,
@@ -447,7 +519,6 @@ protected:
     bool filterChanged = false;
     std::unique_ptr<tSeekOptimizer> seekOptimizer;
     std::unique_ptr<tTableDefinitionExclusive> mirror;
-    bool exclusive = false;
     i32 order = 0;
     // Record buffers of the mirror's record length: the record the client sent, the current
     // record, and the current record in the client's byte order (only when the client's order
