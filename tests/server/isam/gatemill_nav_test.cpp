@@ -4,107 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "server/drivers/odbc.h"
 #include "server/isam/gatemill.h"
-#include "tests/server/support/recodbc_fixture.h"
-#include "tests/server/support/testisam.h"
-#include "tests/server/support/testsession.h"
+#include "tests/server/support/recordedisam.h"
 
 namespace {
 
 constexpr const char* kTop =
     "SELECT R_E_C_N_O_ FROM CLIENTES WHERE R_E_C_N_O_  > 0 ORDER BY R_E_C_N_O_";
-constexpr const char* kBottom = "SELECT R_E_C_N_O_ FROM CLIENTES ORDER BY R_E_C_N_O_ DESC";
-constexpr const char* kFetch = "SELECT * FROM CLIENTES TBL WHERE TBL.R_E_C_N_O_ = ?";
+constexpr const char* kFetch = gmtest::kRecordFetch;
 
-// A dialect that prepares its record fetch with a parameter marker.
-class MarkerFile : public gmtest::TestISAMFile {
-public:
-    using gmtest::TestISAMFile::TestISAMFile;
-    void RecnoParamMarker() override { sql += " = ?"; }
-};
-
-// An ODBC connection whose statements are ODBC statements, as every driver's are.
-class RecordedConnection : public tODBCConnection {
-public:
-    using tODBCConnection::tODBCConnection;
-    tStatement* NewStatement() override { return new tODBCStatement(this); }
-};
-
-class Navigation : public gmtest::RecordedODBC {
-protected:
-    void SetUp() override {
-        RecordedODBC::SetUp();
-        conn = std::make_unique<RecordedConnection>("MSSQL", tString("RECDSN"), tString("gm"),
-                                                    tString("pw"), loader);
-        ASSERT_TRUE(conn->Connect());
-        conn->SetDBServer(&session);
-        file = std::make_unique<MarkerFile>(conn.get(), def, reply, session.threadId);
-        file->SetDBServer(&session);
-        rec.ClearLog();
-    }
-
-    void ScriptKeys(const std::string& sql, const std::vector<int>& recnos) {
-        rec.AddResult(sql.c_str());
-        rec.AddColumn("R_E_C_N_O_", SQL_DOUBLE, 15, 0, SQL_NULLABLE);
-        for (int recno : recnos) {
-            rec.AddRow();
-            rec.AddValue(std::to_string(recno).c_str());
-        }
-    }
-    // The row of a record: NOME "C<recno>", VALOR recno * 1.5.
-    void ScriptRecord(int recno, const char* deleted = " ") {
-        rec.AddResult(kFetch);
-        for (const char* name : {"NOME", "CIDADE", "DATA", "ATIVO"}) {
-            rec.AddColumn(name, SQL_CHAR, 10, 0, SQL_NULLABLE);
-        }
-        rec.AddColumn("VALOR", SQL_DOUBLE, 15, 0, SQL_NULLABLE);
-        rec.AddColumn("R_E_C_N_O_", SQL_DOUBLE, 15, 0, SQL_NULLABLE);
-        rec.AddColumn("D_E_L_E_T_", SQL_CHAR, 1, 0, SQL_NULLABLE);
-        rec.AddRow();
-        for (const std::string& value :
-             {"C" + std::to_string(recno), std::string("RIO"), std::string("20110117"),
-              std::string("T"), std::to_string(recno * 1.5), std::to_string(recno),
-              std::string(deleted)}) {
-            rec.AddValue(value.c_str());
-        }
-    }
-    // The executions since the last call, one text each ("[1='5']" for the record number).
-    std::vector<std::string> Ran() {
-        std::vector<std::string> lines;
-        std::istringstream text(rec.Statements());
-        for (std::string line; std::getline(text, line);) lines.push_back(line);
-        rec.ClearLog();
-        return lines;
-    }
-    static std::string Fetched(int recno) {
-        return std::string(kFetch) + " [1='" + std::to_string(recno) + "']";
-    }
-    std::string Name() {
-        return std::string(file->CurrentRecord(), strnlen(file->CurrentRecord(), 10));
-    }
-    bool Bof() {
-        tString text;
-        file->StatusText(text);
-        return std::string(text.GetText()).find("[BOF]") != std::string::npos;
-    }
-    bool Eof() {
-        tString text;
-        file->StatusText(text);
-        return std::string(text.GetText()).find("[EOF]") != std::string::npos;
-    }
-
-    gmtest::TestSession session;
-    tCommBuffer reply;
-    std::shared_ptr<tTableDefinitionShared> def = gmtest::ClientesDefinition();
-    std::unique_ptr<RecordedConnection> conn;
-    std::unique_ptr<MarkerFile> file;
-};
+class Navigation : public gmtest::RecordedTableFile {};
 
 TEST_P(Navigation, TenRowsAreLoadedOnceAndMovesInsideTheWindowRunNoKeyCursor) {
     ScriptKeys(kTop, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
