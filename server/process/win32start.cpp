@@ -173,7 +173,8 @@ void RunServer() {
     if (SetServiceState(plat::ServiceState::kStartPending, 0, 40000)) {
         if (!StartServer(e.globals.get(), kDefaultPort)) {
             SetServiceState(plat::ServiceState::kStopped, kServiceStartFailed, 0);
-        } else if (SetServiceState(plat::ServiceState::kRunning, 0, 0)) {
+        } else if (StopEvent()->Wait(0) || SetServiceState(plat::ServiceState::kRunning, 0, 0)) {
+            // A stop asked for while starting (SIGTERM comes at any time) gets no running report.
             StopEvent()->Wait(-1);
         }
     }

@@ -13,15 +13,11 @@
 #include "server/process/gmlserver.h"
 #include "server/process/pellmar.h"
 #include "tests/lib_base/support/loopback.h"
+#include "tests/server/process/support/programrun.h"
 #include "tests/support/gmtest.h"
 #include "tests/support/tempdir.h"
 
 namespace {
-
-u16 FreePort() {
-    std::unique_ptr<tSocket> probe = gmtest::ListenOnLoopback();
-    return probe ? static_cast<u16>(probe->GetPort()) : 0;
-}
 
 // A thread list for one server, kept to the end of the process: workers that delete themselves
 // touch it last.
@@ -79,7 +75,7 @@ TEST_F(ServerStart, ModeIsReadTrimmedAndCaseSensitiveAndEveryModeGetsBothLockSer
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        const u16 port = FreePort();
+        const u16 port = gmtest::FreePort();
         tGMLGlobals& globals = MakeGlobals(c.line + ("Port=" + std::to_string(port) + "\n"));
         gmtest::ConsoleCapture console;
         ASSERT_TRUE(StartServer(&globals, kDefaultPort));
@@ -104,9 +100,16 @@ TEST_F(ServerStart, ModeIsReadTrimmedAndCaseSensitiveAndEveryModeGetsBothLockSer
 }
 
 TEST_F(ServerStart, PortOtherThanTheDefaultIsUsedAsGiven) {
-    const u16 configured = FreePort();
-    const u16 given = FreePort();
-    ASSERT_NE(configured, given);
+    u16 configured = 0;
+    u16 given = 0;
+    {
+        // Both listen at once, so the system gives two ports.
+        std::unique_ptr<tSocket> first = gmtest::ListenOnLoopback();
+        std::unique_ptr<tSocket> second = gmtest::ListenOnLoopback();
+        ASSERT_TRUE(first && second);
+        configured = static_cast<u16>(first->GetPort());
+        given = static_cast<u16>(second->GetPort());
+    }
     tGMLGlobals& globals = MakeGlobals("Port=" + std::to_string(configured) + "\n");
     gmtest::ConsoleCapture console;
     ASSERT_TRUE(StartServer(&globals, given));
@@ -116,7 +119,7 @@ TEST_F(ServerStart, PortOtherThanTheDefaultIsUsedAsGiven) {
 }
 
 TEST_F(ServerStart, SecondServerOnAPortInUseFailsWithItsLogLineAndNoLockServers) {
-    const u16 port = FreePort();
+    const u16 port = gmtest::FreePort();
     const std::string line = "Port=" + std::to_string(port) + "\n";
     tGMLGlobals& first = MakeGlobals(line);
     ASSERT_TRUE(StartServer(&first, kDefaultPort));
@@ -142,7 +145,7 @@ TEST_F(ServerStart, SecondServerOnAPortInUseFailsWithItsLogLineAndNoLockServers)
 }
 
 TEST_F(ServerStart, ShutdownReportLogsItsLineAndPrintsMemoryThenSummary) {
-    tGMLGlobals& globals = MakeGlobals("Port=" + std::to_string(FreePort()) + "\n");
+    tGMLGlobals& globals = MakeGlobals("Port=" + std::to_string(gmtest::FreePort()) + "\n");
     ASSERT_TRUE(StartServer(&globals, kDefaultPort));
     gmtest::ConsoleCapture console;
     ShutdownReport(&globals);

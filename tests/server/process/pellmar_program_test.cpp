@@ -17,6 +17,7 @@
 
 #include "tests/lib_base/support/loopback.h"
 #include "tests/server/process/support/acceptfixture.h"
+#include "tests/server/process/support/programrun.h"
 #include "tests/support/tempdir.h"
 
 extern char** environ;
@@ -118,12 +119,8 @@ TEST(PellmarProgram, ConsoleRunServesAndStopsOnInterruptAnsweredYes) {
             << usage.Output();
     }
     ASSERT_EQ(gmtest::ReadFileText(dir.File("gatemill.ini")), "[General]\r\n");
-    u16 port = 0;
-    {
-        std::unique_ptr<tSocket> probe = gmtest::ListenOnLoopback();
-        ASSERT_NE(probe, nullptr);
-        port = static_cast<u16>(probe->GetPort());
-    }
+    const u16 port = gmtest::FreePort();
+    ASSERT_NE(port, 0);
     gmtest::WriteFileText(dir.File("gatemill.ini"), "[General]\r\nPort=" + std::to_string(port) +
                                                         "\r\nThreadMin=2\r\nThreadInc=1\r\n");
 
@@ -149,14 +146,10 @@ TEST(PellmarProgram, ConsoleRunServesAndStopsOnInterruptAnsweredYes) {
     ASSERT_TRUE(server.WaitFor("Type YES [Enter] (uppercase) to exit:", before)) << server.Output();
     server.Type("YES\n");
     EXPECT_EQ(server.Finish(), 0) << server.Output();
-    const std::string& out = server.Output();
-    const std::string order[] = {"\nWait...\n", "Global Memory Status", "Application Summary",
-                                 "[SHUTDOWN] Korvane Gatemill 4.2 Server Finalizado.\n"};
-    size_t at = before;
-    for (const std::string& text : order) {
-        at = out.find(text, at);
-        ASSERT_NE(at, std::string::npos) << text << "\n" << out;
-    }
+    EXPECT_TRUE(gmtest::InOrder(server.Output(),
+                                {"\nWait...\n", "Global Memory Status", "Application Summary",
+                                 "[SHUTDOWN] Korvane Gatemill 4.2 Server Finalizado.\n"},
+                                before));
     EXPECT_NE(gmtest::ReadFileText(dir.File("gatemill.log"))
                   .find("[SHUTDOWN] Korvane Gatemill 4.2 Server...\n"),
               std::string::npos);

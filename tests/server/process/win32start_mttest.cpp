@@ -12,6 +12,7 @@
 #include "server/process/pellmar.h"
 #include "server/process/win32start.h"
 #include "tests/lib_base/support/loopback.h"
+#include "tests/server/process/support/programrun.h"
 #include "tests/server/process/support/scriptedinput.h"
 #include "tests/server/process/support/servicerecorder.h"
 #include "tests/support/gmtest.h"
@@ -23,12 +24,6 @@ using plat::ServiceState;
 
 constexpr i32 kBoundMs = 20000;
 const std::string kFinalLine = "[SHUTDOWN] Korvane Gatemill 4.2 Server Finalizado.\n";
-
-// A port that nothing listens on now.
-u16 FreePort() {
-    std::unique_ptr<tSocket> probe = gmtest::ListenOnLoopback();
-    return probe ? static_cast<u16>(probe->GetPort()) : 0;
-}
 
 struct tReport {
     ServiceState state;
@@ -75,10 +70,8 @@ protected:
             "[General]\r\nPort=" + std::to_string(port) + "\r\nThreadMin=2\r\nThreadInc=1\r\n");
     }
     int Run(std::vector<const char*> args) {
-        std::vector<char*> argv{const_cast<char*>("pellmar")};
-        for (const char* a : args) argv.push_back(const_cast<char*>(a));
-        return GatemillMain(static_cast<int>(argv.size()), argv.data(),
-                            dir.File("pellmar").c_str());
+        gmtest::CommandLine line(args);
+        return GatemillMain(line.Count(), line.Values(), dir.File("pellmar").c_str());
     }
     std::string Log() { return gmtest::ReadFileText(dir.File("gatemill.log")); }
 
@@ -88,7 +81,7 @@ protected:
 };
 
 TEST_F(ServerRun, ServiceReportsEachStateInOrderAndStopsOnRequest) {
-    const u16 port = FreePort();
+    const u16 port = gmtest::FreePort();
     WriteIni(port);
     int code = -1;
     std::thread entry([&] { code = Run({}); });
@@ -110,15 +103,20 @@ TEST_F(ServerRun, ServiceReportsEachStateInOrderAndStopsOnRequest) {
                                        {ServiceState::kStopped, true, 0, 0, 0}});
     EXPECT_EQ(recorder.Calls(),
               (std::vector<std::string>{"Dispatch GATEMILL", "RegisterServiceHandler GATEMILL"}));
-    const std::string out = console.Get();
-    const std::string order[] = {"Listening port " + std::to_string(port) + " \n",
-                                 "Application Summary", kFinalLine};
-    size_t at = 0;
-    for (const std::string& text : order) {
-        at = out.find(text, at);
-        ASSERT_NE(at, std::string::npos) << text << "\n" << out;
-    }
+    EXPECT_TRUE(gmtest::InOrder(console.Get(), {"Listening port " + std::to_string(port) + " \n",
+                                                "Application Summary", kFinalLine}));
     EXPECT_NE(Log().find("[SHUTDOWN] Korvane Gatemill 4.2 Server...\n"), std::string::npos);
+}
+
+TEST_F(ServerRun, StopWhileStartingIsNotFollowedByARunningReport) {
+    WriteIni(gmtest::FreePort());
+    recorder.stopAfterReport = 2;  // during the start of the server
+    EXPECT_EQ(Run({}), 0);
+    ExpectReports(recorder.Reports(), {{ServiceState::kStartPending, false, 0, 1, 3000},
+                                       {ServiceState::kStartPending, false, 0, 2, 40000},
+                                       {ServiceState::kStopPending, true, 0, 3, 0},
+                                       {ServiceState::kStopped, true, 0, 0, 0}});
+    EXPECT_TRUE(gmtest::InOrder(console.Get(), {"Listening port", kFinalLine}));
 }
 
 TEST_F(ServerRun, FailedStartIsReportedStoppedOnceWithItsCode) {
@@ -144,19 +142,14 @@ TEST_F(ServerRun, DebugAndConsoleOptionsRunTheConsoleModeAlike) {
     for (const char* option : {"-debug", "-console"}) {
         SCOPED_TRACE(option);
         gmtest::ConsoleCapture capture;
-        const u16 port = FreePort();
+        const u16 port = gmtest::FreePort();
         WriteIni(port);
         EXPECT_EQ(Run({option}), 0);
-        const std::string out = capture.Get();
-        const std::string order[] = {
-            "Korvane Gatemill 4.2 Server - Build 20110117 - Mar 22 2011 15:35:33\n\n",
-            "\n'Korvane Gatemill 4.2 Server' console mode.\nPress Ctrl+Break to terminate.\n",
-            "Listening port " + std::to_string(port) + " \n", "Application Summary", kFinalLine};
-        size_t at = 0;
-        for (const std::string& text : order) {
-            at = out.find(text, at);
-            ASSERT_NE(at, std::string::npos) << text << "\n" << out;
-        }
+        EXPECT_TRUE(gmtest::InOrder(
+            capture.Get(),
+            {"Korvane Gatemill 4.2 Server - Build 20110117 - Mar 22 2011 15:35:33\n\n",
+             "\n'Korvane Gatemill 4.2 Server' console mode.\nPress Ctrl+Break to terminate.\n",
+             "Listening port " + std::to_string(port) + " \n", "Application Summary", kFinalLine}));
     }
     // Console mode reports nothing to the service manager.
     EXPECT_TRUE(recorder.Reports().empty());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lib_common/logwriter.h"
+#include "tests/server/process/support/programrun.h"
 #include "tests/server/process/support/scriptedinput.h"
 #include "tests/server/process/support/servicerecorder.h"
 #include "tests/support/gmtest.h"
@@ -50,10 +51,9 @@ TEST(ProgramOption, FirstArgumentAfterDashOrSlashNamesTheOptionInAnyCase) {
         {{"service", "-install"}, tProgramOption::kService},  // only the first argument counts
     };
     for (const auto& c : cases) {
-        std::vector<char*> argv{const_cast<char*>("pellmar")};
-        for (const char* a : c.args) argv.push_back(const_cast<char*>(a));
+        gmtest::CommandLine line(c.args);
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
-        EXPECT_EQ(ParseProgramOption(static_cast<int>(argv.size()), argv.data()), c.option);
+        EXPECT_EQ(ParseProgramOption(line.Count(), line.Values()), c.option);
     }
 }
 
@@ -113,10 +113,9 @@ protected:
     }
 
     int Run(std::vector<const char*> args, const std::string& programPath = "") {
-        std::vector<char*> argv{const_cast<char*>("pellmar")};
-        for (const char* a : args) argv.push_back(const_cast<char*>(a));
+        gmtest::CommandLine line(args);
         const std::string path = programPath.empty() ? dir.File("pellmar") : programPath;
-        return GatemillMain(static_cast<int>(argv.size()), argv.data(), path.c_str());
+        return GatemillMain(line.Count(), line.Values(), path.c_str());
     }
     // The unit directory of a system host that the entry uses from now on.
     std::string UseUnitDirectory() {
@@ -197,18 +196,12 @@ TEST_F(Entry, InstallAndRemoveWriteAndDeleteTheUnitFile) {
     EXPECT_NE(access(unit.c_str(), F_OK), 0);
     EXPECT_EQ(Run({"-remove"}), 0);
 
-    const std::string out = console.Get();
-    const std::string expected[] = {
-        "\nservice successfully installed.\n",
-        "\nError instaling service (CreateService): File exists (0x11)\n",
-        "\nservice successfully uninstalled.\n",
-        "\nError uninstalling service (OpenService): No such file or directory (0x2)\n"};
-    size_t at = 0;
-    for (const std::string& line : expected) {
-        SCOPED_TRACE(line);
-        at = out.find(line, at);
-        ASSERT_NE(at, std::string::npos) << out;
-    }
+    EXPECT_TRUE(gmtest::InOrder(
+        console.Get(),
+        {"\nservice successfully installed.\n",
+         "\nError instaling service (CreateService): File exists (0x11)\n",
+         "\nservice successfully uninstalled.\n",
+         "\nError uninstalling service (OpenService): No such file or directory (0x2)\n"}));
 }
 
 TEST_F(Entry, InstallWithoutUnitDirectoryNamesTheFailedStep) {

@@ -20,6 +20,7 @@ public:
     std::vector<plat::ServiceState> queryStates;       // answers of QueryState, in order
     int reportError = 0;                               // non-zero: every status report fails
     std::vector<plat::ConsoleEvent> eventsOnRegister;  // sent as soon as a console handler comes
+    size_t stopAfterReport = 0;  // non-zero: STOP is sent on the reporting thread after that many
 
     plat::ManualResetEvent running;  // set by a report of the running state
 
@@ -41,11 +42,14 @@ public:
         return true;
     }
     bool ReportStatus(const plat::ServiceStatus& status) override {
+        size_t count = 0;
         {
             std::lock_guard<std::mutex> hold(lock);
             reports.push_back(status);
+            count = reports.size();
         }
         if (status.state == plat::ServiceState::kRunning) running.Set();
+        if (count == stopAfterReport) Control(plat::ServiceControl::kStop);
         return reportError == 0 || Fail(reportError);
     }
     void ReportError(const char* source, const char* first, const char* second) override {
