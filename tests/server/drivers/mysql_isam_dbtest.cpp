@@ -15,7 +15,7 @@
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
 #include "tests/server/support/mariadatabase.h"
-#include "tests/server/support/wirebytes.h"
+#include "tests/server/support/tablewalk.h"
 
 namespace {
 
@@ -108,28 +108,21 @@ protected:
 
     // The record that the file sends the client: its number, after checking that the record
     // carries that row's name, padded as the client reads it.
-    int Sent() {
-        reply.Reset();
-        file->SendRecord();
-        const std::string bytes = gmtest::Payload(reply);
-        f64 recno = 0;
-        std::memcpy(&recno, bytes.data(), sizeof recno);
-        std::string name = bytes.substr(8, 10);
+    void CheckName(const gmtest::SentRecord& sent) {
+        std::string name = sent.record.substr(0, 10);
         name = name.substr(0, name.find('\0'));
-        const std::string& stored = names[static_cast<int>(recno)];
-        EXPECT_EQ(Hex(name.substr(0, stored.size())), Hex(stored)) << "record " << recno;
-        return static_cast<int>(recno);
+        const std::string& stored = names[sent.recno];
+        EXPECT_EQ(Hex(name.substr(0, stored.size())), Hex(stored)) << "record " << sent.recno;
     }
-
+    int Sent() {
+        const gmtest::SentRecord sent = gmtest::Send(*file, reply);
+        CheckName(sent);
+        return sent.recno;
+    }
     void WalkBothWays(std::vector<int>& forward, std::vector<int>& backward) {
-        ASSERT_TRUE(file->GoTop());
-        do {
-            forward.push_back(Sent());
-        } while (file->Skip(1));
-        ASSERT_TRUE(file->GoBottom());
-        do {
-            backward.push_back(Sent());
-        } while (file->Skip(-1));
+        gmtest::WalkBothWays(
+            *file, reply, [this](const gmtest::SentRecord& sent) { CheckName(sent); }, forward,
+            backward);
     }
 
     size_t Traced(const std::string& routine, const std::string& part) {
@@ -146,7 +139,7 @@ protected:
     std::map<int, std::string> names;
 };
 
-std::vector<int> Reversed(std::vector<int> v) { return {v.rbegin(), v.rend()}; }
+using gmtest::Reversed;
 
 TEST_F(MySQLTableFile, LiteralsStoreTheRecordsBytes) {
     ASSERT_TRUE(Run("CREATE TABLE T1 (K INT, V VARCHAR(10))"));

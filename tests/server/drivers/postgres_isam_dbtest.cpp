@@ -14,7 +14,7 @@
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
 #include "tests/server/support/pgdatabase.h"
-#include "tests/server/support/wirebytes.h"
+#include "tests/server/support/tablewalk.h"
 #include "tests/support/gmtest.h"
 
 namespace {
@@ -88,26 +88,19 @@ protected:
     }
     // The record that the file sends the client: its number, after checking that the record
     // carries that row's name.
+    void CheckName(const gmtest::SentRecord& sent) {
+        EXPECT_EQ(sent.record.substr(0, 4), names[sent.recno]) << "record " << sent.recno;
+    }
     int Sent() {
-        reply.Reset();
-        file->SendRecord();
-        const std::string bytes = gmtest::Payload(reply);
-        f64 recno = 0;
-        std::memcpy(&recno, bytes.data(), sizeof recno);
-        const std::string name = bytes.substr(8, 4);
-        EXPECT_EQ(name, names[static_cast<int>(recno)]) << "record " << recno;
-        return static_cast<int>(recno);
+        const gmtest::SentRecord sent = gmtest::Send(*file, reply);
+        CheckName(sent);
+        return sent.recno;
     }
     // Every record from the top forwards, then from the bottom backwards (as read).
     void WalkBothWays(std::vector<int>& forward, std::vector<int>& backward) {
-        ASSERT_TRUE(file->GoTop());
-        do {
-            forward.push_back(Sent());
-        } while (file->Skip(1));
-        ASSERT_TRUE(file->GoBottom());
-        do {
-            backward.push_back(Sent());
-        } while (file->Skip(-1));
+        gmtest::WalkBothWays(
+            *file, reply, [this](const gmtest::SentRecord& sent) { CheckName(sent); }, forward,
+            backward);
     }
     size_t Traced(const std::string& routine, const std::string& start) {
         size_t n = 0;
@@ -123,7 +116,7 @@ protected:
     std::map<int, std::string> names;
 };
 
-std::vector<int> Reversed(std::vector<int> v) { return {v.rbegin(), v.rend()}; }
+using gmtest::Reversed;
 
 TEST_F(PostgresTableFile, KeyCursorsReturnTheIndexOrderFromEveryKeyPrefix) {
     const std::vector<int> order =
@@ -219,11 +212,9 @@ TEST_F(PostgresTableFile, JoinedFieldReadsTheJoinedRowOrNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.recno);
         ASSERT_TRUE(file->GoTo(c.recno, true));
-        reply.Reset();
-        file->SendRecord();
-        const std::string bytes = gmtest::Payload(reply);
+        const std::string record = gmtest::Send(*file, reply).record;
         f64 comis = -1;
-        std::memcpy(&comis, bytes.data() + 8 + offset, sizeof comis);
+        std::memcpy(&comis, record.data() + offset, sizeof comis);
         EXPECT_EQ(comis, c.comis);
     }
 }

@@ -1,122 +1,24 @@
-// A fresh PostgreSQL database of the test's own on the private server, reached through a data
-// source of the same name: the catalogue tables of one test never meet another's. Only the db
-// test programs include this (it needs the private servers' settings).
+// A fresh PostgreSQL database of the test's own on the private server (freshdatabase.h).
 #pragma once
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <memory>
-#include <string>
-
 #include "server/drivers/postgres.h"
-#include "tests/server/support/testprocess.h"
-#include "tests/server/support/testsession.h"
-#include "tests/support/gmtest.h"
-#include "tests/support/tempdir.h"
-#include "tests/support_db/db_env.h"
+#include "tests/server/support/freshdatabase.h"
 
 namespace gmtest {
 
-// SetUp creates the database and a connection to it (connected, with the test session as its
-// owner and the session's trace on, so that every statement run is kept in the trace); TearDown
-// drops the database whatever happened.
-class PostgresDatabase : public ::testing::Test {
+class PostgresDatabase : public FreshDatabase<tPostgresConnection> {
 protected:
-    void SetUp() override {
+    tDatabaseServer Server() const override {
         const DbSettings& env = DbEnv();
-        ASSERT_FALSE(env.pgPort.empty());
-        static std::atomic<int> sequence{0};
-        dsn = "gmpg_" + std::to_string(getpid()) + "_" + std::to_string(sequence++);
-        admin = Connect(env.pgDsn, env.pgUser, env.pgPassword);
-        ASSERT_TRUE(admin->IsConnected());
-        ASSERT_TRUE(Run(*admin, "CREATE DATABASE " + dsn));
-        created = true;
-        // The data source list of this test: the shared one and the new database.
-        const char* shared = std::getenv("ODBCINI");
-        ASSERT_NE(shared, nullptr);
-        sharedIni = shared;
-        WriteFileText(dir.File("odbc.ini"),
-                      ReadFileText(sharedIni) + "\n[" + dsn +
-                          "]\nDriver=gm PostgreSQL\nServername=127.0.0.1\nPort=" + env.pgPort +
-                          "\nDatabase=" + dsn + "\n");
-        setenv("ODBCINI", dir.File("odbc.ini").c_str(), 1);
-        conn = Connect(dsn, env.pgUser, env.pgPassword);
-        ASSERT_TRUE(conn->IsConnected());
-        conn->SetDBServer(&session);
-        tDBConnection::ForgetIndexTraceDefinition();
+        return {
+            "POSTGRES",
+            "gmpg_",
+            env.pgDsn,
+            env.pgUser,
+            env.pgPassword,
+            "",
+            " WITH (FORCE)",
+            "Driver=gm PostgreSQL\nServername=127.0.0.1\nPort=" + env.pgPort + "\nDatabase=%DB%\n"};
     }
-
-    void TearDown() override {
-        conn.reset();
-        for (auto& other : others) other.reset();
-        if (created) {
-            EXPECT_TRUE(Run(*admin, "DROP DATABASE " + dsn + " WITH (FORCE)"));
-        }
-        admin.reset();
-        if (!sharedIni.empty()) setenv("ODBCINI", sharedIni.c_str(), 1);
-        tDBConnection::ForgetIndexTraceDefinition();
-    }
-
-    // A connection to a data source, connected when it can be.
-    std::unique_ptr<tPostgresConnection> Connect(const std::string& source, const std::string& user,
-                                                 const std::string& password) {
-        auto c = std::make_unique<tPostgresConnection>(
-            "POSTGRES", tString(source.c_str()), tString(user.c_str()), tString(password.c_str()));
-        c->Connect();
-        return c;
-    }
-
-    // Another connection to the test's database as the given user (the owner by default); it
-    // lives until TearDown.
-    tPostgresConnection& Other(const std::string& user = "", const std::string& password = "") {
-        const DbSettings& env = DbEnv();
-        others.push_back(Connect(dsn, user.empty() ? env.pgUser : user,
-                                 user.empty() ? env.pgPassword : password));
-        return *others.back();
-    }
-
-    static bool Run(tDBConnection& c, const std::string& sql) {
-        std::unique_ptr<tStatement> stmt(c.NewStatement());
-        return stmt->ExecDirect(sql.c_str(), "test", 1);
-    }
-    bool Run(const std::string& sql) { return Run(*conn, sql); }
-
-    // The first column of the first row as text; "(none)" when no row came, "(failed)" when the
-    // query failed.
-    static std::string Value(tDBConnection& c, const std::string& sql) {
-        std::unique_ptr<tStatement> stmt(c.NewStatement());
-        if (!stmt->ExecDirect(sql.c_str(), "test", 1)) return "(failed)";
-        if (!stmt->Fetch()) return "(none)";
-        tString text;
-        return stmt->FieldAsString(text, 0).GetText();
-    }
-    std::string Value(const std::string& sql) { return Value(*conn, sql); }
-
-    // The SQL texts that the connection ran under the routine, in order, from the trace (error
-    // texts traced under the same routine are left out).
-    std::vector<std::string> Ran(const std::string& routine) const {
-        std::vector<std::string> texts;
-        for (const auto& entry : session.traces) {
-            if (entry.label != routine) continue;
-            if (entry.text.rfind("GML Error ", 0) == 0 || entry.text.rfind("Error : ", 0) == 0) {
-                continue;
-            }
-            texts.push_back(entry.text);
-        }
-        return texts;
-    }
-
-    TestDBProcess process;
-    TestSession session;
-    TempDir dir;
-    std::string dsn;
-    std::string sharedIni;
-    bool created = false;
-    std::unique_ptr<tPostgresConnection> admin;
-    std::unique_ptr<tPostgresConnection> conn;
-    std::vector<std::unique_ptr<tPostgresConnection>> others;
 };
 
 }  // namespace gmtest
