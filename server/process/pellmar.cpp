@@ -13,6 +13,7 @@
 #include "lib_common/logwriter.h"
 #include "platform/procinfo.h"
 #include "platform/thread_id.h"
+#include "server/dispatch/dbserver.h"
 #include "server/process/appsummary.h"
 #include "server/process/consolelog.h"
 #include "server/process/diagnostics.h"
@@ -132,7 +133,8 @@ bool StartServer(tGMLGlobals* globals, i32 port) {
         return false;
     }
     ConsolePrintf("Listening port %d %s\n", port, port == kDefaultPort ? "(default)" : "");
-    // The lock servers exist before the first worker can accept a connection that needs them.
+    // The connection makers and the lock servers exist before the first worker can accept.
+    RegisterClientConnections();
     globals->CreateLockServers();
     MarkStarted(server);
     server->Start(1);

@@ -17,7 +17,6 @@
 #include "platform/console.h"
 #include "platform/thread.h"
 #include "server/process/consolelog.h"
-#include "server/process/dbservices.h"
 #include "server/process/globals.h"
 #include "server/process/pellmar.h"
 
@@ -119,7 +118,6 @@ void MakeGlobals() {
     e.globals = std::make_unique<tGMLGlobals>(e.iniPath);
     e.globals->SetThreadList(e.threadList.get());
     PublishGlobals(e.globals.get());
-    InstallDBServices();
 }
 
 // The end of every run that made the globals: the threads are stopped, the listener deleted,

@@ -9,8 +9,11 @@
 
 #include "lib_base/threads.h"
 #include "lib_common/logwriter.h"
+#include "server/dispatch/dbserver.h"
+#include "server/process/acceptance.h"
 #include "server/process/globals.h"
 #include "server/process/gmlserver.h"
+#include "server/process/gmlsockconn.h"
 #include "server/process/pellmar.h"
 #include "tests/lib_base/support/loopback.h"
 #include "tests/server/process/support/programrun.h"
@@ -142,6 +145,14 @@ TEST_F(ServerStart, SecondServerOnAPortInUseFailsWithItsLogLineAndNoLockServers)
     // The first server still serves.
     EXPECT_NE(gmtest::ConnectLoopback(port), nullptr);
     EXPECT_NE(first.GetRecordLockServer(), nullptr);
+}
+
+TEST_F(ServerStart, ClientConnectionsHaveTheirMakerOnceTheServerListens) {
+    tGMLGlobals& globals = MakeGlobals("Port=" + std::to_string(gmtest::FreePort()) + "\n");
+    SetConnectionMaker(kKindClient, nullptr);
+    ASSERT_TRUE(StartServer(&globals, kDefaultPort));
+    std::unique_ptr<tGMLSockConn> client = CreateConnection(kKindClient);
+    EXPECT_NE(dynamic_cast<tDBServer*>(client.get()), nullptr);
 }
 
 TEST_F(ServerStart, ShutdownReportLogsItsLineAndPrintsMemoryThenSummary) {

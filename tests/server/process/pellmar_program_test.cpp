@@ -1,5 +1,5 @@
 // The real pellmar program in a private directory: it creates its ini, runs in console mode on a
-// free loopback port, takes a connection with a valid connect packet, and stops on Ctrl-C
+// free loopback port, takes connections with valid connect packets, and stops on Ctrl-C
 // (SIGINT) answered with YES, printing the shutdown report and its final line, with exit code 0.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -140,6 +140,17 @@ TEST(PellmarProgram, ConsoleRunServesAndStopsOnInterruptAnsweredYes) {
                        "(CLOSED)\n"))
         << server.Output();
     EXPECT_EQ(gmtest::ReadBytes(*client, 1), "");  // closed by the server
+
+    // An application's connection gets a client connection, which answers that a database type
+    // nobody knows cannot be connected.
+    std::unique_ptr<tSocket> application = gmtest::ConnectLoopback(port);
+    ASSERT_NE(application, nullptr);
+    const std::string texts = std::string("FOO/ERP\0gmtest\0ana\0PC01\0", 24);
+    const std::string request = gmtest::ConnectPacket('0', texts);
+    ASSERT_EQ(application->Send(request.data(), static_cast<i32>(request.size()), 0),
+              static_cast<i32>(request.size()));
+    EXPECT_EQ(gmtest::ReadBytes(*application, 6), gmtest::WireLong(6, false) + "\xDD\xFF");
+    EXPECT_TRUE(server.WaitFor("[ERROR -35]\n")) << server.Output();
 
     const size_t before = server.Output().size();
     ASSERT_EQ(kill(server.Pid(), SIGINT), 0);
