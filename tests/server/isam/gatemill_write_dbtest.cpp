@@ -1,0 +1,421 @@
+// Writes, deletion marks and seeks of a table file on the private PostgreSQL: appends past a
+// record-number counter that lags behind the table, failures that must not retry, values that
+// would break a plain literal, only changed fields rewritten, deleted and live rows side by side
+// under a unique key, seeks over a two-field key, and two connections appending at once.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lib_common/commbuffer.h"
+#include "lib_common/retcodes.h"
+#include "server/dispatch/dbtable.h"
+#include "server/drivers/postgres.h"
+#include "server/locks/lockengine.h"
+#include "tests/server/support/pgdatabase.h"
+#include "tests/server/support/wirebytes.h"
+#include "tests/support/gmtest.h"
+
+namespace {
+
+// The fields of a CLIENTES record: NOME C 10, CIDADE C 8, VALOR N, DATA D, ATIVO L, D_E_L_E_T_.
+struct Values {
+    std::string nome, cidade;
+    f64 valor = 0.0;
+    std::string data, ativo, deleted;
+};
+
+// A session of another client of the same server: it locks through the given engine.
+class NeighbourSession : public gmtest::TestSession {
+public:
+    explicit NeighbourSession(tRecordLockEngine& engine) : engine(engine) { threadId = 5151; }
+    tRecordLockEngine* GetRecordLockEngine() override { return &engine; }
+
+private:
+    tRecordLockEngine& engine;
+};
+
+class PostgresWrites : public gmtest::PostgresDatabase {
+protected:
+    void SetUp() override {
+        PostgresDatabase::SetUp();
+        if (HasFatalFailure()) return;
+        tString report;
+        ASSERT_TRUE(conn->InitialCheckUp(report)) << report.GetText();
+        tTableDefinition made("CLIENTES", dsn.c_str());
+        made.AddField("NOME", 'C', 10, 0, true, true);
+        made.AddField("CIDADE", 'C', 8, 0, true, true);
+        made.AddField("VALOR", 'N', 15, 6, true, true);
+        made.AddField("DATA", 'D', 8, 0, true, true);
+        made.AddField("ATIVO", 'L', 1, 0, true, true);
+        made.AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
+        made.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
+        made.AddField("R_E_C_D_E_L_", 'R', 4, 0, false, true);
+        tString create;
+        conn->CreateTable(made, create);
+        ASSERT_TRUE(Run(create.GetText()));
+        ASSERT_TRUE(Run("alter table clientes add primary key (r_e_c_n_o_)"));
+        ASSERT_TRUE(Run("create index clientes1 on clientes (nome, cidade, r_e_c_n_o_)"));
+    }
+    void TearDown() override {
+        files.clear();
+        buffers.clear();
+        PostgresDatabase::TearDown();
+    }
+
+    // Rows 1..n: names N001.., cities by record number, live.
+    void Fill(int n) {
+        ASSERT_TRUE(
+            Run("insert into clientes select 'N' || lpad(g::text, 3, '0'), 'C' || "
+                "lpad(((g * 7) % 20)::text, 2, '0'), g, '20110117', 'T', ' ', g, 0 "
+                "from generate_series(1, " +
+                std::to_string(n) + ") g"));
+    }
+    // A table file of the connection with a reply buffer of its own, made after the table
+    // holds what the test needs, so that the engine's counter starts after its highest record
+    // number.
+    tISAMFile& Open(tPostgresConnection& c, gmtest::TestSession& s) {
+        def = c.GetTableDef("CLIENTES", c.GetAlias(), true);
+        EXPECT_NE(def, nullptr);
+        buffers.push_back(std::make_unique<tCommBuffer>());
+        files.emplace_back(
+            static_cast<tISAMFile*>(c.NewISAMFile(*buffers.back(), def, s.threadId)));
+        files.back()->SetDBServer(&s);
+        return *files.back();
+    }
+    tISAMFile& Open() { return Open(*conn, session); }
+    tRecordLockEngine& Engine() { return *session.GetRecordLockEngine(); }
+    i32 Bucket() const { return static_cast<i32>(def->GetLockBucket()); }
+    void SetCounter(f64 count) { Engine().SetRecCount(Bucket(), def->GetFullName(), count); }
+    f64 Counter() { return Engine().RecCount(Bucket(), def->GetFullName()); }
+    // Lays the values out as the client's record and lets the file receive it.
+    static void Give(tISAMFile& file, const Values& v) {
+        const tTableDefinitionExclusive& m = file.GetMirror();
+        std::vector<char> record(m.GetRecLen(), 0);
+        auto put = [&](const char* name, const void* bytes, size_t n) {
+            std::memcpy(record.data() + m.FindField(name)->GetOffset(), bytes, n);
+        };
+        put("NOME", v.nome.data(), v.nome.size());
+        put("CIDADE", v.cidade.data(), v.cidade.size());
+        put("VALOR", &v.valor, sizeof v.valor);
+        put("DATA", v.data.data(), v.data.size());
+        put("ATIVO", v.ativo.data(), v.ativo.size());
+        put("D_E_L_E_T_", v.deleted.data(), v.deleted.size());
+        Receive(file, std::string(record.data(), record.size()));
+    }
+    // The current record as the client receives it.
+    static std::string Record(tISAMFile& file) {
+        tCommBuffer& out = file.GetCommBuffer();
+        out.Reset();
+        file.SendRecord();
+        return gmtest::Payload(out).substr(sizeof(f64));
+    }
+    // A text field of a record the client changes, blank-padded as the client keeps it.
+    static void Set(tISAMFile& file, std::string& record, const char* name,
+                    const std::string& text) {
+        const tField& field = *file.GetMirror().FindField(name);
+        record.replace(field.GetOffset(), static_cast<size_t>(field.GetLen()),
+                       text + std::string(static_cast<size_t>(field.GetLen()) - text.size(), ' '));
+    }
+    static void Receive(tISAMFile& file, const std::string& record) {
+        tCommBuffer& in = file.GetCommBuffer();
+        in.Reset();
+        in.PutBytes(record.data(), record.size());
+        file.RecvRecord();
+    }
+    static bool Append(tISAMFile& file, const Values& v, i32& nativeError) {
+        Give(file, v);
+        nativeError = 0;
+        return file.WriteRecord(nativeError);
+    }
+    bool Append(tISAMFile& file, const Values& v) {
+        i32 nativeError = 0;
+        return Append(file, v, nativeError);
+    }
+    // NOME, D_E_L_E_T_ and R_E_C_D_E_L_ of a row, "(none)" without one. A CHAR value loses
+    // its trailing blanks when joined: a live mark shows as "-".
+    std::string Row(f64 recno) {
+        return Value(
+            "select rtrim(nome) || '|' || case d_e_l_e_t_ when '*' then '*' else '-' end || '|' "
+            "|| r_e_c_d_e_l_ from clientes where r_e_c_n_o_ = " +
+            std::to_string(static_cast<int>(recno)));
+    }
+    std::string LastError() {
+        tString text;
+        conn->GetLastErrorInfo(text);
+        return text.GetText();
+    }
+
+    std::shared_ptr<tTableDefinitionShared> def;
+    std::unique_ptr<NeighbourSession> neighbour;  // outlives the connections and files it serves
+    std::vector<std::unique_ptr<tCommBuffer>> buffers;
+    std::vector<std::unique_ptr<tISAMFile>> files;
+};
+
+TEST_F(PostgresWrites, AppendPastALaggingCounterLandsOnTheNextFreeNumber) {
+    Fill(20);
+    tISAMFile& file = Open();
+    ASSERT_EQ(Counter(), 20.0) << "loading the table set the counter";
+    const struct {
+        const char* name;
+        f64 seed;
+        f64 recno;
+    } cases[] = {
+        {"three numbers taken", 17, 21},
+        {"far behind: the counter is set from the table after ten clashes", 3, 22},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetCounter(c.seed);
+        ASSERT_TRUE(Append(file, {"NOVO", "C99", 1.5, "20240229", "T", " "})) << LastError();
+        EXPECT_EQ(file.GetRecno(), c.recno);
+        EXPECT_EQ(Row(c.recno), "NOVO|-|0");
+    }
+    EXPECT_EQ(Value("select count(*) from clientes"), "22");
+    EXPECT_EQ(Value("select count(*) from clientes where nome like 'N0%'"), "20")
+        << "no row was touched by the clashes";
+}
+
+TEST_F(PostgresWrites, FailuresOtherThanARecnoClashEndTheAppendAtOnce) {
+    Fill(3);
+    tISAMFile& file = Open();
+    ASSERT_EQ(conn->UniqueKey("CLIENTES", "NOME"), RC_OK) << LastError();
+    ASSERT_TRUE(Run("alter table clientes add constraint clientes_valor check (valor >= 0)"));
+    const struct {
+        const char* name;
+        Values values;
+        bool duplicate;  // the handler answers -37, else -27
+        const char* text;
+    } cases[] = {
+        {"a live duplicate under the unique key",
+         {"N002", "", 1, "", "T", " "},
+         true,
+         "clientes_unq"},
+        {"a check constraint", {"OUTRO", "", -1, "", "T", " "}, true, "clientes_valor"},
+        {"a column the table no longer has", {"OUTRO", "C1", 1, "", "T", " "}, false, "cidade"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.duplicate) {
+            ASSERT_TRUE(Run("alter table clientes drop column cidade"));
+        }
+        const f64 before = Counter();
+        i32 nativeError = 0;
+        EXPECT_FALSE(Append(file, c.values, nativeError));
+        EXPECT_EQ(Counter(), before + 1) << "one record number, one INSERT";
+        EXPECT_EQ(conn->IsDuplicateKey(nativeError), c.duplicate);
+        EXPECT_FALSE(conn->IsUserError(nativeError));
+        const std::string error = LastError();
+        EXPECT_NE(error.find(c.text), std::string::npos) << error;
+        EXPECT_NE(error.find("( SQL Statement : INSERT INTO CLIENTES("), std::string::npos)
+            << error;
+    }
+    EXPECT_EQ(Value("select count(*) from clientes"), "3");
+}
+
+TEST_F(PostgresWrites, ValuesThatWouldEndALiteralAreStoredAsTheyAre) {
+    tISAMFile& file = Open();
+    const struct {
+        Values values;
+        const char* stored;  // nome|cidade|data|ativo, without trailing blanks
+    } cases[] = {
+        {{"'--", "x');--", 0, "2011'117", "T", " "}, "'--|x');--|2011'117|T"},
+        {{"O'BRIEN", "a\\b", 0, "20110117", "'", " "}, "O'BRIEN|a\\b|20110117|'"},
+        {{"S\xC3O JO\xC3O", "''", 0, "", "", " "}, "S\xC3O JO\xC3O|''||F"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        ASSERT_TRUE(Append(file, c.values)) << LastError();
+        const std::string recno = std::to_string(static_cast<int>(file.GetRecno()));
+        EXPECT_EQ(Value("select rtrim(nome) || '|' || rtrim(cidade) || '|' || data || '|' || "
+                        "ativo from clientes where r_e_c_n_o_ = " +
+                        recno),
+                  c.stored);
+    }
+    // Read back through the file, the record holds the same bytes.
+    ASSERT_TRUE(file.GoTo(1, true));
+    EXPECT_EQ(Record(file).substr(0, 18), "'--       x');--  ");
+}
+
+TEST_F(PostgresWrites, UpdateRewritesOnlyTheFieldsThatChanged) {
+    Fill(5);
+    tISAMFile& file = Open();
+    ASSERT_TRUE(file.GoTo(4, true));
+    std::string four = Record(file);
+    ASSERT_TRUE(file.GoTo(3, true));
+    std::string three = Record(file);
+    // Another client changes the city meanwhile; this one changes the name only.
+    ASSERT_TRUE(Run("update clientes set cidade = 'LONGE' where r_e_c_n_o_ = 3"));
+    Set(file, three, "NOME", "MUDADO");
+    Receive(file, three);
+    EXPECT_EQ(file.UpdateRecord(3), RC_OK) << LastError();
+    EXPECT_EQ(
+        Value("select rtrim(nome) || '|' || rtrim(cidade) from clientes where r_e_c_n_o_ = 3"),
+        "MUDADO|LONGE");
+    session.traces.clear();
+    Receive(file, three);
+    EXPECT_EQ(file.UpdateRecord(3), RC_OK);
+    EXPECT_EQ(Ran("tISAMFile::Update"), std::vector<std::string>{}) << "nothing changed";
+
+    // A record that is not the current one is compared with its own row.
+    const f64 valor = 44;
+    std::memcpy(&four[file.GetMirror().FindField("VALOR")->GetOffset()], &valor, sizeof valor);
+    Receive(file, four);
+    EXPECT_EQ(file.UpdateRecord(4), RC_OK);
+    EXPECT_EQ(
+        Ran("tISAMFile::Update"),
+        std::vector<std::string>{"UPDATE CLIENTES SET VALOR = 44.0000000000 WHERE R_E_C_N_O_ = 4"});
+    EXPECT_EQ(Value("select rtrim(nome) || '|' || valor from clientes where r_e_c_n_o_ = 4"),
+              "N004|44");
+}
+
+TEST_F(PostgresWrites, DeletedDuplicateCoexistsWithLiveRecordUnderUniqueIndex) {
+    Fill(2);
+    tISAMFile& file = Open();
+    ASSERT_EQ(conn->UniqueKey("CLIENTES", "NOME"), RC_OK) << LastError();
+    ASSERT_TRUE(Append(file, {"ANA", "", 0, "", "T", " "}));
+    const f64 first = file.GetRecno();
+    EXPECT_EQ(file.DeleteR(first), RC_OK);
+    EXPECT_EQ(Row(first), "ANA|*|" + std::to_string(static_cast<int>(first)));
+
+    ASSERT_TRUE(Append(file, {"ANA", "", 0, "", "T", " "})) << LastError();
+    const f64 second = file.GetRecno();
+    EXPECT_EQ(Row(second), "ANA|-|0");
+    EXPECT_EQ(file.RecallR(first), RC_NO_UPDATE) << "two live ANA rows would break the key";
+    EXPECT_EQ(Row(first), "ANA|*|" + std::to_string(static_cast<int>(first)));
+
+    // A record appended already deleted, and one deleted through an update, stay out of the way.
+    ASSERT_TRUE(Append(file, {"ANA", "", 0, "", "T", "*"})) << LastError();
+    const f64 third = file.GetRecno();
+    EXPECT_EQ(Row(third), "ANA|*|" + std::to_string(static_cast<int>(third)));
+    ASSERT_TRUE(file.GoTo(second, true));
+    std::string record = Record(file);
+    Set(file, record, "D_E_L_E_T_", "*");
+    Receive(file, record);
+    EXPECT_EQ(file.UpdateRecord(second), RC_OK) << LastError();
+    EXPECT_EQ(Row(second), "ANA|*|" + std::to_string(static_cast<int>(second)));
+
+    EXPECT_EQ(file.RecallR(first), RC_OK) << LastError();
+    EXPECT_EQ(Row(first), "ANA|-|0");
+    EXPECT_EQ(Value("select count(*) from clientes where nome = 'ANA'"), "3");
+}
+
+TEST_F(PostgresWrites, SeekOverTheTwoFieldKey) {
+    Fill(40);  // names N001..N040, cities C00..C19
+    tISAMFile& file = Open();
+    ASSERT_EQ(file.SetOrder(1), RC_OK);
+    auto first = [&](const std::string& condition) {
+        return Value("select r_e_c_n_o_ from clientes where " + condition +
+                     " order by nome, cidade, r_e_c_n_o_ limit 1");
+    };
+    const std::string n017 = first("nome = 'N017'");
+    const std::string n018 = first("nome = 'N018'");
+    const std::string city = Value("select rtrim(cidade) from clientes where nome = 'N017'");
+    const struct {
+        const char* name;
+        Values key;
+        i16 keyFields, keyLength;  // a length of 0: the whole key
+        u8 soft;
+        i16 code;
+        std::string recno;
+    } cases[] = {
+        {"both fields", {"N017", city, 0, "", "", ""}, 2, 0, 0, RC_OK, n017},
+        {"the name alone", {"N017", "", 0, "", "", ""}, 1, 10, 0, RC_OK, n017},
+        {"part of the name", {"N01", "", 0, "", "", ""}, 1, 3, 0, RC_OK, first("nome >= 'N01'")},
+        {"a city that name lacks", {"N017", "ZZ", 0, "", "", ""}, 2, 0, 0, RC_NO_RECORD, ""},
+        {"soft: the next name", {"N017", "ZZ", 0, "", "", ""}, 2, 0, 1, RC_SOFT_SEEK_GREATER, n018},
+        {"soft: between two names",
+         {"N0175", "", 0, "", "", ""},
+         1,
+         10,
+         1,
+         RC_SOFT_SEEK_GREATER,
+         n018},
+        {"soft: past the end", {"Z", "", 0, "", "", ""}, 1, 10, 1, RC_NO_RECORD, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Give(file, c.key);
+        EXPECT_EQ(file.Seek(c.keyFields, c.keyLength, c.soft), c.code);
+        if (!c.recno.empty()) {
+            EXPECT_EQ(std::to_string(static_cast<int>(file.GetRecno())), c.recno);
+        }
+    }
+    // After a found seek, skips go on in key order.
+    Give(file, {"N017", city, 0, "", "", ""});
+    ASSERT_EQ(file.Seek(2, 0, 0), RC_OK);
+    ASSERT_TRUE(file.Skip(1));
+    EXPECT_EQ(std::to_string(static_cast<int>(file.GetRecno())), n018);
+}
+
+TEST_F(PostgresWrites, TwoConnectionsAppendingAtOnceLoseNoRowAndShareNoNumber) {
+    constexpr int kEach = 1000;
+    Fill(50);
+    neighbour = std::make_unique<NeighbourSession>(Engine());
+    tPostgresConnection& second = Other();
+    second.SetDBServer(neighbour.get());
+    session.traceOn = false;
+    neighbour->traceOn = false;
+    tISAMFile& mine = Open();
+    tISAMFile& theirs = Open(second, *neighbour);
+    SetCounter(0);  // behind the table: both connections meet clashes at the start
+    struct Result {
+        std::map<int, std::string> recnos;  // the number the file stood on, the name written
+        int failures = 0;
+    };
+    auto run = [](tISAMFile* file, char prefix, Result* result) {
+        for (int i = 0; i < kEach; ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "%c%04d", prefix, i);
+            i32 nativeError = 0;
+            if (!Append(*file, {name, "", 0, "", "T", " "}, nativeError)) {
+                ++result->failures;
+                continue;
+            }
+            result->recnos[static_cast<int>(file->GetRecno())] = name;
+        }
+    };
+    Result a;
+    Result b;
+    {
+        gmtest::ConsoleCapture quiet;
+        std::thread first(run, &mine, 'A', &a);
+        std::thread other(run, &theirs, 'B', &b);
+        first.join();
+        other.join();
+    }
+    EXPECT_EQ(a.failures, 0);
+    EXPECT_EQ(b.failures, 0);
+    EXPECT_EQ(a.recnos.size() + b.recnos.size(), 2u * kEach) << "a number reported twice";
+    for (const auto& [recno, name] : a.recnos) {
+        EXPECT_EQ(b.recnos.count(recno), 0u) << recno;
+    }
+    EXPECT_EQ(Value("select count(*) from clientes"), std::to_string(50 + 2 * kEach));
+    EXPECT_EQ(Value("select count(distinct nome) from clientes"), std::to_string(50 + 2 * kEach));
+    // Every number a file reported holds the row it wrote.
+    std::unique_ptr<tStatement> stmt(conn->NewStatement());
+    ASSERT_TRUE(
+        stmt->ExecDirect("select r_e_c_n_o_, rtrim(nome) from clientes where r_e_c_n_o_ "
+                         "> 50 or nome not like 'N%'",
+                         "test", 1));
+    int checked = 0;
+    while (stmt->Fetch()) {
+        const int recno = static_cast<int>(stmt->FieldAsDouble(0));
+        tString name;
+        stmt->FieldAsString(name, 1);
+        const std::map<int, std::string>& owner = name.GetText()[0] == 'A' ? a.recnos : b.recnos;
+        const auto it = owner.find(recno);
+        ASSERT_NE(it, owner.end()) << recno;
+        EXPECT_EQ(it->second, name.GetText());
+        ++checked;
+    }
+    EXPECT_EQ(checked, 2 * kEach);
+}
+
+}  // namespace
