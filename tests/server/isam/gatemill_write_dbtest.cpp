@@ -8,7 +8,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,13 +18,13 @@
 #include "server/drivers/postgres.h"
 #include "server/locks/lockengine.h"
 #include "tests/server/support/pgdatabase.h"
-#include "tests/server/support/wirebytes.h"
+#include "tests/server/support/tablewalk.h"
 #include "tests/support/gmtest.h"
 
 namespace {
 
 // The fields of a CLIENTES record: NOME C 10, CIDADE C 8, VALOR N, DATA D, ATIVO L, D_E_L_E_T_.
-struct Values {
+struct Fields {
     std::string nome, cidade;
     f64 valor = 0.0;
     std::string data, ativo, deleted;
@@ -95,7 +94,7 @@ protected:
     void SetCounter(f64 count) { Engine().SetRecCount(Bucket(), def->GetFullName(), count); }
     f64 Counter() { return Engine().RecCount(Bucket(), def->GetFullName()); }
     // Lays the values out as the client's record and lets the file receive it.
-    static void Give(tISAMFile& file, const Values& v) {
+    static void Give(tISAMFile& file, const Fields& v) {
         const tTableDefinitionExclusive& m = file.GetMirror();
         std::vector<char> record(m.GetRecLen(), 0);
         auto put = [&](const char* name, const void* bytes, size_t n) {
@@ -111,10 +110,7 @@ protected:
     }
     // The current record as the client receives it.
     static std::string Record(tISAMFile& file) {
-        tCommBuffer& out = file.GetCommBuffer();
-        out.Reset();
-        file.SendRecord();
-        return gmtest::Payload(out).substr(sizeof(f64));
+        return gmtest::Send(file, file.GetCommBuffer()).record;
     }
     // A text field of a record the client changes, blank-padded as the client keeps it.
     static void Set(tISAMFile& file, std::string& record, const char* name,
@@ -129,12 +125,12 @@ protected:
         in.PutBytes(record.data(), record.size());
         file.RecvRecord();
     }
-    static bool Append(tISAMFile& file, const Values& v, i32& nativeError) {
+    static bool Append(tISAMFile& file, const Fields& v, i32& nativeError) {
         Give(file, v);
         nativeError = 0;
         return file.WriteRecord(nativeError);
     }
-    bool Append(tISAMFile& file, const Values& v) {
+    bool Append(tISAMFile& file, const Fields& v) {
         i32 nativeError = 0;
         return Append(file, v, nativeError);
     }
@@ -145,11 +141,6 @@ protected:
             "select rtrim(nome) || '|' || case d_e_l_e_t_ when '*' then '*' else '-' end || '|' "
             "|| r_e_c_d_e_l_ from clientes where r_e_c_n_o_ = " +
             std::to_string(static_cast<int>(recno)));
-    }
-    std::string LastError() {
-        tString text;
-        conn->GetLastErrorInfo(text);
-        return text.GetText();
     }
 
     std::shared_ptr<tTableDefinitionShared> def;
@@ -189,7 +180,7 @@ TEST_F(PostgresWrites, FailuresOtherThanARecnoClashEndTheAppendAtOnce) {
     ASSERT_TRUE(Run("alter table clientes add constraint clientes_valor check (valor >= 0)"));
     const struct {
         const char* name;
-        Values values;
+        Fields values;
         bool duplicate;  // the handler answers -37, else -27
         const char* text;
     } cases[] = {
@@ -222,7 +213,7 @@ TEST_F(PostgresWrites, FailuresOtherThanARecnoClashEndTheAppendAtOnce) {
 TEST_F(PostgresWrites, ValuesThatWouldEndALiteralAreStoredAsTheyAre) {
     tISAMFile& file = Open();
     const struct {
-        Values values;
+        Fields values;
         const char* stored;  // nome|cidade|data|ativo, without trailing blanks
     } cases[] = {
         {{"'--", "x');--", 0, "2011'117", "T", " "}, "'--|x');--|2011'117|T"},
@@ -319,7 +310,7 @@ TEST_F(PostgresWrites, SeekOverTheTwoFieldKey) {
     const std::string city = Value("select rtrim(cidade) from clientes where nome = 'N017'");
     const struct {
         const char* name;
-        Values key;
+        Fields key;
         i16 keyFields, keyLength;  // a length of 0: the whole key
         u8 soft;
         i16 code;
