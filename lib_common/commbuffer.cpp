@@ -18,6 +18,15 @@
 //      a malformed request from the request loop.
 //  (4) 4 + writeLen <= kMaxFrameLength, and capacity >= kInitialCapacity.
 
+namespace {
+
+// One writer: a load and a store keep the counter exact without a locked add.
+void AddTotal(std::atomic<u64>& total, u64 n) {
+    total.store(total.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
+}
+
+}  // namespace
+
 tCommBuffer::tCommBuffer() {
     block = static_cast<u8*>(GML_ALLOC(kInitialCapacity, Mem_CommBuffer));
     GML_ASSERT(block != nullptr, "*** Memory Allocation Failure on tCommBuffer ****");
@@ -65,7 +74,7 @@ void tCommBuffer::Append(const void* src, size_t n) {
     std::memcpy(block + kHeaderSize + writeLen, src, n);
     writeLen += static_cast<u32>(n);
     bytesLeft += static_cast<u32>(n);
-    totalWritten += n;
+    AddTotal(totalWritten, n);
 }
 
 void tCommBuffer::PutNumber(const void* src, size_t n) {
@@ -125,7 +134,7 @@ bool tCommBuffer::CheckLeft(i64 n) {
 void tCommBuffer::Advance(u32 n) {
     readPos += n;
     bytesLeft -= n;
-    totalRead += n;
+    AddTotal(totalRead, n);
 }
 
 void tCommBuffer::TakeNumber(void* dst, size_t n) {

@@ -2,6 +2,7 @@
 // alike: every request and reply is built and read in one. It owns the wire frame (the u32
 // length prefix, the element encodings, the byte-order swap) and bounds every read by what arrived.
 #pragma once
+#include <atomic>
 #include <cstddef>
 
 #include "lib_base/gmlalloc.h"
@@ -56,8 +57,9 @@ public:
     u32 GetBytesLeft() const { return bytesLeft; }
     u32 GetCapacity() const { return capacity; }
     i16 GetReturnCode() const { return lastReturnCode; }  // as given to PutReturnCode
-    u64 GetTotalRead() const { return totalRead; }
-    u64 GetTotalWritten() const { return totalWritten; }
+    // The byte totals; any thread may read them (a monitor describing the connection).
+    u64 GetTotalRead() const { return totalRead.load(std::memory_order_relaxed); }
+    u64 GetTotalWritten() const { return totalWritten.load(std::memory_order_relaxed); }
 
     void PutShort(i16 value);
     void PutLong(i32 value);
@@ -130,8 +132,9 @@ private:
     bool swap = false;
     // Reporting only.
     i16 lastReturnCode = 0;
-    u64 totalRead = 0;
-    u64 totalWritten = 0;
+    // Written by the buffer's own thread only, read by any.
+    std::atomic<u64> totalRead{0};
+    std::atomic<u64> totalWritten{0};
 };
 
 // Reverses n bytes in place.

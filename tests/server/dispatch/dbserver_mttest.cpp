@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "lib_common/opcodes.h"
 #include "platform/event.h"
 #include "server/dispatch/dbserver.h"
 #include "server/locks/lockengine.h"
@@ -47,6 +48,28 @@ TEST_F(DBServerKill, KillRacingTheEndUncountsOnceAndReleasesAll) {
     bystander->Disconnect();
     bystander->End();
     EXPECT_EQ(globals->GetUserConnections(), 0u);
+}
+
+TEST_F(DBServerKill, KillOfAServedConnectionEndsItsLoopAndKeepsOthersCounted) {
+    ScriptConnections();
+    gmtest::ConsoleCapture quiet;
+    auto bystander = OpenConnected();
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        auto session = OpenConnected();
+        std::thread monitor([&] { session->server->Terminate(0); });
+        // Requests may still come while the kill runs; each is answered or finds the end.
+        const std::string reply = session->Exchange(OP_GETSID);
+        EXPECT_TRUE(reply.size() == 4 || reply == gmtest::kClosed) << reply;
+        monitor.join();
+        session->Join();  // the loop leaves within its wait
+        EXPECT_EQ(session->result, 1);
+        session->End();
+        EXPECT_EQ(globals->GetUserConnections(), 1u);
+    }
+    bystander->Disconnect();
+    bystander->End();
 }
 
 }  // namespace

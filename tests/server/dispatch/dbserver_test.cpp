@@ -389,6 +389,19 @@ TEST_F(DBServerRequests, OpcodeWithoutHandlerEchoesAndDisconnectEndsWithoutReply
     EXPECT_EQ(ReadFrame(*session->client), kClosed);  // nothing was sent for OP_DISCONNECT
 }
 
+TEST_F(DBServerRequests, LostDatabaseLinkEndsTheConnectionWithoutAReply) {
+    script.linkLost = true;
+    gmtest::ConsoleCapture console;
+    auto session = OpenConnected();
+    session->Join();
+    EXPECT_EQ(session->result, 1);
+    const std::string id = std::to_string(session->server->GetThreadId());
+    EXPECT_TRUE(Holds(console.Get(), "SGDB Disconnect GmlClient Thread (" + id + ") (IOs 0 / RCV "))
+        << console.Get();
+    session->End();
+    EXPECT_EQ(ReadFrame(*session->client), kClosed);
+}
+
 TEST_F(DBServerRequests, DummyModeAnswersTheListedOpcodesWithoutRunningThem) {
     StartGlobals("ThreadInfo=1\n");
     ScriptConnections();

@@ -40,6 +40,7 @@ struct ConnScript {
     bool connectOk = true;
     bool checkUpOk = true;
     bool inTransaction = false;  // a connection opens commit control when it connects
+    bool linkLost = false;       // a connection loses its link right after connecting
     std::string report = "*** CHECK-UP REPORT ***\n";
     int checkUps = 0;
     std::vector<std::string> made;   // "TYPE/alias user:password" per connection made
@@ -55,6 +56,7 @@ public:
     bool Connect() override {
         connected = script.connectOk ? 1 : 0;
         if (script.inTransaction) StrCmtCtl();
+        if (script.linkLost) linkLost = 1;
         return script.connectOk;
     }
     void Disconnect() override {
