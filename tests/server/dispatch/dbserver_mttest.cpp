@@ -1,5 +1,7 @@
-// A monitor's kill racing the end of a client connection: whichever of Terminate and Done comes
-// first, the user is uncounted exactly once and every lock of the connection is released.
+// Client connections on real threads: a monitor's kill racing the end of a connection (whichever
+// of Terminate and Done comes first, the user is uncounted exactly once and every lock of the
+// connection is released), kills during served requests, and clients served by the workers of a
+// started server.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -8,14 +10,15 @@
 #include "platform/event.h"
 #include "server/dispatch/dbserver.h"
 #include "server/locks/lockengine.h"
+#include "server/process/pellmar.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
 #include "tests/support/gmtest.h"
 
 namespace {
 
-class DBServerKill : public gmtest::DBServerTest {};
+class DBServerThreads : public gmtest::DBServerTest {};
 
-TEST_F(DBServerKill, KillRacingTheEndUncountsOnceAndReleasesAll) {
+TEST_F(DBServerThreads, KillRacingTheEndUncountsOnceAndReleasesAll) {
     ScriptConnections();
     gmtest::ConsoleCapture quiet;      // the rounds print their begin, end and kill lines
     auto bystander = OpenConnected();  // one user that stays counted throughout
@@ -50,7 +53,7 @@ TEST_F(DBServerKill, KillRacingTheEndUncountsOnceAndReleasesAll) {
     EXPECT_EQ(globals->GetUserConnections(), 0u);
 }
 
-TEST_F(DBServerKill, KillOfAServedConnectionEndsItsLoopAndKeepsOthersCounted) {
+TEST_F(DBServerThreads, KillOfAServedConnectionEndsItsLoopAndKeepsOthersCounted) {
     ScriptConnections();
     gmtest::ConsoleCapture quiet;
     auto bystander = OpenConnected();
@@ -70,6 +73,46 @@ TEST_F(DBServerKill, KillOfAServedConnectionEndsItsLoopAndKeepsOthersCounted) {
     }
     bystander->Disconnect();
     bystander->End();
+}
+
+// A thread list for one server, kept to the end of the process: workers that delete themselves
+// touch it last.
+tThreadList& KeptThreadList() {
+    static tThreadList* const list = new tThreadList;
+    return *list;
+}
+
+TEST_F(DBServerThreads, StartedServerServesClientsOnItsWorkers) {
+    StartGlobals("ThreadMin=2\nThreadInc=1\n");
+    ScriptConnections();
+    globals->SetThreadList(&KeptThreadList());
+    tListenerPacing pacing;
+    pacing.roundMs = 50;
+    SetListenerPacing(pacing);
+    const u16 port = static_cast<u16>(listener->GetPort());
+    listener.reset();  // the server takes the port
+    gmtest::ConsoleCapture quiet;
+    ASSERT_TRUE(StartServer(globals.get(), port));
+    for (int client = 0; client < 3; ++client) {
+        SCOPED_TRACE(client);
+        auto socket = gmtest::ConnectLoopback(port);
+        ASSERT_NE(socket, nullptr);
+        const std::string packet =
+            gmtest::ConnectPacket('0', gmtest::ConnectTexts("MSSQL/ERP", "ERP", "ana", "PC01"));
+        ASSERT_EQ(socket->Send(packet.data(), static_cast<i32>(packet.size()), 0),
+                  static_cast<i32>(packet.size()));
+        EXPECT_EQ(gmtest::ReadFrame(*socket), gmtest::Short(0) + "WinNT" + '\0');
+        const std::string sid = gmtest::Request(OP_GETSID);
+        ASSERT_EQ(socket->Send(sid.data(), 6, 0), 6);
+        EXPECT_EQ(gmtest::ReadFrame(*socket).size(), 4u);
+        const std::string bye = gmtest::Request(OP_DISCONNECT);
+        ASSERT_EQ(socket->Send(bye.data(), 6, 0), 6);
+        EXPECT_EQ(gmtest::ReadFrame(*socket), gmtest::kClosed);  // the worker ended it
+    }
+    EndServer(globals.get());
+    SetListenerPacing(tListenerPacing());
+    EXPECT_EQ(script.checkUps, 1);
+    EXPECT_EQ(globals->GetActiveConnections(), 0u);
 }
 
 }  // namespace
