@@ -42,7 +42,6 @@ struct tEntryState {
     std::unique_ptr<tGMLGlobals> globals;
     tCriticalSection statusLock;
     // Guarded by statusLock.
-    bool serviceMode = false;
     bool consoleMode = false;
     plat::ServiceStatus status;
     u32 checkpoint = 1;
@@ -96,7 +95,6 @@ void BeginRun(const char* programPath) {
     tEntryState& e = Entry();
     tWaiting hold(&e.statusLock, __FILE__, __LINE__);
     e.programPath = programPath ? programPath : "";
-    e.serviceMode = false;
     e.consoleMode = false;
     e.status = plat::ServiceStatus();
     e.checkpoint = 1;
@@ -214,10 +212,6 @@ void ServiceMain() {
 // Service mode: the console log alone, the banner, and the service until it has stopped.
 int RunService() {
     tEntryState& e = Entry();
-    {
-        tWaiting hold(&e.statusLock, __FILE__, __LINE__);
-        e.serviceMode = true;
-    }
     TheConsoleLog().SetServiceMode(true);
     OpenConsoleLog(e.globals->GetConfig(), e.programDir);
     PrintBanner();
