@@ -126,6 +126,11 @@
 GM_OPCODES(GM_DECLARE_OPCODE)
 #undef GM_DECLARE_OPCODE
 
+// Monitor requests that have no entry in the name table: OpcodeName gives "OP_UNKNOWN" for them.
+constexpr i16 OP_DIAGMISCINFO = 130;
+constexpr i16 OP_GETINIFILE = 131;
+constexpr i16 OP_SETINIFILE = 132;
+
 // The name of a code, "OP_UNKNOWN" for a code below 1, above 255 or without a name. Constant
 // text; needs no lock.
 const char* OpcodeName(i16 code);

@@ -1,0 +1,202 @@
+// The monitor connection's life: the connect reply, the request loop with its waits, receiving a
+// request frame, the opcode table, and the end step that switches off the monitor's traces.
+//
+// Request frames:
+//  (1) Nothing is received past the length a frame announces: its 4-byte prefix is received by
+//      itself first, so a request sent right behind another stays unread.
+//  (2) A length below kMinRequestLength or above the largest frame ends the connection before
+//      anything is allocated for it; so does a request whose arguments are cut short.
+#include "server/process/monitor.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "lib_base/gmlassert.h"
+#include "lib_common/commbuffer.h"
+#include "lib_common/logwriter.h"
+#include "lib_common/opcodes.h"
+#include "lib_common/retcodes.h"
+#include "server/process/acceptance.h"
+#include "server/process/consolelog.h"
+#include "server/process/diagnostics.h"
+#include "server/process/globals.h"
+#include "server/process/gmlthreads.h"
+
+namespace {
+
+using tOperation = void (tMonitor::*)();
+
+struct tOpcodeEntry {
+    i16 opcode;
+    tOperation operation;
+};
+
+const tOpcodeEntry kOperations[] = {
+    {OP_INFO, &tMonitor::Info},
+    {OP_STARTTRACE, &tMonitor::StartTrace},
+    {OP_STOPTRACE, &tMonitor::StopTrace},
+    {OP_TRACECOUNT, &tMonitor::GetTraceCount},
+    {OP_GETTRACE, &tMonitor::GetTrace},
+    {OP_KILLUSER, &tMonitor::KillUser},
+    {OP_READLOG, &tMonitor::ReadLog},
+    {OP_CLEARLOG, &tMonitor::ClearLog},
+    {OP_READINISTR, &tMonitor::ReadIniString},
+    {OP_WRITEINISTR, &tMonitor::WriteIniString},
+    {OP_DELSECTION, &tMonitor::DelSection},
+    {OP_READINIINT, &tMonitor::ReadIniInteger},
+    {OP_WRITEINIINT, &tMonitor::WriteIniInteger},
+    {OP_LOCKINFO, &tMonitor::GetLockInfo},
+    {OP_SET_CONNECTION_ENABLE, &tMonitor::SetConnectionEnable},
+    {OP_IS_CONNECTION_ENABLED, &tMonitor::IsConnectionEnabled},
+    {OP_GETDIAGINFO, &tMonitor::GetDiagInfo},
+    {OP_GETDIAGLOG, &tMonitor::GetDiagLog},
+    {OP_DIAGMISCINFO, &tMonitor::DiagMiscInfo},
+    {OP_GETINIFILE, &tMonitor::GetIniFile},
+    {OP_SETINIFILE, &tMonitor::SetIniFile},
+    {OP_BUILD, &tMonitor::GetBuild},
+};
+
+tOperation FindOperation(i16 opcode) {
+    for (const tOpcodeEntry& entry : kOperations) {
+        if (entry.opcode == opcode) return entry.operation;
+    }
+    return nullptr;
+}
+
+// Receives a frame from the monitor's socket, its length prefix by itself (1).
+class tRequestSource : public tByteSource {
+public:
+    explicit tRequestSource(tSocketBase& socket) : socket(socket) {}
+    i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
+        if (firstPiece) headerLeft = tCommBuffer::kHeaderSize;
+        const u32 want = headerLeft > 0 ? std::min(maxBytes, headerLeft) : maxBytes;
+        const i32 got = socket.Recv(dst, static_cast<i32>(want));
+        if (got > 0) headerLeft -= std::min(headerLeft, static_cast<u32>(got));
+        return got;
+    }
+
+private:
+    tSocketBase& socket;
+    u32 headerLeft = 0;
+};
+
+}  // namespace
+
+tMonitor::tMonitor(i32 requestWaitMs) : requestWaitMs(requestWaitMs) {
+    replyText.Reserve(kReplyTextReserve);
+}
+
+tMonitor::~tMonitor() { EndTransfer(); }
+
+i32 tMonitor::Execute() {
+    const u32 id = GetThreadId();
+    tString peer;
+    GetAddressText(peer);
+    ConsolePrintf("Begin DBMonitor Thread (%u,%s,%s)\n", id, peer.GetText(), GetOSTypeName());
+    if (!SendConnectReply()) return 0;
+    for (;;) {
+        if (IsTerminated()) break;
+        if (!WaitForRequest()) {
+            if (IsConnected()) continue;
+            tString line;
+            line.sprintf("Thread (%u) communication failure (ISCONNECTED).", id);
+            WriteLog(line, 0);
+            return 0;
+        }
+        if (!ReceiveRequest()) break;
+        const tRequestResult result = RunRequest();
+        if (result == tRequestResult::Disconnect) {
+            ConsolePrintf("End DBMonitor Thread (%u)\n", id);
+            return 1;
+        }
+        if (result == tRequestResult::Malformed) {
+            tString line;
+            line.sprintf("Manager Thread (%u) sent a malformed request.", id);
+            WriteLog(line, 0);
+            break;
+        }
+        if (!SendReply()) return 0;
+    }
+    ConsolePrintf("Exit DBMonitor Thread (%u) [TERMINATED]\n", id);
+    return 0;
+}
+
+bool tMonitor::SendConnectReply() {
+    tString osReport;
+    GMLCheckOS(osReport);
+    tCommBuffer& out = *GetCommBuffer();
+    out.Reset();
+    out.PutReturnCode(RC_OK);
+    out.PutString(GetOSTypeName());
+    out.PutTString(osReport);
+    const bool sent = SendReply();
+    out.Reset();
+    return sent;
+}
+
+bool tMonitor::WaitForRequest() {
+    return WaitRead(requestWaitMs / 1000, (requestWaitMs % 1000) * 1000);
+}
+
+bool tMonitor::ReceiveRequest() {
+    if (!IsConnected()) return false;
+    tRequestSource source(*this);
+    const tReceiveStatus status =
+        GetCommBuffer()->ReceiveFrame(source, kReceiveChunk, kMinRequestLength);
+    if (status == tReceiveStatus::Received) return true;
+    tString line;
+    if (status == tReceiveStatus::SourceEnded) {
+        line.sprintf("Manager Thread (%u) disconnected prematurely.", GetThreadId());
+    } else {
+        line.sprintf("Manager Thread (%u) sent a frame of a wrong length.", GetThreadId());
+    }
+    WriteLog(line, 0);
+    return false;
+}
+
+tMonitor::tRequestResult tMonitor::RunRequest() {
+    tCommBuffer& in = *GetCommBuffer();
+    i16 opcode = 0;
+    in.GetShort(opcode);
+    if (in.IsMalformed()) return tRequestResult::Malformed;
+    if (opcode == OP_DISCONNECT) return tRequestResult::Disconnect;
+    const tOperation operation = FindOperation(opcode);
+    if (operation) {
+        (this->*operation)();
+    } else {
+        // Nothing is written: the request goes back as it came.
+        ConsolePrintf("[WARNING] (tMonitor) Operation (%X) IGNORED - Thread (%u)\n",
+                      static_cast<u32>(static_cast<u16>(opcode)), GetThreadId());
+    }
+    return in.IsMalformed() ? tRequestResult::Malformed : tRequestResult::Reply;
+}
+
+bool tMonitor::SendReply() {
+    tCommBuffer& out = *GetCommBuffer();
+    GML_ASSERT(out.GetFrameLength() > tCommBuffer::kHeaderSize, "tMonitor - empty reply frame");
+    const i32 length = static_cast<i32>(out.GetFrameLength());
+    const i32 sent = Send(out.GetFrame(), length, 0);
+    if (sent == length) return true;
+    tString line;
+    line.sprintf("Thread (%u) communication failure. ( snd : %i, buffer size : %i )", GetThreadId(),
+                 sent, length);
+    WriteLog(line, 0);
+    return false;
+}
+
+bool tMonitor::Done() {
+    for (const u32 traced : startedTraces) {
+        tString summary;
+        if (Globals()->GetThreads()->SetThreadTrace(traced, GetThreadId(), false, summary)) {
+            ConsolePrintf("[INFO] Trace Operation Finished\n%s\n", summary.GetText());
+        }
+    }
+    startedTraces.clear();
+    return tGMLSockConn::Done();
+}
+
+void RegisterMonitor(i32 requestWaitMs) {
+    SetConnectionMaker(kKindMonitor, [requestWaitMs]() -> std::unique_ptr<tGMLSockConn> {
+        return std::make_unique<tMonitor>(requestWaitMs);
+    });
+}
