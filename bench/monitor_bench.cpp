@@ -100,7 +100,7 @@ public:
         globals = std::make_unique<tGMLGlobals>(ini.c_str());
         PublishGlobals(globals.get());
         globals->SetThreadList(&threads);
-        RegisterMonitor();
+        RegisterMonitorConnections();
         server = std::make_unique<tGMLServer>(&threads, kModeStandalone, false);
         ready = server->ListenAddr(0, "127.0.0.1");
         server->LoadThreadLimits();

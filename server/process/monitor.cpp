@@ -195,7 +195,7 @@ bool tMonitor::Done() {
     return tGMLSockConn::Done();
 }
 
-void RegisterMonitor(i32 requestWaitMs) {
+void RegisterMonitorConnections(i32 requestWaitMs) {
     SetConnectionMaker(kKindMonitor, [requestWaitMs]() -> std::unique_ptr<tGMLSockConn> {
         return std::make_unique<tMonitor>(requestWaitMs);
     });

@@ -104,4 +104,4 @@ private:
 
 // Makes kind '1' connections tMonitor objects from now on; requestWaitMs as tMonitor's. Called
 // at server start, before workers run.
-void RegisterMonitor(i32 requestWaitMs = tMonitor::kRequestWaitMs);
+void RegisterMonitorConnections(i32 requestWaitMs = tMonitor::kRequestWaitMs);

@@ -85,7 +85,7 @@ protected:
         StartGlobals("[General]\nThreadMin=4\nThreadInc=4\n");
         threads = &NewThreadList();
         globals->SetThreadList(threads);
-        RegisterMonitor(kWaitMs);
+        RegisterMonitorConnections(kWaitMs);
         ClientLog* target = &clientLog;
         SetConnectionMaker(kKindClient, [target]() -> std::unique_ptr<tGMLSockConn> {
             return std::make_unique<ClientConn>(*target);
@@ -132,7 +132,7 @@ protected:
             return 0;
         }
         tCommBuffer in;
-        gmtest::SocketSource source(*client);
+        gmtest::MonitorFrameSource source(*client);
         i32 id = 0;
         if (in.ReceiveFrame(source, 64) == tReceiveStatus::Received) in.GetLong(id);
         EXPECT_NE(id, 0);

@@ -105,9 +105,9 @@ protected:
 
 // Receives frames from a loopback socket, each frame's length prefix by itself so that frames
 // sent together are taken one at a time; gives up after 10 seconds without a byte.
-class SocketSource : public tByteSource {
+class MonitorFrameSource : public tByteSource {
 public:
-    explicit SocketSource(tSocket& socket) : socket(socket) {}
+    explicit MonitorFrameSource(tSocket& socket) : socket(socket) {}
     i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
         if (firstPiece) headerLeft = tCommBuffer::kHeaderSize;
         const u32 want = headerLeft > 0 && headerLeft < maxBytes ? headerLeft : maxBytes;
@@ -152,7 +152,7 @@ public:
     }
     // The next reply frame, ready to read; false when none came whole.
     bool Receive() {
-        SocketSource source(*socket);
+        MonitorFrameSource source(*socket);
         return in.ReceiveFrame(source, 65536) == tReceiveStatus::Received;
     }
     // Sends the request built and receives its reply; null when either failed.
