@@ -11,9 +11,6 @@
 #include "lib_base/types.h"
 #include "server/process/gmlsockconn.h"
 
-// The build the monitor reports.
-constexpr const char* kMonitorBuild = "20110117";
-
 // One monitor connection, served on the worker that accepted it; every operation runs on that
 // thread. Anyone who reaches the port can be a monitor, so every request is read whole and
 // checked before it touches a file, the ini file or another connection.

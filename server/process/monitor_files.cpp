@@ -20,6 +20,7 @@
 #include "server/process/diagnostics.h"
 #include "server/process/globals.h"
 #include "server/process/monitor.h"
+#include "server/process/pellmar.h"
 
 namespace {
 
@@ -165,7 +166,7 @@ void tMonitor::GetDiagInfo() {
     replyText += "Server Type ..: ";
     replyText += GetOSTypeName();
     replyText += "\nBuild ........: ";
-    replyText += kMonitorBuild;
+    replyText += kBuildNumber;
     replyText += "\n\n";
     GMLCheckOS(replyText);
     CheckMemoryStatus(replyText);

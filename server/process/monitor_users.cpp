@@ -15,6 +15,7 @@
 #include "server/process/gmlserver.h"
 #include "server/process/gmlthreads.h"
 #include "server/process/monitor.h"
+#include "server/process/pellmar.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ void tMonitor::IsConnectionEnabled() {
     out.PutByte(Globals()->IsConnectionEnabled() ? 1 : 0);
 }
 
-void tMonitor::GetBuild() { GetCommBuffer()->PutString(kMonitorBuild); }
+void tMonitor::GetBuild() { GetCommBuffer()->PutString(kBuildNumber); }
 
 void tMonitor::StartTrace() {
     tCommBuffer& io = *GetCommBuffer();

@@ -19,6 +19,7 @@
 #include "server/process/diagnostics.h"
 #include "server/process/globals.h"
 #include "server/process/gmlserver.h"
+#include "server/process/monitor.h"
 
 namespace {
 
@@ -135,6 +136,7 @@ bool StartServer(tGMLGlobals* globals, i32 port) {
     ConsolePrintf("Listening port %d %s\n", port, port == kDefaultPort ? "(default)" : "");
     // The connection makers and the lock servers exist before the first worker can accept.
     RegisterClientConnections();
+    RegisterMonitorConnections();
     globals->CreateLockServers();
     MarkStarted(server);
     server->Start(1);

@@ -18,10 +18,10 @@ void SetListenerPacing(const tListenerPacing& pacing);
 
 // Sets the server of globals up and starts it; true when it listens. With port kDefaultPort the
 // [General] Port key chooses the port; any other port is used as given. After the listen, the
-// factory makes client connections (tDBServer) and both lock servers exist before the listener
-// thread starts its workers. On a failed listen the listening server stays in the globals
-// without a thread, and no lock server is made. The globals need their thread list. Called once
-// for each globals, from the thread that later ends them.
+// factory makes client connections (tDBServer) and monitors (tMonitor), and both lock servers
+// exist before the listener thread starts its workers. On a failed listen the listening server
+// stays in the globals without a thread, and no lock server is made. The globals need their
+// thread list. Called once for each globals, from the thread that later ends them.
 bool StartServer(tGMLGlobals* globals, i32 port);
 // Writes the shutdown line to the log and prints the memory report and the application summary.
 void ShutdownReport(tGMLGlobals* globals);
