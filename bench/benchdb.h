@@ -1,16 +1,14 @@
 // What the benchmarks on the private databases share: the process services they install, the
-// servers' settings read from the db tests' db.env, and a console report that prints the ratio
-// of two benchmarks' rows per second.
+// servers' settings read from the db tests' db.env, and the ratio report (benchratio.h).
 #pragma once
-#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
-#include <vector>
 
+#include "bench/benchratio.h"
 #include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
 #include "server/dispatch/dbtable.h"
@@ -70,32 +68,5 @@ inline std::map<std::string, std::string> StartPostgresBench() {
     SetDBProcess(new tBenchProcess(ini));  // lives as long as the process
     return env;
 }
-
-// The console report, keeping each run's rows per second.
-class tRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const auto it = run.counters.find("rows/s");
-            if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    // Runs the benchmarks of the command line, then prints "<what>, rows per second: a / b = r".
-    static int Main(int argc, char** argv, const char* what, const char* first,
-                    const char* second) {
-        benchmark::Initialize(&argc, argv);
-        tRatioReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        const double a = reporter.rates[first];
-        const double b = reporter.rates[second];
-        if (a > 0.0 && b > 0.0) {
-            std::printf("%s, rows per second: %.0f / %.0f = %.4f\n", what, a, b, a / b);
-        }
-        benchmark::Shutdown();
-        return 0;
-    }
-    std::map<std::string, double> rates;
-};
 
 }  // namespace gmbench

@@ -5,16 +5,14 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "bench/benchratio.h"
 #include "lib_base/printer.h"
 #include "lib_base/sockets.h"
 #include "lib_base/threads.h"
@@ -212,32 +210,10 @@ BENCHMARK(MonitorBuildRoundTrip)->MinTime(2.0)->UseRealTime();
 BENCHMARK(PlainEchoRoundTrip)->MinTime(2.0)->UseRealTime();
 BENCHMARK(MonitorConnects)->Threads(kClients)->MinTime(5.0)->UseRealTime();
 
-// The console report, keeping each run's rates for the ratio.
-class tRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const auto it = run.counters.find("trips/s");
-            if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> rates;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    tRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double monitor = reporter.rates["MonitorBuildRoundTrip"];
-    const double echo = reporter.rates["PlainEchoRoundTrip"];
-    if (monitor > 0.0 && echo > 0.0) {
-        std::printf(
-            "monitor OP_BUILD / plain TCP echo, round trips per second: %.0f / %.0f = %.3f\n",
-            monitor, echo, monitor / echo);
-    }
-    benchmark::Shutdown();
-    return 0;
+    return gmbench::tRatioReporter::Main(argc, argv, "monitor OP_BUILD / plain TCP echo",
+                                         "MonitorBuildRoundTrip", "PlainEchoRoundTrip", "trips/s",
+                                         "round trips");
 }

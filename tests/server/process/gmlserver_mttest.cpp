@@ -11,26 +11,18 @@
 #include "lib_base/threads.h"
 #include "server/process/gmlserver.h"
 #include "tests/server/process/support/acceptfixture.h"
+#include "tests/server/process/support/threadlists.h"
 #include "tests/support/gmtest.h"
 
 namespace {
 
 using gmtest::Body;
 using gmtest::ConnectPacket;
+using gmtest::EndEvents;
+using gmtest::NewThreadList;
 using gmtest::ReplyOf;
 
 constexpr i32 kBoundMs = 20000;
-
-// A new thread list for one test, kept to the end of the process: workers that delete
-// themselves touch it last.
-tThreadList& NewThreadList() {
-    static std::vector<std::unique_ptr<tThreadList>> lists;
-    tThreadList& list = *lists.emplace_back(std::make_unique<tThreadList>());
-    tShutdownPacing pacing;
-    pacing.pauseMs = 20;
-    list.SetShutdownPacing(pacing);
-    return list;
-}
 
 // A listener whose thread runs no pass until it is ended, so that the test runs the passes.
 class DrivenServer : public tGMLServer {
@@ -60,21 +52,6 @@ public:
     i32 Execute() override { return 0; }
     const char* GetClassName() override { return "pending"; }
 };
-
-// The end events of the list's running threads of one type.
-std::vector<std::shared_ptr<tSemaphore>> EndEvents(tThreadList& list, i32 type) {
-    struct tWanted {
-        i32 type;
-        std::vector<std::shared_ptr<tSemaphore>> events;
-    } wanted{type, {}};
-    list.ForEach(
-        [](tThread* thread, void* arg, i32*) {
-            auto* w = static_cast<tWanted*>(arg);
-            if (thread->GetThreadType() == w->type) w->events.push_back(thread->GetEndEvent());
-        },
-        &wanted);
-    return wanted.events;
-}
 
 class Pool : public gmtest::AcceptTest {
 protected:

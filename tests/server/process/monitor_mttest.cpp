@@ -19,6 +19,7 @@
 #include "server/process/gmlserver.h"
 #include "server/process/gmlthreads.h"
 #include "tests/server/process/support/monitortest.h"
+#include "tests/server/process/support/threadlists.h"
 #include "tests/support/gmtest.h"
 
 namespace {
@@ -29,17 +30,6 @@ using gmtest::TakeText;
 using gmtest::WriteFileText;
 
 constexpr i32 kWaitMs = 50;  // the monitors' wait for a request, shortened
-
-// A new thread list for one test, kept to the end of the process: workers that delete
-// themselves touch it last.
-tThreadList& NewThreadList() {
-    static std::vector<std::unique_ptr<tThreadList>> lists;
-    tThreadList& list = *lists.emplace_back(std::make_unique<tThreadList>());
-    tShutdownPacing pacing;
-    pacing.pauseMs = 20;
-    list.SetShutdownPacing(pacing);
-    return list;
-}
 
 // What the test's client connections did.
 struct ClientLog {
@@ -83,7 +73,7 @@ protected:
     void SetUp() override {
         MonitorGlobals::SetUp();
         StartGlobals("[General]\nThreadMin=4\nThreadInc=4\n");
-        threads = &NewThreadList();
+        threads = &gmtest::NewThreadList();
         globals->SetThreadList(threads);
         RegisterMonitorConnections(kWaitMs);
         ClientLog* target = &clientLog;
@@ -143,47 +133,28 @@ protected:
         tCommBuffer* reply = monitor.Call();
         return reply ? TakeText(*reply) : "(no reply)";
     }
-    i32 LongReply(MonitorClient& monitor, i16 opcode, const std::string& text) {
+    // A request with one text argument; the number that opens its reply (1 when none came).
+    template <class Number>
+    Number NumberReply(MonitorClient& monitor, i16 opcode, const std::string& text) {
         monitor.Request(opcode).PutString(text.c_str());
         tCommBuffer* reply = monitor.Call();
-        i32 value = 1;
-        if (reply) reply->GetLong(value);
+        Number value = 1;
+        if (reply && sizeof value == sizeof(i32)) {
+            i32 number = 1;
+            reply->GetLong(number);
+            value = static_cast<Number>(number);
+        } else if (reply) {
+            i16 number = 1;
+            reply->GetShort(number);
+            value = static_cast<Number>(number);
+        }
         return value;
     }
-    i16 ShortReply(MonitorClient& monitor, i16 opcode, const std::string& text) {
-        monitor.Request(opcode).PutString(text.c_str());
-        tCommBuffer* reply = monitor.Call();
-        i16 value = 1;
-        if (reply) reply->GetShort(value);
-        return value;
-    }
-    // The end events of the running workers that serve that kind of thread.
+    // The end events and the thread ids of the running workers that serve that kind of thread.
     std::vector<std::shared_ptr<tSemaphore>> EndEvents(i32 type) {
-        struct tWanted {
-            i32 type;
-            std::vector<std::shared_ptr<tSemaphore>> events;
-        } wanted{type, {}};
-        threads->ForEach(
-            [](tThread* thread, void* arg, i32*) {
-                auto* w = static_cast<tWanted*>(arg);
-                if (thread->GetThreadType() == w->type) w->events.push_back(thread->GetEndEvent());
-            },
-            &wanted);
-        return wanted.events;
+        return gmtest::EndEvents(*threads, type);
     }
-    std::vector<u32> ThreadIds(i32 type) {
-        struct tWanted {
-            i32 type;
-            std::vector<u32> ids;
-        } wanted{type, {}};
-        threads->ForEach(
-            [](tThread* thread, void* arg, i32*) {
-                auto* w = static_cast<tWanted*>(arg);
-                if (thread->GetThreadType() == w->type) w->ids.push_back(thread->GetThreadId());
-            },
-            &wanted);
-        return wanted.ids;
-    }
+    std::vector<u32> ThreadIds(i32 type) { return gmtest::ThreadIds(*threads, type); }
 
     tThreadList* threads = nullptr;
     std::unique_ptr<tGMLServer> server;
@@ -296,10 +267,10 @@ TEST_F(MonitorServer, KillUserEndsAClientConnectionButNoMonitor) {
               0u);
 
     gmtest::ConsoleCapture console;
-    EXPECT_EQ(LongReply(monitor, OP_KILLUSER, " " + std::to_string(id) + " "), 0);
+    EXPECT_EQ(NumberReply<i32>(monitor, OP_KILLUSER, " " + std::to_string(id) + " "), 0);
     EXPECT_TRUE(gmtest::ReadBytes(*clients.back(), 1).empty());  // closed by the server
     for (const u32 monitorId : ThreadIds(kThreadTypeMonitSockThread)) {
-        EXPECT_EQ(LongReply(monitor, OP_KILLUSER, std::to_string(monitorId)), 0);
+        EXPECT_EQ(NumberReply<i32>(monitor, OP_KILLUSER, std::to_string(monitorId)), 0);
         EXPECT_NE(console.Get().find("[KILLUSER] Thread (" + std::to_string(monitorId) +
                                      ") NOT FOUND OR TERMINATED.\n"),
                   std::string::npos);
@@ -337,10 +308,10 @@ TEST_F(MonitorServer, ClosingAMonitorSwitchesOffItsTrace) {
     const u32 id = Client();
     {
         MonitorClient& tracer = Monitor();
-        ASSERT_EQ(LongReply(tracer, OP_STARTTRACE, std::to_string(id)), 0);
-        EXPECT_EQ(LongReply(tracer, OP_STARTTRACE, std::to_string(id)), -19);
-        EXPECT_GT(ShortReply(tracer, OP_TRACECOUNT, std::to_string(id)), 0);
-        EXPECT_EQ(ShortReply(tracer, OP_TRACECOUNT, std::to_string(id + 1)), -19);
+        ASSERT_EQ(NumberReply<i32>(tracer, OP_STARTTRACE, std::to_string(id)), 0);
+        EXPECT_EQ(NumberReply<i32>(tracer, OP_STARTTRACE, std::to_string(id)), -19);
+        EXPECT_GT(NumberReply<i16>(tracer, OP_TRACECOUNT, std::to_string(id)), 0);
+        EXPECT_EQ(NumberReply<i16>(tracer, OP_TRACECOUNT, std::to_string(id + 1)), -19);
         const auto ended = EndEvents(kThreadTypeMonitSockThread);
         ASSERT_EQ(ended.size(), 1u);
         gmtest::ConsoleCapture console;
@@ -349,7 +320,7 @@ TEST_F(MonitorServer, ClosingAMonitorSwitchesOffItsTrace) {
         EXPECT_NE(console.Get().find("[INFO] Trace Operation Finished\n"), std::string::npos);
     }
     MonitorClient& next = Monitor();
-    EXPECT_EQ(LongReply(next, OP_STARTTRACE, std::to_string(id)), 0);  // free again
+    EXPECT_EQ(NumberReply<i32>(next, OP_STARTTRACE, std::to_string(id)), 0);  // free again
 }
 
 TEST_F(MonitorServer, LargeRepliesCrossTheSocketWhole) {
@@ -366,7 +337,7 @@ TEST_F(MonitorServer, LargeRepliesCrossTheSocketWhole) {
     EXPECT_TRUE(TakeText(*reply) == log.substr(0, 1000000));
 
     const std::string ini = "[General]\nThreadMin=4\nThreadInc=4\npassword=s3cret\n";
-    EXPECT_EQ(ShortReply(monitor, OP_SETINIFILE, ini), 0);
+    EXPECT_EQ(NumberReply<i16>(monitor, OP_SETINIFILE, ini), 0);
     monitor.Request(OP_GETINIFILE);
     reply = monitor.Call();
     ASSERT_NE(reply, nullptr);

@@ -2,7 +2,6 @@
 // the operating-system report), OP_BUILD, an opcode without an operation echoed with its warning,
 // a malformed frame that ends only its own connection, and OP_DISCONNECT ending without a reply.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <string>
 
@@ -65,11 +64,8 @@ TEST(MonitorProgram, ConsoleServerAnswersAMonitor) {
     EXPECT_TRUE(monitor.IsClosedByServer());
     EXPECT_TRUE(server.WaitFor("End DBMonitor Thread (")) << server.Output();
 
-    const size_t before = server.Output().size();
-    ASSERT_EQ(kill(server.Pid(), SIGINT), 0);
-    ASSERT_TRUE(server.WaitFor("Type YES [Enter] (uppercase) to exit:", before)) << server.Output();
-    server.Type("YES\n");
-    EXPECT_EQ(server.Finish(), 0) << server.Output();
+    size_t stopped = 0;
+    EXPECT_EQ(server.StopAnsweringYes(stopped), 0) << server.Output();
 }
 
 }  // namespace

@@ -82,6 +82,17 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     const std::string& Output() const { return output_; }
+    // Stops a console run as an operator does: Ctrl-C (SIGINT), then "YES" at its prompt. The
+    // exit status, or -1 when the prompt never came; from receives where the output stood at the
+    // interrupt.
+    int StopAnsweringYes(size_t& from) {
+        from = output_.size();
+        if (kill(pid, SIGINT) != 0 || !WaitFor("Type YES [Enter] (uppercase) to exit:", from)) {
+            return -1;
+        }
+        Type("YES\n");
+        return Finish();
+    }
 
 private:
     bool ReadSome(int ms) {
