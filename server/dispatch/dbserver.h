@@ -140,6 +140,7 @@ public:
 
     // ---- Handlers.
     void GetSID();  // OP_GETSID: the session id as a bare i32
+    void Build();   // OP_BUILD: the build number as a bare text
 
     GML_CLASS_ALLOCATOR(tDBServer, Mem_DBServer)
 

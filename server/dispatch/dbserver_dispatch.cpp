@@ -18,6 +18,7 @@ struct tRoute {
 // One row per served opcode, in opcode order.
 constexpr tRoute kRoutes[] = {
     {OP_GETSID, &tDBServer::GetSID},
+    {OP_BUILD, &tDBServer::Build},
 };
 
 using tTable = std::array<tHandler, 256>;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "lib_base/printer.h"
+#include "lib_common/build.h"
 #include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
@@ -13,10 +14,6 @@
 #include "server/isam/dbprocess.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/session.h"
-
-namespace {
-constexpr const char* kBuildTag = "20110117";
-}  // namespace
 
 char* RecnoToStr(f64 recno, char (&buffer)[kRecnoTextSize]) {
     std::snprintf(buffer, sizeof buffer, "%.0f", recno);
@@ -198,7 +195,7 @@ void tDBConnection::AddServerInfo(tString& text) {
     } else {
         dbServer->DescribeThread(text, false);
         text += "GMBuild [";
-        text += kBuildTag;
+        text += kBuildNumber;
         text += "]\t\n";
     }
 }

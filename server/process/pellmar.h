@@ -5,12 +5,12 @@
 #pragma once
 #include "lib_base/sockserver.h"
 #include "lib_base/types.h"
+#include "lib_common/build.h"
 
 class tGMLGlobals;
 
 constexpr i32 kDefaultPort = 7890;
 constexpr const char* kDefaultDisplayName = "Korvane Gatemill 4.2 Server";
-constexpr const char* kBuildNumber = "20110117";
 
 // How the listening server binds and paces its rounds; tests shorten the bind attempts. Set
 // before StartServer.
