@@ -502,7 +502,14 @@ protected:
     // has it. taken: the caller gives it back with UnlockAfterChange.
     bool LockForChange(f64 recno, const char* operation, bool& taken);
     void UnlockAfterChange(f64 recno, bool taken);
+    // What an update changes: any field, the deletion mark, a field of the current order.
+    struct tFieldChanges {
+        bool any = false;
+        bool deletedMark = false;
+        bool keyField = false;
+    };
     i16 RewriteChangedFields(f64 recno);
+    i16 AppendChangedFields(f64 recno, tFieldChanges& changes);
     bool AuditField(i16 fieldNo, f64 recno);
     i16 MarkDeletion(f64 recno, bool deleting);
     i16 KeyFieldCount(const tIndexDefinition& index) const;  // the fields before R_E_C_N_O_

@@ -250,33 +250,13 @@ i16 tISAMFile::RewriteChangedFields(f64 recno) {
     sql = "UPDATE ";
     AppendOwnerTable();
     sql += " SET ";
-    const i16 deletedNo = mirror->GetDeletedField();
-    bool changed = false;
-    bool deletedChanged = false;
-    bool keyChanged = false;
-    for (i16 i = 0; i < mirror->GetFieldCount(); ++i) {
-        const tField& field = *mirror->GetField(i);
-        if (!field.IsOwnColumn() || field.GetType() == 'M') continue;
-        const u32 at = field.GetOffset();
-        if (std::memcmp(incomingRecord.data() + at, currentRecord.data() + at,
-                        static_cast<size_t>(field.GetDataSize())) == 0) {
-            continue;
-        }
-        if (changed) sql += ",";
-        changed = true;
-        deletedChanged = deletedChanged || i == deletedNo;
-        keyChanged = keyChanged || IsKeyField(i);
-        sql += field.GetName();
-        sql += " = ";
-        if (!ValueToSql(i, sql, incomingRecord.data(), true, true, true)) {
-            return RefuseValue(field, kUpdateRoutine);
-        }
-        if (i != deletedNo && !AuditField(i, recno)) return RC_NO_UPDATE;
-    }
-    if (!changed) return RC_OK;
+    tFieldChanges changes;
+    const i16 refused = AppendChangedFields(recno, changes);
+    if (refused != RC_OK) return refused;
+    if (!changes.any) return RC_OK;
     char number[kRecnoTextSize];
     RecnoToStr(recno, number);
-    if (deletedChanged && mirror->GetRecDelField() >= 0) {
+    if (changes.deletedMark && mirror->GetRecDelField() >= 0) {
         sql += ",R_E_C_D_E_L_ = ";
         sql += IsDeletedMark(incomingRecord.data()) ? number : "0";
     }
@@ -287,7 +267,7 @@ i16 tISAMFile::RewriteChangedFields(f64 recno) {
     i16 result = RC_OK;
     if (fetchStmt->ExecDirect(sql, kUpdateRoutine, 1)) {
         currentRecord = incomingRecord;
-        if (keyChanged) {
+        if (changes.keyField) {
             cache->Reset(true);
             srvDirty = true;
         }
@@ -296,6 +276,32 @@ i16 tISAMFile::RewriteChangedFields(f64 recno) {
     }
     fetchStmt->Close();
     return result;
+}
+
+// "<name> = <value>" for each field whose bytes differ, each audited but the deletion mark; 0,
+// or the code of a value without SQL form (-19) or a refused audit (-29).
+i16 tISAMFile::AppendChangedFields(f64 recno, tFieldChanges& changes) {
+    const i16 deletedNo = mirror->GetDeletedField();
+    for (i16 i = 0; i < mirror->GetFieldCount(); ++i) {
+        const tField& field = *mirror->GetField(i);
+        if (!field.IsOwnColumn() || field.GetType() == 'M') continue;
+        const u32 at = field.GetOffset();
+        if (std::memcmp(incomingRecord.data() + at, currentRecord.data() + at,
+                        static_cast<size_t>(field.GetDataSize())) == 0) {
+            continue;
+        }
+        if (changes.any) sql += ",";
+        changes.any = true;
+        changes.deletedMark = changes.deletedMark || i == deletedNo;
+        changes.keyField = changes.keyField || IsKeyField(i);
+        sql += field.GetName();
+        sql += " = ";
+        if (!ValueToSql(i, sql, incomingRecord.data(), true, true, true)) {
+            return RefuseValue(field, kUpdateRoutine);
+        }
+        if (i != deletedNo && !AuditField(i, recno)) return RC_NO_UPDATE;
+    }
+    return RC_OK;
 }
 
 // The field's old and new values as plain text to the audit server, while field-level audit is

@@ -42,16 +42,13 @@ protected:
     void SetUp() override {
         MariaDatabase::SetUp();
         if (HasFatalFailure()) return;
-        tString report;
-        ASSERT_TRUE(conn->InitialCheckUp(report)) << report.GetText();
         tTableDefinition made("CLIENTES", dsn.c_str());
         made.AddField("NOME", 'C', 10, 0, true, true);
         made.AddField("VALOR", 'N', 15, 6, true, true);
         made.AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
         made.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
-        tString create;
-        conn->CreateTable(made, create);
-        ASSERT_TRUE(Run(create.GetText()));
+        CheckUpAndCreate(made);
+        if (HasFatalFailure()) return;
         // Each name is written through the file's own literals, so the table holds what they
         // store; the record numbers run in another order than the names.
         std::unique_ptr<tISAMFile> writer = Open();

@@ -26,17 +26,14 @@ protected:
     void SetUp() override {
         PostgresDatabase::SetUp();
         if (HasFatalFailure()) return;
-        tString report;
-        ASSERT_TRUE(conn->InitialCheckUp(report)) << report.GetText();
         tTableDefinition made("CLIENTES", dsn.c_str());
         made.AddField("NOME", 'C', 10, 0, true, true);
         made.AddField("CIDADE", 'C', 8, 0, true, true);
         made.AddField("VALOR", 'N', 15, 6, true, true);
         made.AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
         made.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
-        tString create;
-        conn->CreateTable(made, create);
-        ASSERT_TRUE(Run(create.GetText()));
+        CheckUpAndCreate(made);
+        if (HasFatalFailure()) return;
         // 100 names of 10 rows each, their cities and record numbers in other orders.
         ASSERT_TRUE(
             Run("insert into clientes select 'N' || lpad(((g * 37) % 100)::text, 3, '0'), "

@@ -45,8 +45,6 @@ protected:
     void SetUp() override {
         PostgresDatabase::SetUp();
         if (HasFatalFailure()) return;
-        tString report;
-        ASSERT_TRUE(conn->InitialCheckUp(report)) << report.GetText();
         tTableDefinition made("CLIENTES", dsn.c_str());
         made.AddField("NOME", 'C', 10, 0, true, true);
         made.AddField("CIDADE", 'C', 8, 0, true, true);
@@ -56,9 +54,8 @@ protected:
         made.AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
         made.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
         made.AddField("R_E_C_D_E_L_", 'R', 4, 0, false, true);
-        tString create;
-        conn->CreateTable(made, create);
-        ASSERT_TRUE(Run(create.GetText()));
+        CheckUpAndCreate(made);
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(Run("alter table clientes add primary key (r_e_c_n_o_)"));
         ASSERT_TRUE(Run("create index clientes1 on clientes (nome, cidade, r_e_c_n_o_)"));
     }

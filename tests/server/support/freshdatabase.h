@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/server/support/testsession.h"
@@ -98,6 +99,16 @@ protected:
         return stmt->ExecDirect(sql.c_str(), "test", 1);
     }
     bool Run(const std::string& sql) { return Run(*conn, sql); }
+
+    // Checks the catalogue up, as a session's first connect does, then creates the table with
+    // the connection's own CREATE TABLE.
+    void CheckUpAndCreate(const tTableDefinition& table) {
+        tString report;
+        ASSERT_TRUE(conn->InitialCheckUp(report)) << report.GetText();
+        tString create;
+        conn->CreateTable(table, create);
+        ASSERT_TRUE(Run(create.GetText()));
+    }
 
     // The first column of the first row as text; "(none)" when no row came, "(failed)" when the
     // query failed.
