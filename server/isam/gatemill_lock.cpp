@@ -27,6 +27,10 @@ i16 tISAMFile::Lock(u8 table, i32 recno) {
         engine.FUnLock(lockOwner, LockBucket(), name, 0);
         return RC_NO_RECORD;
     }
+    // No record has a number of 0 or less, and for the engine 0 is the whole table: granting
+    // it and giving it back on the failed read would release every lock this owner holds in
+    // the table.
+    if (recno <= 0) return RC_NO_RECORD;
     // An exclusive file needs no lock, but the reply still carries the record asked for: the
     // client goes on to change what it believes it locked.
     if (exclusive) {

@@ -65,6 +65,22 @@ TEST_P(Locks, RefusedOrUnreadableRecordLeavesNothingBehind) {
     EXPECT_TRUE(Engine().RLock(kOtherOwner, Bucket(), kTable, 9.0, 0));
 }
 
+TEST_P(Locks, RecordNumberOfZeroOrLessIsNoRecordAndKeepsTheLocksHeld) {
+    ScriptRecord(5);
+    ASSERT_EQ(file->Lock(0, 5), RC_OK);
+    Ran();
+    for (const i32 recno : {0, -3}) {
+        SCOPED_TRACE(recno);
+        EXPECT_EQ(file->Lock(0, recno), RC_NO_RECORD);
+        EXPECT_EQ(Ran(), std::vector<std::string>{});
+        EXPECT_EQ(Listed(), std::vector<f64>{5.0});
+        EXPECT_TRUE(Mine(5));
+        EXPECT_FALSE(Engine().RLock(kOtherOwner, Bucket(), kTable, 5.0, 0));
+        EXPECT_TRUE(Engine().RLock(kOtherOwner, Bucket(), kTable, 8.0, 0)) << "no table lock";
+        ASSERT_TRUE(Engine().RUnLock(kOtherOwner, Bucket(), kTable, 8.0, 0));
+    }
+}
+
 TEST_P(Locks, TableLockCoversEveryRecordUntilTheTableUnlock) {
     ScriptRecord(5);
     ASSERT_TRUE(file->GoTo(5, false));
