@@ -36,8 +36,12 @@ f64 RoundDouble(f64 value, i32 decimals) {
                                   1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28, 1e29, 1e30, 1e31, 1e32};
     const f64 scale = decimals >= 0 && decimals <= 32 ? kPowers[decimals] : PowInt(10.0, decimals);
     const f64 sign = value >= 0.0 ? 1.0 : -1.0;
+    const f64 scaled = sign * value * scale;
+    // A number too large to scale has no digits after the point to round (nor has infinity or
+    // NaN, which the writers refuse).
+    if (!std::isfinite(scaled)) return value;
     f64 whole = 0.0;
-    const f64 fraction = std::modf(sign * value * scale, &whole);
+    const f64 fraction = std::modf(scaled, &whole);
     if (fraction >= 0.49999999999999) whole += 1.0;
     return sign * whole / scale;
 }

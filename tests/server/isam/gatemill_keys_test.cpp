@@ -301,9 +301,19 @@ TEST(RoundDouble, HalfAwayFromZeroJustBelowOneHalf) {
         f64 value;
         i32 decimals;
         f64 rounded;
-    } cases[] = {{0.125, 2, 0.13},     {-0.125, 2, -0.13}, {0.124, 2, 0.12},
-                 {2.5, 0, 3.0},        {-2.5, 0, -3.0},    {2.4999, 0, 2.0},
-                 {1234.5, -2, 1200.0}, {1e-40, 40, 1e-40}, {0.0, 2, 0.0}};
+    } cases[] = {{0.125, 2, 0.13},
+                 {-0.125, 2, -0.13},
+                 {0.124, 2, 0.12},
+                 {2.5, 0, 3.0},
+                 {-2.5, 0, -3.0},
+                 {2.4999, 0, 2.0},
+                 {1234.5, -2, 1200.0},
+                 {1e-40, 40, 1e-40},
+                 {0.0, 2, 0.0},
+                 // Scaled beyond the largest double: such a number has no decimals to round.
+                 {1e307, 2, 1e307},
+                 {-1e307, 2, -1e307},
+                 {1e300, 32, 1e300}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
         EXPECT_DOUBLE_EQ(RoundDouble(c.value, c.decimals), c.rounded);
