@@ -1,9 +1,11 @@
-// Writes, deletion marks and seeks of a table file on the private PostgreSQL: appends past a
-// record-number counter that lags behind the table, failures that must not retry, values that
-// would break a plain literal, only changed fields rewritten, deleted and live rows side by side
-// under a unique key, seeks over a two-field key, and two connections appending at once.
+// Writes, deletion marks and seeks of a table file on the private PostgreSQL and MariaDB: appends
+// past a record-number counter that lags behind the table, failures that must not retry, values
+// that would break a plain literal, only changed fields rewritten, deleted and live rows side by
+// side under a unique key, seeks over a two-field key, and two connections appending at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -15,8 +17,8 @@
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbtable.h"
-#include "server/drivers/postgres.h"
 #include "server/locks/lockengine.h"
+#include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/pgdatabase.h"
 #include "tests/server/support/tablewalk.h"
 #include "tests/support/gmtest.h"
@@ -40,12 +42,45 @@ private:
     tRecordLockEngine& engine;
 };
 
-class PostgresWrites : public gmtest::PostgresDatabase {
+// What sets the two servers apart in these tests.
+struct OnPostgres : gmtest::PostgresDatabase {
+    static constexpr const char* kName = "Postgres";
+    // A violated check constraint is of the integrity class, as a duplicate key is (-37).
+    static constexpr bool kCheckIsDuplicate = true;
+};
+struct OnMariaDB : gmtest::MariaDatabase {
+    static constexpr const char* kName = "MariaDB";
+    static constexpr bool kCheckIsDuplicate = false;  // error 4025, not 1062 (-27)
+};
+
+struct DatabaseName {
+    template <class T>
+    static std::string GetName(int) {
+        return T::kName;
+    }
+};
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The SQL of these tests runs on both servers: the table's name upper-case (PostgreSQL folds
+// it, MariaDB keeps it), CONCAT for joined texts, and RTRIM of the text columns, which MariaDB
+// keeps blank-padded.
+template <class Database>
+class TableWrites : public Database {
 protected:
+    using Database::conn;
+    using Database::Run;
+    using Database::session;
+    using Database::Value;
+
     void SetUp() override {
-        PostgresDatabase::SetUp();
-        if (HasFatalFailure()) return;
-        tTableDefinition made("CLIENTES", dsn.c_str());
+        Database::SetUp();
+        if (this->HasFatalFailure()) return;
+        tTableDefinition made("CLIENTES", this->dsn.c_str());
         made.AddField("NOME", 'C', 10, 0, true, true);
         made.AddField("CIDADE", 'C', 8, 0, true, true);
         made.AddField("VALOR", 'N', 15, 6, true, true);
@@ -54,29 +89,34 @@ protected:
         made.AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
         made.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
         made.AddField("R_E_C_D_E_L_", 'R', 4, 0, false, true);
-        CheckUpAndCreate(made);
-        if (HasFatalFailure()) return;
-        ASSERT_TRUE(Run("alter table clientes add primary key (r_e_c_n_o_)"));
-        ASSERT_TRUE(Run("create index clientes1 on clientes (nome, cidade, r_e_c_n_o_)"));
+        this->CheckUpAndCreate(made);
+        if (this->HasFatalFailure()) return;
+        ASSERT_TRUE(Run("alter table CLIENTES add primary key (R_E_C_N_O_)"));
+        ASSERT_TRUE(Run("create index CLIENTES1 on CLIENTES (NOME, CIDADE, R_E_C_N_O_)"));
     }
     void TearDown() override {
         files.clear();
         buffers.clear();
-        PostgresDatabase::TearDown();
+        Database::TearDown();
     }
 
     // Rows 1..n: names N001.., cities by record number, live.
     void Fill(int n) {
-        ASSERT_TRUE(
-            Run("insert into clientes select 'N' || lpad(g::text, 3, '0'), 'C' || "
-                "lpad(((g * 7) % 20)::text, 2, '0'), g, '20110117', 'T', ' ', g, 0 "
-                "from generate_series(1, " +
-                std::to_string(n) + ") g"));
+        std::string sql =
+            "insert into CLIENTES (NOME, CIDADE, VALOR, DATA, ATIVO, D_E_L_E_T_, R_E_C_N_O_, "
+            "R_E_C_D_E_L_) values ";
+        for (int g = 1; g <= n; ++g) {
+            char row[80];
+            std::snprintf(row, sizeof row, "%s('N%03d', 'C%02d', %d, '20110117', 'T', ' ', %d, 0)",
+                          g > 1 ? "," : "", g, (g * 7) % 20, g, g);
+            sql += row;
+        }
+        ASSERT_TRUE(Run(sql));
     }
     // A table file of the connection with a reply buffer of its own, made after the table
     // holds what the test needs, so that the engine's counter starts after its highest record
     // number.
-    tISAMFile& Open(tPostgresConnection& c, gmtest::TestSession& s) {
+    tISAMFile& Open(tDBConnection& c, gmtest::TestSession& s) {
         def = c.GetTableDef("CLIENTES", c.GetAlias(), true);
         EXPECT_NE(def, nullptr);
         buffers.push_back(std::make_unique<tCommBuffer>());
@@ -131,13 +171,17 @@ protected:
         i32 nativeError = 0;
         return Append(file, v, nativeError);
     }
-    // NOME, D_E_L_E_T_ and R_E_C_D_E_L_ of a row, "(none)" without one. A CHAR value loses
-    // its trailing blanks when joined: a live mark shows as "-".
+    // NOME, D_E_L_E_T_ and R_E_C_D_E_L_ of a row, "(none)" without one; a live mark shows as
+    // "-".
     std::string Row(f64 recno) {
         return Value(
-            "select rtrim(nome) || '|' || case d_e_l_e_t_ when '*' then '*' else '-' end || '|' "
-            "|| r_e_c_d_e_l_ from clientes where r_e_c_n_o_ = " +
+            "select concat(rtrim(NOME), '|', case D_E_L_E_T_ when '*' then '*' else '-' end, "
+            "'|', R_E_C_D_E_L_) from CLIENTES where R_E_C_N_O_ = " +
             std::to_string(static_cast<int>(recno)));
+    }
+    std::string LastError() const { return Database::LastError(); }
+    std::vector<std::string> Ran(const std::string& routine) const {
+        return Database::Ran(routine);
     }
 
     std::shared_ptr<tTableDefinitionShared> def;
@@ -146,10 +190,13 @@ protected:
     std::vector<std::unique_ptr<tISAMFile>> files;
 };
 
-TEST_F(PostgresWrites, AppendPastALaggingCounterLandsOnTheNextFreeNumber) {
-    Fill(20);
-    tISAMFile& file = Open();
-    ASSERT_EQ(Counter(), 20.0) << "loading the table set the counter";
+using Databases = ::testing::Types<OnPostgres, OnMariaDB>;
+TYPED_TEST_SUITE(TableWrites, Databases, DatabaseName);
+
+TYPED_TEST(TableWrites, AppendPastALaggingCounterLandsOnTheNextFreeNumber) {
+    this->Fill(20);
+    tISAMFile& file = this->Open();
+    ASSERT_EQ(this->Counter(), 20.0) << "loading the table set the counter";
     const struct {
         const char* name;
         f64 seed;
@@ -160,21 +207,22 @@ TEST_F(PostgresWrites, AppendPastALaggingCounterLandsOnTheNextFreeNumber) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetCounter(c.seed);
-        ASSERT_TRUE(Append(file, {"NOVO", "C99", 1.5, "20240229", "T", " "})) << LastError();
+        this->SetCounter(c.seed);
+        ASSERT_TRUE(this->Append(file, {"NOVO", "C99", 1.5, "20240229", "T", " "}))
+            << this->LastError();
         EXPECT_EQ(file.GetRecno(), c.recno);
-        EXPECT_EQ(Row(c.recno), "NOVO|-|0");
+        EXPECT_EQ(this->Row(c.recno), "NOVO|-|0");
     }
-    EXPECT_EQ(Value("select count(*) from clientes"), "22");
-    EXPECT_EQ(Value("select count(*) from clientes where nome like 'N0%'"), "20")
+    EXPECT_EQ(this->Value("select count(*) from CLIENTES"), "22");
+    EXPECT_EQ(this->Value("select count(*) from CLIENTES where NOME like 'N0%'"), "20")
         << "no row was touched by the clashes";
 }
 
-TEST_F(PostgresWrites, FailuresOtherThanARecnoClashEndTheAppendAtOnce) {
-    Fill(3);
-    tISAMFile& file = Open();
-    ASSERT_EQ(conn->UniqueKey("CLIENTES", "NOME"), RC_OK) << LastError();
-    ASSERT_TRUE(Run("alter table clientes add constraint clientes_valor check (valor >= 0)"));
+TYPED_TEST(TableWrites, FailuresOtherThanARecnoClashEndTheAppendAtOnce) {
+    this->Fill(3);
+    tISAMFile& file = this->Open();
+    ASSERT_EQ(this->conn->UniqueKey("CLIENTES", "NOME"), RC_OK) << this->LastError();
+    ASSERT_TRUE(this->Run("alter table CLIENTES add constraint clientes_valor check (VALOR >= 0)"));
     const struct {
         const char* name;
         Fields values;
@@ -185,30 +233,33 @@ TEST_F(PostgresWrites, FailuresOtherThanARecnoClashEndTheAppendAtOnce) {
          {"N002", "", 1, "", "T", " "},
          true,
          "clientes_unq"},
-        {"a check constraint", {"OUTRO", "", -1, "", "T", " "}, true, "clientes_valor"},
+        {"a check constraint",
+         {"OUTRO", "", -1, "", "T", " "},
+         TypeParam::kCheckIsDuplicate,
+         "clientes_valor"},
         {"a column the table no longer has", {"OUTRO", "C1", 1, "", "T", " "}, false, "cidade"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (!c.duplicate) {
-            ASSERT_TRUE(Run("alter table clientes drop column cidade"));
+        if (std::string(c.text) == "cidade") {
+            ASSERT_TRUE(this->Run("alter table CLIENTES drop column CIDADE"));
         }
-        const f64 before = Counter();
+        const f64 before = this->Counter();
         i32 nativeError = 0;
-        EXPECT_FALSE(Append(file, c.values, nativeError));
-        EXPECT_EQ(Counter(), before + 1) << "one record number, one INSERT";
-        EXPECT_EQ(conn->IsDuplicateKey(nativeError), c.duplicate);
-        EXPECT_FALSE(conn->IsUserError(nativeError));
-        const std::string error = LastError();
-        EXPECT_NE(error.find(c.text), std::string::npos) << error;
+        EXPECT_FALSE(this->Append(file, c.values, nativeError));
+        EXPECT_EQ(this->Counter(), before + 1) << "one record number, one INSERT";
+        EXPECT_EQ(this->conn->IsDuplicateKey(nativeError), c.duplicate);
+        EXPECT_FALSE(this->conn->IsUserError(nativeError));
+        const std::string error = this->LastError();
+        EXPECT_NE(Lower(error).find(c.text), std::string::npos) << error;
         EXPECT_NE(error.find("( SQL Statement : INSERT INTO CLIENTES("), std::string::npos)
             << error;
     }
-    EXPECT_EQ(Value("select count(*) from clientes"), "3");
+    EXPECT_EQ(this->Value("select count(*) from CLIENTES"), "3");
 }
 
-TEST_F(PostgresWrites, ValuesThatWouldEndALiteralAreStoredAsTheyAre) {
-    tISAMFile& file = Open();
+TYPED_TEST(TableWrites, ValuesThatWouldEndALiteralAreStoredAsTheyAre) {
+    tISAMFile& file = this->Open();
     const struct {
         Fields values;
         const char* stored;  // nome|cidade|data|ativo, without trailing blanks
@@ -219,92 +270,95 @@ TEST_F(PostgresWrites, ValuesThatWouldEndALiteralAreStoredAsTheyAre) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
-        ASSERT_TRUE(Append(file, c.values)) << LastError();
+        ASSERT_TRUE(this->Append(file, c.values)) << this->LastError();
         const std::string recno = std::to_string(static_cast<int>(file.GetRecno()));
-        EXPECT_EQ(Value("select rtrim(nome) || '|' || rtrim(cidade) || '|' || data || '|' || "
-                        "ativo from clientes where r_e_c_n_o_ = " +
+        EXPECT_EQ(
+            this->Value("select concat(rtrim(NOME), '|', rtrim(CIDADE), '|', rtrim(DATA), '|', "
+                        "ATIVO) from CLIENTES where R_E_C_N_O_ = " +
                         recno),
-                  c.stored);
+            c.stored);
     }
     // Read back through the file, the record holds the same bytes.
     ASSERT_TRUE(file.GoTo(1, true));
-    EXPECT_EQ(Record(file).substr(0, 18), "'--       x');--  ");
+    EXPECT_EQ(this->Record(file).substr(0, 18), "'--       x');--  ");
 }
 
-TEST_F(PostgresWrites, UpdateRewritesOnlyTheFieldsThatChanged) {
-    Fill(5);
-    tISAMFile& file = Open();
+TYPED_TEST(TableWrites, UpdateRewritesOnlyTheFieldsThatChanged) {
+    this->Fill(5);
+    tISAMFile& file = this->Open();
     ASSERT_TRUE(file.GoTo(4, true));
-    std::string four = Record(file);
+    std::string four = this->Record(file);
     ASSERT_TRUE(file.GoTo(3, true));
-    std::string three = Record(file);
+    std::string three = this->Record(file);
     // Another client changes the city meanwhile; this one changes the name only.
-    ASSERT_TRUE(Run("update clientes set cidade = 'LONGE' where r_e_c_n_o_ = 3"));
-    Set(file, three, "NOME", "MUDADO");
-    Receive(file, three);
-    EXPECT_EQ(file.UpdateRecord(3), RC_OK) << LastError();
+    ASSERT_TRUE(this->Run("update CLIENTES set CIDADE = 'LONGE' where R_E_C_N_O_ = 3"));
+    this->Set(file, three, "NOME", "MUDADO");
+    this->Receive(file, three);
+    EXPECT_EQ(file.UpdateRecord(3), RC_OK) << this->LastError();
     EXPECT_EQ(
-        Value("select rtrim(nome) || '|' || rtrim(cidade) from clientes where r_e_c_n_o_ = 3"),
+        this->Value(
+            "select concat(rtrim(NOME), '|', rtrim(CIDADE)) from CLIENTES where R_E_C_N_O_ = 3"),
         "MUDADO|LONGE");
-    session.traces.clear();
-    Receive(file, three);
+    this->session.traces.clear();
+    this->Receive(file, three);
     EXPECT_EQ(file.UpdateRecord(3), RC_OK);
-    EXPECT_EQ(Ran("tISAMFile::Update"), std::vector<std::string>{}) << "nothing changed";
+    EXPECT_EQ(this->Ran("tISAMFile::Update"), std::vector<std::string>{}) << "nothing changed";
 
     // A record that is not the current one is compared with its own row.
     const f64 valor = 44;
     std::memcpy(&four[file.GetMirror().FindField("VALOR")->GetOffset()], &valor, sizeof valor);
-    Receive(file, four);
+    this->Receive(file, four);
     EXPECT_EQ(file.UpdateRecord(4), RC_OK);
     EXPECT_EQ(
-        Ran("tISAMFile::Update"),
+        this->Ran("tISAMFile::Update"),
         std::vector<std::string>{"UPDATE CLIENTES SET VALOR = 44.0000000000 WHERE R_E_C_N_O_ = 4"});
-    EXPECT_EQ(Value("select rtrim(nome) || '|' || valor from clientes where r_e_c_n_o_ = 4"),
-              "N004|44");
+    EXPECT_EQ(
+        this->Value("select concat(rtrim(NOME), '|', VALOR) from CLIENTES where R_E_C_N_O_ = 4"),
+        "N004|44");
 }
 
-TEST_F(PostgresWrites, DeletedDuplicateCoexistsWithLiveRecordUnderUniqueIndex) {
-    Fill(2);
-    tISAMFile& file = Open();
-    ASSERT_EQ(conn->UniqueKey("CLIENTES", "NOME"), RC_OK) << LastError();
-    ASSERT_TRUE(Append(file, {"ANA", "", 0, "", "T", " "}));
+TYPED_TEST(TableWrites, DeletedDuplicateCoexistsWithLiveRecordUnderUniqueIndex) {
+    this->Fill(2);
+    tISAMFile& file = this->Open();
+    ASSERT_EQ(this->conn->UniqueKey("CLIENTES", "NOME"), RC_OK) << this->LastError();
+    ASSERT_TRUE(this->Append(file, {"ANA", "", 0, "", "T", " "}));
     const f64 first = file.GetRecno();
     EXPECT_EQ(file.DeleteR(first), RC_OK);
-    EXPECT_EQ(Row(first), "ANA|*|" + std::to_string(static_cast<int>(first)));
+    EXPECT_EQ(this->Row(first), "ANA|*|" + std::to_string(static_cast<int>(first)));
 
-    ASSERT_TRUE(Append(file, {"ANA", "", 0, "", "T", " "})) << LastError();
+    ASSERT_TRUE(this->Append(file, {"ANA", "", 0, "", "T", " "})) << this->LastError();
     const f64 second = file.GetRecno();
-    EXPECT_EQ(Row(second), "ANA|-|0");
+    EXPECT_EQ(this->Row(second), "ANA|-|0");
     EXPECT_EQ(file.RecallR(first), RC_NO_UPDATE) << "two live ANA rows would break the key";
-    EXPECT_EQ(Row(first), "ANA|*|" + std::to_string(static_cast<int>(first)));
+    EXPECT_EQ(this->Row(first), "ANA|*|" + std::to_string(static_cast<int>(first)));
 
     // A record appended already deleted, and one deleted through an update, stay out of the way.
-    ASSERT_TRUE(Append(file, {"ANA", "", 0, "", "T", "*"})) << LastError();
+    ASSERT_TRUE(this->Append(file, {"ANA", "", 0, "", "T", "*"})) << this->LastError();
     const f64 third = file.GetRecno();
-    EXPECT_EQ(Row(third), "ANA|*|" + std::to_string(static_cast<int>(third)));
+    EXPECT_EQ(this->Row(third), "ANA|*|" + std::to_string(static_cast<int>(third)));
     ASSERT_TRUE(file.GoTo(second, true));
-    std::string record = Record(file);
-    Set(file, record, "D_E_L_E_T_", "*");
-    Receive(file, record);
-    EXPECT_EQ(file.UpdateRecord(second), RC_OK) << LastError();
-    EXPECT_EQ(Row(second), "ANA|*|" + std::to_string(static_cast<int>(second)));
+    std::string record = this->Record(file);
+    this->Set(file, record, "D_E_L_E_T_", "*");
+    this->Receive(file, record);
+    EXPECT_EQ(file.UpdateRecord(second), RC_OK) << this->LastError();
+    EXPECT_EQ(this->Row(second), "ANA|*|" + std::to_string(static_cast<int>(second)));
 
-    EXPECT_EQ(file.RecallR(first), RC_OK) << LastError();
-    EXPECT_EQ(Row(first), "ANA|-|0");
-    EXPECT_EQ(Value("select count(*) from clientes where nome = 'ANA'"), "3");
+    EXPECT_EQ(file.RecallR(first), RC_OK) << this->LastError();
+    EXPECT_EQ(this->Row(first), "ANA|-|0");
+    EXPECT_EQ(this->Value("select count(*) from CLIENTES where NOME = 'ANA'"), "3");
 }
 
-TEST_F(PostgresWrites, SeekOverTheTwoFieldKey) {
-    Fill(40);  // names N001..N040, cities C00..C19
-    tISAMFile& file = Open();
+TYPED_TEST(TableWrites, SeekOverTheTwoFieldKey) {
+    this->Fill(40);  // names N001..N040, cities C00..C19
+    tISAMFile& file = this->Open();
     ASSERT_EQ(file.SetOrder(1), RC_OK);
     auto first = [&](const std::string& condition) {
-        return Value("select r_e_c_n_o_ from clientes where " + condition +
-                     " order by nome, cidade, r_e_c_n_o_ limit 1");
+        return this->Value("select R_E_C_N_O_ from CLIENTES where " + condition +
+                           " order by NOME, CIDADE, R_E_C_N_O_ limit 1");
     };
-    const std::string n017 = first("nome = 'N017'");
-    const std::string n018 = first("nome = 'N018'");
-    const std::string city = Value("select rtrim(cidade) from clientes where nome = 'N017'");
+    const std::string n017 = first("NOME = 'N017'");
+    const std::string n018 = first("NOME = 'N018'");
+    const std::string city = this->Value("select rtrim(CIDADE) from CLIENTES where NOME = 'N017'");
     const struct {
         const char* name;
         Fields key;
@@ -315,7 +369,7 @@ TEST_F(PostgresWrites, SeekOverTheTwoFieldKey) {
     } cases[] = {
         {"both fields", {"N017", city, 0, "", "", ""}, 2, 0, 0, RC_OK, n017},
         {"the name alone", {"N017", "", 0, "", "", ""}, 1, 10, 0, RC_OK, n017},
-        {"part of the name", {"N01", "", 0, "", "", ""}, 1, 3, 0, RC_OK, first("nome >= 'N01'")},
+        {"part of the name", {"N01", "", 0, "", "", ""}, 1, 3, 0, RC_OK, first("NOME >= 'N01'")},
         {"a city that name lacks", {"N017", "ZZ", 0, "", "", ""}, 2, 0, 0, RC_NO_RECORD, ""},
         {"soft: the next name", {"N017", "ZZ", 0, "", "", ""}, 2, 0, 1, RC_SOFT_SEEK_GREATER, n018},
         {"soft: between two names",
@@ -329,30 +383,30 @@ TEST_F(PostgresWrites, SeekOverTheTwoFieldKey) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Give(file, c.key);
+        this->Give(file, c.key);
         EXPECT_EQ(file.Seek(c.keyFields, c.keyLength, c.soft), c.code);
         if (!c.recno.empty()) {
             EXPECT_EQ(std::to_string(static_cast<int>(file.GetRecno())), c.recno);
         }
     }
     // After a found seek, skips go on in key order.
-    Give(file, {"N017", city, 0, "", "", ""});
+    this->Give(file, {"N017", city, 0, "", "", ""});
     ASSERT_EQ(file.Seek(2, 0, 0), RC_OK);
     ASSERT_TRUE(file.Skip(1));
     EXPECT_EQ(std::to_string(static_cast<int>(file.GetRecno())), n018);
 }
 
-TEST_F(PostgresWrites, TwoConnectionsAppendingAtOnceLoseNoRowAndShareNoNumber) {
+TYPED_TEST(TableWrites, TwoConnectionsAppendingAtOnceLoseNoRowAndShareNoNumber) {
     constexpr int kEach = 1000;
-    Fill(50);
-    neighbour = std::make_unique<NeighbourSession>(Engine());
-    tPostgresConnection& second = Other();
-    second.SetDBServer(neighbour.get());
-    session.traceOn = false;
-    neighbour->traceOn = false;
-    tISAMFile& mine = Open();
-    tISAMFile& theirs = Open(second, *neighbour);
-    SetCounter(0);  // behind the table: both connections meet clashes at the start
+    this->Fill(50);
+    this->neighbour = std::make_unique<NeighbourSession>(this->Engine());
+    tDBConnection& second = this->Other();
+    second.SetDBServer(this->neighbour.get());
+    this->session.traceOn = false;
+    this->neighbour->traceOn = false;
+    tISAMFile& mine = this->Open();
+    tISAMFile& theirs = this->Open(second, *this->neighbour);
+    this->SetCounter(0);  // behind the table: both connections meet clashes at the start
     struct Result {
         std::map<int, std::string> recnos;  // the number the file stood on, the name written
         int failures = 0;
@@ -362,7 +416,7 @@ TEST_F(PostgresWrites, TwoConnectionsAppendingAtOnceLoseNoRowAndShareNoNumber) {
             char name[8];
             std::snprintf(name, sizeof name, "%c%04d", prefix, i);
             i32 nativeError = 0;
-            if (!Append(*file, {name, "", 0, "", "T", " "}, nativeError)) {
+            if (!TestFixture::Append(*file, {name, "", 0, "", "T", " "}, nativeError)) {
                 ++result->failures;
                 continue;
             }
@@ -384,13 +438,14 @@ TEST_F(PostgresWrites, TwoConnectionsAppendingAtOnceLoseNoRowAndShareNoNumber) {
     for (const auto& [recno, name] : a.recnos) {
         EXPECT_EQ(b.recnos.count(recno), 0u) << recno;
     }
-    EXPECT_EQ(Value("select count(*) from clientes"), std::to_string(50 + 2 * kEach));
-    EXPECT_EQ(Value("select count(distinct nome) from clientes"), std::to_string(50 + 2 * kEach));
+    EXPECT_EQ(this->Value("select count(*) from CLIENTES"), std::to_string(50 + 2 * kEach));
+    EXPECT_EQ(this->Value("select count(distinct NOME) from CLIENTES"),
+              std::to_string(50 + 2 * kEach));
     // Every number a file reported holds the row it wrote.
-    std::unique_ptr<tStatement> stmt(conn->NewStatement());
+    std::unique_ptr<tStatement> stmt(this->conn->NewStatement());
     ASSERT_TRUE(
-        stmt->ExecDirect("select r_e_c_n_o_, rtrim(nome) from clientes where r_e_c_n_o_ "
-                         "> 50 or nome not like 'N%'",
+        stmt->ExecDirect("select R_E_C_N_O_, rtrim(NOME) from CLIENTES where R_E_C_N_O_ "
+                         "> 50 or NOME not like 'N%'",
                          "test", 1));
     int checked = 0;
     while (stmt->Fetch()) {
