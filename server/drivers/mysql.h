@@ -12,10 +12,12 @@
 #include "lib_base/types.h"
 #include "server/drivers/odbc.h"
 #include "server/isam/gatemill.h"
+#include "server/isam/gatemill_query.h"
 
 class tActionField;
 
 class tFilterElement;
+class tMySQLStmt;
 
 // The connection for the database type "MYSQL". Names that reach its SQL are checked as
 // identifiers first; an operation given another name runs nothing and fails.
@@ -33,11 +35,14 @@ public:
     // An index by "show index" (not logged when missing), a table by an empty select (logged).
     bool CanOpen(const char* table, const char* index) override;
     bool SPExist(const char* name) override;  // false
-    tStatement* NewStatement() override;      // a tODBCStatement
+    tStatement* NewStatement() override;      // a tMySQLStmt
     // A tMySQLISAMFile over the definition, not yet opened; owned by the caller.
     tGenericFile* NewISAMFile(tCommBuffer& reply,
                               const std::shared_ptr<tTableDefinitionShared>& def,
                               u32 lockOwner) override;
+    // Runs the query and gives its C and N columns as a read-only file owned by the caller; null
+    // when it does not run or has no such column (then the last error says so, with -19).
+    tQueryFile* GetQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query) override;
     void CreateTable(const tTableDefinition& def, tString& sql) override;
     bool CreateGMLParam() override;
     bool AddPrimaryKey(tString& sql, const char* table) override;  // the text; true
@@ -77,7 +82,7 @@ public:
     GML_CLASS_ALLOCATOR(tMySQLConnection, Mem_DBConnection)
 
 private:
-    std::unique_ptr<tODBCStatement> Statement();
+    std::unique_ptr<tMySQLStmt> Statement();
     bool Run(tODBCStatement& stmt, const char* sql, const char* routine);
     bool HasIndex(const char* table, const char* index);
     // Describes the table's columns, in order, to visit; false when the table cannot be read.
@@ -138,4 +143,29 @@ private:
     void WriteConcat(tString& out, const char* text, i32 length, i32 width);
 
     tMySQLConnection& mysql;  // the connection that made the file
+};
+
+// An ODBC statement of a MySQL connection, with its own long-value transfer. Made by the
+// connection and owned by whoever asked for it; used by the connection's thread only.
+class tMySQLStmt : public tODBCStatement {
+public:
+    explicit tMySQLStmt(tMySQLConnection* connection);  // not owned
+
+    // Runs sql with the length bytes of data (any bytes) as its one character parameter; kind
+    // is not used. A run that ends with a warning, or whose statement matched no row, counts as
+    // failed. The handle stays open, without the parameter.
+    bool ExecParam(const char* sql, const void* data, i32 length, i16 kind) override;
+    // Reads the column's bytes: at most length - 1 of them, then a terminator; length becomes
+    // the number of bytes read (0 for NULL or empty). A longer value is cut, and
+    // IsDataTruncated answers true.
+    bool GetData(u16 column, void* buffer, i32& length) override;
+};
+
+// The rows of a query on a MySQL connection. Made by tMySQLConnection::GetQueryFile.
+class tMySQLQueryFile : public tQueryFile {
+public:
+    using tQueryFile::tQueryFile;
+    // The one column of the table list ("show tables") is read by the name FNAMF1; false when
+    // the result has no column.
+    bool PrepareCatalogQuery() override;
 };

@@ -85,8 +85,8 @@ tMySQLConnection::tMySQLConnection(const char* dbType, const tString& alias, con
                                    const tString& password)
     : tODBCConnection(dbType, alias, user, password) {}
 
-std::unique_ptr<tODBCStatement> tMySQLConnection::Statement() {
-    return std::unique_ptr<tODBCStatement>(new tODBCStatement(this));
+std::unique_ptr<tMySQLStmt> tMySQLConnection::Statement() {
+    return std::unique_ptr<tMySQLStmt>(new tMySQLStmt(this));
 }
 
 tStatement* tMySQLConnection::NewStatement() { return Statement().release(); }
@@ -100,7 +100,7 @@ bool tMySQLConnection::IsMemoAsBlob() { return false; }
 
 bool tMySQLConnection::Connect() {
     if (!tODBCConnection::Connect()) return false;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     if (stmt->ExecDirect(
             "select name from mysql.func where name ='mscharindex' and type = 'function'",
             "tMySQLConnection::Connect", 0) &&
@@ -151,7 +151,7 @@ void tMySQLConnection::AppendLiteral(tString& sql, const char* value) {
 bool tMySQLConnection::CanOpen(const char* table, const char* index) {
     if (index && *index) return HasIndex(table, index);
     if (!IsSqlIdentifier(table)) return false;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     stmt->SetRetrieveData(0);  // only whether the table answers
     tString sql("select * from ");
     sql += table;
@@ -163,7 +163,7 @@ bool tMySQLConnection::CanOpen(const char* table, const char* index) {
 // readable is not reported.
 bool tMySQLConnection::HasIndex(const char* table, const char* index) {
     if (!IsSqlIdentifier(table) || !IsSqlIdentifier(index)) return false;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     tString sql("show index from ");
     sql += table;
     if (!stmt->ExecDirect(sql, "tMySQLConnection::CanOpen", 0)) return false;
@@ -181,7 +181,7 @@ f64 tMySQLConnection::GetRecCount(const char* table) {
     tString sql("SELECT MAX(R_E_C_N_O_) MAX FROM ");
     sql += OrEmpty(GetOwner());
     sql += table;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     // MAX of no rows is NULL, read as 0.0.
     if (Run(*stmt, sql, "tMySQLConnection::GetRecCount") && stmt->Fetch()) {
         return stmt->FieldAsDouble(0);
@@ -193,7 +193,7 @@ bool tMySQLConnection::ClearTable(const char* table) {
     if (!IsSqlIdentifier(table)) return false;
     tString sql("TRUNCATE TABLE ");
     sql += table;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     return Run(*stmt, sql, "tMySQLConnection::ClearTable");
 }
 
@@ -228,7 +228,7 @@ bool tMySQLConnection::DescribeTable(tTableDefinition& def) {
 bool tMySQLConnection::VisitColumns(const char* table, const char* routine,
                                     const std::function<tColumnVisit>& visit) {
     if (!IsSqlIdentifier(table)) return false;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     stmt->SetRetrieveData(0);  // the columns are described, not bound
     tString sql("select * from ");
     sql += table;
@@ -282,7 +282,7 @@ void tMySQLConnection::AddDescribedColumn(tTableDefinition& def, const char* col
 
 bool tMySQLConnection::DescribeIndexes(tTableDefinition& def) {
     if (!IsSqlIdentifier(def.GetName())) return false;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     tString sql("show index from ");
     sql += def.GetName();
     const bool described = Run(*stmt, sql, kIndexesRoutine);

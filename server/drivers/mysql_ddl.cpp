@@ -118,7 +118,7 @@ void tMySQLConnection::CreateTable(const tTableDefinition& def, tString& sql) {
 
 bool tMySQLConnection::CreateGMLParam() {
     const char* kRoutine = "tMySQLConnection::CreateGMLParam";
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     return Run(*stmt,
                "create table GML_PARAM(PARAM_NAME char(50) not null,PARAM_SESSION int not null, "
                "PARAM_VALUE char(50) not null) ENGINE=InnoDB",
@@ -225,7 +225,7 @@ bool tMySQLConnection::AddColumns(const char* table, tArray<tActionField>& actio
     }
     if (!ran) return true;
     sql += ")";
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     return Run(*stmt, sql, routine);
 }
 
@@ -241,7 +241,7 @@ bool tMySQLConnection::AlterTable(const char* table, tArray<tActionField>& actio
     }
     bool added = false;
     bool ok = AddColumns(table, actions, tActionField::kAdd, true, kAlterTableRoutine, added);
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     for (i32 i = 0; ok && i < actions.Count(); ++i) {
         const tActionField& a = *actions.Get(i);
         if (!a.Has(tActionField::kDrop)) continue;
@@ -258,7 +258,7 @@ bool tMySQLConnection::AlterStructure(const char* table, tArray<tActionField>& a
     if (!CheckNames(table, actions, kRebuildRoutine)) return false;
     tString backup(table);
     backup += "_BKP";
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     if (CanOpen(backup, nullptr)) {
         if (KeepsBackup(table, backup)) return false;
         tString sql("drop table ");
@@ -325,7 +325,7 @@ bool tMySQLConnection::CopyChangedColumns(const char* table, tArray<tActionField
     create += select;
     create += "R_E_C_N_O_ from ";
     create += table;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
+    std::unique_ptr<tMySQLStmt> stmt = Statement();
     if (!Run(*stmt, create, kRebuildRoutine)) return false;
     tString index("CREATE INDEX ");
     index += table;

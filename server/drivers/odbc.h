@@ -221,6 +221,10 @@ public:
     GML_CLASS_ALLOCATOR(tODBCStatement, Mem_DBStatement)
 
 protected:
+    // Reads the column's bytes into buffer: at most length - 1 of them, then a terminator;
+    // length becomes the number of bytes read (0 for NULL, empty or no data). A longer value is
+    // cut and marked (dataTruncated). A failure is reported under the routine's name.
+    bool ReadBytes(u16 column, void* buffer, i32& length, const char* routine);
     // Whether rc is a success; a failure goes to HandleError (reported), and its native code
     // becomes the last failure code.
     bool Check(SQLRETURN rc, const char* routine, const char* sql);

@@ -211,6 +211,13 @@ bool tODBCStatement::Fetch() {
 }
 
 bool tODBCStatement::GetData(u16 column, void* buffer, i32& length) {
+    if (!ReadBytes(column, buffer, length, "tODBCStatement::GetData")) return false;
+    // The length counts the terminator written after a value that does not end in one.
+    if (length > 0 && static_cast<char*>(buffer)[length - 1] != '\0') ++length;
+    return true;
+}
+
+bool tODBCStatement::ReadBytes(u16 column, void* buffer, i32& length, const char* routine) {
     dataTruncated = false;
     if (handle == SQL_NULL_HSTMT) return false;
     const i32 capacity = length;
@@ -223,18 +230,14 @@ bool tODBCStatement::GetData(u16 column, void* buffer, i32& length) {
     // One byte is kept back for the terminator.
     const SQLRETURN rc = GM_ODBC(odbc, SQLGetData, handle, column, SQL_C_BINARY, buffer,
                                  static_cast<SQLLEN>(capacity - 1), &got);
-    if (!Check(rc, "tODBCStatement::GetData", nullptr)) return false;
+    if (!Check(rc, routine, nullptr)) return false;
     if (rc == SQL_NO_DATA || (got <= 0 && got != SQL_NO_TOTAL)) return true;  // NULL or empty
     SQLLEN n = got;
     if (got == SQL_NO_TOTAL || got > capacity - 1) {
         n = capacity - 1;
         dataTruncated = true;
     }
-    if (n == 0) return true;
-    if (bytes[n - 1] != '\0') {
-        bytes[n] = '\0';
-        ++n;  // the length counts the terminator written
-    }
+    bytes[n] = '\0';
     length = static_cast<i32>(n);
     return true;
 }
