@@ -26,6 +26,9 @@ class tMySQLConnection : public tODBCConnection {
 public:
     tMySQLConnection(const char* dbType, const tString& alias, const tString& user,
                      const tString& password);
+    // The same over a loader of the caller's (not owned; it must outlive the connection).
+    tMySQLConnection(const char* dbType, const tString& alias, const tString& user,
+                     const tString& password, tODBCLibrary& library);
 
     // ---- Operations of tDBConnection.
     // The ODBC connect, then the probe for the mscharindex function and the memo type from the

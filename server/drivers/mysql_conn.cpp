@@ -85,6 +85,10 @@ tMySQLConnection::tMySQLConnection(const char* dbType, const tString& alias, con
                                    const tString& password)
     : tODBCConnection(dbType, alias, user, password) {}
 
+tMySQLConnection::tMySQLConnection(const char* dbType, const tString& alias, const tString& user,
+                                   const tString& password, tODBCLibrary& library)
+    : tODBCConnection(dbType, alias, user, password, library) {}
+
 std::unique_ptr<tMySQLStmt> tMySQLConnection::Statement() {
     return std::unique_ptr<tMySQLStmt>(new tMySQLStmt(this));
 }

@@ -10,7 +10,9 @@
 #include "lib_common/commbuffer.h"
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
+#include "tests/server/support/recodbc_fixture.h"
 #include "tests/server/support/testfilter.h"
+#include "tests/server/support/testisam.h"
 #include "tests/server/support/testprocess.h"
 
 namespace {
@@ -178,5 +180,98 @@ TEST_F(MySQLFile, SubstringWithoutLengthTakesTheRestOfTheField) {
     EXPECT_FALSE(file->SubstrFunc(out, untranslated, start, nullptr));
     EXPECT_EQ(Text(out), "");
 }
+
+// The connection's session start over the recording driver, where the probe for mscharindex can
+// be answered either way, and what files of that connection then write.
+class MySQLRecorded : public gmtest::RecordedODBC {
+protected:
+    static constexpr const char* kProbe =
+        "select name from mysql.func where name ='mscharindex' and type = 'function'";
+
+    std::unique_ptr<tMySQLConnection> Connected() {
+        auto conn = std::make_unique<tMySQLConnection>("MYSQL", tString("RECDSN"), tString("gm"),
+                                                       tString("pw"), loader);
+        EXPECT_TRUE(conn->Connect());
+        return conn;
+    }
+    // The contains form that a file of conn writes for TRIM(NOME) holding 'AB'.
+    static std::string Contains(tMySQLConnection& conn, bool leftFunction) {
+        tCommBuffer reply;
+        std::unique_ptr<tGenericFile> file(
+            conn.NewISAMFile(reply, gmtest::ClientesDefinition(), 1));
+        TestElement left(leftFunction ? "TRIM(NOME)" : "NOME");
+        if (leftFunction) left.AsFunction();
+        TestElement right("'AB'");
+        tString out;
+        EXPECT_TRUE(static_cast<tMySQLISAMFile&>(*file).ContainsExpr(out, left, right));
+        return Text(out);
+    }
+};
+
+TEST_P(MySQLRecorded, ContainsUsesMscharindexWhereTheServerHasIt) {
+    rec.AddResult(kProbe);
+    rec.AddColumn("name", SQL_VARCHAR, 64, 0, SQL_NO_NULLS);
+    rec.AddRow();
+    rec.AddValue("mscharindex");
+    std::unique_ptr<tMySQLConnection> with = Connected();
+    EXPECT_TRUE(with->HasCharIndex());
+    EXPECT_EQ(Contains(*with, false), " mscharindex('AB',NOME)>0");
+    EXPECT_EQ(Contains(*with, true), " mscharindex('AB',TRIM(NOME))>0 AND LENGTH(TRIM(NOME))>0");
+
+    rec.AddResult(kProbe);  // no row: no such function
+    rec.AddColumn("name", SQL_VARCHAR, 64, 0, SQL_NO_NULLS);
+    std::unique_ptr<tMySQLConnection> without = Connected();
+    EXPECT_FALSE(without->HasCharIndex());
+    EXPECT_EQ(Contains(*without, false), " LOCATE('AB',NOME)>0");
+}
+
+TEST_P(MySQLRecorded, FailedProbeIsQuietAndTheConnectStands) {
+    rec.FailNext(kProbe, "42000", 1142, "SELECT command denied to user 'gm' for table 'func'");
+    std::unique_ptr<tMySQLConnection> conn = Connected();
+    EXPECT_TRUE(conn->IsConnected());
+    EXPECT_FALSE(conn->HasCharIndex());
+    EXPECT_TRUE(process.LogEntries().empty());
+    EXPECT_EQ(Text(conn->GetMemoType()), "text");
+}
+
+TEST_P(MySQLRecorded, MemoTypeFollowsTheEnvironmentsOwnSectionFirst) {
+    const struct {
+        const char* own;      // [MYSQL/RECDSN]
+        const char* dbType;   // [MYSQL]
+        const char* general;  // [General]
+        const char* memoType;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, "text"}, {nullptr, nullptr, "1", "longblob"},
+        {nullptr, "1", "0", "longblob"},     {"0", "1", "1", "text"},
+        {"1", "0", nullptr, "longblob"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.own ? c.own : "-") + (c.dbType ? c.dbType : "-") +
+                     (c.general ? c.general : "-"));
+        process.SetIni("MYSQL/RECDSN", "MemoAsBlob", c.own ? c.own : "");
+        process.SetIni("MYSQL", "MemoAsBlob", c.dbType ? c.dbType : "");
+        process.SetIni("General", "MemoAsBlob", c.general ? c.general : "");
+        EXPECT_EQ(Text(Connected()->GetMemoType()), c.memoType);
+    }
+}
+
+TEST_P(MySQLRecorded, RecordFetchIsPreparedWithAMarkerOnlyWhenTheConnectionPrepares) {
+    for (const char* prepared : {"1", "0"}) {
+        SCOPED_TRACE(prepared);
+        process.SetIni("MYSQL", "PreparedStmt", prepared);
+        std::unique_ptr<tMySQLConnection> conn = Connected();
+        tCommBuffer reply;
+        std::unique_ptr<tGenericFile> file(
+            conn->NewISAMFile(reply, gmtest::ClientesDefinition(), 1));
+        rec.ClearLog();
+        file->GoTo(12, false);
+        EXPECT_EQ(std::string(rec.Statements()),
+                  *prepared == '1'
+                      ? "SELECT * FROM CLIENTES TBL WHERE TBL.R_E_C_N_O_ = ? [1='12']\n"
+                      : "SELECT * FROM CLIENTES TBL WHERE TBL.R_E_C_N_O_ = 12\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, MySQLRecorded, ::testing::Bool(), gmtest::ODBCModeName);
 
 }  // namespace
