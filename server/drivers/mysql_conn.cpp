@@ -9,6 +9,7 @@
 
 #include "lib_base/printer.h"
 #include "lib_common/configcache.h"
+#include "lib_common/logwriter.h"
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
@@ -318,7 +319,14 @@ bool tMySQLConnection::DescribeIndexes(tTableDefinition& def) {
         if (column == kDeletedColumn) continue;
         const i16 fieldNo = FindFieldNo(def, column);
         if (fieldNo < 0) {
-            usable = false;  // an expression or a column the definition lacks: no ISAM order
+            // An expression or a column the definition lacks: no ISAM order.
+            if (usable) {
+                tString text;
+                text.sprintf("[WARNING] Index [%s] of table [%s] skipped: no field [%s].\n",
+                             key.GetText(), def.GetName(), column.GetText());
+                WriteLog(text, 0);
+            }
+            usable = false;
         } else {
             index->AddField(fieldNo);
         }

@@ -227,6 +227,25 @@ TEST_F(MySQLConn, DescribeIndexesLeavesTheRecordNumberKeyOut) {
     EXPECT_TRUE(Ran("tMySQLConnection::DescribeIndexes").empty());
 }
 
+TEST_F(MySQLConn, IndexOverAColumnTheDefinitionLacksIsSkippedWithAWarning) {
+    ASSERT_TRUE(Create(ClientTable("SA1010", dsn.c_str())));
+    ASSERT_TRUE(Run("ALTER TABLE SA1010 ADD PRIMARY KEY (R_E_C_N_O_)"));
+    ASSERT_TRUE(Run("CREATE INDEX SA1010_1 ON SA1010 (CODE, NAME, VALOR)"));
+    ASSERT_TRUE(Run("CREATE INDEX SA1010_2 ON SA1010 (VALOR, CODE)"));
+    tTableDefinition def("SA1010", dsn.c_str());  // as a registry might know it: no NAME
+    def.AddField("CODE", 'C', 6, 0, true, true);
+    def.AddField("VALOR", 'N', 12, 2, true, true);
+    def.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
+    process.ClearLog();
+    ASSERT_TRUE(conn->DescribeIndexes(def)) << LastError();
+    EXPECT_EQ(Indexes(def), std::vector<std::string>{"SA1010_2(VALOR,CODE)"});
+    const std::vector<std::string> log = process.LogEntries();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("[WARNING] Index [SA1010_1] of table [SA1010] skipped: no field [NAME]."),
+              std::string::npos)
+        << log[0];
+}
+
 TEST_F(MySQLConn, TableWithoutIndexesGetsTheRecordNumberPrimaryKey) {
     ASSERT_TRUE(Create(ClientTable("SA1010", dsn.c_str())));
     tTableDefinition def("SA1010", dsn.c_str());
