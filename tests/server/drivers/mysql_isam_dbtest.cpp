@@ -38,22 +38,6 @@ const char* const kPrefixes[] = {"O'N",  "A\\B", "\x01X", "caf\xe9", "CAFE", "Ca
                                  "z\"q", "Z",    "\xe9t", "x\ny",    "x y",  "'",
                                  "\\",   "a",    "A\tB",  "\xff"};
 
-// A table file whose incoming record a test fills, as the client's record would.
-class WritableFile : public tMySQLISAMFile {
-public:
-    using tMySQLISAMFile::tMySQLISAMFile;
-    // NOME, VALOR and a live deletion mark in the incoming record.
-    void SetIncoming(const std::string& nome, f64 valor) {
-        const tTableDefinition& layout = GetMirror();
-        std::fill(incomingRecord.begin(), incomingRecord.end(), 0);
-        std::memcpy(incomingRecord.data() + layout.FindField("NOME")->GetOffset(), nome.data(),
-                    nome.size());
-        std::memcpy(incomingRecord.data() + layout.FindField("VALOR")->GetOffset(), &valor,
-                    sizeof valor);
-        incomingRecord[layout.FindField("D_E_L_E_T_")->GetOffset()] = ' ';
-    }
-};
-
 class MySQLTableFile : public gmtest::MariaDatabase {
 protected:
     void SetUp() override {
@@ -208,61 +192,6 @@ TEST_F(MySQLTableFile, EveryRecordInRecordOrderWithThePreparedFetch) {
               2u * kRows - 1);
     ASSERT_TRUE(file->GoTo(123, true));
     EXPECT_EQ(Sent(), 123);
-}
-
-// What an append gets from the server's own texts: a clash on the record-number key takes the
-// next number, a clash on any other unique key fails the append at once.
-class MySQLTableWrite : public MySQLTableFile {
-protected:
-    void SetUp() override {
-        MySQLTableFile::SetUp();
-        if (HasFatalFailure()) return;
-        ASSERT_TRUE(Run("CREATE UNIQUE INDEX CLIENTES_UNQ ON CLIENTES (VALOR)"));
-        writer = std::make_unique<WritableFile>(conn.get(), def, reply, session.threadId);
-        writer->SetDBServer(&session);
-    }
-    void TearDown() override {
-        writer.reset();
-        MySQLTableFile::TearDown();
-    }
-    f64 Counter() { return session.lockServer.RecCount(Bucket(), def->GetFullName()); }
-    void SetCounter(f64 n) { session.lockServer.SetRecCount(Bucket(), def->GetFullName(), n); }
-    i32 Bucket() const { return static_cast<i32>(def->GetLockBucket()); }
-
-    std::unique_ptr<WritableFile> writer;
-};
-
-TEST_F(MySQLTableWrite, ClashOnTheRecordNumberTakesTheNextFreeNumber) {
-    SetCounter(kRows - 5);  // five numbers behind the table
-    writer->SetIncoming("NEW", 1000.5);
-    i32 native = 0;
-    ASSERT_TRUE(writer->Write(native)) << LastError();
-    EXPECT_EQ(writer->GetRecno(), kRows + 1);
-    EXPECT_EQ(Counter(), kRows + 1.0);
-    EXPECT_EQ(Value("SELECT NOME FROM CLIENTES WHERE R_E_C_N_O_ = " + std::to_string(kRows + 1)),
-              "NEW       ");  // written padded to the field's length
-}
-
-TEST_F(MySQLTableWrite, CounterFarBehindIsSetFromTheTable) {
-    SetCounter(0);
-    writer->SetIncoming("NEW", 1000.5);
-    i32 native = 0;
-    ASSERT_TRUE(writer->Write(native)) << LastError();
-    // Ten clashes, then the counter follows the highest record number.
-    EXPECT_EQ(writer->GetRecno(), kRows + 1);
-    EXPECT_EQ(Counter(), kRows + 1.0);
-}
-
-TEST_F(MySQLTableWrite, ClashOnAnotherUniqueKeyFailsAtOnce) {
-    writer->SetIncoming("TWIN", 7.0);  // row 7's VALOR
-    const f64 before = Counter();
-    i32 native = 0;
-    EXPECT_FALSE(writer->Write(native));
-    EXPECT_EQ(native, 1062);
-    EXPECT_TRUE(conn->IsDuplicateKey(native));  // what the append's reply makes -37 of
-    EXPECT_EQ(Counter(), before + 1);           // one number, one INSERT
-    EXPECT_NE(LastError().find("for key 'CLIENTES_UNQ'"), std::string::npos) << LastError();
-    EXPECT_EQ(Value("SELECT COUNT(*) FROM CLIENTES"), std::to_string(kRows));
 }
 
 TEST_F(MySQLTableFile, OpeningAFileSetsTheConnectionsRowCount) {
