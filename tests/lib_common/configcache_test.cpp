@@ -6,16 +6,11 @@
 
 #include <string>
 
-#include "lib_common/cipher.h"
 #include "platform/inifile.h"
+#include "tests/lib_common/support/inipassword.h"
 #include "tests/support/tempdir.h"
 
 namespace {
-
-std::string Enciphered(std::string text) {
-    tCryptor(kIniPasswordKeyLength, kIniPasswordKey).Encrypt(text.data(), text.size());
-    return text;
-}
 
 class ConfigCache : public ::testing::Test {
 protected:
@@ -111,7 +106,7 @@ TEST_F(ConfigCache, StringChainFallsBackToTypeThenGeneral) {
 }
 
 TEST_F(ConfigCache, OnlyPasswordIsDeciphered) {
-    const std::string stored = Enciphered("s3cr\xE9t");
+    const std::string stored = gmtest::IniPassword("s3cr\xE9t");
     SetInFile("MSSQL/ERP", "password", stored.c_str());
     SetInFile("General", "guestpassword", stored.c_str());
     tConfigCache cache(ini.c_str());

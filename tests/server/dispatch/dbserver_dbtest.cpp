@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "lib_common/cipher.h"
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
 #include "server/locks/lockengine.h"
+#include "tests/lib_common/support/inipassword.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
 #include "tests/server/support/pgdatabase.h"
 #include "tests/support/gmtest.h"
@@ -23,14 +23,6 @@ using gmtest::Short;
 
 const std::string kConnected = Short(0) + "WinNT" + '\0';
 const std::string kCheckUpHead = "--------------- Initial Connection Check-Up ---------------\n";
-
-// The password as the ini keeps it.
-std::string Enciphered(const std::string& password) {
-    std::string text = password;
-    const tCryptor cryptor(kIniPasswordKeyLength, kIniPasswordKey);
-    cryptor.Encrypt(text.data(), static_cast<u32>(text.size()));
-    return text;
-}
 
 // A fresh database of the test's own, and client connections whose environment names it.
 class DBServerPostgres : public gmtest::PostgresDatabase, public gmtest::DBServerWorld {
@@ -45,8 +37,9 @@ protected:
                                                         "Servername=127.0.0.1\nPort=" +
                                                         env.pgPort + "\nDatabase=" + dsn + "\n");
         StartGlobals("[POSTGRES/" + dsn + "]\nuser=" + env.pgUser +
-                     "\npassword=" + Enciphered(env.pgPassword) + "\n[POSTGRES/" + dsn +
-                     "_bad]\nuser=" + env.pgUser + "\npassword=" + Enciphered("wrong") + "\n");
+                     "\npassword=" + gmtest::IniPassword(env.pgPassword) + "\n[POSTGRES/" + dsn +
+                     "_bad]\nuser=" + env.pgUser + "\npassword=" + gmtest::IniPassword("wrong") +
+                     "\n");
     }
     std::string Environment() const { return "postgres/" + dsn; }
 };

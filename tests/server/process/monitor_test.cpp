@@ -10,12 +10,12 @@
 #include <string>
 #include <utility>
 
-#include "lib_common/cipher.h"
 #include "lib_common/configcache.h"
 #include "lib_common/opcodes.h"
 #include "platform/procinfo.h"
 #include "server/locks/lockengine.h"
 #include "server/process/gmlthreads.h"
+#include "tests/lib_common/support/inipassword.h"
 #include "tests/server/process/support/monitortest.h"
 #include "tests/server/support/fixedmemory.h"
 #include "tests/support/gmtest.h"
@@ -26,12 +26,6 @@ using gmtest::ReadFileText;
 using gmtest::TakeText;
 using gmtest::WriteFileText;
 using tResult = tMonitor::tRequestResult;
-
-std::string Enciphered(std::string text) {
-    const tCryptor cipher(kIniPasswordKeyLength, kIniPasswordKey);
-    cipher.Encrypt(text.data(), static_cast<u32>(text.size()));
-    return text;
-}
 
 // A file of the program's directory (or below or above it), named for this process; removed at
 // the end with the directory made for it.
@@ -445,8 +439,8 @@ TEST_F(Monitor, DiagLogRefusesNamesOutsideTheProgramDirectory) {
 // ---- the ini file whole ---------------------------------------------------------------------
 
 TEST_F(Monitor, IniFileInNormalFormRoundTripsByteForByte) {
-    const std::string stored = "[General]\nMODE=0\npassword=" + Enciphered("s3cret") +
-                               "\n[PGSQL/shop]\nguestpassword=" + Enciphered("guest") +
+    const std::string stored = "[General]\nMODE=0\npassword=" + gmtest::IniPassword("s3cret") +
+                               "\n[PGSQL/shop]\nguestpassword=" + gmtest::IniPassword("guest") +
                                "\nDSN=shop\n";
     const std::string shown =
         "[General]\nMODE=0\npassword=s3cret\n[PGSQL/shop]\nguestpassword=guest\nDSN=shop\n";
@@ -472,7 +466,8 @@ TEST_F(Monitor, IniFileInNormalFormRoundTripsByteForByte) {
 
 TEST_F(Monitor, IniFileComesBackNormalised) {
     WriteFileText(IniPath(), "; settings\r\n\r\n[General]  \r\n   MODE=1\r\n;password=" +
-                                 Enciphered("x") + "\r\nPassword = " + Enciphered("top") +
+                                 gmtest::IniPassword("x") +
+                                 "\r\nPassword = " + gmtest::IniPassword("top") +
                                  " \r\npasswordOld=plain\r\n" + "guestpasswords=plain\rlast=1");
     Request(OP_GETINIFILE);
     Run();
@@ -486,9 +481,9 @@ TEST_F(Monitor, IniFileRefusals) {
     // An ini file that is missing, empty or too big, and texts whose passwords cannot be kept
     // on one line of the file. At the key's fourth letter a line feed enciphers to another
     // byte, and the byte 0xFA to a line feed.
-    const std::string lfInside = Enciphered("abc\nd");
+    const std::string lfInside = gmtest::IniPassword("abc\nd");
     ASSERT_EQ(lfInside.find_first_of("\r\n"), std::string::npos);
-    ASSERT_EQ(Enciphered("abc\xFA"), Enciphered("abc") + "\n");
+    ASSERT_EQ(gmtest::IniPassword("abc\xFA"), gmtest::IniPassword("abc") + "\n");
 
     std::remove(IniPath().c_str());
     Request(OP_GETINIFILE);
