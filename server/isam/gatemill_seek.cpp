@@ -119,9 +119,10 @@ i16 tISAMFile::Seek(i16 keyFields, i16 keyLength, u8 soft) {
         const i16 code =
             ran ? LoadSeekResult(k, keyFields, keyLength, soft != 0, loaded) : RC_NO_RECORD;
         fetchStmt->Close();
-        // A seek that is not soft stops at its first query that runs; a failed one is tried
-        // again with one key field fewer, as a soft seek that found nothing is.
-        if (ran && !soft) return EndSeek(code == RC_NO_RECORD ? code : RC_OK, false);
+        // A seek that is not soft stops at its first query. When that query failed, it is not
+        // tried again with a field fewer: the row of a shorter key would be answered found
+        // with a key other than the one asked for.
+        if (!soft) return EndSeek(code == RC_NO_RECORD ? code : RC_OK, false);
         if (loaded) return EndSeek(code, true);
         --k;
         keyLength = 0;

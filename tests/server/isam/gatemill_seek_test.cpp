@@ -122,6 +122,27 @@ TEST_P(Seek, SeekThatIsNotSoftFindsNothingElse) {
     }
 }
 
+TEST_P(Seek, FailedQueryEndsASeekThatIsNotSoft) {
+    ASSERT_EQ(file->SetOrder(1), RC_OK);
+    const std::string both =
+        "SELECT R_E_C_N_O_, D_E_L_E_T_, NOME, CIDADE FROM CLIENTES WHERE  NOME = 'C5        ' "
+        "AND CIDADE  = 'SAO PAUL'" +
+        std::string(kByName);
+    const std::string nameOnly =
+        "SELECT R_E_C_N_O_, D_E_L_E_T_, NOME FROM CLIENTES WHERE  NOME  = 'C5        '" +
+        std::string(kByName);
+    // The query on the name alone would find a row of any city: answering it found would be a
+    // row with another key than the one asked for.
+    Key("C5", "SAO PAULO");
+    rec.FailNext(both.c_str(), "54001", 1, "ERROR: stack depth limit exceeded");
+    ScriptSeek(nameOnly, {{"5", " ", "C5"}}, {"NOME"});
+    ScriptRecord(5);
+    EXPECT_EQ(file->Seek(2, 0, 0), RC_NO_RECORD);
+    EXPECT_EQ(Ran(), std::vector<std::string>{both});
+    EXPECT_TRUE(Eof());
+    EXPECT_FALSE(Found());
+}
+
 TEST_P(Seek, SoftSeekStandsOnTheNextGreaterKeyOrPastTheEnd) {
     ASSERT_EQ(file->SetOrder(1), RC_OK);
     const std::string wide =
