@@ -20,6 +20,10 @@ i16 tISAMFile::Lock(u8 table, i32 recno) {
     tRecordLockEngine& engine = LockEngine();
     const char* name = mirror->GetFullName();
     if (table) {
+        // A file that stands nowhere has no record to read under the lock. It is refused before
+        // the engine is asked: giving a granted table lock back releases every lock this owner
+        // holds in the table, those taken through its other files too.
+        if (cache->IsEmpty()) return RC_NO_RECORD;
         if (!engine.FLock(lockOwner, LockBucket(), name, 0)) return RC_LOCKED;
         lockedList.Add(0.0);
         if (SyncCurrent(false)) return RC_OK;

@@ -105,11 +105,17 @@ TEST_P(Locks, TableLockRefusals) {
     EXPECT_EQ(Listed(), std::vector<f64>{});
     ASSERT_TRUE(Engine().RUnLock(kOtherOwner, Bucket(), kTable, 3.0, 0));
 
+    // A record that this owner locked through another file stays locked.
     file = MakeFile(def);  // stands nowhere
+    auto other = MakeFile(def);
+    ScriptRecord(7);
+    ASSERT_EQ(other->Lock(0, 7), RC_OK);
+    Ran();
     EXPECT_EQ(file->Lock(1, 0), RC_NO_RECORD);
+    EXPECT_EQ(Ran(), std::vector<std::string>{});
     EXPECT_EQ(Listed(), std::vector<f64>{});
-    EXPECT_TRUE(Engine().FLock(kOtherOwner, Bucket(), kTable, 0))
-        << "the table lock was given back";
+    EXPECT_TRUE(Mine(7));
+    EXPECT_TRUE(Engine().RLock(kOtherOwner, Bucket(), kTable, 8.0, 0)) << "no table lock is left";
 }
 
 TEST_P(Locks, ExclusiveFileLocksNothingButStillReadsTheRecord) {
