@@ -42,11 +42,14 @@ i16 tISAMFile::Lock(u8 table, i32 recno) {
                    static_cast<f64>(recno));
         return GoTo(recno, true) ? RC_OK : RC_NO_RECORD;
     }
+    // When the record cannot be read, only what this call took is given back: a lock that the
+    // owner held already, through this file or another, stays.
+    const bool held = engine.IsLocked(lockOwner, LockBucket(), name, recno, 0);
     if (!engine.RLock(lockOwner, LockBucket(), name, recno, 0)) return RC_LOCKED;
-    lockedList.Add(recno);
+    const bool listed = !lockedList.Add(recno);
     if (GoTo(recno, true)) return RC_OK;
-    lockedList.Remove(recno);
-    engine.RUnLock(lockOwner, LockBucket(), name, recno, 0);
+    if (!listed) lockedList.Remove(recno);
+    if (!held) engine.RUnLock(lockOwner, LockBucket(), name, recno, 0);
     return RC_NO_RECORD;
 }
 

@@ -65,6 +65,15 @@ TEST_P(Locks, RefusedOrUnreadableRecordLeavesNothingBehind) {
     EXPECT_TRUE(Engine().RLock(kOtherOwner, Bucket(), kTable, 9.0, 0));
 }
 
+TEST_P(Locks, RecordLockedBeforeStaysLockedWhenItCannotBeReadAgain) {
+    ScriptRecord(6);
+    ASSERT_EQ(file->Lock(0, 6), RC_OK);
+    ScriptKeys(gmtest::kRecordFetch, {});
+    EXPECT_EQ(file->Lock(0, 6), RC_NO_RECORD);
+    EXPECT_EQ(Listed(), std::vector<f64>{6.0});
+    EXPECT_TRUE(Mine(6));
+}
+
 TEST_P(Locks, RecordNumberOfZeroOrLessIsNoRecordAndKeepsTheLocksHeld) {
     ScriptRecord(5);
     ASSERT_EQ(file->Lock(0, 5), RC_OK);
