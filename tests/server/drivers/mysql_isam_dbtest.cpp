@@ -2,7 +2,7 @@
 // bytes of the record; a table whose keys hold quotes, backslashes, control characters and
 // accented letters is read whole in index order both ways through key cursors built from those
 // literals, and in record-number order; the record fetch is prepared with its parameter marker
-// and the key cursors carry the row limit.
+// and the key cursors carry the row limit; the filter hooks' texts run as conditions.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include "server/drivers/mysql.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/tablewalk.h"
+#include "tests/server/support/testfilter.h"
 
 namespace {
 
@@ -198,6 +199,63 @@ TEST_F(MySQLTableFile, OpeningAFileSetsTheConnectionsRowCount) {
     conn->SetRowCount(7);
     std::unique_ptr<tISAMFile> another = Open();
     EXPECT_EQ(conn->GetRowCount(), 40);
+}
+
+// The filter hooks' texts run as conditions on the server: containment in both operand orders,
+// with a function operand, and a substring without a length.
+class MySQLFilterHooks : public gmtest::MariaDatabase {
+protected:
+    void SetUp() override {
+        MariaDatabase::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(Run("CREATE TABLE H (FIELD CHAR(10), NAME CHAR(5))"));
+        ASSERT_TRUE(Run("INSERT INTO H VALUES ('ABC', ''), ('XABCY', 'ANA'), ('Q', ' ')"));
+        def->AddField("FIELD", 'C', 10, 0, true, true);
+        def->AddField("NAME", 'C', 5, 0, true, true);
+        def->AddField("R_E_C_N_O_", 'N', 15, 0, false, true);
+        file = std::make_unique<tMySQLISAMFile>(conn.get(), def, reply, 1);
+    }
+    // The rows of H that the condition keeps.
+    std::string Kept(const tString& condition) {
+        return Value(std::string("SELECT COUNT(*) FROM H WHERE ") + condition.GetText());
+    }
+
+    std::shared_ptr<tTableDefinitionShared> def = std::make_shared<tTableDefinitionShared>("H", "");
+    tCommBuffer reply;
+    std::unique_ptr<tMySQLISAMFile> file;
+};
+
+TEST_F(MySQLFilterHooks, HookTextsRunAsConditions) {
+    const struct {
+        const char* left;
+        bool leftFunction;
+        const char* right;
+        const char* sql;
+        const char* kept;
+    } contains[] = {
+        {"FIELD", false, "'ABC'", " LOCATE('ABC',FIELD)>0", "2"},
+        {"'ZZABCYZZ'", false, "FIELD", " LOCATE(FIELD,'ZZABCYZZ')>0", "1"},
+        {"TRIM(NAME)", true, "'N'", " LOCATE('N',TRIM(NAME))>0 AND LENGTH(TRIM(NAME))>0", "1"},
+        {"FIELD", false, "'abc'", " LOCATE('abc',FIELD)>0", "2"},  // the collation ignores case
+    };
+    for (const auto& c : contains) {
+        SCOPED_TRACE(c.sql);
+        gmtest::TestElement left(c.left);
+        if (c.leftFunction) left.AsFunction();
+        gmtest::TestElement right(c.right);
+        tString sql;
+        ASSERT_TRUE(file->ContainsExpr(sql, left, right));
+        EXPECT_STREQ(sql.GetText(), c.sql);
+        EXPECT_EQ(Kept(sql), c.kept);
+    }
+    gmtest::TestElement text("FIELD");
+    text.StandingFor(def->GetField(0));
+    gmtest::TestElement start("2");
+    tString sql;
+    ASSERT_TRUE(file->SubstrFunc(sql, text, start, nullptr));
+    EXPECT_STREQ(sql.GetText(), " SUBSTRING(FIELD,2,9)");
+    sql += " = 'ABCY'";
+    EXPECT_EQ(Kept(sql), "1");
 }
 
 }  // namespace
