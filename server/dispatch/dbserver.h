@@ -17,8 +17,12 @@
 
 class tDBConnection;
 class tDBProperties;
+class tField;
 class tGenericFile;
+class tNamedNode;
 class tRecordLockEngine;
+class tStatement;
+class tTableDefinition;
 class tVirtualLockEngine;
 
 // How long the request loop waits; tests shorten it.
@@ -142,6 +146,46 @@ public:
     void GetSID();  // OP_GETSID: the session id as a bare i32
     void Build();   // OP_BUILD: the build number as a bare text
 
+    // ---- Tables, queries and session requests (dbserver_create.cpp, dbserver_query.cpp,
+    // dbserver_session.cpp).
+    // The named node that serialises opening, creating, dropping and indexing one table of the
+    // connection's alias. Alias and table are upper-cased, so every spelling of a name meets
+    // the same node. Owned by the process's named-lock registry.
+    tNamedNode* GetTableNode(const char* table);
+    // Appends text to the current operation's details when the operation log is on.
+    void AddDetails(const char* text);
+    // The GML_FIELD rows of the definition's N, L, D and M data fields, inserted in one
+    // transaction; false (rolled back) when one insert failed.
+    bool RegisterFields(const tTableDefinition& def);
+    // The INSERT of one GML_FIELD row; every value goes in as a literal of the dialect.
+    void BuildFieldInsert(tString& sql, const char* table, const tField& field);
+    // Deletes the table's GML_FIELD rows in one transaction; false when the statement failed.
+    bool Unregister(const char* table);
+    // Registers this connection's exclusive opening of the cached table; false while any
+    // connection has it open.
+    bool TakeSoleOpening(const tTableDefinition& cached);
+    // After a drop under the routine: the sole opening given back, the record counter reset
+    // when the table went, the cached definition removed; false, with the error set, when it
+    // was no longer cached.
+    bool ForgetDroppedTable(const char* table, const tTableDefinition& cached, bool dropped,
+                            const char* routine);
+    // The open of GML_FILES: the database's table list as a query file. Called by the open
+    // handler after it has read its arguments and reset the buffer; writes the whole reply.
+    void Catalog();
+    // While on, a direct "DELETE FROM" first marks the rows it names as deleted.
+    void SetDeleteMarking(bool on) { deleteMarking = on; }
+    void CreateFile();   // OP_CREATEFILE
+    void DeleteFile();   // OP_DELETEFILE
+    void OpenQuery();    // OP_QUERY
+    void CreateIndex();  // OP_CREATEINDEX
+    void Pack();         // OP_PACK
+    void Clear();        // OP_CLEAR
+    void GetError();     // OP_GETERROR: the last error's code made positive, then its text
+    void SQLExec();      // OP_SQLEXEC
+    void SetParam();     // OP_SETPARAM
+    void SqlFree();      // OP_SQLFREE
+    void GetDBSID();     // OP_GETDBSID: the database's session id as a bare string
+
     GML_CLASS_ALLOCATOR(tDBServer, Mem_DBServer)
 
 private:
@@ -170,6 +214,10 @@ private:
     i16 CheckUpAndAudit(i32 environmentState, i16 code, bool auditWanted);
     i16 ConnectAudit();
     i16 ConnectReply(i16 code);
+
+    // dbserver_query.cpp
+    void StoreQueryFile(i16 id, std::unique_ptr<tGenericFile> file);
+    i16 DirectDrop(tStatement& stmt, const tString& statement);
 
     // dbserver_end.cpp
     void CountUser(bool user);
@@ -214,6 +262,7 @@ private:
     i32 packetLen = kDefaultPacketLen;
     i16 currentOpcode;
     bool dummyMode = false;
+    bool deleteMarking = false;
     u8 logAction = 0;
     u8 traceLog = 0;
     u8 threadInfo = 0;

@@ -17,7 +17,18 @@ struct tRoute {
 
 // One row per served opcode, in opcode order.
 constexpr tRoute kRoutes[] = {
+    {OP_CREATEFILE, &tDBServer::CreateFile},
+    {OP_DELETEFILE, &tDBServer::DeleteFile},
+    {OP_QUERY, &tDBServer::OpenQuery},
+    {OP_CREATEINDEX, &tDBServer::CreateIndex},
+    {OP_PACK, &tDBServer::Pack},
+    {OP_CLEAR, &tDBServer::Clear},
+    {OP_GETERROR, &tDBServer::GetError},
+    {OP_SQLEXEC, &tDBServer::SQLExec},
+    {OP_SETPARAM, &tDBServer::SetParam},
     {OP_GETSID, &tDBServer::GetSID},
+    {OP_SQLFREE, &tDBServer::SqlFree},
+    {OP_GETDBSID, &tDBServer::GetDBSID},
     {OP_BUILD, &tDBServer::Build},
 };
 
