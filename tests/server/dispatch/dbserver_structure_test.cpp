@@ -92,7 +92,7 @@ public:
     }
 };
 
-class DBServerTables : public gmtest::DBServerTest {
+class DBServerStructure : public gmtest::DBServerTest {
 protected:
     void SetUp() override { UseTableConnections(); }
 
@@ -139,7 +139,7 @@ protected:
     TableConnection* made = nullptr;  // the connection made last; its session owns it
 };
 
-TEST_F(DBServerTables, CreateRegistersTheEmulatedFieldsWithQuotedValuesAndCachesTheTable) {
+TEST_F(DBServerStructure, CreateRegistersTheEmulatedFieldsWithQuotedValuesAndCachesTheTable) {
     auto session = OpenConnected();
     made->owner = "dbo.";
     Records().SetRecCount(static_cast<i32>(tTableDefinition("clients", "ERP").GetLockBucket()),
@@ -171,7 +171,7 @@ TEST_F(DBServerTables, CreateRegistersTheEmulatedFieldsWithQuotedValuesAndCaches
     session->End();
 }
 
-TEST_F(DBServerTables, RefusedCreatesChangeNothingAndSayWhy) {
+TEST_F(DBServerStructure, RefusedCreatesChangeNothingAndSayWhy) {
     const struct {
         const char* label;
         std::string ini;
@@ -211,7 +211,7 @@ TEST_F(DBServerTables, RefusedCreatesChangeNothingAndSayWhy) {
     }
 }
 
-TEST_F(DBServerTables, AFieldListCutShortEndsTheConnectionWithoutSql) {
+TEST_F(DBServerStructure, AFieldListCutShortEndsTheConnectionWithoutSql) {
     auto session = OpenConnected();
     const std::string cut =
         Text("clients") + Short(2) + Field("CODE", 'C', 6, 0, 0) + "NOTES-WITHOUT-END";
@@ -223,7 +223,7 @@ TEST_F(DBServerTables, AFieldListCutShortEndsTheConnectionWithoutSql) {
     EXPECT_EQ(gmtest::ReadFrame(*session->client), kClosed);
 }
 
-TEST_F(DBServerTables, TableOpenElsewhereIsNeitherRecreatedNorDroppedUntilClosed) {
+TEST_F(DBServerStructure, TableOpenElsewhereIsNeitherRecreatedNorDroppedUntilClosed) {
     auto session = OpenConnected();
     ASSERT_EQ(session->Exchange(OP_CREATEFILE, ClientsRequest()), Short(RC_OK));
     std::shared_ptr<tTableDefinitionShared> def = made->FindTableDef("CLIENTS", "ERP");
@@ -257,7 +257,7 @@ TEST_F(DBServerTables, TableOpenElsewhereIsNeitherRecreatedNorDroppedUntilClosed
     session->End();
 }
 
-TEST_F(DBServerTables, DropOfAnUncachedTableRunsWithoutAnInUseCheckAndNamesMustBeIdentifiers) {
+TEST_F(DBServerStructure, DropOfAnUncachedTableRunsWithoutAnInUseCheckAndNamesMustBeIdentifiers) {
     auto session = OpenConnected();
     EXPECT_EQ(session->Exchange(OP_DELETEFILE, Text("orders")), Short(RC_OK));
     EXPECT_EQ(session->Exchange(OP_DELETEFILE, Text("orders; DROP TABLE x")), Short(RC_FAILED));
@@ -274,7 +274,7 @@ TEST_F(DBServerTables, DropOfAnUncachedTableRunsWithoutAnInUseCheckAndNamesMustB
     session->End();
 }
 
-TEST_F(DBServerTables, EverySpellingOfATableNameWaitsForTheSameNamedNode) {
+TEST_F(DBServerStructure, EverySpellingOfATableNameWaitsForTheSameNamedNode) {
     auto session = OpenConnected();
     tNamedNode* node = globals->GetNamedLocks()->GetNode("ERP", "CLIENTS");
     std::string reply;
@@ -291,7 +291,7 @@ TEST_F(DBServerTables, EverySpellingOfATableNameWaitsForTheSameNamedNode) {
     session->End();
 }
 
-TEST_F(DBServerTables, QueriesOpenAsFilesUnderTheLowestFreeIdAndOnlyPreparedOnesAreFreed) {
+TEST_F(DBServerStructure, QueriesOpenAsFilesUnderTheLowestFreeIdAndOnlyPreparedOnesAreFreed) {
     auto session = OpenConnected();
     // 0, the id, the record length, one C field of 10, the status of a query file.
     const std::string head =
@@ -324,7 +324,7 @@ TEST_F(DBServerTables, QueriesOpenAsFilesUnderTheLowestFreeIdAndOnlyPreparedOnes
     session->End();
 }
 
-TEST_F(DBServerTables, DirectStatementsRunAsSentWithTheGatewaysOwnHandlingOfThreeForms) {
+TEST_F(DBServerStructure, DirectStatementsRunAsSentWithTheGatewaysOwnHandlingOfThreeForms) {
     auto session =
         OpenConnected("MSSQL/ERP", "ERP", [](tDBServer& s) { s.SetDeleteMarking(true); });
     const struct {
@@ -361,7 +361,7 @@ TEST_F(DBServerTables, DirectStatementsRunAsSentWithTheGatewaysOwnHandlingOfThre
     EXPECT_TRUE(warned("[WARNING] Direct COMMIT statement not recommended."));
 }
 
-TEST_F(DBServerTables, DirectDropTakesTheBookkeepingAlongAndWaitsUntilNobodyHasTheTableOpen) {
+TEST_F(DBServerStructure, DirectDropTakesTheBookkeepingAlongAndWaitsUntilNobodyHasTheTableOpen) {
     auto session = OpenConnected();
     ASSERT_EQ(session->Exchange(OP_CREATEFILE, ClientsRequest()), Short(RC_OK));
     std::shared_ptr<tTableDefinitionShared> def = made->FindTableDef("CLIENTS", "ERP");
@@ -385,7 +385,7 @@ TEST_F(DBServerTables, DirectDropTakesTheBookkeepingAlongAndWaitsUntilNobodyHasT
     session->End();
 }
 
-TEST_F(DBServerTables, LastErrorComesBackPositiveWithItsTextOrAsMinus19WithoutOne) {
+TEST_F(DBServerStructure, LastErrorComesBackPositiveWithItsTextOrAsMinus19WithoutOne) {
     auto session = OpenConnected();
     EXPECT_EQ(session->Exchange(OP_GETERROR), Short(RC_FAILED));
     EXPECT_EQ(session->Exchange(OP_DELETEFILE, Text("a'b")), Short(RC_FAILED));
@@ -399,7 +399,7 @@ TEST_F(DBServerTables, LastErrorComesBackPositiveWithItsTextOrAsMinus19WithoutOn
     session->End();
 }
 
-TEST_F(DBServerTables, SessionParametersAreRefusedWithTheFirstReasonThatApplies) {
+TEST_F(DBServerStructure, SessionParametersAreRefusedWithTheFirstReasonThatApplies) {
     const struct {
         std::string ini;
         std::string value;
@@ -427,7 +427,7 @@ TEST_F(DBServerTables, SessionParametersAreRefusedWithTheFirstReasonThatApplies)
     }
 }
 
-TEST_F(DBServerTables, DatabaseSessionIdComesAsABareString) {
+TEST_F(DBServerStructure, DatabaseSessionIdComesAsABareString) {
     auto session = OpenConnected();
     EXPECT_EQ(session->Exchange(OP_GETDBSID), Text("(SID 77) "));
     session->Disconnect();
