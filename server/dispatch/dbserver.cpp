@@ -387,7 +387,7 @@ void tDBServer::TraceHandler(const char* handler, const char* text) {
         routine += handler;
         tString line("-- ");
         line += text;
-        Trace(routine, timer.Elapsed(false), line);
+        Trace(routine, 0.0, line);
     }
     if (IsOpLogOn()) operation.details += text;
 }

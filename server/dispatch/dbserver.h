@@ -108,8 +108,10 @@ public:
     bool IsOpLogOn() const { return traceLog || threadInfo; }
     void WriteOpLog();
     i32 GetTraceCount();  // trace lines that the monitor has not fetched yet
-    // A handler's trace: "-- " + text under "tDBServer::" + handler when traced, and the text
-    // added to the current operation's details when the operation log is on.
+    // Whether a handler's trace text is wanted at all: traced, or the operation log on.
+    bool IsHandlerTraced() { return IsTraceOn() || IsOpLogOn(); }
+    // A handler's trace: "-- " + text under "tDBServer::" + handler, elapsed 0, when traced; the
+    // text alone goes into the current operation's details when the operation log is on.
     void TraceHandler(const char* handler, const char* text);
 
     // ---- The database connect and what it sets.
@@ -141,6 +143,12 @@ public:
     i16 GetThreadObs(tString& out);   // the number of connections listed
     i16 GetSystemReport(tString& out);
     i16 GetSummary(tString& out);
+
+    // ---- Record locks. The owner information (application user, "|", thread comment) goes to
+    // the record-lock engine before the first lock and again after each change of the comment.
+    void SetOwnerInfoPending() { ownerInfoPending = true; }
+    // The holder of the last refused lock, or why a read-only connection refused it.
+    const tString& GetLockText() const { return lockText; }
 
     // ---- Handlers.
     void GetSID();  // OP_GETSID: the session id as a bare i32
@@ -186,6 +194,22 @@ public:
     void SqlFree();      // OP_SQLFREE
     void GetDBSID();     // OP_GETDBSID: the database's session id as a bare string
 
+    // ---- Handlers: transactions, record changes, locks, the order and the field map
+    // (dbserver_tran.cpp, dbserver_write.cpp, dbserver_lock.cpp, dbserver_order.cpp).
+    void StrCmtCtl();  // OP_STRCMTCTL
+    void EndCmtCtl();  // OP_ENDCMTCTL
+    void Commit();     // OP_COMMIT
+    void Rollback();   // OP_ROLLBACK
+    void Write();      // OP_WRITE
+    void Update();     // OP_UPDATE
+    void Delete();     // OP_DELETE
+    void Recall();     // OP_RECALL
+    void Lock();       // OP_LOCK
+    void Unlock();     // OP_UNLOCK
+    void SetKey();     // OP_SETKEY
+    void SetDeleOn();  // OP_SETDELEON
+    void SrvMap();     // OP_SETFIELDMAP
+
     GML_CLASS_ALLOCATOR(tDBServer, Mem_DBServer)
 
 private:
@@ -218,6 +242,14 @@ private:
     // dbserver_query.cpp
     void StoreQueryFile(i16 id, std::unique_ptr<tGenericFile> file);
     i16 DirectDrop(tStatement& stmt, const tString& statement);
+
+    // dbserver_tran.cpp
+    void EndTransactionRequest(i16 code, const char* auditKind, const char* text,
+                               const char* routine);
+    // dbserver_write.cpp
+    void MarkRecord(bool deleting);
+    // dbserver_lock.cpp
+    void SendOwnerInfo();
 
     // dbserver_end.cpp
     void CountUser(bool user);
@@ -267,6 +299,8 @@ private:
     u8 traceLog = 0;
     u8 threadInfo = 0;
     u8 profiling = 0;
+    bool ownerInfoPending = true;
+    tString lockText;
 };
 
 // Makes the factory of connections of kind '0' build tDBServer objects, and installs the

@@ -16,6 +16,7 @@
 #include "lib_common/commbuffer.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/opcodes.h"
+#include "lib_common/retcodes.h"
 #include "platform/thread_id.h"
 #include "server/dispatch/dbserver.h"
 #include "server/drivers/factory.h"
@@ -41,6 +42,7 @@ struct ConnScript {
     bool checkUpOk = true;
     bool inTransaction = false;  // a connection opens commit control when it connects
     bool linkLost = false;       // a connection loses its link right after connecting
+    bool transactions = true;    // commit control and commits are supported
     std::string report = "*** CHECK-UP REPORT ***\n";
     int checkUps = 0;
     std::vector<std::string> made;   // "TYPE/alias user:password" per connection made
@@ -70,6 +72,24 @@ public:
         return script.checkUpOk;
     }
     void GetSessionID(tString& text) override { text += "(SID 77) "; }
+    // Native 2627 is a duplicate key; 50000, the base's user error, stays one.
+    bool IsDuplicateKey(i32 native) override { return native == kDuplicateKeyError; }
+    i16 StrCmtCtl() override {
+        return script.transactions ? TestConnection::StrCmtCtl() : RC_NOT_SUPPORTED;
+    }
+    i16 EndCmtCtl() override {
+        return script.transactions ? TestConnection::EndCmtCtl() : RC_NOT_SUPPORTED;
+    }
+    i16 Commit() override {
+        Note("Commit");
+        return script.transactions ? RC_OK : RC_NOT_SUPPORTED;
+    }
+    i16 Rollback() override {
+        const i16 base = TestConnection::Rollback();  // noted; the audit sequence advances
+        return script.transactions ? RC_OK : base;
+    }
+
+    static constexpr i32 kDuplicateKeyError = 2627;
 
 private:
     ConnScript& script;

@@ -1,0 +1,85 @@
+// How an open table presents its rows: the index order, the rows marked deleted hidden or shown,
+// and the server-side field map. The open file does the work and answers the code.
+#include <cstdio>
+
+#include "lib_common/commbuffer.h"
+#include "lib_common/retcodes.h"
+#include "server/dispatch/dbserver.h"
+#include "server/isam/gatemill.h"
+
+void tDBServer::SetKey() {
+    tCommBuffer& io = *GetCommBuffer();
+    i16 fileId = 0;
+    i16 order = 0;
+    io.GetShort(fileId);
+    io.GetShort(order);
+    if (io.IsMalformed()) return;
+    io.Reset();
+    tGenericFile* file = GetFile(fileId);  // not owned: the open-file table keeps it
+    if (!file) {
+        io.PutReturnCode(RC_NO_OPEN_FILE);
+        return;
+    }
+    const i16 code = file->SetOrder(order);
+    if (IsHandlerTraced()) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%u", static_cast<u32>(static_cast<i32>(order)));
+        tString text("Set Order to ");
+        text += number;
+        text += " on Table ";
+        text += file->GetTableName();
+        TraceHandler("SetKey", text);
+    }
+    io.PutReturnCode(code);
+}
+
+void tDBServer::SetDeleOn() {
+    tCommBuffer& io = *GetCommBuffer();
+    i16 fileId = 0;
+    u8 hide = 0;
+    io.GetShort(fileId);
+    io.GetByte(hide);
+    if (io.IsMalformed()) return;
+    io.Reset();
+    tGenericFile* file = GetFile(fileId);
+    if (!file) {
+        io.PutReturnCode(RC_NO_OPEN_FILE);
+        return;
+    }
+    if (IsHandlerTraced()) {
+        tString text("Set Deleted Filter ");
+        text += hide ? "ON" : "OFF";
+        text += " on Table ";
+        text += file->GetTableName();
+        TraceHandler("SetDeleOn", text);
+    }
+    io.PutReturnCode(file->SetDeletedFilter(hide));
+}
+
+void tDBServer::SrvMap() {
+    tCommBuffer& io = *GetCommBuffer();
+    i16 fileId = 0;
+    tString fields;
+    io.GetShort(fileId);
+    io.GetString(fields);
+    if (io.IsMalformed()) return;
+    io.Reset();
+    tGenericFile* file = GetFile(fileId);
+    if (!file) {
+        io.PutReturnCode(RC_NO_OPEN_FILE);
+        return;
+    }
+    if (IsHandlerTraced()) {
+        tString text("Set Mapper ");
+        if (fields.GetLength() > 0) {
+            text += "Fields ";
+            text += fields;
+        } else {
+            text += "[OFF]";
+        }
+        text += " on Table ";
+        text += file->GetTableName();
+        TraceHandler("SrvMap", text);
+    }
+    io.PutReturnCode(file->SrvMap(fields));
+}
