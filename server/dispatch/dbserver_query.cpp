@@ -131,16 +131,10 @@ void tDBServer::StoreQueryFile(i16 id, std::unique_ptr<tGenericFile> file) {
 }
 
 void tDBServer::SqlFree() {
-    tCommBuffer& in = *GetCommBuffer();
+    tCommBuffer& out = *GetCommBuffer();
     i16 id = 0;
-    in.GetShort(id);
-    if (in.IsMalformed()) return;
-    in.Reset();
-    tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = RequestedFile(id);
+    if (!file) return;
     tString text("Free Prepared Query ID ");
     text += IntToString(id);
     TraceHandler("SqlFree", text);
@@ -148,11 +142,11 @@ void tDBServer::SqlFree() {
     if (!file->IsQueryFile() || !query) {
         connection->SetError(RC_FAILED, "tDBServer::SqlFree",
                              "Invalid SqlFree on non-prepared statement table", file);
-        in.PutReturnCode(RC_FAILED);
+        out.PutReturnCode(RC_FAILED);
         return;
     }
     if (query->HasOpenStatement()) {
-        in.PutReturnCode(RC_IN_USE);
+        out.PutReturnCode(RC_IN_USE);
         return;
     }
     if (file->GetConnection() != connection.get()) {
@@ -160,7 +154,7 @@ void tDBServer::SqlFree() {
     }
     TakeFile(id);
     properties->RemoveTable();
-    in.PutReturnCode(RC_OK);
+    out.PutReturnCode(RC_OK);
 }
 
 // ---- direct statements -------------------------------------------------------------------------

@@ -11,48 +11,45 @@
 #include "server/locks/lockengine.h"
 #include "server/process/gmlthreads.h"
 
-void tDBServer::Clear() {
+tGenericFile* tDBServer::RequestedFile(i16& id) {
     tCommBuffer& in = *GetCommBuffer();
-    i16 id = 0;
     in.GetShort(id);
-    if (in.IsMalformed()) return;
+    if (in.IsMalformed()) return nullptr;
     in.Reset();
     tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    if (!file) in.PutReturnCode(RC_NO_OPEN_FILE);
+    return file;
+}
+
+void tDBServer::Clear() {
+    tCommBuffer& out = *GetCommBuffer();
+    i16 id = 0;
+    tGenericFile* file = RequestedFile(id);
+    if (!file) return;
     const tTableDefinition& def = *file->GetTableDef();
     connection->AbortTran();
     const bool cleared = file->Clear();
     connection->BeginTran();
     if (!cleared) {
-        in.PutReturnCode(RC_FAILED);
+        out.PutReturnCode(RC_FAILED);
         return;
     }
     file->GoTop();
     // The next record number of the empty table starts again from 1.
     GetRecordLockEngine()->SetRecCount(static_cast<i32>(def.GetLockBucket()), def.GetFullName(),
                                        0.0);
-    in.PutReturnCode(RC_OK);
+    out.PutReturnCode(RC_OK);
     file->SendStatus();
 }
 
 void tDBServer::Pack() {
-    tCommBuffer& in = *GetCommBuffer();
     i16 id = 0;
-    in.GetShort(id);
-    if (in.IsMalformed()) return;
-    in.Reset();
-    tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = RequestedFile(id);
+    if (!file) return;
     AddDetails(file->GetTableName());
     const bool packed = file->Pack();
     connection->EndTran();  // whatever the pack gave
-    in.PutReturnCode(packed ? RC_OK : RC_FAILED);
+    GetCommBuffer()->PutReturnCode(packed ? RC_OK : RC_FAILED);
 }
 
 namespace {
