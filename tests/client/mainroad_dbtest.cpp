@@ -63,7 +63,10 @@ protected:
     }
 
     void TearDown() override {
-        for (GM_HANDLE handle : handles) GM_Release(handle);
+        for (GM_HANDLE handle : handles) {
+            GM_DisConnect(handle);
+            GM_Release(handle);
+        }
         if (program && program->Started()) {
             size_t from = 0;
             EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
@@ -136,6 +139,18 @@ TYPED_TEST(MainRoad, AnAliasTheServerCannotConnectIsRefused) {
         char text[256];
         EXPECT_EQ(GM_GetBuild(db, text), kNotConnected);
     }
+}
+
+// The example program of client/examples walks the same road and says what it does.
+TYPED_TEST(MainRoad, ExampleProgramWalksTheRoad) {
+    gmtest::ProgramRun example(GM_EXAMPLE_PATH,
+                               {"127.0.0.1", std::to_string(this->port), this->Environment()});
+    ASSERT_TRUE(example.Started());
+    EXPECT_EQ(example.Finish(), 0) << example.Output() << this->program->Output();
+    EXPECT_TRUE(gmtest::InOrder(example.Output(),
+                                {"GM_Connect", " 0\n", "server type WinNT, build 20110117",
+                                 "GM_DisConnect", " 0\n", "done\n"}))
+        << this->program->Output();
 }
 
 }  // namespace
