@@ -210,6 +210,20 @@ public:
     void SetDeleOn();  // OP_SETDELEON
     void SrvMap();     // OP_SETFIELDMAP
 
+    // ---- Handlers: tables opened and closed, navigation and seek, probes and dummy mode
+    // (dbserver_open.cpp, dbserver_nav.cpp, dbserver_probe.cpp).
+    void OpenFile();   // OP_OPEN
+    void CloseFile();  // OP_CLOSE
+    void JustClose();  // OP_JUSTCLOSE
+    void GoTo();       // OP_GO
+    void First();      // OP_FIRST
+    void Last();       // OP_LAST
+    void Skip();       // OP_SKIP
+    void Seek();       // OP_SEEK
+    void CanOpen();    // OP_CANOPEN
+    void SPExist();    // OP_SPEXIST
+    void SetDummy();   // OP_SETDUMMY
+
     GML_CLASS_ALLOCATOR(tDBServer, Mem_DBServer)
 
 private:
@@ -254,6 +268,10 @@ private:
     void MarkRecord(bool deleting);
     // dbserver_lock.cpp
     void SendOwnerInfo();
+
+    // dbserver_open.cpp, dbserver_nav.cpp
+    void ReleaseFile(tGenericFile& file, bool warn);
+    void MoveToEnd(bool top);
 
     // dbserver_end.cpp
     void CountUser(bool user);

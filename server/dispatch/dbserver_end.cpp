@@ -12,7 +12,6 @@
 #include "lib_common/commbuffer.h"
 #include "platform/thread.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/locks/lockengine.h"
@@ -130,17 +129,7 @@ void tDBServer::CloseFiles() {
     while (openFiles.Count() > 0) {
         std::unique_ptr<tGenericFile> file(openFiles.Get(0));
         openFiles.Delete(0);
-        if (!file) continue;
-        tDBConnection* fileConn = file->GetConnection();
-        if (connection && fileConn && fileConn != connection.get()) {
-            connection->ReleaseChild(fileConn);
-        }
-        const tTableDefinition* def = file->GetTableDef();
-        tRecordLockEngine* engine = Globals() ? GetRecordLockEngine() : nullptr;
-        if (def && !file->IsQuery() && engine) {
-            engine->SetClose(GetThreadId(), static_cast<i32>(def->GetLockBucket()),
-                             def->GetFullName(), 0);
-        }
+        if (file) ReleaseFile(*file, false);
     }
 }
 

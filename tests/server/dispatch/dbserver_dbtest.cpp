@@ -10,9 +10,7 @@
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
 #include "server/locks/lockengine.h"
-#include "tests/lib_common/support/inipassword.h"
-#include "tests/server/dispatch/support/dbserverfixture.h"
-#include "tests/server/support/pgdatabase.h"
+#include "tests/server/dispatch/support/dbserverpg.h"
 #include "tests/support/gmtest.h"
 
 namespace {
@@ -24,25 +22,7 @@ using gmtest::Short;
 const std::string kConnected = Short(0) + "WinNT" + '\0';
 const std::string kCheckUpHead = "--------------- Initial Connection Check-Up ---------------\n";
 
-// A fresh database of the test's own, and client connections whose environment names it.
-class DBServerPostgres : public gmtest::PostgresDatabase, public gmtest::DBServerWorld {
-protected:
-    void SetUp() override {
-        PostgresDatabase::SetUp();
-        const gmtest::DbSettings& env = gmtest::DbEnv();
-        // A second data source for the same database, whose alias has the wrong password.
-        const std::string sources = gmtest::ReadFileText(dir.File("odbc.ini"));
-        gmtest::WriteFileText(dir.File("odbc.ini"), sources + "\n[" + dsn +
-                                                        "_bad]\nDriver=gm PostgreSQL\n"
-                                                        "Servername=127.0.0.1\nPort=" +
-                                                        env.pgPort + "\nDatabase=" + dsn + "\n");
-        StartGlobals("[POSTGRES/" + dsn + "]\nuser=" + env.pgUser +
-                     "\npassword=" + gmtest::IniPassword(env.pgPassword) + "\n[POSTGRES/" + dsn +
-                     "_bad]\nuser=" + env.pgUser + "\npassword=" + gmtest::IniPassword("wrong") +
-                     "\n");
-    }
-    std::string Environment() const { return "postgres/" + dsn; }
-};
+using DBServerPostgres = gmtest::DBServerPostgres;
 
 TEST_F(DBServerPostgres, ConnectStringReachesTheDatabaseWithTheAliasCredentials) {
     const struct {
