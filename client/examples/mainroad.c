@@ -1,6 +1,6 @@
 /* The main road of a gatemill application, step by step, printing what each step does: connect,
- * and disconnect. Build it with the project (it links libgatemillapi.so) and run it against a
- * running pellmar, for instance the one that ./run.sh starts:
+ * create a table, drop it, and disconnect. Build it with the project (it links libgatemillapi.so)
+ * and run it against a running pellmar, for instance the one that ./run.sh starts:
  *
  *     gatemill_mainroad [host [port [environment]]]
  *
@@ -11,6 +11,10 @@
 #include <string.h>
 
 #include "gatemillapi.h"
+
+/* The example's table. */
+#define EXAMPLE_TABLE "GM_EXAMPLE"
+static const char* const kTable = EXAMPLE_TABLE;
 
 /* Prints the outcome of a step. A status other than the one expected also prints what the
  * server says about it, when it says anything, and ends the program. */
@@ -37,6 +41,8 @@ int main(int argc, char** argv) {
     const char* environment = argc > 3 ? argv[3] : "POSTGRES/gatemill";
     char text[256];
     GM_HANDLE db;
+    GM_HANDLE fields;
+    int16_t status;
 
     if (port < 1 || port > 65535) {
         fprintf(stderr, "usage: %s [host [port [environment]]]\n", argv[0]);
@@ -58,6 +64,21 @@ int main(int argc, char** argv) {
     GM_GetBuild(db, text);
     printf(", build %s, session %d\n", text, (int)GM_GetSID(db));
 
+    /* A table left by an earlier run goes first; -19 when there is none. */
+    status = GM_DeleteFile(db, kTable);
+    printf("%-44s %d\n", "GM_DeleteFile (a table of an earlier run)", status);
+
+    /* The table's fields: name, type, size, width and decimals. A numeric field's width is its
+     * length in the database, so N(12,2) is size 12, width 12, decimals 2. The descriptor is
+     * freed by GM_CreateFile. */
+    fields = GM_GetCreateStruct(4, 0, 0);
+    GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0);
+    GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2);
+    GM_SetCreateField(fields, 2, "BORN", 'D', 8, 0, 0);
+    GM_SetCreateField(fields, 3, "ACTIVE", 'L', 1, 0, 0);
+    Step(db, "GM_CreateFile " EXAMPLE_TABLE, GM_CreateFile(db, kTable, fields), 0);
+
+    Step(db, "GM_DeleteFile " EXAMPLE_TABLE, GM_DeleteFile(db, kTable), 0);
     Step(db, "GM_DisConnect", GM_DisConnect(db), 0);
     GM_Release(db);
     printf("done\n");

@@ -4,7 +4,9 @@
 // gatemill.ini.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -25,6 +27,31 @@ namespace {
 // Status codes of the library's header.
 constexpr int16_t kNotConnected = -2;
 constexpr int16_t kConnectFailed = -35;
+constexpr int16_t kFailed = -19;
+
+// The road's table: CODE C(8), PRICE N(12,2), BORN D, ACTIVE L.
+constexpr const char* kTable = "ROAD";
+
+// The values of row n.
+std::string CodeOf(int n) {
+    char text[16];
+    std::snprintf(text, sizeof text, "CODE%04d", n);
+    return text;
+}
+double PriceOf(int n) { return n * 1.25 + 0.5; }
+std::string BornOf(int n) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d%02d%02d", 1990 + n / 336, 1 + n / 28 % 12, 1 + n % 28);
+    return text;
+}
+char ActiveOf(int n) { return n % 3 == 0 ? 'T' : 'F'; }
+
+// The connection's last error text, for failure messages.
+std::string ErrorOf(GM_HANDLE db) {
+    char text[512] = "";
+    GM_GetError(db, text, sizeof text - 1);
+    return text;
+}
 
 // A copy of pellmar in the test's directory, serving the test's database (Database: the server's
 // fresh-database fixture), and table connections to it that are released at the end.
@@ -147,10 +174,59 @@ TYPED_TEST(MainRoad, ExampleProgramWalksTheRoad) {
                                {"127.0.0.1", std::to_string(this->port), this->Environment()});
     ASSERT_TRUE(example.Started());
     EXPECT_EQ(example.Finish(), 0) << example.Output() << this->program->Output();
-    EXPECT_TRUE(gmtest::InOrder(example.Output(),
-                                {"GM_Connect", " 0\n", "server type WinNT, build 20110117",
-                                 "GM_DisConnect", " 0\n", "done\n"}))
+    EXPECT_TRUE(gmtest::InOrder(
+        example.Output(),
+        {"GM_Connect", " 0\n", "server type WinNT, build 20110117", "GM_CreateFile GM_EXAMPLE",
+         " 0\n", "GM_DeleteFile GM_EXAMPLE", " 0\n", "GM_DisConnect", " 0\n", "done\n"}))
         << this->program->Output();
+}
+
+// The road of an application: create a table, open it, fill it and walk it, write, lock and
+// query it, and drop it again.
+TYPED_TEST(MainRoad, WalksTheRoad) {
+    const GM_HANDLE db = this->Connected();
+    ASSERT_EQ(GM_IsConnected(db), 1);
+
+    // Create the table: slots of name, type, size, width and decimals.
+    const GM_HANDLE fields = GM_GetCreateStruct(4, 0, 0);
+    ASSERT_NE(fields, 0u);
+    ASSERT_NE(GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0), nullptr);
+    ASSERT_NE(GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2), nullptr);
+    ASSERT_NE(GM_SetCreateField(fields, 2, "BORN", 'D', 8, 0, 0), nullptr);
+    ASSERT_NE(GM_SetCreateField(fields, 3, "ACTIVE", 'L', 1, 0, 0), nullptr);
+    ASSERT_EQ(GM_CreateFile(db, kTable, fields), 0) << ErrorOf(db);
+    // The field registry of the new table: its N, D and L fields.
+    EXPECT_EQ(
+        this->Values("select concat(trim(FIELD_NAME), ' ', trim(FIELD_TYPE), ' ', "
+                     "trim(FIELD_PREC), ' ', trim(FIELD_DEC)) from GML_FIELD order by FIELD_NAME"),
+        (std::vector<std::string>{"ACTIVE L 1 0", "BORN D 8 0", "PRICE P 12 2"}));
+
+    // Direct SQL writes two rows.
+    for (int n : {7, 3}) {
+        const std::string insert =
+            "INSERT INTO ROAD (CODE, PRICE, BORN, ACTIVE, D_E_L_E_T_, "
+            "R_E_C_N_O_) VALUES ('" +
+            CodeOf(n) + "', " + std::to_string(PriceOf(n)) + ", '" + BornOf(n) + "', '" +
+            ActiveOf(n) + "', ' ', " + std::to_string(n) + ")";
+        ASSERT_EQ(GM_Execute(db, insert.c_str(), 0), 0) << insert << ErrorOf(db);
+    }
+    EXPECT_EQ(
+        this->Values("select concat(trim(CODE), ' ', BORN, ' ', ACTIVE) from ROAD order by CODE"),
+        (std::vector<std::string>{CodeOf(3) + " " + BornOf(3) + " " + ActiveOf(3),
+                                  CodeOf(7) + " " + BornOf(7) + " " + ActiveOf(7)}));
+    // A statement the database refuses fails, and the last error says why.
+    EXPECT_EQ(GM_Execute(db, "UPDATE NOSUCHTABLE SET X = 1", 0), kFailed);
+    EXPECT_NE(ErrorOf(db).find("NOSUCHTABLE"), std::string::npos) << ErrorOf(db);
+
+    // Drop the table, with its registry rows.
+    EXPECT_EQ(GM_DeleteFile(db, kTable), 0) << ErrorOf(db);
+    EXPECT_EQ(this->Value("select count(*) from information_schema.tables where "
+                          "upper(table_name) = 'ROAD'"),
+              "0");
+    EXPECT_EQ(this->Value("select count(*) from GML_FIELD"), "0");
+
+    EXPECT_EQ(GM_DisConnect(db), 0);
+    EXPECT_EQ(GM_IsConnected(db), 0);
 }
 
 }  // namespace
