@@ -414,6 +414,12 @@ tGenericFile* tDBServer::GetFile(i16 id) {
     return openFiles.Get(id - 1);
 }
 
+tGenericFile* tDBServer::GetFileOrReply(i16 id) {
+    tGenericFile* file = GetFile(id);
+    if (!file) GetCommBuffer()->PutReturnCode(RC_NO_OPEN_FILE);
+    return file;
+}
+
 i16 tDBServer::GetFreeFileId() {
     for (i32 i = 0; i < openFiles.Count(); ++i) {
         if (!openFiles.Get(i)) return static_cast<i16>(i + 1);

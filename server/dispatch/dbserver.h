@@ -98,6 +98,9 @@ public:
     // ---- Open files. Ids run from 1; a free id holds no file.
     // The file of the id, null for a free id; an id outside the table is an assertion.
     tGenericFile* GetFile(i16 id);
+    // The file of the id for a handler that has read its arguments and reset the buffer; null,
+    // with the reply -10 written, for a free id.
+    tGenericFile* GetFileOrReply(i16 id);
     // The lowest free id; when none is free the table grows by one free id.
     i16 GetFreeFileId();
     void SetFile(i16 id, std::unique_ptr<tGenericFile> file);  // id from GetFreeFileId
@@ -270,6 +273,9 @@ private:
     void SendOwnerInfo();
 
     // dbserver_open.cpp, dbserver_nav.cpp
+    // For a request of the file id alone: reads the id and resets the buffer. The file, or null
+    // when the request is malformed (nothing written) or the id is free (-10 written).
+    tGenericFile* ReadFileRequest(i16& id);
     void ReleaseFile(tGenericFile& file, bool warn);
     void MoveToEnd(bool top);
 

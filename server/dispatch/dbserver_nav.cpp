@@ -55,14 +55,11 @@ void tDBServer::GoTo() {
     in.GetLong(recno);
     if (in.IsMalformed()) return;
     in.Reset();
-    tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = GetFileOrReply(id);  // not owned: the open-file table keeps it
+    if (!file) return;
     const bool moved = file->GoTo(static_cast<f64>(recno), true);
     PutMoveReply(in, *file, moved);
-    if (!IsTraceOn() && !IsOpLogOn()) return;
+    if (!IsHandlerTraced()) return;
     tString head;
     head.sprintf("Goto %u", static_cast<u32>(recno));  // the number asked, found or not
     TraceHandler("GoTo", MoveText(*file, head, "", moved));
@@ -74,19 +71,13 @@ void tDBServer::Last() { MoveToEnd(false); }
 
 // OP_FIRST (top) and OP_LAST: the file's first or last record in its current order.
 void tDBServer::MoveToEnd(bool top) {
-    tCommBuffer& in = *GetCommBuffer();
     i16 id = 0;
-    in.GetShort(id);
-    if (in.IsMalformed()) return;
-    in.Reset();
-    tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = ReadFileRequest(id);  // not owned: the open-file table keeps it
+    if (!file) return;
+    tCommBuffer& in = *GetCommBuffer();
     const bool moved = top ? file->GoTop() : file->GoBottom();
     PutMoveReply(in, *file, moved);
-    if (!IsTraceOn() && !IsOpLogOn()) return;
+    if (!IsHandlerTraced()) return;
     char recno[kRecnoTextSize];
     RecnoToStr(file->GetRecno(), recno);
     TraceHandler(top ? "First" : "Last()",
@@ -101,12 +92,9 @@ void tDBServer::Skip() {
     in.GetLong(count);
     if (in.IsMalformed()) return;
     in.Reset();
-    tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
-    const bool traced = IsTraceOn() || IsOpLogOn();
+    tGenericFile* file = GetFileOrReply(id);  // not owned: the open-file table keeps it
+    if (!file) return;
+    const bool traced = IsHandlerTraced();
     if (traced) {
         tString text("Begin Skip ");
         if (file->IsQuery()) {
@@ -157,7 +145,7 @@ void tDBServer::Seek() {
     file->RecvRecord();  // the key, laid out as a record
     if (in.IsMalformed()) return;
     in.Reset();
-    const bool traced = IsTraceOn() || IsOpLogOn();
+    const bool traced = IsHandlerTraced();
     if (traced) {
         tString text;
         text.sprintf("Begin Seek Table %s Order %u Keys %u Length %u%s%s", file->GetTableName(),

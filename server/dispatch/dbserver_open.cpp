@@ -144,7 +144,7 @@ void tDBServer::OpenFile() {
     in.GetByte(exclusive);
     if (in.IsMalformed()) return;
     in.Reset();
-    if (IsTraceOn() || IsOpLogOn()) {
+    if (IsHandlerTraced()) {
         TraceHandler("OpenFile", OpenText(GetEnvironment(), table, readOnly, exclusive));
     }
     i16 code = RC_FAILED;
@@ -170,17 +170,11 @@ void tDBServer::OpenFile() {
 }
 
 void tDBServer::CloseFile() {
-    tCommBuffer& in = *GetCommBuffer();
     i16 id = 0;
-    in.GetShort(id);
-    if (in.IsMalformed()) return;
-    in.Reset();
-    tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
-    if (IsTraceOn() || IsOpLogOn()) TraceHandler("CloseFile", CloseText(*file, id));
+    tGenericFile* file = ReadFileRequest(id);  // not owned: the open-file table keeps it
+    if (!file) return;
+    tCommBuffer& in = *GetCommBuffer();
+    if (IsHandlerTraced()) TraceHandler("CloseFile", CloseText(*file, id));
     // A prepared query closes its cursor and keeps its id: a later bind opens it again.
     if (file->IsQuery() && file->IsQueryFile()) {
         file->Close();
@@ -195,17 +189,11 @@ void tDBServer::CloseFile() {
 }
 
 void tDBServer::JustClose() {
-    tCommBuffer& in = *GetCommBuffer();
     i16 id = 0;
-    in.GetShort(id);
-    if (in.IsMalformed()) return;
-    in.Reset();
-    tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
-    if (IsTraceOn() || IsOpLogOn()) {
+    tGenericFile* file = ReadFileRequest(id);  // not owned: the open-file table keeps it
+    if (!file) return;
+    tCommBuffer& in = *GetCommBuffer();
+    if (IsHandlerTraced()) {
         tString text;
         text.sprintf("Close Prepared Query File ID %u", static_cast<u32>(id));
         TraceHandler("JustClose", text);
@@ -215,6 +203,14 @@ void tDBServer::JustClose() {
         if (properties) properties->RemoveTable();
     }
     in.PutReturnCode(RC_OK);
+}
+
+tGenericFile* tDBServer::ReadFileRequest(i16& id) {
+    tCommBuffer& in = *GetCommBuffer();
+    in.GetShort(id);
+    if (in.IsMalformed()) return nullptr;
+    in.Reset();
+    return GetFileOrReply(id);
 }
 
 // A table's opening is unregistered (a refusal changes nothing, with a console warning when
