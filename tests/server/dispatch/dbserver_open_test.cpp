@@ -15,6 +15,7 @@
 #include "server/process/gmlthreads.h"
 #include "server/process/namedlock.h"
 #include "tests/server/dispatch/support/scriptedfile.h"
+#include "tests/server/support/recordingaudit.h"
 #include "tests/support/gmtest.h"
 
 namespace {
@@ -242,6 +243,43 @@ TEST_F(DBServerOpen, OperationLogAndLogCarryTheOpenAndCloseTexts) {
     EXPECT_TRUE(warned("SA1010_BKP"));
     EXPECT_FALSE(warned("_BKP1010"));
     session->End();
+}
+
+TEST_F(DBServerOpen, FileGetsTheRequestedFlagsAndTheAuditHandleWhenTheLevelAsks) {
+    const struct {
+        const char* ini;
+        bool auditable;
+        bool handle;
+    } cases[] = {
+        {"", true, false},                                              // no audit at all
+        {"AuditLog=1\nAuditServer=aud\nAuditLevel=1\n", true, false},   // level too low
+        {"AuditLog=1\nAuditServer=aud\nAuditLevel=2\n", false, false},  // the table is not audited
+        {"AuditLog=1\nAuditServer=aud\nAuditLevel=2\n", true, true},
+    };
+    gmtest::AuditRecorder recorder;
+    gmtest::RecordingAuditMaker maker(recorder);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.ini) + (c.auditable ? "auditable" : ""));
+        StartGlobals(c.ini);
+        ScriptFiles();
+        files.auditable = c.auditable;
+        auto session = OpenConnected();
+        ASSERT_EQ(session->Exchange(OP_OPEN, OpenRequest("SA1010", 1, 0)).substr(0, 4),
+                  Short(0) + Short(1));
+        ASSERT_EQ(session->Exchange(OP_OPEN, OpenRequest("SA1010", 0, 1)), Short(RC_IN_USE));
+        const auto& readOnly = static_cast<gmtest::ScriptedFile&>(*session->server->GetFile(1));
+        EXPECT_TRUE(readOnly.IsReadOnly());
+        EXPECT_FALSE(readOnly.IsExclusiveSet());
+        ASSERT_EQ(session->Exchange(OP_CLOSE, Short(1)), Short(0));
+        ASSERT_EQ(session->Exchange(OP_OPEN, OpenRequest("SA1010", 0, 1)).substr(0, 4),
+                  Short(0) + Short(1));
+        session->Disconnect();
+        auto& file = static_cast<gmtest::ScriptedFile&>(*session->server->GetFile(1));
+        EXPECT_FALSE(file.IsReadOnly());
+        EXPECT_TRUE(file.IsExclusiveSet());
+        EXPECT_EQ(file.HasAuditHandle(), c.handle);
+        session->End();
+    }
 }
 
 TEST_F(DBServerOpen, TableNodeIgnoresTheCaseOfTheTableName) {

@@ -23,7 +23,8 @@ struct FileScript {
     bool assertOnOpen = false;  // Open raises an assertion, as a join to a missing table does
     bool queueJoin = false;     // the connection holds a join description once it is up
     bool preparedQuery = false;
-    bool moves = true;  // the answer of every move
+    bool auditable = false;  // the file's answer to IsAuditable
+    bool moves = true;       // the answer of every move
     i16 seekCode = 0;
     i16 lockCode = 0;
     f64 recno = 7;
@@ -84,6 +85,11 @@ public:
         return script.lockCode;
     }
     i32 GetOrder() override { return 2; }
+    bool IsAuditable() override { return script.auditable; }
+    // What the open handler set on the file.
+    bool IsReadOnly() const { return readOnly; }
+    bool IsExclusiveSet() const { return exclusive; }
+    bool HasAuditHandle() const { return auditHandle != nullptr; }
     const char* GetTableName() override { return GetTableDef()->GetName(); }
     bool IsQuery() override { return prepared; }
 
