@@ -147,12 +147,12 @@ void tDBServer::OpenFile() {
     if (IsHandlerTraced()) {
         TraceHandler("OpenFile", OpenText(GetEnvironment(), table, readOnly, exclusive));
     }
-    i16 code = RC_FAILED;
     if (table == kCatalogName) {
         Catalog();
         connection->TakeJoinInfo();  // (1): the list is no table file
         return;
     }
+    i16 code = RC_FAILED;
     if (!connection->IsIsamAllowed()) {
         connection->SetError(RC_FAILED, kOpenRoutine,
                              "[WARNING] OpenFile only supported when IsamConnection is ENABLED.\n",
