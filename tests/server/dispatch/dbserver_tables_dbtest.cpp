@@ -20,12 +20,10 @@
 
 namespace {
 
-using gmtest::ConnectTexts;
+using gmtest::ClientesRecord;
 using gmtest::Long;
-using gmtest::ReadFrame;
 using gmtest::Short;
 
-const std::string kConnected = Short(0) + "WinNT" + '\0';
 constexpr u32 kOtherOwner = 99;
 
 std::string OpenRequest(const std::string& table, u8 readOnly = 0, u8 exclusive = 0) {
@@ -34,15 +32,6 @@ std::string OpenRequest(const std::string& table, u8 readOnly = 0, u8 exclusive 
 
 std::string Texts(const std::string& first, const std::string& second) {
     return first + '\0' + second + '\0';
-}
-
-std::string Padded(const std::string& text, size_t width) {
-    return text + std::string(width - text.size(), ' ');
-}
-
-// CLIENTES as the client holds it: NOME C 10, CIDADE C 8, D_E_L_E_T_ C 1.
-std::string Record(const std::string& nome, const std::string& cidade) {
-    return Padded(nome, 10) + Padded(cidade, 8) + " ";
 }
 
 // What a found move sends: the record number as a double, then the record.
@@ -57,7 +46,7 @@ std::string Status(bool bof, bool eof, bool found, i32 count = 3) {
 
 std::string Seek(i16 id, u8 lock, u8 soft, const std::string& nome) {
     return Short(id) + Short(1) + Short(10) + static_cast<char>(lock) + static_cast<char>(soft) +
-           Record(nome, "");
+           ClientesRecord(nome, "");
 }
 
 bool Holds(const std::string& text, const std::string& part) {
@@ -70,28 +59,9 @@ protected:
     void SetUp() override {
         DBServerPostgres::SetUp();
         if (HasFatalFailure()) return;
-        tTableDefinition made("CLIENTES", dsn.c_str());
-        made.AddField("NOME", 'C', 10, 0, true, true);
-        made.AddField("CIDADE", 'C', 8, 0, true, true);
-        made.AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
-        made.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
-        CheckUpAndCreate(made);
+        MakeClientes();
         if (HasFatalFailure()) return;
-        ASSERT_TRUE(
-            Run("insert into clientes values ('N001', 'SP', ' ', 1), "
-                "('N002', 'RJ', ' ', 2), ('N004', 'BH', ' ', 3)"));
-        ASSERT_TRUE(Run("alter table clientes add primary key (r_e_c_n_o_)"));
         ASSERT_TRUE(Run("create index clientes1 on clientes (nome, r_e_c_n_o_)"));
-    }
-    std::unique_ptr<gmtest::Session> Connected() {
-        auto session = Open(ConnectTexts(Environment(), "ERP", "ana", "PC01"));
-        EXPECT_EQ(ReadFrame(*session->client), kConnected);
-        return session;
-    }
-    std::string LastError(tDBServer& server) {
-        tString text;
-        server.GetDBConnection()->GetLastErrorInfo(text);
-        return text.GetText();
     }
     tRecordLockEngine& Records() { return *globals->GetRecordLockServer(); }
     // The table's full name and lock bucket, as the record-lock engine knows them.
@@ -158,17 +128,21 @@ TEST_F(DBServerTables, MovesSendTheRecordAndStatusOrNoRecordAndStatus) {
         std::string reply;
         const char* trace;
     } cases[] = {
-        {OP_FIRST, "", Short(0) + Sent(1, Record("N001", "SP")) + Status(false, false, false),
+        {OP_FIRST, "",
+         Short(0) + Sent(1, ClientesRecord("N001", "SP")) + Status(false, false, false),
          "(tDBServer::First) -- First Recno 1 on Table CLIENTES [OK]\n"},
-        {OP_GO, Long(3), Short(0) + Sent(3, Record("N004", "BH")) + Status(false, false, false),
+        {OP_GO, Long(3),
+         Short(0) + Sent(3, ClientesRecord("N004", "BH")) + Status(false, false, false),
          "(tDBServer::GoTo) -- Goto 3 on Table CLIENTES [OK]\n"},
         {OP_SKIP, Long(1), Short(RC_NO_RECORD) + Status(false, true, false),
          "(tDBServer::Skip) -- End Skip - [NO_RECORD_FOUND] [EOF]\n"},
         {OP_GO, Long(99), Short(RC_NO_RECORD) + Status(true, true, false),
          "(tDBServer::GoTo) -- Goto 99 on Table CLIENTES [NO_RECORD_FOUND] [BOF] [EOF]\n"},
-        {OP_LAST, "", Short(0) + Sent(3, Record("N004", "BH")) + Status(false, false, false),
+        {OP_LAST, "",
+         Short(0) + Sent(3, ClientesRecord("N004", "BH")) + Status(false, false, false),
          "(tDBServer::Last()) -- Last Recno 3 on Table CLIENTES [OK]\n"},
-        {OP_SKIP, Long(-1), Short(0) + Sent(2, Record("N002", "RJ")) + Status(false, false, false),
+        {OP_SKIP, Long(-1),
+         Short(0) + Sent(2, ClientesRecord("N002", "RJ")) + Status(false, false, false),
          "(tDBServer::Skip) -- End Skip to 2\n"},
     };
     for (const auto& c : cases) {
@@ -196,14 +170,15 @@ TEST_F(DBServerTables, SeekFindsExactOrGreaterKeysAndLocksOnlyWhatNoOtherOwnerHo
         std::string reply;
     } cases[] = {
         {"exact", Seek(1, 0, 0, "N002"),
-         Short(0) + Sent(2, Record("N002", "RJ")) + Status(false, false, true)},
+         Short(0) + Sent(2, ClientesRecord("N002", "RJ")) + Status(false, false, true)},
         {"soft on a greater key", Seek(1, 0, 1, "N003"),
-         Short(RC_SOFT_SEEK_GREATER) + Sent(3, Record("N004", "BH")) + Status(false, false, false)},
+         Short(RC_SOFT_SEEK_GREATER) + Sent(3, ClientesRecord("N004", "BH")) +
+             Status(false, false, false)},
         {"exact, missing", Seek(1, 0, 0, "N003"), Short(RC_NO_RECORD) + Status(false, true, false)},
         {"locked by another owner", Seek(1, 1, 0, "N002"),
          Short(RC_LOCKED) + Status(false, false, true)},
         {"locked for this owner", Seek(1, 1, 0, "N001"),
-         Short(0) + Sent(1, Record("N001", "SP")) + Status(false, false, true)},
+         Short(0) + Sent(1, ClientesRecord("N001", "SP")) + Status(false, false, true)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
