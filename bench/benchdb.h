@@ -48,12 +48,16 @@ inline std::map<std::string, std::string> LoadDbEnv(const std::string& path) {
     return values;
 }
 
-// Reads the private servers' settings (GM_TESTDB_ENV, else the build's db.env) and installs the
-// process services, the log beside db.env; the settings, or none after a message when they name
-// no private PostgreSQL.
-inline std::map<std::string, std::string> StartPostgresBench() {
+// Where the private servers' settings are: GM_TESTDB_ENV, else the build's db.env.
+inline std::string DbEnvPath() {
     const char* given = std::getenv("GM_TESTDB_ENV");
-    const std::string envPath = given && *given ? given : GM_TESTDB_ENV;
+    return given && *given ? given : GM_TESTDB_ENV;
+}
+
+// Reads the private servers' settings into the environment; the settings, or none after a
+// message when they name no private PostgreSQL.
+inline std::map<std::string, std::string> ReadPostgresEnv() {
+    const std::string envPath = DbEnvPath();
     std::map<std::string, std::string> env = LoadDbEnv(envPath);
     if (!env.count("GM_PG_USER")) {
         std::fprintf(stderr,
@@ -62,6 +66,14 @@ inline std::map<std::string, std::string> StartPostgresBench() {
                      envPath.c_str());
         return {};
     }
+    return env;
+}
+
+// ReadPostgresEnv, then the process services installed, the log beside db.env.
+inline std::map<std::string, std::string> StartPostgresBench() {
+    std::map<std::string, std::string> env = ReadPostgresEnv();
+    if (env.empty()) return env;
+    const std::string envPath = DbEnvPath();
     SetLogPath((envPath + ".bench.log").c_str());  // notices of the set-up land here
     const std::string ini = envPath + ".bench.ini";
     std::ofstream(ini) << "[General]\nODBC30=1\n";

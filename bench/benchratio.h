@@ -21,17 +21,32 @@ public:
         }
         ConsoleReporter::ReportRuns(runs);
     }
+    // One ratio to print: "<what>" with the counters of the benchmarks named first and second.
+    struct tRatio {
+        const char* what;
+        const char* first;
+        const char* second;
+    };
+
     // Runs the benchmarks of the command line, then prints "<what>, <unit> per second: a / b = r"
     // with the counter of the first and the second benchmark.
     static int Main(int argc, char** argv, const char* what, const char* first, const char* second,
                     const char* counter = "rows/s", const char* unit = "rows") {
+        return Main(argc, argv, {{what, first, second}}, counter, unit);
+    }
+    // The same with one line per ratio.
+    static int Main(int argc, char** argv, const std::vector<tRatio>& ratios, const char* counter,
+                    const char* unit) {
         benchmark::Initialize(&argc, argv);
         tRatioReporter reporter(counter);
         benchmark::RunSpecifiedBenchmarks(&reporter);
-        const double a = reporter.rates[first];
-        const double b = reporter.rates[second];
-        if (a > 0.0 && b > 0.0) {
-            std::printf("%s, %s per second: %.0f / %.0f = %.4f\n", what, unit, a, b, a / b);
+        for (const tRatio& ratio : ratios) {
+            const double a = reporter.rates[ratio.first];
+            const double b = reporter.rates[ratio.second];
+            if (a > 0.0 && b > 0.0) {
+                std::printf("%s, %s per second: %.0f / %.0f = %.4f\n", ratio.what, unit, a, b,
+                            a / b);
+            }
         }
         benchmark::Shutdown();
         return 0;

@@ -6,28 +6,21 @@
 #include <stdlib.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "bench/benchratio.h"
-#include "lib_base/printer.h"
+#include "bench/benchserver.h"
 #include "lib_base/sockets.h"
-#include "lib_base/threads.h"
 #include "lib_common/commbuffer.h"
 #include "lib_common/opcodes.h"
-#include "server/process/globals.h"
-#include "server/process/gmlserver.h"
 #include "server/process/monitor.h"
 
 namespace {
 
 constexpr u32 kLoopback = 0x7F000001u;
 constexpr i32 kClients = 100;
-
-void Discard(const char*) {}
 
 std::unique_ptr<tSocket> Connect(u16 port) {
     auto socket = std::make_unique<tSocket>(plat::kAfInet, "127.0.0.1", port, plat::kSockStream);
@@ -84,40 +77,19 @@ std::unique_ptr<tSocket> ConnectMonitor(u16 port) {
     return socket;
 }
 
-// A server in this process: published globals over a private ini, a thread list, and a
-// listener whose workers serve monitors. Made at the first use, kept to the end of the process.
-class tServerUnderTest {
-public:
-    tServerUnderTest() {
-        SetConsolePrinter(&Discard);
+// A server in this process whose workers serve monitors, over an ini in a directory of its own.
+// Made at the first use, kept to the end of the process.
+gmbench::tBenchServer& Server() {
+    static gmbench::tBenchServer* const server = [] {
         char pattern[] = "/tmp/gmbenchXXXXXX";
-        dir = mkdtemp(pattern) ? pattern : "/tmp";
-        const std::string ini = dir + "/gatemill.ini";
-        std::ofstream(ini) << "[General]\nThreadMin=" << kClients << "\nThreadInc=" << kClients
-                           << "\n";
-        globals = std::make_unique<tGMLGlobals>(ini.c_str());
-        PublishGlobals(globals.get());
-        globals->SetThreadList(&threads);
+        const std::string dir = mkdtemp(pattern) ? pattern : "/tmp";
+        auto* made = new gmbench::tBenchServer(
+            dir + "/gatemill.ini", "[General]\nThreadMin=" + std::to_string(kClients) +
+                                       "\nThreadInc=" + std::to_string(kClients) + "\n");
         RegisterMonitorConnections();
-        server = std::make_unique<tGMLServer>(&threads, kModeStandalone, false);
-        ready = server->ListenAddr(0, "127.0.0.1");
-        server->LoadThreadLimits();
-        ready = ready && server->Start(1);
-    }
-    ~tServerUnderTest() { std::filesystem::remove_all(dir); }
-    u16 Port() { return static_cast<u16>(server->GetPort()); }
-    bool IsReady() const { return ready; }
-
-private:
-    std::string dir;
-    tThreadList threads;
-    std::unique_ptr<tGMLGlobals> globals;
-    std::unique_ptr<tGMLServer> server;
-    bool ready = false;
-};
-
-tServerUnderTest& Server() {
-    static tServerUnderTest* const server = new tServerUnderTest;  // outlives every worker
+        made->Start();
+        return made;
+    }();
     return *server;
 }
 
