@@ -39,11 +39,8 @@ void tDBServer::Lock() {
     io.GetLong(recno);
     if (io.IsMalformed()) return;
     io.Reset();
-    tGenericFile* file = GetFile(fileId);  // not owned: the open-file table keeps it
-    if (!file) {
-        io.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    if (!file) return;
     i16 code = RC_FAILED;
     if (connection->IsReadOnly()) {
         connection->SetError(RC_FAILED, "tDBServer::Lock",
@@ -95,12 +92,9 @@ void tDBServer::Unlock() {
     io.GetByte(wholeTable);
     io.GetLong(recno);
     if (io.IsMalformed()) return;
-    tGenericFile* file = GetFile(fileId);
     io.Reset();
-    if (!file) {
-        io.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    if (!file) return;
     file->Unlock(wholeTable, recno);  // a lock that is not held is no failure for the client
     if (IsHandlerTraced()) {
         TraceHandler("Lock", LockTraceText("Unlock ", file->GetTableName(), wholeTable, recno));

@@ -15,11 +15,8 @@ void tDBServer::SetKey() {
     io.GetShort(order);
     if (io.IsMalformed()) return;
     io.Reset();
-    tGenericFile* file = GetFile(fileId);  // not owned: the open-file table keeps it
-    if (!file) {
-        io.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    if (!file) return;
     const i16 code = file->SetOrder(order);
     if (IsHandlerTraced()) {
         char number[16];
@@ -41,11 +38,8 @@ void tDBServer::SetDeleOn() {
     io.GetByte(hide);
     if (io.IsMalformed()) return;
     io.Reset();
-    tGenericFile* file = GetFile(fileId);
-    if (!file) {
-        io.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    if (!file) return;
     if (IsHandlerTraced()) {
         tString text("Set Deleted Filter ");
         text += hide ? "ON" : "OFF";
@@ -64,11 +58,8 @@ void tDBServer::SrvMap() {
     io.GetString(fields);
     if (io.IsMalformed()) return;
     io.Reset();
-    tGenericFile* file = GetFile(fileId);
-    if (!file) {
-        io.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    if (!file) return;
     if (IsHandlerTraced()) {
         tString text("Set Mapper ");
         if (fields.GetLength() > 0) {

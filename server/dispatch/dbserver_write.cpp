@@ -31,7 +31,7 @@ void tDBServer::Write() {
     file->RecvRecord();
     if (io.IsMalformed()) return;  // a short record writes nothing
     const tString table(file->GetTableName());
-    if (IsOpLogOn()) operation.details += table;
+    AddDetails(table);
     i32 nativeError = 0;
     const bool written = file->WriteRecord(nativeError);
     if (written) connection->EndTran();
@@ -80,7 +80,7 @@ void tDBServer::Update() {
         return;
     }
     const tString table(file->GetTableName());
-    if (IsOpLogOn()) operation.details += table;
+    AddDetails(table);
     if (file->IsQuery()) {
         io.Reset();
         io.PutReturnCode(RC_NO_OPEN_FILE);
@@ -122,11 +122,8 @@ void tDBServer::MarkRecord(bool deleting) {
     io.GetLong(recno);
     if (io.IsMalformed()) return;
     io.Reset();
-    tGenericFile* file = GetFile(fileId);
-    if (!file) {
-        io.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    if (!file) return;
     const tString table(file->GetTableName());
     if (IsOpLogOn()) {
         operation.details += table;
