@@ -160,8 +160,7 @@ TEST_F(DBServerTables, SeekFindsExactOrGreaterKeysAndLocksOnlyWhatNoOtherOwnerHo
     auto session = Connected();
     ASSERT_EQ(session->Exchange(OP_OPEN, OpenRequest("clientes")).substr(0, 4),
               Short(0) + Short(1));
-    // The index order, set on the file as the order handler would between two requests.
-    ASSERT_EQ(session->server->GetFile(1)->SetOrder(1), 0);
+    ASSERT_EQ(session->Exchange(OP_SETKEY, Short(1) + Short(1)), Short(0));  // CLIENTES1 order
     const u32 owner = session->server->GetThreadId();
     ASSERT_TRUE(Records().RLock(kOtherOwner, Bucket(), FullName().c_str(), 2, 0));
     const struct {
