@@ -21,8 +21,9 @@
  * one record buffer, the null flags and the navigation status. Its number (returned by GM_Open
  * and GM_Query) names it in the other functions. Moves fill the record buffer; writes and
  * updates send it. Field values lie in the record buffer as the server sends them: C and other
- * text fields padded to their length without a NUL, N D and other 8-byte fields as doubles,
- * L as one byte; memo fields take no bytes. */
+ * text fields padded to their length without a NUL, N and the other numeric 8-byte fields as
+ * doubles, D as its eight characters YYYYMMDD, L as one byte ('T' or 'F'); memo fields take no
+ * bytes. */
 #ifndef GATEMILLAPI_H
 #define GATEMILLAPI_H
 
@@ -186,7 +187,8 @@ GM_EXPORT int16_t GM_ChainR(GM_HANDLE handle, uint16_t wa, int32_t unused1, uint
  * key, answering -28 with that record. */
 GM_EXPORT int16_t GM_Seek(GM_HANDLE handle, uint16_t wa, int32_t unused1, uint16_t keyFields,
                           uint8_t lock, uint8_t soft, uint16_t keyLength, int32_t unused2);
-/* Appends the record buffer as a new record; on 0 the work area stands on it (GM_RecNo). */
+/* Appends the record buffer as a new record; on 0 the work area stands on it (GM_RecNo) and,
+ * unless the table is open exclusively, holds its lock until GM_UnLock or GM_FUnLock. */
 GM_EXPORT int16_t GM_Write(GM_HANDLE handle, uint16_t wa, int32_t unused);
 /* Rewrites record number record with the record buffer. */
 GM_EXPORT int16_t GM_UpdateR(GM_HANDLE handle, uint16_t wa, int32_t unused, uint32_t record);
@@ -258,8 +260,9 @@ GM_EXPORT int16_t GM_GetGeneralFldDesc(GM_HANDLE handle, uint16_t wa, int16_t in
 /* Copies the table's index names, comma-separated, into out (which must hold them) and returns
  * how many there are. */
 GM_EXPORT int16_t GM_GetKeyNames(GM_HANDLE handle, uint16_t wa, char* out);
-/* Copies the key expression of index n (n from 2: the first index) into out (which must hold
- * it); 0, or -14 with out emptied when there is no such index. */
+/* Copies the key of index n (n from 2: the first index) into out (which must hold it), as the
+ * server lists it: the numbers of the key's fields in the record, from 1, three digits each and
+ * comma-separated ("001,003"); 0, or -14 with out emptied when there is no such index. */
 GM_EXPORT int16_t GM_GetKeys(GM_HANDLE handle, uint16_t wa, char* out, int16_t n);
 
 /* ---- Table-creation descriptor ----------------------------------------------------------- */

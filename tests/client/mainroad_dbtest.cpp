@@ -28,11 +28,19 @@ namespace {
 constexpr int16_t kNotConnected = -2;
 constexpr int16_t kConnectFailed = -35;
 constexpr int16_t kFailed = -19;
+constexpr int16_t kNoRecord = -25;
+constexpr int16_t kSoftGreater = -28;
+constexpr int16_t kLocked = -31;
 
-// The road's table: CODE C(8), PRICE N(12,2), BORN D, ACTIVE L.
+// The road's table: CODE C(8), PRICE N(12,2), BORN D, ACTIVE L, and an index on CODE.
 constexpr const char* kTable = "ROAD";
+constexpr int kRecords = 1000;
 
-// The values of row n.
+// Record i (from 0) of the appends holds the values of number Scrambled(i), so that the index
+// order differs from the record order.
+int Scrambled(int i) { return i * 337 % kRecords; }
+
+// The values of number n.
 std::string CodeOf(int n) {
     char text[16];
     std::snprintf(text, sizeof text, "CODE%04d", n);
@@ -45,6 +53,69 @@ std::string BornOf(int n) {
     return text;
 }
 char ActiveOf(int n) { return n % 3 == 0 ? 'T' : 'F'; }
+
+// The values of number n as Area::Values gives them.
+std::string ValuesOf(int n) {
+    char price[32];
+    std::snprintf(price, sizeof price, "%.2f", PriceOf(n));
+    return CodeOf(n) + " " + price + " " + BornOf(n) + " " + ActiveOf(n);
+}
+
+// A work area of a connection, read and written through the local accessors only.
+struct Area {
+    GM_HANDLE db = 0;
+    int16_t wa = 0;
+
+    std::string Text(const char* field, size_t length) const {
+        const char* at = GM_GetInternalFld(db, static_cast<uint16_t>(wa), field);
+        return at ? std::string(at, length) : "(no field)";
+    }
+    double Number(const char* field) const {
+        const char* at = GM_GetInternalFld(db, static_cast<uint16_t>(wa), field);
+        double value = -1;
+        if (at) std::memcpy(&value, at, sizeof value);
+        return value;
+    }
+    void Put(const char* field, const std::string& text) {
+        EXPECT_EQ(GM_SetInternalFld(db, static_cast<uint16_t>(wa), field, text.c_str()),
+                  static_cast<int32_t>(text.size()))
+            << field;
+    }
+    void PutNumber(const char* field, double value) {
+        EXPECT_EQ(GM_SetInternalFld(db, static_cast<uint16_t>(wa), field, &value), 8) << field;
+    }
+    // The record's values: "CODE PRICE BORN ACTIVE".
+    std::string Values() const {
+        char price[32];
+        std::snprintf(price, sizeof price, "%.2f", Number("PRICE"));
+        return Text("CODE", 8) + " " + price + " " + Text("BORN", 8) + " " + Text("ACTIVE", 1);
+    }
+    void PutValues(int n) {
+        GM_InitRecord(db, static_cast<uint16_t>(wa), 0);
+        Put("CODE", CodeOf(n));
+        PutNumber("PRICE", PriceOf(n));
+        Put("BORN", BornOf(n));
+        Put("ACTIVE", std::string(1, ActiveOf(n)));
+    }
+    // The key of a seek, in the record buffer.
+    void PutKey(const std::string& code) {
+        GM_InitRecord(db, static_cast<uint16_t>(wa), 0);
+        Put("CODE", code);
+    }
+    // The field's description: "name type length declared decimals".
+    std::string Describe(int16_t index) const {
+        char name[30] = "";
+        uint8_t type = 0;
+        uint32_t length = 0;
+        uint16_t declared = 0;
+        uint16_t decimals = 0;
+        const int16_t status = GM_GetFieldDesc(db, static_cast<uint16_t>(wa), index, name, &type,
+                                               &length, &declared, &decimals);
+        if (status != 0) return "(status " + std::to_string(status) + ")";
+        return std::string(name) + " " + static_cast<char>(type) + " " + std::to_string(length) +
+               " " + std::to_string(declared) + " " + std::to_string(decimals);
+    }
+};
 
 // The connection's last error text, for failure messages.
 std::string ErrorOf(GM_HANDLE db) {
@@ -175,17 +246,41 @@ TYPED_TEST(MainRoad, ExampleProgramWalksTheRoad) {
     ASSERT_TRUE(example.Started());
     EXPECT_EQ(example.Finish(), 0) << example.Output() << this->program->Output();
     EXPECT_TRUE(gmtest::InOrder(
-        example.Output(),
-        {"GM_Connect", " 0\n", "server type WinNT, build 20110117", "GM_CreateFile GM_EXAMPLE",
-         " 0\n", "GM_DeleteFile GM_EXAMPLE", " 0\n", "GM_DisConnect", " 0\n", "done\n"}))
+        example.Output(), {"GM_Connect ",
+                           " 0\n",
+                           "server type WinNT, build 20110117",
+                           "GM_CreateFile GM_EXAMPLE ",
+                           " 0\n",
+                           "GM_Write x 100 ",
+                           " 0\n",
+                           "    100 records\n",
+                           "GM_First ",
+                           "    record 100: CODE ITEM0001 PRICE 250.00 BORN 20240517 ACTIVE F\n",
+                           "GM_Skip past the last record ",
+                           " -25\n",
+                           "GM_Seek ITEM0059 (record 42) ",
+                           "    record 42: CODE ITEM0059 PRICE 105.00",
+                           "record 10: CODE ITEM0091 PRICE 999.50",
+                           "D_E_L_E_T_ is '*'",
+                           "GM_Lock 20 (second connection: locked) ",
+                           " -31\n",
+                           "record 30: CODE ITEM0071 PRICE 75.00",
+                           "record 30: CODE ITEM0071 PRICE 2.00",
+                           "GM_DeleteFile GM_EXAMPLE ",
+                           " 0\n",
+                           "GM_DisConnect ",
+                           " 0\n",
+                           "done\n"}))
         << this->program->Output();
 }
 
-// The road of an application: create a table, open it, fill it and walk it, write, lock and
-// query it, and drop it again.
+// The road of an application: create a table, open it, fill it and walk it, write and lock it,
+// and drop it again; a second connection meets the first one's locks and writes.
 TYPED_TEST(MainRoad, WalksTheRoad) {
     const GM_HANDLE db = this->Connected();
+    const GM_HANDLE other = this->Connected();
     ASSERT_EQ(GM_IsConnected(db), 1);
+    ASSERT_EQ(GM_IsConnected(other), 1);
 
     // Create the table: slots of name, type, size, width and decimals.
     const GM_HANDLE fields = GM_GetCreateStruct(4, 0, 0);
@@ -201,31 +296,161 @@ TYPED_TEST(MainRoad, WalksTheRoad) {
                      "trim(FIELD_PREC), ' ', trim(FIELD_DEC)) from GML_FIELD order by FIELD_NAME"),
         (std::vector<std::string>{"ACTIVE L 1 0", "BORN D 8 0", "PRICE P 12 2"}));
 
-    // Direct SQL writes two rows.
-    for (int n : {7, 3}) {
-        const std::string insert =
-            "INSERT INTO ROAD (CODE, PRICE, BORN, ACTIVE, D_E_L_E_T_, "
-            "R_E_C_N_O_) VALUES ('" +
-            CodeOf(n) + "', " + std::to_string(PriceOf(n)) + ", '" + BornOf(n) + "', '" +
-            ActiveOf(n) + "', ' ', " + std::to_string(n) + ")";
-        ASSERT_EQ(GM_Execute(db, insert.c_str(), 0), 0) << insert << ErrorOf(db);
+    // Open it: the work area has the fields as created, N as an 8-byte F.
+    Area road{db, GM_Open(db, kTable, 0, 0)};
+    ASSERT_GT(road.wa, 0) << ErrorOf(db);
+    EXPECT_EQ(road.Describe(0), "CODE C 8 8 0");
+    EXPECT_EQ(road.Describe(1), "PRICE F 8 12 2");
+    EXPECT_EQ(road.Describe(2), "BORN D 8 8 0");
+    EXPECT_EQ(road.Describe(3), "ACTIVE L 1 1 0");
+    EXPECT_EQ(GM_GetTotalRecs(db, road.wa), 0);
+
+    // An index on CODE: the work area's index lists name it and its field.
+    ASSERT_EQ(GM_CreateIndex(db, road.wa, "ROAD1", "CODE"), 0) << ErrorOf(db);
+    char text[512] = "";
+    EXPECT_EQ(GM_GetKeyNames(db, road.wa, text), 1);
+    EXPECT_STREQ(text, "ROAD1");
+    EXPECT_EQ(GM_GetKeys(db, road.wa, text, 2), 0);
+    EXPECT_STREQ(text, "001");  // the key's field numbers
+
+    // Append the records; each append stands on its new record.
+    std::vector<int> recnoOf(kRecords);
+    for (int i = 0; i < kRecords; ++i) {
+        const int n = Scrambled(i);
+        recnoOf[n] = i + 1;
+        road.PutValues(n);
+        ASSERT_EQ(GM_Write(db, road.wa, 0), 0) << i << " " << ErrorOf(db);
+        ASSERT_EQ(GM_RecNo(db, road.wa), i + 1);
     }
-    EXPECT_EQ(
-        this->Values("select concat(trim(CODE), ' ', BORN, ' ', ACTIVE) from ROAD order by CODE"),
-        (std::vector<std::string>{CodeOf(3) + " " + BornOf(3) + " " + ActiveOf(3),
-                                  CodeOf(7) + " " + BornOf(7) + " " + ActiveOf(7)}));
-    // A statement the database refuses fails, and the last error says why.
+    EXPECT_EQ(GM_GetTotalRecs(db, road.wa), kRecords);
+    EXPECT_EQ(this->Value("select count(*) from ROAD"), std::to_string(kRecords));
+    // Each append keeps its new record locked for the appender, until the table unlock.
+    Area seen{other, GM_Open(other, kTable, 0, 0)};
+    ASSERT_GT(seen.wa, 0) << ErrorOf(other);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 1), kLocked);
+    EXPECT_EQ(GM_Lock(other, seen.wa, kRecords), kLocked);
+    ASSERT_EQ(GM_FUnLock(db, road.wa), 0);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 1), 0);
+    EXPECT_EQ(GM_UnLock(other, seen.wa, 1), 0);
+
+    // Walk the whole table in index order, and back from the end.
+    ASSERT_EQ(GM_SetKeyC(db, road.wa, "road1"), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_First(db, road.wa, 0, 0), 0) << ErrorOf(db);
+    for (int n = 0; n < kRecords; ++n) {
+        ASSERT_EQ(road.Values(), ValuesOf(n));
+        ASSERT_EQ(GM_RecNo(db, road.wa), recnoOf[n]) << n;
+        ASSERT_EQ(GM_Bof(db, road.wa), 0) << n;
+        ASSERT_EQ(GM_Skip(db, road.wa, 0, 1, 0), n + 1 < kRecords ? 0 : kNoRecord) << n;
+    }
+    EXPECT_EQ(GM_Eof(db, road.wa), 1);
+    EXPECT_EQ(GM_RecNo(db, road.wa), kRecords + 1);
+    ASSERT_EQ(GM_Last(db, road.wa, 0, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(kRecords - 1));
+    ASSERT_EQ(GM_Skip(db, road.wa, 0, -2, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(kRecords - 3));
+
+    // Go to a record number.
+    ASSERT_EQ(GM_ChainR(db, road.wa, 0, 500, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(Scrambled(499)));
+    EXPECT_EQ(GM_RecNo(db, road.wa), 500);
+
+    // Seek a key that is there, one that is not, and the next greater one (soft).
+    road.PutKey(CodeOf(42));
+    ASSERT_EQ(GM_Seek(db, road.wa, 0, 1, 0, 0, 8, 0), 0) << ErrorOf(db);
+    EXPECT_EQ(road.Values(), ValuesOf(42));
+    EXPECT_EQ(GM_RecNo(db, road.wa), recnoOf[42]);
+    road.PutKey("CODE9999");
+    EXPECT_EQ(GM_Seek(db, road.wa, 0, 1, 0, 0, 8, 0), kNoRecord);
+    EXPECT_EQ(GM_Eof(db, road.wa), 1);
+    road.PutKey("CODE041Z");
+    EXPECT_EQ(GM_Seek(db, road.wa, 0, 1, 0, 1, 8, 0), kSoftGreater);
+    EXPECT_EQ(road.Values(), ValuesOf(420));
+
+    // Update record 10, and read it back through the other connection.
+    const int tenth = Scrambled(9);
+    ASSERT_EQ(GM_ChainR(db, road.wa, 0, 10, 0), 0);
+    road.PutNumber("PRICE", 999.5);
+    ASSERT_EQ(GM_UpdateR(db, road.wa, 0, 10), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_ChainR(other, seen.wa, 0, 10, 0), 0);
+    EXPECT_EQ(seen.Number("PRICE"), 999.5);
+    EXPECT_EQ(seen.Text("CODE", 8), CodeOf(tenth));
+
+    // Delete it: marked in the buffer and the table; hidden, a seek no longer finds it; recalled,
+    // it is back.
+    ASSERT_EQ(GM_DeleteR(db, road.wa, 10), 0) << ErrorOf(db);
+    EXPECT_EQ(road.Text("D_E_L_E_T_", 1), "*");
+    EXPECT_EQ(this->Value("select D_E_L_E_T_ from ROAD where R_E_C_N_O_ = 10"), "*");
+    ASSERT_EQ(GM_SetDeleted(db, road.wa, 1), 0);
+    road.PutKey(CodeOf(tenth));
+    EXPECT_EQ(GM_Seek(db, road.wa, 0, 1, 0, 0, 8, 0), kNoRecord);
+    ASSERT_EQ(GM_RecallR(db, road.wa, 10, 0), 0) << ErrorOf(db);
+    EXPECT_EQ(this->Value("select D_E_L_E_T_ from ROAD where R_E_C_N_O_ = 10"), " ");
+    road.PutKey(CodeOf(tenth));
+    ASSERT_EQ(GM_Seek(db, road.wa, 0, 1, 0, 0, 8, 0), 0);
+    EXPECT_EQ(GM_RecNo(db, road.wa), 10);
+    EXPECT_EQ(road.Text("D_E_L_E_T_", 1), " ");
+    ASSERT_EQ(GM_SetDeleted(db, road.wa, 0), 0);
+
+    // A record lock of one connection refuses the other until it is released; so does a table
+    // lock.
+    ASSERT_EQ(GM_Lock(db, road.wa, 20), 0) << ErrorOf(db);
+    EXPECT_EQ(road.Values(), ValuesOf(Scrambled(19)));
+    EXPECT_EQ(GM_Lock(other, seen.wa, 20), kLocked);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 21), 0);
+    EXPECT_EQ(GM_UnLock(other, seen.wa, 21), 0);
+    EXPECT_EQ(GM_UnLock(db, road.wa, 20), 0);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 20), 0);
+    EXPECT_EQ(GM_UnLock(other, seen.wa, 20), 0);
+    ASSERT_EQ(GM_FLock(db, road.wa, 0), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 21), kLocked);
+    EXPECT_EQ(GM_FUnLock(db, road.wa), 0);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 21), 0);
+    EXPECT_EQ(GM_UnLock(other, seen.wa, 21), 0);
+
+    // A transaction rolled back leaves record 30 and the record count as they were; one
+    // committed is seen by the other connection.
+    const int thirtieth = Scrambled(29);
+    ASSERT_EQ(GM_StrCmtCtl(db), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_ChainR(db, road.wa, 0, 30, 0), 0);
+    road.PutNumber("PRICE", 1.0);
+    ASSERT_EQ(GM_UpdateR(db, road.wa, 0, 30), 0) << ErrorOf(db);
+    road.PutValues(kRecords);
+    ASSERT_EQ(GM_Write(db, road.wa, 0), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_Rollbk(db), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_FUnLock(db, road.wa), 0);
+    EXPECT_EQ(GM_EndCmtCtl(db), 0) << ErrorOf(db);
+    EXPECT_EQ(this->Value("select count(*) from ROAD"), std::to_string(kRecords));
+    ASSERT_EQ(GM_ChainR(other, seen.wa, 0, 30, 0), 0);
+    EXPECT_EQ(seen.Values(), ValuesOf(thirtieth));
+    ASSERT_EQ(GM_StrCmtCtl(db), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_ChainR(db, road.wa, 0, 30, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(thirtieth));
+    road.PutNumber("PRICE", 2.5);
+    ASSERT_EQ(GM_UpdateR(db, road.wa, 0, 30), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_Commit(db, 0), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_EndCmtCtl(db), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_ChainR(other, seen.wa, 0, 30, 0), 0);
+    EXPECT_EQ(seen.Number("PRICE"), 2.5);
+
+    // Direct SQL changes rows; a statement the database refuses fails with its error text.
+    ASSERT_EQ(GM_Execute(db, "UPDATE ROAD SET ACTIVE = 'T' WHERE CODE = 'CODE0001'", 0), 0)
+        << ErrorOf(db);
     EXPECT_EQ(GM_Execute(db, "UPDATE NOSUCHTABLE SET X = 1", 0), kFailed);
     EXPECT_NE(ErrorOf(db).find("NOSUCHTABLE"), std::string::npos) << ErrorOf(db);
 
-    // Drop the table, with its registry rows.
-    EXPECT_EQ(GM_DeleteFile(db, kTable), 0) << ErrorOf(db);
+    // The table cannot be dropped while the other connection has it open; closed, it can.
+    EXPECT_EQ(GM_DeleteFile(db, kTable), -30);
+    EXPECT_EQ(GM_Close(other, seen.wa), 0);
+    EXPECT_EQ(GM_Close(db, road.wa), 0);
+    EXPECT_EQ(GM_First(db, road.wa, 0, 0), -24);  // the work area is gone
+    ASSERT_EQ(GM_DeleteFile(db, kTable), 0) << ErrorOf(db);
     EXPECT_EQ(this->Value("select count(*) from information_schema.tables where "
                           "upper(table_name) = 'ROAD'"),
               "0");
     EXPECT_EQ(this->Value("select count(*) from GML_FIELD"), "0");
 
     EXPECT_EQ(GM_DisConnect(db), 0);
+    EXPECT_EQ(GM_DisConnect(other), 0);
     EXPECT_EQ(GM_IsConnected(db), 0);
 }
 
