@@ -256,10 +256,6 @@ private:
     i16 ConnectAudit();
     i16 ConnectReply(i16 code);
 
-    // dbserver_session.cpp
-    // The open file that a request of the i16 file id alone names, the buffer reset for the
-    // reply; null when the frame is malformed (nothing written) or no file has the id (-10).
-    tGenericFile* RequestedFile(i16& id);
     // dbserver_query.cpp
     void StoreQueryFile(i16 id, std::unique_ptr<tGenericFile> file);
     i16 DirectDrop(tStatement& stmt, const tString& statement);

@@ -428,11 +428,8 @@ void tDBServer::CreateIndex() {
     in.GetString(key);
     if (in.IsMalformed()) return;
     in.Reset();
-    tGenericFile* file = GetFile(fileId);  // not owned: the open-file table keeps it
-    if (!file) {
-        in.PutReturnCode(RC_NO_OPEN_FILE);
-        return;
-    }
+    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    if (!file) return;
     if (IsOpLogOn()) {
         tString details("Table : ");
         details += file->GetTableName();

@@ -86,7 +86,7 @@ void tDBServer::OpenQuery() {
         return;
     }
     StoreQueryFile(id, std::move(file));
-    if (IsTraceOn() || IsOpLogOn()) {
+    if (IsHandlerTraced()) {
         tString text("Opened Query ID ");
         text += IntToString(id);
         TraceHandler("OpenQuery", text);
@@ -133,7 +133,7 @@ void tDBServer::StoreQueryFile(i16 id, std::unique_ptr<tGenericFile> file) {
 void tDBServer::SqlFree() {
     tCommBuffer& out = *GetCommBuffer();
     i16 id = 0;
-    tGenericFile* file = RequestedFile(id);
+    tGenericFile* file = ReadFileRequest(id);
     if (!file) return;
     tString text("Free Prepared Query ID ");
     text += IntToString(id);
@@ -235,7 +235,7 @@ void tDBServer::GetError() {
     out.Reset();
     tString text;
     const i32 code = connection->GetLastErrorInfo(text);
-    if (IsTraceOn() || IsOpLogOn()) {
+    if (IsHandlerTraced()) {
         tString line("Last Error Code ");
         line += IntToString(code);
         line += " Message [";

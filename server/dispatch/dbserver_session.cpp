@@ -11,20 +11,10 @@
 #include "server/locks/lockengine.h"
 #include "server/process/gmlthreads.h"
 
-tGenericFile* tDBServer::RequestedFile(i16& id) {
-    tCommBuffer& in = *GetCommBuffer();
-    in.GetShort(id);
-    if (in.IsMalformed()) return nullptr;
-    in.Reset();
-    tGenericFile* file = GetFile(id);  // not owned: the open-file table keeps it
-    if (!file) in.PutReturnCode(RC_NO_OPEN_FILE);
-    return file;
-}
-
 void tDBServer::Clear() {
     tCommBuffer& out = *GetCommBuffer();
     i16 id = 0;
-    tGenericFile* file = RequestedFile(id);
+    tGenericFile* file = ReadFileRequest(id);
     if (!file) return;
     const tTableDefinition& def = *file->GetTableDef();
     connection->AbortTran();
@@ -44,7 +34,7 @@ void tDBServer::Clear() {
 
 void tDBServer::Pack() {
     i16 id = 0;
-    tGenericFile* file = RequestedFile(id);
+    tGenericFile* file = ReadFileRequest(id);
     if (!file) return;
     AddDetails(file->GetTableName());
     const bool packed = file->Pack();
