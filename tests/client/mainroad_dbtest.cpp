@@ -124,6 +124,17 @@ std::string ErrorOf(GM_HANDLE db) {
     return text;
 }
 
+// Creates the road's table: slots of name, type, size, width and decimals.
+void CreateTable(GM_HANDLE db) {
+    const GM_HANDLE fields = GM_GetCreateStruct(4, 0, 0);
+    ASSERT_NE(fields, 0u);
+    ASSERT_NE(GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0), nullptr);
+    ASSERT_NE(GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2), nullptr);
+    ASSERT_NE(GM_SetCreateField(fields, 2, "BORN", 'D', 8, 0, 0), nullptr);
+    ASSERT_NE(GM_SetCreateField(fields, 3, "ACTIVE", 'L', 1, 0, 0), nullptr);
+    ASSERT_EQ(GM_CreateFile(db, kTable, fields), 0) << ErrorOf(db);
+}
+
 // A copy of pellmar in the test's directory, serving the test's database (Database: the server's
 // fresh-database fixture), and table connections to it that are released at the end.
 template <class Database>
@@ -282,27 +293,22 @@ TYPED_TEST(MainRoad, WalksTheRoad) {
     ASSERT_EQ(GM_IsConnected(db), 1);
     ASSERT_EQ(GM_IsConnected(other), 1);
 
-    // Create the table: slots of name, type, size, width and decimals.
-    const GM_HANDLE fields = GM_GetCreateStruct(4, 0, 0);
-    ASSERT_NE(fields, 0u);
-    ASSERT_NE(GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0), nullptr);
-    ASSERT_NE(GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2), nullptr);
-    ASSERT_NE(GM_SetCreateField(fields, 2, "BORN", 'D', 8, 0, 0), nullptr);
-    ASSERT_NE(GM_SetCreateField(fields, 3, "ACTIVE", 'L', 1, 0, 0), nullptr);
-    ASSERT_EQ(GM_CreateFile(db, kTable, fields), 0) << ErrorOf(db);
+    ASSERT_NO_FATAL_FAILURE(CreateTable(db));
     // The field registry of the new table: its N, D and L fields.
     EXPECT_EQ(
         this->Values("select concat(trim(FIELD_NAME), ' ', trim(FIELD_TYPE), ' ', "
                      "trim(FIELD_PREC), ' ', trim(FIELD_DEC)) from GML_FIELD order by FIELD_NAME"),
         (std::vector<std::string>{"ACTIVE L 1 0", "BORN D 8 0", "PRICE P 12 2"}));
 
-    // Open it: the work area has the fields as created, N as an 8-byte F.
+    // Open it: the work area has the fields as created, N as an 8-byte F, and the deletion mark.
     Area road{db, GM_Open(db, kTable, 0, 0)};
     ASSERT_GT(road.wa, 0) << ErrorOf(db);
     EXPECT_EQ(road.Describe(0), "CODE C 8 8 0");
     EXPECT_EQ(road.Describe(1), "PRICE F 8 12 2");
     EXPECT_EQ(road.Describe(2), "BORN D 8 8 0");
     EXPECT_EQ(road.Describe(3), "ACTIVE L 1 1 0");
+    EXPECT_EQ(road.Describe(4), "D_E_L_E_T_ C 1 1 0");
+    EXPECT_EQ(GM_GetColCount(db, road.wa), 5);
     EXPECT_EQ(GM_GetTotalRecs(db, road.wa), 0);
 
     // An index on CODE: the work area's index lists name it and its field.
@@ -452,6 +458,58 @@ TYPED_TEST(MainRoad, WalksTheRoad) {
     EXPECT_EQ(GM_DisConnect(db), 0);
     EXPECT_EQ(GM_DisConnect(other), 0);
     EXPECT_EQ(GM_IsConnected(db), 0);
+}
+
+// The table requests around the road, each answered as the library reads it.
+TYPED_TEST(MainRoad, TableRequestsAroundTheRoad) {
+    const GM_HANDLE db = this->Connected();
+    ASSERT_NO_FATAL_FAILURE(CreateTable(db));
+    EXPECT_EQ(GM_CanOpen(db, kTable, ""), 0);
+    EXPECT_EQ(GM_CanOpen(db, "NOSUCHTABLE", ""), -11);
+    Area road{db, GM_Open(db, kTable, 0, 0)};
+    ASSERT_GT(road.wa, 0) << ErrorOf(db);
+    ASSERT_EQ(GM_CreateIndex(db, road.wa, "ROAD1", "CODE"), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_CanOpen(db, kTable, "ROAD1"), 0);
+    EXPECT_EQ(GM_CanOpen(db, kTable, "NOSUCHINDEX"), -11);
+    EXPECT_EQ(GM_SPExist(db, "NOSUCHPROCEDURE"), -11);
+
+    // Records 1 to 3 hold the numbers 2, 1, 0.
+    for (int n = 2; n >= 0; --n) {
+        road.PutValues(n);
+        ASSERT_EQ(GM_Write(db, road.wa, 0), 0) << ErrorOf(db);
+    }
+    ASSERT_EQ(GM_FUnLock(db, road.wa), 0);
+
+    // The order by number: 2 the first index, 1 the record numbers.
+    ASSERT_EQ(GM_SetKey(db, road.wa, 2), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_First(db, road.wa, 0, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(0));
+    EXPECT_EQ(GM_RecNo(db, road.wa), 3);
+    ASSERT_EQ(GM_SetKey(db, road.wa, 1), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_First(db, road.wa, 0, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(2));
+    EXPECT_EQ(GM_SetKey(db, road.wa, 3), -14);  // no second index
+
+    // In dummy mode moves find nothing; out of it they find the records again.
+    ASSERT_EQ(GM_DummyMode(db, 1), 0);
+    EXPECT_EQ(GM_First(db, road.wa, 0, 0), kNoRecord);
+    ASSERT_EQ(GM_DummyMode(db, 0), 0);
+    ASSERT_EQ(GM_Last(db, road.wa, 0, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(0));
+
+    // The database's session id, as a text with its length.
+    char text[256] = "";
+    const int32_t length = GM_GetDBSID(db, text, sizeof text);
+    EXPECT_GT(length, 1);
+    EXPECT_EQ(length, static_cast<int32_t>(std::strlen(text)) + 1) << text;
+
+    // A close that keeps the work area, then the one that drops it.
+    EXPECT_EQ(GM_JustClose(db, road.wa), 0);
+    EXPECT_EQ(GM_GetColCount(db, road.wa), 5);
+    EXPECT_EQ(GM_Close(db, road.wa), 0);
+    EXPECT_EQ(GM_GetColCount(db, road.wa), -24);
+    EXPECT_EQ(GM_DeleteFile(db, kTable), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_CanOpen(db, kTable, ""), -11);
 }
 
 }  // namespace
