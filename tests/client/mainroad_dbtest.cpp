@@ -402,6 +402,9 @@ TYPED_TEST(MainRoad, WalksTheRoad) {
     ASSERT_EQ(GM_Lock(db, road.wa, 20), 0) << ErrorOf(db);
     EXPECT_EQ(road.Values(), ValuesOf(Scrambled(19)));
     EXPECT_EQ(GM_Lock(other, seen.wa, 20), kLocked);
+    seen.PutKey(CodeOf(Scrambled(19)));
+    EXPECT_EQ(GM_SetKey(other, seen.wa, 2), 0);
+    EXPECT_EQ(GM_Seek(other, seen.wa, 0, 1, 1, 0, 8, 0), kLocked);  // a seek that locks
     EXPECT_EQ(GM_Lock(other, seen.wa, 21), 0);
     EXPECT_EQ(GM_UnLock(other, seen.wa, 21), 0);
     EXPECT_EQ(GM_UnLock(db, road.wa, 20), 0);
