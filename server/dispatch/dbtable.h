@@ -246,6 +246,7 @@ public:
     virtual u32 GetRecLen() const;
     virtual bool HasMemoFields() const;
     virtual bool IsFullMapped() const;
+    virtual void SetFullMapped(bool value);  // a file reads only the fields of its field map
     virtual i16 GetDataFieldCount() const;
     virtual i16 GetRecnoIndexID() const;  // -1 until set
     virtual void SetRecnoIndexID(i16 id);
@@ -324,6 +325,7 @@ public:
     u32 GetRecLen() const override;
     bool HasMemoFields() const override;
     bool IsFullMapped() const override;
+    void SetFullMapped(bool value) override;
     i16 GetDataFieldCount() const override;
     i16 GetRecnoIndexID() const override;
     void SetRecnoIndexID(i16 id) override;

@@ -183,6 +183,7 @@ i16 tTableDefinition::GetRecDelField() const { return recDelField; }
 u32 tTableDefinition::GetRecLen() const { return recLen; }
 bool tTableDefinition::HasMemoFields() const { return memoInUse; }
 bool tTableDefinition::IsFullMapped() const { return fullMapped; }
+void tTableDefinition::SetFullMapped(bool value) { fullMapped = value; }
 i16 tTableDefinition::GetDataFieldCount() const { return dataFieldCount; }
 i16 tTableDefinition::GetRecnoIndexID() const { return recnoIndexId; }
 void tTableDefinition::SetRecnoIndexID(i16 id) { recnoIndexId = id; }

@@ -118,6 +118,9 @@ bool tTableDefinitionShared::HasMemoFields() const {
 bool tTableDefinitionShared::IsFullMapped() const {
     return Reading([&] { return tTableDefinition::IsFullMapped(); });
 }
+void tTableDefinitionShared::SetFullMapped(bool value) {
+    Writing([&] { tTableDefinition::SetFullMapped(value); });
+}
 
 i16 tTableDefinitionShared::GetDataFieldCount() const {
     return Reading([&] { return tTableDefinition::GetDataFieldCount(); });

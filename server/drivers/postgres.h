@@ -27,11 +27,16 @@ public:
     bool InitialCheckUp(tString& report) override;
     bool CanOpen(const char* table, const char* index) override;  // index null or empty: table
     bool SPExist(const char* name) override;                      // false
-    tStatement* NewStatement() override;                          // a tODBCStatement
+    tStatement* NewStatement() override;                          // a tPostgresStmt
     // A tPostgresISAMFile over the definition, not yet opened; owned by the caller.
     tGenericFile* NewISAMFile(tCommBuffer& reply,
                               const std::shared_ptr<tTableDefinitionShared>& def,
                               u32 lockOwner) override;
+    // Runs the query rewritten for PostgreSQL (aggregates as float8, select lists with their
+    // literals as text and aliases after " as "), which query then holds, and gives its rows as
+    // a query file of its character and number columns; null when it cannot run, with the reason
+    // as the last error.
+    tQueryFile* GetQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query) override;
     void CreateTable(const tTableDefinition& def, tString& sql) override;
     bool CreateGMLParam() override;
     bool AddPrimaryKey(tString& sql, const char* table) override;  // the text; true
@@ -74,6 +79,8 @@ private:
     bool CopyBack(tODBCStatement& stmt, const tString& copySql, f64 highest);
     bool KeepsBackup(const char* table, const char* backup);
     bool FailRebuild(std::unique_ptr<tODBCStatement>& stmt);
+    // The query's refusal as the last error (-19): the message, the query, a line feed.
+    void RefuseQuery(const char* message, const tString& query);
 };
 
 // A table of a PostgreSQL connection opened as an ISAM file: key cursors limited by LIMIT,
@@ -91,6 +98,16 @@ public:
     bool CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) override;
     void AddRowLimit() override;       // " LIMIT <row count>"
     void RecnoParamMarker() override;  // " = ?"
+    // position(right in left)>0, a character field on the right padded to its length.
+    bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) override;
+    // substring(text,start,length); without a length the rest of the field that text stands
+    // for, from a start within it.
+    bool SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
+                    tFilterElement* length) override;
+    // LOWER and UPPER as they are, STRTRAN as REPLACE, EMPTY of a field as its empty value;
+    // every other function has no SQL form here.
+    bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
+                     tString& suffix) override;
 
     GML_CLASS_ALLOCATOR(tPostgresISAMFile, Mem_IsamFile)
 };

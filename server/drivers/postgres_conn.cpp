@@ -12,6 +12,7 @@
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
+#include "server/drivers/postgres_stmt.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ tPostgresConnection::tPostgresConnection(const char* dbType, const tString& alia
     : tODBCConnection(dbType, alias, user, password) {}
 
 std::unique_ptr<tODBCStatement> tPostgresConnection::Statement() {
-    return std::unique_ptr<tODBCStatement>(new tODBCStatement(this));
+    return std::unique_ptr<tODBCStatement>(new tPostgresStmt(this));
 }
 
 tStatement* tPostgresConnection::NewStatement() { return Statement().release(); }

@@ -2,12 +2,19 @@
 // the aggregates, then the select lists. Each pass walks the text beside a folded copy of the
 // same length (unquoted bytes upper-cased, quoted bytes as written) and a map of which bytes lie
 // inside quotes, so searches never look inside quoted text and quoted text is copied unchanged.
+// Then the connection's query files, which run the rewritten text.
 #include "server/drivers/postgres_query.h"
 
 #include <cctype>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <vector>
+
+#include "lib_common/retcodes.h"
+#include "server/dispatch/dbtable.h"
+#include "server/drivers/postgres.h"
+#include "server/isam/gatemill_query.h"
 
 namespace {
 
@@ -271,4 +278,58 @@ tPgRewrite RewritePostgresQuery(const std::string& query, std::string& out) {
     const tPgRewrite result = CastAggregates(query, cast);
     if (result != tPgRewrite::Ok) return result;
     return RewriteSelectLists(cast, out);
+}
+
+namespace {
+
+constexpr const char* kQueryRoutine = "tPostgresConnection::GetQueryFile";
+// How much of the client's query an error text repeats.
+constexpr i32 kQuotedQueryLimit = 65536;
+
+}  // namespace
+
+void tPostgresConnection::RefuseQuery(const char* message, const tString& query) {
+    tString text(message);
+    text.Append(query, kQuotedQueryLimit);
+    text += "\n";
+    SetError(RC_FAILED, kQueryRoutine, text, nullptr);
+}
+
+tQueryFile* tPostgresConnection::GetQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query) {
+    if (!IsConnected()) return nullptr;
+    std::unique_ptr<tStatement> stmt(NewStatement());
+    std::string rewritten;
+    switch (RewritePostgresQuery(query.GetText(), rewritten)) {
+        case tPgRewrite::Ok:
+            break;
+        case tPgRewrite::UnclosedAggregate:
+            return nullptr;
+        case tPgRewrite::MissingFrom:
+            RefuseQuery("Invalid Query ( missing FROM statement ).\nQuery : ", query);
+            return nullptr;
+        case tPgRewrite::FieldSyntax:
+            RefuseQuery("Invalid Query Fields ( Syntax Error ).\nQuery : ", query);
+            return nullptr;
+    }
+    // The query file keeps the text to run it again, in a string of bounded size.
+    if (rewritten.size() >= tString::kMaxCapacity) {
+        RefuseQuery("Invalid Query ( too long ).\nQuery : ", query);
+        return nullptr;
+    }
+    if (!stmt->ExecDirect(rewritten.c_str(), kQueryRoutine, 1)) return nullptr;
+    query = rewritten.c_str();
+    const i16 count = stmt->GetColumnCount();
+    if (count <= 0) {
+        RefuseQuery("Query does not return any supported column.\nQuery : ", query);
+        return nullptr;
+    }
+    auto def = std::make_unique<tTableDefinitionExclusive>("", GetAlias());
+    def->SetFieldCapacity(count);
+    const tColumnDesc* columns = stmt->GetColumns();
+    for (i16 c = 0; c < count; ++c) {
+        const tColumnDesc& d = columns[c];
+        if (d.type == 'C') def->AddField(d.name, 'C', static_cast<i16>(d.bufferLength - 1), 0, true, true);
+        if (d.type == 'N') def->AddField(d.name, 'N', 15, 8, true, true);
+    }
+    return new tQueryFile(this, std::move(def), reply, lockOwner, std::move(stmt), query);
 }

@@ -4,6 +4,7 @@
 // the record-number cache and the memory of the last seek.
 #pragma once
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "lib_base/gmlalloc.h"
@@ -26,8 +27,9 @@ class tTableDefinition;
 class tTableDefinitionExclusive;
 class tTableDefinitionShared;
 
-// One memo field of an open file: its number among the data fields (from 1) and its index in
-// the definition, with the value waiting to be written or last read.
+// One memo field of an open file: its number among the data fields (from 1), by which the
+// client names it, and its index in the definition, with the content of one record: written by
+// the client and not yet stored (dirty), or read from the database (unless it must be read).
 class tBlobNode {
 public:
     tBlobNode(i16 dataFieldNo, i16 fieldIndex) : dataFieldNo(dataFieldNo), fieldIndex(fieldIndex) {}
@@ -35,7 +37,8 @@ public:
 
     i16 dataFieldNo;
     i16 fieldIndex;
-    tString value;
+    f64 recno = 0.0;    // the record whose content the node holds
+    std::string value;  // any bytes
     bool dirty = false;
     bool mustRead = true;
 
@@ -356,6 +359,19 @@ public:
     // at least) the key laid out in the incoming record: 0 found, -28 a soft seek on a greater
     // key, -25 none.
     i16 Seek(i16 keyFields, i16 keyLength, u8 soft) override;
+    // Reads only the named fields (unknown names are warned of and skipped), the current
+    // index's key fields and the reserved ones; an empty list reads every field again. 0.
+    i16 SrvMap(const char* fields) override;
+    // Puts the memo's length (length 0) or i32 0 and at most length bytes of it. recno 0: the
+    // current record. The memo is read from the database unless the client wrote it.
+    void BlobRead(i16 memoId, i32 recno, i32 length) override;
+    // Keeps the bytes as the memo of the current record, stored by the next write of the
+    // record (BlobWriteSql); 0, or -19 for a memo id the table lacks.
+    i16 BlobWrite(i16 memoId, const void* bytes, i32 count) override;
+    bool Clear() override;  // every row deleted; the cache forgets its record numbers
+    bool Pack() override;   // the rows marked deleted removed; the cache forgets them
+    // Appends the file's state, the record as last read and its memos, then the generic part.
+    void DumpInfo(tString& out) override;
 
     // ---- Dialect hooks, in their order. The base forms write dialect-neutral SQL into the
     // connection's SQL buffer.
@@ -412,6 +428,16 @@ public:
     // closing parenthesis. argument: the first argument, or null.
     virtual bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
                              tString& suffix);
+    // Stores every memo the client wrote into recno, the record just inserted or updated; the
+    // record writers call it after their INSERT or UPDATE and before the file moves. False, with
+    // code -29, at the first memo that could not be stored (those stored before are clean).
+    virtual bool BlobWriteSql(i32& code, f64 recno);
+
+    // ---- Memo fields.
+    // The node of the memo, holding the content of recno: a node of another record is emptied
+    // and marked for reading. Null for a memo id the table lacks.
+    tBlobNode* GetBlobNode(i16 memoId, f64 recno);
+    void ResetBlobs();  // every node empty and to be read again
 
     // ---- The current record.
     // Makes the current-record buffer hold the record of the cache's current slot; without
@@ -474,8 +500,9 @@ protected:
     bool OpenDirect(f64 recno);
     void MapColumn(const tColumnDesc& column, const tField& field);
     void TraceLoad(const char* routine, f64 elapsed, i32 rows);
-    void MarkMemosForReading();
     bool IsCurrentDeleted() const;
+    void DumpRecord(tString& out);
+    void DumpMemos(tString& out);
     void SwapNumbers(char* record);
     void SizeFieldMap();
     void SizeRecordBuffers();

@@ -237,10 +237,6 @@ void tISAMFile::MapColumn(const tColumnDesc& column, const tField& field) {
     for (i64 i = 0; i < length && text[i]; ++i) to[i] = text[i];
 }
 
-void tISAMFile::MarkMemosForReading() {
-    for (i32 i = 0; i < blobList.Count(); ++i) blobList.Get(i)->mustRead = true;
-}
-
 bool tISAMFile::GoTo(f64 recno, bool reread) {
     const f64* window = cache->GetWindow();
     for (i32 slot = 0; slot < tCache::kSlots; ++slot) {
@@ -248,7 +244,7 @@ bool tISAMFile::GoTo(f64 recno, bool reread) {
         cache->SetCurrent(slot);
         bof = eof = false;
         if (!reread) return true;
-        MarkMemosForReading();
+        ResetBlobs();
         return SyncCurrent(true);
     }
     cache->Reset(true);
@@ -260,7 +256,7 @@ bool tISAMFile::GoTo(f64 recno, bool reread) {
         return false;
     }
     bof = eof = false;
-    MarkMemosForReading();
+    ResetBlobs();
     return true;
 }
 

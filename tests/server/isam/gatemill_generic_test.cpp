@@ -86,7 +86,7 @@ TEST_F(GenericFile, OneBlobNodePerMemoDataFieldNumberedAmongDataFields) {
     EXPECT_EQ(first->fieldIndex, 2);
     EXPECT_EQ(second->dataFieldNo, 5);  // R_E_C_N_O_ before it is not a data field
     EXPECT_EQ(second->fieldIndex, 5);
-    EXPECT_TRUE(first->value.GetLength() == 0 && !first->dirty && first->mustRead);
+    EXPECT_TRUE(first->value.empty() && !first->dirty && first->mustRead);
 
     EXPECT_EQ(gmtest::AssertText([&] { file->SendStructure(nullptr); }),
               "blob list not empty when sending the structure");
