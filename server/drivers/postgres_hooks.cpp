@@ -1,8 +1,9 @@
 // The PostgreSQL table file's filter hooks: containment by position(), substring() and the
 // functions of client filters that PostgreSQL can say.
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
-#include <strings.h>
 
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"

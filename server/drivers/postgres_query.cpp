@@ -328,7 +328,8 @@ tQueryFile* tPostgresConnection::GetQueryFile(tCommBuffer& reply, u32 lockOwner,
     const tColumnDesc* columns = stmt->GetColumns();
     for (i16 c = 0; c < count; ++c) {
         const tColumnDesc& d = columns[c];
-        if (d.type == 'C') def->AddField(d.name, 'C', static_cast<i16>(d.bufferLength - 1), 0, true, true);
+        if (d.type == 'C')
+            def->AddField(d.name, 'C', static_cast<i16>(d.bufferLength - 1), 0, true, true);
         if (d.type == 'N') def->AddField(d.name, 'N', 15, 8, true, true);
     }
     return new tQueryFile(this, std::move(def), reply, lockOwner, std::move(stmt), query);

@@ -164,8 +164,11 @@ protected:
     tAuditClient* auditHandle = nullptr;
     std::unique_ptr<tAutoArray<tJoinInfo>> joinList;
 
+    // The generic part of the description, with def as the file's definition.
+    void DumpGeneric(tString& out, const tTableDefinition* def);
+
 private:
-    void DumpDefinition(tString& out) const;
+    void DumpDefinition(tString& out, const tTableDefinition& def) const;
 };
 
 // One filter condition of a table file: its level (0 the plain filter, 1 and up the extended

@@ -65,7 +65,8 @@ void tISAMFile::DumpInfo(tString& out) {
     out += lockedList.Count() > 0 ? "\n" : "NONE\n";
     if (fetchStmt && mirror) DumpRecord(out);
     if (blobList.Count() > 0) DumpMemos(out);
-    tGenericFile::DumpInfo(out);
+    // The file's definition is its mirror, with its field map and joined fields.
+    DumpGeneric(out, mirror.get());
 }
 
 void tISAMFile::DumpRecord(tString& out) {

@@ -113,14 +113,16 @@ const char* OkOrNull(const void* p) { return p ? "OK" : "NULL"; }
 const char* YesOrNo(bool b) { return b ? "YES" : "NO"; }
 }  // namespace
 
-void tGenericFile::DumpInfo(tString& out) {
+void tGenericFile::DumpInfo(tString& out) { DumpGeneric(out, tableDef.get()); }
+
+void tGenericFile::DumpGeneric(tString& out, const tTableDefinition* def) {
     tString line;
     out += "\n[GENERIC FILE INFORMATION]\n";
     line.sprintf("DBServer .................: %s\n", OkOrNull(dbServer));
     out += line;
     line.sprintf("DBConnection .............: %s\n", OkOrNull(connection));
     out += line;
-    line.sprintf("Table Definition .........: %s\n", OkOrNull(tableDef.get()));
+    line.sprintf("Table Definition .........: %s\n", OkOrNull(def));
     out += line;
     line.sprintf("Comm Buffer ..............: %s\n", OkOrNull(&reply));
     out += line;
@@ -133,11 +135,10 @@ void tGenericFile::DumpInfo(tString& out) {
     line.sprintf("Table Status Flags .......: %s%s%s\n", bof ? "[BOF] " : "", eof ? "[EOF] " : "",
                  found ? "[FOUND] " : "");
     out += line;
-    if (tableDef) DumpDefinition(out);
+    if (def) DumpDefinition(out, *def);
 }
 
-void tGenericFile::DumpDefinition(tString& out) const {
-    const tTableDefinition& def = *tableDef;
+void tGenericFile::DumpDefinition(tString& out, const tTableDefinition& def) const {
     tString line;
     out += "\n[TABLE DEFINITION PROPERTIES]\n";
     line.sprintf("Table Full Name ..........: %s\n", def.GetFullName());

@@ -116,9 +116,9 @@ void tISAMFile::BlobRead(i16 memoId, i32 recno, i32 length) {
     // Positioned first, so that the node is taken for the record the client names.
     if (GetRecno() != target) GoTo(target, false);
     tBlobNode* node = GetBlobNode(memoId, target);
-    const tField* field =
-        node && node->fieldIndex < mirror->GetFieldCount() ? mirror->GetField(node->fieldIndex)
-                                                           : nullptr;
+    const tField* field = node && node->fieldIndex < mirror->GetFieldCount()
+                              ? mirror->GetField(node->fieldIndex)
+                              : nullptr;
     if (field && node->mustRead) {
         sql = "SELECT ";
         sql += field->GetName();

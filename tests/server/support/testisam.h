@@ -38,6 +38,8 @@ public:
     char* IncomingRecord() { return incomingRecord.data(); }
     void AcceptIncoming() { currentRecord = incomingRecord; }
     bool IsHeld(f64 recno) const { return heldRecno == recno; }
+    void HoldLock(f64 recno) { lockedList.Add(recno); }
+    tAutoArray<tBlobNode>& Blobs() { return blobList; }
 };
 
 // The shared definition of CLIENTES:
