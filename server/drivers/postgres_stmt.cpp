@@ -64,9 +64,10 @@ bool tPostgresStmt::ExecParam(const char* sql, const void* data, i32 length, i16
         return false;
     }
     const SQLRETURN rc = GM_ODBC(odbc, SQLExecute, handle);
-    // The bound text goes with this call: no later execution may read it.
-    const SQLRETURN reset = GM_ODBC(odbc, SQLFreeStmt, handle, SQL_RESET_PARAMS);
-    if (!Check(rc, kExecRoutine, sql) || !Check(reset, kExecRoutine, sql)) {
+    // The failure's diagnostic first: the next call on the handle clears it. Then the bound text
+    // goes with this call: no later execution may read it.
+    if (!Check(rc, kExecRoutine, sql) ||
+        !Check(GM_ODBC(odbc, SQLFreeStmt, handle, SQL_RESET_PARAMS), kExecRoutine, sql)) {
         Close();
         return false;
     }
