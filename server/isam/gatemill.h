@@ -341,11 +341,14 @@ public:
     // Appends the incoming record as a new row under a record number that no other holder has;
     // the file then stands on it and holds its lock. On failure nativeError holds the
     // database's code (or the lock engine's refusal, -15) and the connection's last error why.
+    // WriteRecord then stores the memos the client wrote into the new record (-29 when one
+    // could not be).
     bool WriteRecord(i32& nativeError) override;
     bool Write(i32& nativeError) override;
     // Rewrites the record (0: the current one) with the fields of the incoming record that
     // differ from it: 0 (also when none differs), -29 failed, -31 locked by another holder,
     // -37 refused as the database's user error, -19 a value that has no SQL form.
+    // UpdateRecord then stores the memos the client wrote into it: -19 when one could not be.
     i16 UpdateRecord(f64 recno) override;
     i16 Update(f64 recno) override;
     // Marks the record (0: the current one) deleted or live: 0, -31, -37, else -30 for a

@@ -23,9 +23,18 @@ constexpr i32 kMaxRecnoTurns = 1000;
 
 }  // namespace
 
-bool tISAMFile::WriteRecord(i32& nativeError) { return Write(nativeError); }
+// The memos the client wrote follow the row, into the record the file now stands on.
+bool tISAMFile::WriteRecord(i32& nativeError) {
+    if (!Write(nativeError)) return false;
+    return blobList.Count() == 0 || BlobWriteSql(nativeError, GetRecno());
+}
 
-i16 tISAMFile::UpdateRecord(f64 recno) { return Update(recno); }
+i16 tISAMFile::UpdateRecord(f64 recno) {
+    const i16 code = Update(recno);
+    if (code != RC_OK || blobList.Count() == 0) return code;
+    i32 memoCode = 0;
+    return BlobWriteSql(memoCode, GetRecno()) ? RC_OK : RC_FAILED;
+}
 
 i16 tISAMFile::RefuseReadOnly(i16 code, const char* routine) {
     connection->SetError(code, routine, "Invalid Update on READONLY Table.", this);

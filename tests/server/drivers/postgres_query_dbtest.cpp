@@ -130,15 +130,26 @@ TEST_F(PostgresMemos, MemosComeBackAsWrittenWithTheReadsTerminator) {
     }
 }
 
-TEST_F(PostgresMemos, MemoWrittenBeforeAnAppendLandsInTheNewRecord) {
+TEST_F(PostgresMemos, MemosWrittenBeforeAnAppendOrAnUpdateLandInThatRecord) {
     Store("first", 1);
+    // The engine hands out 3 next, as after the open of a table of two records.
+    session.lockServer.SetRecCount(static_cast<i32>(def->GetLockBucket()), def->GetFullName(), 2);
     ASSERT_EQ(file->BlobWrite(2, "for the new one", 15), 0);
-    // The append's INSERT, as the writer runs it, then its memos.
-    ASSERT_TRUE(Run("insert into memos (nome, r_e_c_n_o_) values ('CAIO', 3)"));
+    reply.Reset();
+    reply.PutBytes("CAIO       ", 11);  // NOME, D_E_L_E_T_
+    file->RecvRecord();
     i32 code = 0;
-    ASSERT_TRUE(file->BlobWriteSql(code, 3)) << LastError();
-    EXPECT_EQ(Value("select obs from memos where r_e_c_n_o_ = 3"), "for the new one");
+    ASSERT_TRUE(file->WriteRecord(code)) << LastError();
+    EXPECT_EQ(file->GetRecno(), 3.0);
+    EXPECT_EQ(Value("select nome || obs from memos where r_e_c_n_o_ = 3"), "CAIOfor the new one");
     EXPECT_EQ(Value("select obs from memos where r_e_c_n_o_ = 1"), "first");
+    // An update that changes only the memo stores it.
+    ASSERT_EQ(file->BlobWrite(2, "changed", 7), 0);
+    reply.Reset();
+    reply.PutBytes("CAIO       ", 11);
+    file->RecvRecord();
+    EXPECT_EQ(file->UpdateRecord(3), 0) << LastError();
+    EXPECT_EQ(Value("select obs from memos where r_e_c_n_o_ = 3"), "changed");
 }
 
 // ---- Query files
