@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "lib_common/retcodes.h"
+
 namespace {
 
 constexpr const char* kExecRoutine = "tPostgresStmt::ExecParam";
@@ -40,6 +42,17 @@ tPostgresStmt::tPostgresStmt(tODBCConnection* connection) : tODBCStatement(conne
 
 bool tPostgresStmt::ExecParam(const char* sql, const void* data, i32 length, i16) {
     lastRc = 0;
+    const char* bytes = static_cast<const char*>(data);
+    size_t n = length > 0 && bytes ? static_cast<size_t>(length) : 0;
+    // A text holds no NUL byte. Trailing ones (a read's terminator written back) are dropped; one
+    // inside the value is refused, for the value would be stored cut short.
+    while (n > 0 && bytes[n - 1] == '\0') --n;
+    if (n > 0 && std::memchr(bytes, '\0', n)) {
+        odbc.SetError(RC_FAILED, kExecRoutine, "Invalid text value: a NUL byte inside it.",
+                      nullptr);
+        lastFailure = RC_FAILED;
+        return false;
+    }
     const bool traced = odbc.IsTraced();
     if (traced) odbc.TraceStart(kExecRoutine);
     Open(0);
@@ -51,8 +64,6 @@ bool tPostgresStmt::ExecParam(const char* sql, const void* data, i32 length, i16
         Close();
         return false;
     }
-    const char* bytes = static_cast<const char*>(data);
-    const size_t n = length > 0 && bytes ? strnlen(bytes, static_cast<size_t>(length)) : 0;
     std::vector<char> text(bytes, bytes + n);
     text.push_back('\0');
     SQLLEN indicator = static_cast<SQLLEN>(n);

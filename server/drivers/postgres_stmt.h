@@ -10,9 +10,9 @@ class tPostgresStmt : public tODBCStatement {
 public:
     explicit tPostgresStmt(tODBCConnection* connection);  // not owned
 
-    // Runs sql with data as its one parameter, sent as text up to its first NUL byte (a
-    // PostgreSQL text holds none); kind is not used. False when the statement failed or matched
-    // no row.
+    // Runs sql with data as its one parameter, sent as text; kind is not used. A PostgreSQL text
+    // holds no NUL byte: trailing ones are left out, and a value with one inside is refused
+    // before anything runs. False when refused, when the statement failed or matched no row.
     bool ExecParam(const char* sql, const void* data, i32 length, i16 kind) override;
     // Reads the column in character form: at most length - 1 bytes and a terminator, length
     // becoming the bytes read + 1 (0 for NULL or empty). A value that ends in the escape of 0

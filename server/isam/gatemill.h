@@ -444,6 +444,14 @@ public:
     // and marked for reading. Null for a memo id the table lacks.
     tBlobNode* GetBlobNode(i16 memoId, f64 recno);
     void ResetBlobs();  // every node empty and to be read again
+    // What the client wrote into a memo and no write has stored yet.
+    struct tPendingMemo {
+        i16 memoId;
+        std::string value;
+    };
+    std::vector<tPendingMemo> PendingMemos() const;
+    // Makes the memos pending again, as written to the record the file stands on now.
+    void RestorePendingMemos(std::vector<tPendingMemo>& memos);
 
     // ---- The current record.
     // Makes the current-record buffer hold the record of the cache's current slot; without

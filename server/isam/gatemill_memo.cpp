@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lib_base/printer.h"
@@ -152,6 +153,24 @@ i16 tISAMFile::BlobWrite(i16 memoId, const void* bytes, i32 count) {
     node->dirty = true;
     node->value.assign(static_cast<const char*>(bytes), count > 0 ? static_cast<size_t>(count) : 0);
     return RC_OK;
+}
+
+std::vector<tISAMFile::tPendingMemo> tISAMFile::PendingMemos() const {
+    std::vector<tPendingMemo> memos;
+    for (i32 i = 0; i < blobList.Count(); ++i) {
+        const tBlobNode* node = blobList.Get(i);
+        if (node->dirty) memos.push_back({node->dataFieldNo, node->value});
+    }
+    return memos;
+}
+
+void tISAMFile::RestorePendingMemos(std::vector<tPendingMemo>& memos) {
+    for (tPendingMemo& memo : memos) {
+        tBlobNode* node = GetBlobNode(memo.memoId, GetRecno());
+        node->value = std::move(memo.value);
+        node->dirty = true;
+        node->mustRead = false;
+    }
 }
 
 bool tISAMFile::BlobWriteSql(i32& code, f64 recno) {

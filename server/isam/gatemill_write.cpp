@@ -30,8 +30,12 @@ bool tISAMFile::WriteRecord(i32& nativeError) {
 }
 
 i16 tISAMFile::UpdateRecord(f64 recno) {
+    // Positioning on another record empties the memo nodes: what the client wrote is kept aside
+    // and goes with this update.
+    std::vector<tPendingMemo> pending = PendingMemos();
     const i16 code = Update(recno);
-    if (code != RC_OK || blobList.Count() == 0) return code;
+    RestorePendingMemos(pending);
+    if (code != RC_OK || pending.empty()) return code;
     i32 memoCode = 0;
     return BlobWriteSql(memoCode, GetRecno()) ? RC_OK : RC_FAILED;
 }

@@ -150,6 +150,15 @@ TEST_F(PostgresMemos, MemosWrittenBeforeAnAppendOrAnUpdateLandInThatRecord) {
     file->RecvRecord();
     EXPECT_EQ(file->UpdateRecord(3), 0) << LastError();
     EXPECT_EQ(Value("select obs from memos where r_e_c_n_o_ = 3"), "changed");
+    // A memo written on record 3 goes with an update of record 1, which the file moves to.
+    ASSERT_EQ(file->BlobWrite(2, "moved", 5), 0);
+    reply.Reset();
+    reply.PutBytes("ANA        ", 11);
+    file->RecvRecord();
+    EXPECT_EQ(file->UpdateRecord(1), 0) << LastError();
+    EXPECT_EQ(file->GetRecno(), 1.0);
+    EXPECT_EQ(Value("select obs from memos where r_e_c_n_o_ = 1"), "moved");
+    EXPECT_EQ(Value("select obs from memos where r_e_c_n_o_ = 3"), "changed");
 }
 
 // ---- Query files

@@ -81,8 +81,8 @@ TEST_P(PostgresStmt, ReadsCharactersBoundedByTheBufferAndDecoded) {
     }
 }
 
-TEST_P(PostgresStmt, LongValueGoesAsTextUpToItsFirstNul) {
-    const std::string memo("it's\\ \xe9 text\0tail", 17);
+TEST_P(PostgresStmt, LongValueGoesAsTextWithoutItsTrailingNuls) {
+    const std::string memo("it's\\ \xe9 text\0\0", 14);
     ASSERT_TRUE(stmt->ExecParam("UPDATE T SET M = ? WHERE R_E_C_N_O_ = 1", memo.data(),
                                 static_cast<i32>(memo.size()), 10))
         << LastError(*conn);
@@ -94,6 +94,15 @@ TEST_P(PostgresStmt, LongValueGoesAsTextUpToItsFirstNul) {
     EXPECT_EQ(std::string(got[0].bytes, static_cast<size_t>(got[0].byteCount)), "it's\\ \xe9 text");
     // The bound copy goes with the call.
     EXPECT_NE(std::string(rec.Calls()).find("SQLFreeStmt(3)=0"), std::string::npos) << rec.Calls();
+
+    // A NUL inside the value would store it cut short: refused before anything runs.
+    const int prepares = rec.CountCalls("SQLPrepare");
+    const std::string inside("text\0tail", 9);
+    EXPECT_FALSE(stmt->ExecParam("UPDATE T SET M = ?", inside.data(), 9, 10));
+    EXPECT_EQ(rec.CountCalls("SQLPrepare"), prepares);
+    EXPECT_NE(LastError(*conn).find("GML Error -19 - Invalid text value: a NUL byte inside it."),
+              std::string::npos)
+        << LastError(*conn);
 
     rec.FailNext("UPDATE T SET M = ?", "42703", 7, "column m does not exist");
     EXPECT_FALSE(stmt->ExecParam("UPDATE T SET M = ?", "x", 1, 11));
