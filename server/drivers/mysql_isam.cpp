@@ -1,8 +1,6 @@
 // The MySQL table file: the dialect's hooks for key cursors, the prepared record fetch, literals
 // written with CONCAT and CHAR(), and the containment and substring forms of filters; and the
 // connection's operation that makes it.
-#include <cctype>
-#include <cstdlib>
 #include <utility>
 
 #include "server/dispatch/dbtable.h"
@@ -16,28 +14,6 @@ i32 BoundedLength(const char* text, i32 max) {
     i32 n = 0;
     while (n < max && text[n]) ++n;
     return n;
-}
-
-// The SQL of an operand, or false when it has none.
-bool Emit(tFilterElement& element, tString& sql) {
-    element.EmitSQL(sql);
-    return element.IsTranslated();
-}
-
-// Whether text is a plain decimal integer (blanks around it allowed) that fits value.
-bool ParsePlainInteger(const char* text, i32& value) {
-    while (*text == ' ') ++text;
-    const char* digits = text;
-    i64 n = 0;
-    while (std::isdigit(static_cast<unsigned char>(*text))) {
-        n = n * 10 + (*text++ - '0');
-        if (n > 0x7FFFFFFF) return false;
-    }
-    if (text == digits) return false;
-    while (*text == ' ') ++text;
-    if (*text) return false;
-    value = static_cast<i32>(n);
-    return true;
 }
 
 }  // namespace
@@ -127,7 +103,7 @@ void tMySQLISAMFile::WriteConcat(tString& out, const char* text, i32 length, i32
 bool tMySQLISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) {
     tString rightSql;
     tString leftSql;
-    if (!Emit(right, rightSql) || !Emit(left, leftSql)) return false;
+    if (!right.AppendSQL(rightSql) || !left.AppendSQL(leftSql)) return false;
     out += mysql.HasCharIndex() ? " mscharindex(" : " LOCATE(";
     out += rightSql;
     out += ",";
@@ -146,22 +122,16 @@ bool tMySQLISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterEleme
                                 tFilterElement* length) {
     tString textSql;
     tString startSql;
-    if (!Emit(text, textSql) || !Emit(start, startSql)) return false;
+    if (!text.AppendSQL(textSql) || !start.AppendSQL(startSql)) return false;
     tString call(" SUBSTRING(");
     call += textSql;
     call += ",";
     call += startSql;
     call += ",";
     if (length) {
-        if (!Emit(*length, call)) return false;
-    } else {
-        // The rest of the field from the start, as the client's SUBSTR without a length reads.
-        const tField* field = text.FindField();
-        i32 from = 0;
-        if (!field || !ParsePlainInteger(startSql, from) || from < 1 || from > field->GetLen()) {
-            return false;
-        }
-        call += IntToString(field->GetLen() - from + 1);
+        if (!length->AppendSQL(call)) return false;
+    } else if (!AppendRestOfField(call, text, startSql)) {
+        return false;
     }
     call += ")";
     out += call;

@@ -2,7 +2,6 @@
 // functions of client filters that PostgreSQL can say.
 #include <strings.h>
 
-#include <cctype>
 #include <cstdio>
 
 #include "server/dispatch/dbtable.h"
@@ -10,28 +9,6 @@
 #include "server/filter/filterelement.h"
 
 namespace {
-
-// The SQL of an operand, or false when it has none.
-bool Emit(tFilterElement& element, tString& sql) {
-    element.EmitSQL(sql);
-    return element.IsTranslated();
-}
-
-// Whether text is a plain decimal integer (blanks around it allowed) that fits value.
-bool ParsePlainInteger(const char* text, i32& value) {
-    while (*text == ' ') ++text;
-    const char* digits = text;
-    i64 n = 0;
-    while (std::isdigit(static_cast<unsigned char>(*text))) {
-        n = n * 10 + (*text++ - '0');
-        if (n > 0x7FFFFFFF) return false;
-    }
-    if (text == digits) return false;
-    while (*text == ' ') ++text;
-    if (*text) return false;
-    value = static_cast<i32>(n);
-    return true;
-}
 
 bool IsNamed(const tString& name, const char* function) {
     return strcasecmp(name.GetText(), function) == 0;
@@ -82,11 +59,11 @@ bool tPostgresISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilter
         rightSql += ",";
         rightSql += length;
         rightSql += ") ";
-    } else if (!Emit(right, rightSql)) {
+    } else if (!right.AppendSQL(rightSql)) {
         return false;
     }
     tString leftSql;
-    if (!Emit(left, leftSql)) return false;
+    if (!left.AppendSQL(leftSql)) return false;
     out += "position(";
     out += rightSql;
     out += " in ";
@@ -98,22 +75,16 @@ bool tPostgresISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilter
 bool tPostgresISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
                                    tFilterElement* length) {
     tString call(" substring(");
-    if (!Emit(text, call)) return false;
+    if (!text.AppendSQL(call)) return false;
     call += ",";
     tString startSql;
-    if (!Emit(start, startSql)) return false;
+    if (!start.AppendSQL(startSql)) return false;
     call += startSql;
     call += ",";
     if (length) {
-        if (!Emit(*length, call)) return false;
-    } else {
-        // The rest of the field from the start, as the client's SUBSTR without a length reads.
-        const tField* field = text.FindField();
-        i32 from = 0;
-        if (!field || !ParsePlainInteger(startSql, from) || from < 1 || from > field->GetLen()) {
-            return false;
-        }
-        call += IntToString(field->GetLen() - from + 1);
+        if (!length->AppendSQL(call)) return false;
+    } else if (!AppendRestOfField(call, text, startSql)) {
+        return false;
     }
     call += ")";
     out += call;

@@ -25,6 +25,11 @@ public:
     virtual tString GetText() const { return tString(); }  // the node's literal text
 
     bool IsTranslated() const { return translated; }
+    // EmitSQL, then whether the node has an SQL form.
+    bool AppendSQL(tString& out) {
+        EmitSQL(out);
+        return translated;
+    }
 
 protected:
     void SetTranslated(bool on) { translated = on; }

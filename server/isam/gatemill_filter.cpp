@@ -1,9 +1,12 @@
 // The filter conditions of a table file as data: the conditions that every key cursor ANDs in,
 // the condition that hides deleted records, and the extended filter levels.
+#include <cctype>
 #include <cstring>
 #include <memory>
 
 #include "lib_common/retcodes.h"
+#include "server/dispatch/dbtable.h"
+#include "server/filter/filterelement.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 
@@ -11,7 +14,33 @@ namespace {
 
 constexpr const char* kFilterExRoutine = "tISAMFile::SetFilterEx";
 
+// Whether text is a plain decimal integer (blanks around it allowed) that fits value.
+bool ParsePlainInteger(const char* text, i32& value) {
+    while (*text == ' ') ++text;
+    const char* digits = text;
+    i64 n = 0;
+    while (std::isdigit(static_cast<unsigned char>(*text))) {
+        n = n * 10 + (*text++ - '0');
+        if (n > 0x7FFFFFFF) return false;
+    }
+    if (text == digits) return false;
+    while (*text == ' ') ++text;
+    if (*text) return false;
+    value = static_cast<i32>(n);
+    return true;
+}
+
 }  // namespace
+
+bool tISAMFile::AppendRestOfField(tString& out, tFilterElement& text, const char* start) {
+    const tField* field = text.FindField();
+    i32 from = 0;
+    if (!field || !ParsePlainInteger(start, from) || from < 1 || from > field->GetLen()) {
+        return false;
+    }
+    out += IntToString(field->GetLen() - from + 1);
+    return true;
+}
 
 bool tISAMFile::AddFilterWhere(bool whereOpen) {
     if (!HasFilter()) return whereOpen;
