@@ -1,8 +1,8 @@
 /* The main road of a gatemill application, step by step, printing what each step does and the
  * status it got: connect; create a table with C, N, D and L fields and an index; open it and
  * append records; walk them in index order; go to a record number; seek; update, delete and
- * recall; meet a second connection's lock; roll a transaction back and commit one; drop the table
- * and disconnect.
+ * recall; meet a second connection's lock; roll a transaction back and commit one; query the
+ * table; drop it and disconnect.
  *
  * Build it with the project (it links libgatemillapi.so) and run it against a running pellmar,
  * for instance the one that ./run.sh starts:
@@ -115,6 +115,8 @@ int main(int argc, char** argv) {
     int16_t status;
     int16_t wa;
     int16_t seen;
+    int16_t query;
+    int rows;
     int n;
 
     if (port < 1 || port > 65535) {
@@ -256,6 +258,23 @@ int main(int argc, char** argv) {
     Step(other, "GM_ChainR 30 (second connection)", GM_ChainR(other, (uint16_t)seen, 0, 30, 0), 0);
     ShowRecord(other, (uint16_t)seen);
     Expect(Price(other, (uint16_t)seen) == 2.0, "the price committed");
+
+    /* A query over the table: a read-only work area of its own, walked like a table. The rows
+     * with PRICE above 200 are records 81 to 100, and record 10 updated to 999.50. */
+    query =
+        GM_Query(db, "SELECT CODE, PRICE FROM " EXAMPLE_TABLE " WHERE PRICE > 200 ORDER BY CODE");
+    Step(db, "GM_Query PRICE > 200 (work area)", query > 0 ? 0 : query, 0);
+    rows = 0;
+    for (status = GM_First(db, (uint16_t)query, 0, 0); status == 0;
+         status = GM_Skip(db, (uint16_t)query, 0, 1, 0)) {
+        if (++rows == 1) {
+            printf("    first row: CODE %.8s PRICE %.2f\n",
+                   GM_GetInternalFld(db, (uint16_t)query, "CODE"), Price(db, (uint16_t)query));
+        }
+    }
+    printf("    %d rows\n", rows);
+    Expect(rows == 21, "the rows of the query");
+    Step(db, "GM_Close (the query)", GM_Close(db, (uint16_t)query), 0);
 
     /* Close, drop, disconnect. */
     Step(other, "GM_Close (second connection)", GM_Close(other, (uint16_t)seen), 0);

@@ -4,6 +4,7 @@
 // gatemill.ini.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -277,6 +278,10 @@ TYPED_TEST(MainRoad, ExampleProgramWalksTheRoad) {
                            " -31\n",
                            "record 30: CODE ITEM0071 PRICE 75.00",
                            "record 30: CODE ITEM0071 PRICE 2.00",
+                           "GM_Query PRICE > 200 (work area) ",
+                           " 0\n",
+                           "    first row: CODE ITEM0001 PRICE 250.00\n",
+                           "    21 rows\n",
                            "GM_DeleteFile GM_EXAMPLE ",
                            " 0\n",
                            "GM_DisConnect ",
@@ -285,8 +290,8 @@ TYPED_TEST(MainRoad, ExampleProgramWalksTheRoad) {
         << this->program->Output();
 }
 
-// The road of an application: create a table, open it, fill it and walk it, write and lock it,
-// and drop it again; a second connection meets the first one's locks and writes.
+// The road of an application: create a table, open it, fill it and walk it, write, lock and
+// query it, and drop it again; a second connection meets the first one's locks and writes.
 TYPED_TEST(MainRoad, WalksTheRoad) {
     const GM_HANDLE db = this->Connected();
     const GM_HANDLE other = this->Connected();
@@ -447,6 +452,22 @@ TYPED_TEST(MainRoad, WalksTheRoad) {
     EXPECT_EQ(GM_Execute(db, "UPDATE NOSUCHTABLE SET X = 1", 0), kFailed);
     EXPECT_NE(ErrorOf(db).find("NOSUCHTABLE"), std::string::npos) << ErrorOf(db);
 
+    // A query over the table is a read-only work area of its own.
+    Area query{db, GM_Query(db, "SELECT CODE, PRICE FROM ROAD WHERE ACTIVE = 'T' ORDER BY CODE")};
+    ASSERT_GT(query.wa, 0) << ErrorOf(db);
+    EXPECT_EQ(GM_GetColCount(db, query.wa), 2);
+    std::vector<std::string> codes;
+    for (int16_t status = GM_First(db, query.wa, 0, 0); status == 0;
+         status = GM_Skip(db, query.wa, 0, 1, 0)) {
+        codes.push_back(query.Text("CODE", 8));
+    }
+    std::vector<std::string> active{CodeOf(1)};
+    for (int n = 0; n < kRecords; n += 3) active.push_back(CodeOf(n));
+    std::sort(active.begin(), active.end());
+    EXPECT_EQ(codes, active);
+    EXPECT_EQ(GM_Eof(db, query.wa), 1);
+    EXPECT_EQ(GM_Close(db, query.wa), 0);
+
     // The table cannot be dropped while the other connection has it open; closed, it can.
     EXPECT_EQ(GM_DeleteFile(db, kTable), -30);
     EXPECT_EQ(GM_Close(other, seen.wa), 0);
@@ -499,6 +520,27 @@ TYPED_TEST(MainRoad, TableRequestsAroundTheRoad) {
     ASSERT_EQ(GM_DummyMode(db, 0), 0);
     ASSERT_EQ(GM_Last(db, road.wa, 0, 0), 0);
     EXPECT_EQ(road.Values(), ValuesOf(0));
+
+    // A field map narrows what the moves read; an empty map gives the whole record again.
+    ASSERT_EQ(GM_SrvMap(db, road.wa, "PRICE"), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_First(db, road.wa, 0, 0), 0);
+    EXPECT_EQ(road.Number("PRICE"), PriceOf(2));
+    EXPECT_EQ(road.Text("BORN", 8), std::string(8, '\0'));
+    ASSERT_EQ(GM_SrvMap(db, road.wa, ""), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_First(db, road.wa, 0, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(2));
+
+    // Pack removes the deleted record; clear removes them all.
+    ASSERT_EQ(GM_DeleteR(db, road.wa, 1), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_Pack(db, road.wa), 0) << ErrorOf(db);
+    EXPECT_EQ(this->Value("select count(*) from ROAD"), "2");
+    ASSERT_EQ(GM_First(db, road.wa, 0, 0), 0);
+    EXPECT_EQ(road.Values(), ValuesOf(1));
+    EXPECT_EQ(GM_Clear(db, road.wa), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_GetTotalRecs(db, road.wa), 0);
+    EXPECT_EQ(GM_Eof(db, road.wa), 1);
+    EXPECT_EQ(this->Value("select count(*) from ROAD"), "0");
+    EXPECT_EQ(GM_First(db, road.wa, 0, 0), kNoRecord);
 
     // The database's session id, as a text with its length.
     char text[256] = "";
