@@ -13,6 +13,7 @@
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
 #include "server/dispatch/dbtable.h"
+#include "server/locks/lockengine.h"
 #include "server/process/globals.h"
 #include "tests/server/dispatch/support/dbserverpg.h"
 #include "tests/support/gmtest.h"
@@ -180,6 +181,61 @@ TEST_F(DBServerCreate, DirectUpdateChangesRowsAndABadStatementLeavesItsTextForTh
     std::memcpy(&code, error.data(), sizeof code);
     EXPECT_GT(code, 0);
     EXPECT_TRUE(Holds(error, "nosuchtable")) << error;
+    session->Disconnect();
+    session->End();
+}
+
+TEST_F(DBServerCreate, QueryOpensAsAReadOnlyFileAndGmlFilesListsTheTables) {
+    auto session = Connected();
+    ASSERT_EQ(session->Exchange(OP_CREATEFILE, ClientesRequest()), Short(RC_OK));
+    FillClientes(*session);
+    const std::string query =
+        session->Exchange(OP_QUERY, Text("SELECT nome FROM clientes ORDER BY nome"));
+    ASSERT_EQ(query.substr(0, 4), Short(0) + Short(1)) << LastError(*session);
+    std::vector<std::string> names{MovedName(session->Exchange(OP_FIRST, Short(1)))};
+    for (int i = 0; i < 4; ++i) {
+        names.push_back(MovedName(session->Exchange(OP_SKIP, Short(1) + Long(1))));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"ANA       ", "BIA       ", "CARLA     ",
+                                               "DORA      ", "(9)"}));   // then -25 and status
+    EXPECT_EQ(session->Exchange(OP_CLEAR, Short(1)), Short(RC_FAILED));  // read-only
+    EXPECT_EQ(Value("select count(*) from clientes"), "4");
+
+    const std::string files = session->Exchange(OP_OPEN, OpenRequest("GML_FILES"));
+    ASSERT_EQ(files.substr(0, 4), Short(0) + Short(2)) << LastError(*session);
+    std::vector<std::string> listed;
+    std::string moved = session->Exchange(OP_FIRST, Short(2));
+    while (moved.substr(0, 2) == Short(0)) {
+        listed.push_back(moved.substr(10, std::strlen(moved.c_str() + 10)));
+        moved = session->Exchange(OP_SKIP, Short(2) + Long(1));
+    }
+    for (const char* table : {"clientes", "gml_field"}) {
+        bool found = false;
+        for (const std::string& name : listed) found = found || name.rfind(table, 0) == 0;
+        EXPECT_TRUE(found) << table;
+    }
+    session->Disconnect();
+    session->End();
+}
+
+TEST_F(DBServerCreate, PackRemovesDeletedRecordsAndClearEmptiesTheTableAndItsCounter) {
+    auto session = Connected();
+    ASSERT_EQ(session->Exchange(OP_CREATEFILE, ClientesRequest()), Short(RC_OK));
+    FillClientes(*session);
+    ASSERT_EQ(session->Exchange(OP_OPEN, OpenRequest("clientes")).substr(0, 4),
+              Short(0) + Short(1));
+    EXPECT_EQ(session->Exchange(OP_PACK, Short(1)), Short(RC_OK)) << LastError(*session);
+    EXPECT_EQ(Values("select nome from clientes order by r_e_c_n_o_"),
+              (std::vector<std::string>{"CARLA     ", "ANA       ", "DORA      "}));
+    const tTableDefinition def("CLIENTES", dsn.c_str());
+    tRecordLockEngine& records = *globals->GetRecordLockServer();
+    records.SetRecCount(static_cast<i32>(def.GetLockBucket()), def.GetFullName(), 4.0);
+    // 0, then the status of a file on no record of an empty table.
+    EXPECT_EQ(session->Exchange(OP_CLEAR, Short(1)),
+              Short(RC_OK) + std::string("\1\1\0", 3) + Long(0))
+        << LastError(*session);
+    EXPECT_EQ(Value("select count(*) from clientes"), "0");
+    EXPECT_EQ(records.RecCount(static_cast<i32>(def.GetLockBucket()), def.GetFullName()), 0.0);
     session->Disconnect();
     session->End();
 }
