@@ -136,6 +136,18 @@ protected:
                                          Field("NOTES", 'M', 10, 0, 0)});
     }
 
+    // Creates CLIENTS through the session and registers another owner's opening of it; the
+    // statements run so far are forgotten.
+    void CreateOpenElsewhere(gmtest::Session& session,
+                             std::shared_ptr<tTableDefinitionShared>& def) {
+        ASSERT_EQ(session.Exchange(OP_CREATEFILE, ClientsRequest()), Short(RC_OK));
+        def = made->FindTableDef("CLIENTS", "ERP");
+        ASSERT_NE(def, nullptr);
+        ASSERT_TRUE(Records().SetOpen(kOtherOwner, static_cast<i32>(def->GetLockBucket()),
+                                      def->GetFullName(), 0, 0));
+        made->executed.clear();
+    }
+
     TableConnection* made = nullptr;  // the connection made last; its session owns it
 };
 
@@ -225,12 +237,9 @@ TEST_F(DBServerStructure, AFieldListCutShortEndsTheConnectionWithoutSql) {
 
 TEST_F(DBServerStructure, TableOpenElsewhereIsNeitherRecreatedNorDroppedUntilClosed) {
     auto session = OpenConnected();
-    ASSERT_EQ(session->Exchange(OP_CREATEFILE, ClientsRequest()), Short(RC_OK));
-    std::shared_ptr<tTableDefinitionShared> def = made->FindTableDef("CLIENTS", "ERP");
-    ASSERT_NE(def, nullptr);
+    std::shared_ptr<tTableDefinitionShared> def;
+    ASSERT_NO_FATAL_FAILURE(CreateOpenElsewhere(*session, def));
     const i32 bucket = static_cast<i32>(def->GetLockBucket());
-    ASSERT_TRUE(Records().SetOpen(kOtherOwner, bucket, def->GetFullName(), 0, 0));
-    made->executed.clear();
 
     EXPECT_EQ(session->Exchange(OP_CREATEFILE, ClientsRequest()), Short(RC_FAILED));
     EXPECT_NE(LastError(*session).find("[ERROR] Table clients STILL IN USE."), std::string::npos);
@@ -363,12 +372,9 @@ TEST_F(DBServerStructure, DirectStatementsRunAsSentWithTheGatewaysOwnHandlingOfT
 
 TEST_F(DBServerStructure, DirectDropTakesTheBookkeepingAlongAndWaitsUntilNobodyHasTheTableOpen) {
     auto session = OpenConnected();
-    ASSERT_EQ(session->Exchange(OP_CREATEFILE, ClientsRequest()), Short(RC_OK));
-    std::shared_ptr<tTableDefinitionShared> def = made->FindTableDef("CLIENTS", "ERP");
-    ASSERT_NE(def, nullptr);
+    std::shared_ptr<tTableDefinitionShared> def;
+    ASSERT_NO_FATAL_FAILURE(CreateOpenElsewhere(*session, def));
     const i32 bucket = static_cast<i32>(def->GetLockBucket());
-    ASSERT_TRUE(Records().SetOpen(kOtherOwner, bucket, def->GetFullName(), 0, 0));
-    made->executed.clear();
     EXPECT_EQ(session->Exchange(OP_SQLEXEC, Text("DROP TABLE   clients  ")), Short(RC_IN_USE));
     EXPECT_NE(LastError(*session).find("TABLE STILL IN USE : Direct DROP ERROR on Table clients"),
               std::string::npos);
