@@ -1,7 +1,8 @@
 // MySQL statements and query files on the private MariaDB: memos written as one parameter and
 // read back byte for byte (text and long-blob memos, empty, 8-bit, with NUL bytes, large, cut to
-// the reader's buffer), a memo too long for its column refused, and client queries as query files
-// with their refusals and the table list's column name.
+// the reader's buffer), a memo too long for its column refused, the same through a table file
+// (and into a record just appended), and client queries as query files with their refusals and
+// the table list's column name.
 #include <gtest/gtest.h>
 
 #include <cstring>
