@@ -478,6 +478,10 @@ TYPED_TEST(MainRoad, WalksTheRoad) {
                           "upper(table_name) = 'ROAD'"),
               "0");
     EXPECT_EQ(this->Value("select count(*) from GML_FIELD"), "0");
+    // A query over the dropped table fails, and the last error says why.
+    EXPECT_EQ(GM_Query(db, "SELECT CODE FROM ROAD"), kFailed);
+    const std::string error = ErrorOf(db);
+    EXPECT_NE(error.find("SELECT CODE FROM ROAD"), std::string::npos) << error;
 
     EXPECT_EQ(GM_DisConnect(db), 0);
     EXPECT_EQ(GM_DisConnect(other), 0);
