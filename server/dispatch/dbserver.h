@@ -267,6 +267,7 @@ private:
     void MarkRecord(bool deleting);
     // dbserver_lock.cpp
     void SendOwnerInfo();
+    tGenericFile* ReadLockRequest(u8& wholeTable, i32& recno);
 
     // dbserver_open.cpp, dbserver_nav.cpp
     // For a request of the file id alone: reads the id and resets the buffer. The file, or null

@@ -29,17 +29,24 @@ tString LockTraceText(const char* verb, const char* table, u8 wholeTable, i32 re
 
 }  // namespace
 
-void tDBServer::Lock() {
+// A lock or unlock request: the file id, the whole-table flag and the record number. Null when
+// the request is malformed or the id is free (then -10 is the reply).
+tGenericFile* tDBServer::ReadLockRequest(u8& wholeTable, i32& recno) {
     tCommBuffer& io = *GetCommBuffer();
     i16 fileId = 0;
-    u8 wholeTable = 0;
-    i32 recno = 0;
     io.GetShort(fileId);
     io.GetByte(wholeTable);
     io.GetLong(recno);
-    if (io.IsMalformed()) return;
+    if (io.IsMalformed()) return nullptr;
     io.Reset();
-    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    return GetFileOrReply(fileId);
+}
+
+void tDBServer::Lock() {
+    tCommBuffer& io = *GetCommBuffer();
+    u8 wholeTable = 0;
+    i32 recno = 0;
+    tGenericFile* file = ReadLockRequest(wholeTable, recno);  // not owned
     if (!file) return;
     i16 code = RC_FAILED;
     if (connection->IsReadOnly()) {
@@ -85,15 +92,9 @@ void tDBServer::SendOwnerInfo() {
 
 void tDBServer::Unlock() {
     tCommBuffer& io = *GetCommBuffer();
-    i16 fileId = 0;
     u8 wholeTable = 0;
     i32 recno = 0;
-    io.GetShort(fileId);
-    io.GetByte(wholeTable);
-    io.GetLong(recno);
-    if (io.IsMalformed()) return;
-    io.Reset();
-    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    tGenericFile* file = ReadLockRequest(wholeTable, recno);  // not owned
     if (!file) return;
     file->Unlock(wholeTable, recno);  // a lock that is not held is no failure for the client
     if (IsHandlerTraced()) {
