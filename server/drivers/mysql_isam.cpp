@@ -120,20 +120,5 @@ bool tMySQLISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilterEle
 
 bool tMySQLISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
                                 tFilterElement* length) {
-    tString textSql;
-    tString startSql;
-    if (!text.AppendSQL(textSql) || !start.AppendSQL(startSql)) return false;
-    tString call(" SUBSTRING(");
-    call += textSql;
-    call += ",";
-    call += startSql;
-    call += ",";
-    if (length) {
-        if (!length->AppendSQL(call)) return false;
-    } else if (!AppendRestOfField(call, text, startSql)) {
-        return false;
-    }
-    call += ")";
-    out += call;
-    return true;
+    return AppendSubstring(out, " SUBSTRING(", text, start, length);
 }

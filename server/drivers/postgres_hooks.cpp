@@ -74,21 +74,7 @@ bool tPostgresISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilter
 
 bool tPostgresISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
                                    tFilterElement* length) {
-    tString call(" substring(");
-    if (!text.AppendSQL(call)) return false;
-    call += ",";
-    tString startSql;
-    if (!start.AppendSQL(startSql)) return false;
-    call += startSql;
-    call += ",";
-    if (length) {
-        if (!length->AppendSQL(call)) return false;
-    } else if (!AppendRestOfField(call, text, startSql)) {
-        return false;
-    }
-    call += ")";
-    out += call;
-    return true;
+    return AppendSubstring(out, " substring(", text, start, length);
 }
 
 bool tPostgresISAMFile::MapFunction(tString& name, tFilterElement* argument, tString& replacement,

@@ -434,10 +434,12 @@ public:
     // closing parenthesis. argument: the first argument, or null.
     virtual bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
                              tString& suffix);
-    // The length of a substring without its own: the rest of the field that text stands for,
-    // from start (a plain integer within the field), appended to out. False, with nothing
-    // appended, for any other operands.
-    static bool AppendRestOfField(tString& out, tFilterElement& text, const char* start);
+    // function + "text,start,length)" appended to out, as the dialects' substring hooks write
+    // it. Without a length operand, the length is the rest of the field that text stands for,
+    // from start (a plain integer within the field). False, with nothing appended, when an
+    // operand has no SQL or, without a length, for any other operands.
+    static bool AppendSubstring(tString& out, const char* function, tFilterElement& text,
+                                tFilterElement& start, tFilterElement* length);
     // Stores every memo the client wrote into recno, the record just inserted or updated; the
     // record writers call it after their INSERT or UPDATE and before the file moves. False, with
     // code -29, at the first memo that could not be stored (those stored before are clean).

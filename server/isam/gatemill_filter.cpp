@@ -32,13 +32,27 @@ bool ParsePlainInteger(const char* text, i32& value) {
 
 }  // namespace
 
-bool tISAMFile::AppendRestOfField(tString& out, tFilterElement& text, const char* start) {
-    const tField* field = text.FindField();
-    i32 from = 0;
-    if (!field || !ParsePlainInteger(start, from) || from < 1 || from > field->GetLen()) {
-        return false;
+bool tISAMFile::AppendSubstring(tString& out, const char* function, tFilterElement& text,
+                                tFilterElement& start, tFilterElement* length) {
+    tString call(function);
+    tString startSql;
+    if (!text.AppendSQL(call) || !start.AppendSQL(startSql)) return false;
+    call += ",";
+    call += startSql;
+    call += ",";
+    if (length) {
+        if (!length->AppendSQL(call)) return false;
+    } else {
+        // The rest of the field from the start, as the client's SUBSTR without a length reads.
+        const tField* field = text.FindField();
+        i32 from = 0;
+        if (!field || !ParsePlainInteger(startSql, from) || from < 1 || from > field->GetLen()) {
+            return false;
+        }
+        call += IntToString(field->GetLen() - from + 1);
     }
-    out += IntToString(field->GetLen() - from + 1);
+    call += ")";
+    out += call;
     return true;
 }
 

@@ -5,7 +5,6 @@
 // the table list's column name.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,7 +14,7 @@
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
 #include "tests/server/support/mariadatabase.h"
-#include "tests/server/support/wirebytes.h"
+#include "tests/server/support/memoread.h"
 
 namespace {
 
@@ -209,21 +208,8 @@ protected:
         i32 code = 0;
         return file->BlobWriteSql(code, 1) ? 0 : code;
     }
-    // The memo of record 1 as the client reads it: the length first, then that many bytes.
-    std::string Read() {
-        file->ResetBlobs();
-        reply.Reset();
-        file->BlobRead(kMemo, 1, 0);
-        std::string head = gmtest::Payload(reply);
-        EXPECT_EQ(head.size(), sizeof(i32));
-        i32 length = 0;
-        std::memcpy(&length, head.data(), sizeof length);
-        reply.Reset();
-        file->BlobRead(kMemo, 1, length);
-        const std::string all = gmtest::Payload(reply);
-        EXPECT_EQ(all.substr(0, sizeof(i32)), std::string(sizeof(i32), '\0'));
-        return all.substr(sizeof(i32));
-    }
+    // The memo of record 1 as the client reads it.
+    std::string Read() { return gmtest::ReadMemo(*file, reply, kMemo, 1); }
     std::string StoredLength() {
         return Value("SELECT LENGTH(OBS) FROM MEMOS WHERE R_E_C_N_O_ = 1");
     }

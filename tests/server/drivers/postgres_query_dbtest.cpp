@@ -15,6 +15,7 @@
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
 #include "server/isam/gatemill_query.h"
+#include "tests/server/support/memoread.h"
 #include "tests/server/support/pgdatabase.h"
 #include "tests/server/support/testfilter.h"
 #include "tests/server/support/wirebytes.h"
@@ -83,21 +84,8 @@ protected:
         i32 code = 0;
         ASSERT_TRUE(file->BlobWriteSql(code, recno)) << LastError();
     }
-    // The memo of recno as the database holds it: its length, then its bytes.
-    std::string Read(i32 recno) {
-        file->ResetBlobs();
-        reply.Reset();
-        file->BlobRead(2, recno, 0);
-        const std::string head = gmtest::Payload(reply);
-        EXPECT_EQ(head.size(), 4u);
-        i32 length = 0;
-        std::memcpy(&length, head.data(), sizeof length);
-        reply.Reset();
-        file->BlobRead(2, recno, length);
-        const std::string all = gmtest::Payload(reply);
-        EXPECT_EQ(all.substr(0, 4), std::string(4, '\0'));
-        return all.substr(4);
-    }
+    // The memo of recno as the database holds it.
+    std::string Read(i32 recno) { return gmtest::ReadMemo(*file, reply, 2, recno); }
 
     std::shared_ptr<tTableDefinitionShared> def;
     std::unique_ptr<tISAMFile> file;
