@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/shared_library.h"
 #include "server/drivers/odbc.h"
+#include "tests/server/support/odbctargets.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/support/gmtest.h"
 #include "tests/support/tempdir.h"
@@ -19,24 +19,10 @@
 
 namespace {
 
-struct tTarget {
-    const char* name;
-    const char* dbType;
-    bool odbc3;
-    bool postgres;
-};
-
-class RealODBC : public ::testing::TestWithParam<tTarget> {
+class RealODBC : public ::testing::TestWithParam<gmtest::tOdbcTarget> {
 protected:
     void SetUp() override {
-        // The driver manager stays loaded for the whole program, as in the server, which never
-        // releases it: its own caches then stay reachable after a test's loader lets go.
-        static plat::SharedLibrary* const resident = [] {
-            auto* lib = new plat::SharedLibrary;
-            lib->Open(tODBCLibrary::kDriverManagerFile);
-            return lib;
-        }();
-        ASSERT_TRUE(resident->IsOpen());
+        ASSERT_TRUE(gmtest::KeepDriverManagerLoaded());
         const gmtest::DbSettings& db = gmtest::DbEnv();
         process.SetIni("General", "ODBC30", GetParam().odbc3 ? "1" : "0");
         dsn = Postgres() ? db.pgDsn : db.mariaDsn;
@@ -332,16 +318,7 @@ TEST_P(RealODBC, ReadOnlyConnectionRefusesWritesAndRunsQueries) {
     EXPECT_EQ(stmt.FieldAsDouble(0), 0.0);
 }
 
-const tTarget kTargets[] = {
-    {"pg3", "POSTGRES", true, true},
-    {"pg1", "POSTGRES", false, true},
-    {"maria3", "MYSQL", true, false},
-    {"maria1", "MYSQL", false, false},
-};
-
-INSTANTIATE_TEST_SUITE_P(Databases, RealODBC, ::testing::ValuesIn(kTargets),
-                         [](const ::testing::TestParamInfo<tTarget>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Databases, RealODBC, ::testing::ValuesIn(gmtest::kOdbcTargets),
+                         gmtest::OdbcTargetName);
 
 }  // namespace

@@ -9,21 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/shared_library.h"
 #include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
+#include "tests/server/support/odbctargets.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/support/gmtest.h"
 #include "tests/support_db/db_env.h"
 
 namespace {
-
-struct tTarget {
-    const char* name;
-    const char* dbType;
-    bool odbc3;
-    bool postgres;
-};
 
 // Each parameter comes back as text, formatted by the database.
 constexpr const char* kPgEcho =
@@ -61,16 +54,10 @@ std::unique_ptr<tDATAField> Number(u8 type, i16 length, T value) {
     return f;
 }
 
-class RealParams : public ::testing::TestWithParam<tTarget> {
+class RealParams : public ::testing::TestWithParam<gmtest::tOdbcTarget> {
 protected:
     void SetUp() override {
-        // The driver manager stays loaded for the whole program, as in the server.
-        static plat::SharedLibrary* const resident = [] {
-            auto* lib = new plat::SharedLibrary;
-            lib->Open(tODBCLibrary::kDriverManagerFile);
-            return lib;
-        }();
-        ASSERT_TRUE(resident->IsOpen());
+        ASSERT_TRUE(gmtest::KeepDriverManagerLoaded());
         const gmtest::DbSettings& db = gmtest::DbEnv();
         process.SetIni("General", "ODBC30", GetParam().odbc3 ? "1" : "0");
         const bool pg = GetParam().postgres;
@@ -154,16 +141,7 @@ TEST_P(RealParams, BadDateIsRefusedAndTheStatementStaysPrepared) {
     EXPECT_EQ(Row().at(5), "2012-02-29");
 }
 
-const tTarget kTargets[] = {
-    {"pg3", "POSTGRES", true, true},
-    {"pg1", "POSTGRES", false, true},
-    {"maria3", "MYSQL", true, false},
-    {"maria1", "MYSQL", false, false},
-};
-
-INSTANTIATE_TEST_SUITE_P(Databases, RealParams, ::testing::ValuesIn(kTargets),
-                         [](const ::testing::TestParamInfo<tTarget>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Databases, RealParams, ::testing::ValuesIn(gmtest::kOdbcTargets),
+                         gmtest::OdbcTargetName);
 
 }  // namespace
