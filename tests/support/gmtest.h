@@ -1,4 +1,5 @@
-// Helpers shared by the test programs: catching our assertions and capturing console output.
+// Helpers shared by the test programs: catching our assertions, capturing console output and
+// looking for a part of a text.
 #pragma once
 #include <functional>
 #include <memory>
@@ -9,6 +10,10 @@
 #include "lib_base/printer.h"
 
 namespace gmtest {
+
+inline bool Holds(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // Runs f and gives the text of the tAssertException it raised, "(no text)" for an assertion
 // without one, or "(no assertion)" when f returned normally.

@@ -28,9 +28,7 @@ using gmtest::ReadFrame;
 constexpr u32 kOtherOwner = 99;
 const char* const kTable = "ERP|SA1010";
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Holds;
 
 class DBServerEnd : public gmtest::DBServerTest {
 protected:

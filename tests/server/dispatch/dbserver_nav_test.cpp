@@ -23,9 +23,7 @@ std::string Status(bool bof, bool eof, bool found) {
     return std::string(1, bof) + static_cast<char>(eof) + static_cast<char>(found) + Long(0);
 }
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Holds;
 
 std::string SeekRequest(i16 id, u8 lock, u8 soft) {
     return Short(id) + Short(2) + Short(10) + static_cast<char>(lock) + static_cast<char>(soft) +

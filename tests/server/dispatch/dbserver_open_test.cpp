@@ -30,9 +30,7 @@ std::string OpenRequest(const std::string& table, u8 readOnly = 0, u8 exclusive 
     return table + '\0' + static_cast<char>(readOnly) + static_cast<char>(exclusive);
 }
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Holds;
 
 class DBServerOpen : public gmtest::TableHandlerTest {
 protected:

@@ -23,9 +23,7 @@ std::string Texts(const std::string& first, const std::string& second) {
     return first + '\0' + second + '\0';
 }
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Holds;
 
 class DBServerProbe : public gmtest::TableHandlerTest {};
 

@@ -52,9 +52,7 @@ std::string SentRecord(const std::string& reply) {
                                               : "(none)";
 }
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Holds;
 
 // CLIENTES with three rows (N001 SP, N002 RJ, N004 BH as records 1 to 3), NOME unique, indexed
 // by CLIENTES1 (CIDADE); client connections that have it open under id 1.

@@ -49,9 +49,7 @@ std::string Seek(i16 id, u8 lock, u8 soft, const std::string& nome) {
            ClientesRecord(nome, "");
 }
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Holds;
 
 // CLIENTES with three rows, indexed by CLIENTES1 (NOME), and the connections that reach it.
 class DBServerTables : public gmtest::DBServerPostgres {

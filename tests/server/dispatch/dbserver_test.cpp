@@ -29,9 +29,7 @@ using gmtest::Short;
 
 const std::string kConnected = Short(0) + "WinNT" + '\0';
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Holds;
 
 class DBServerConnect : public gmtest::DBServerTest {};
 

@@ -30,9 +30,7 @@ constexpr u32 kConnectedSeq = 2;
 const std::string kUpdate5 = Short(1) + Long(5) + "WXYZ";
 const std::string kRecno5 = Short(1) + Long(5);
 
-bool Holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Holds;
 
 class WriteHandlers : public gmtest::RecordHandlerTest {};
 
