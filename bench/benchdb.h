@@ -11,8 +11,8 @@
 #include "bench/benchratio.h"
 #include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbprocess.h"
+#include "server/tables/dbtable.h"
 
 namespace gmbench {
 

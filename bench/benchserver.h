@@ -8,8 +8,8 @@
 
 #include "lib_base/printer.h"
 #include "lib_base/threads.h"
-#include "server/process/globals.h"
 #include "server/process/gmlserver.h"
+#include "server/runtime/globals.h"
 
 namespace gmbench {
 

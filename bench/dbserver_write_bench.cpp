@@ -26,8 +26,9 @@
 #include "lib_common/logwriter.h"
 #include "lib_common/opcodes.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
+#include "server/process/dbservices.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "bench/benchdb.h"
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "bench/benchdb.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

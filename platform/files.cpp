@@ -1,4 +1,5 @@
-// POSIX file calls with their errno turned into the Windows error codes of the original system.
+// POSIX file calls with their errno turned into the Windows error codes that the disk manager
+// reports to clients.
 #include "platform/files.h"
 
 #include <fcntl.h>

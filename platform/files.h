@@ -1,7 +1,7 @@
 // The file layer under the disk manager: real POSIX calls on paths in the disk manager's form
 // ('\\' separators become '/' here, letter case is kept). A failed call returns its failure
 // value and leaves the Windows error code of the failure for LastFileError, so that the disk
-// manager's codes and texts stay those of the original system.
+// manager answers clients with the same codes and texts on every platform.
 #pragma once
 #include <dirent.h>
 

@@ -1,6 +1,7 @@
 // The socket layer: POSIX sockets behind the calls and the error numbering that the socket
 // classes expect. Failures come back as the negated Windows Sockets error code (-10061 for a
-// refused connection), never as errno, so texts and code paths stay those of the design.
+// refused connection), never as errno, so the socket classes' texts and code paths are the same
+// on every platform.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -22,12 +22,9 @@
 #include "lib_common/retcodes.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
-#include "server/process/acceptance.h"
-#include "server/process/consolelog.h"
-#include "server/process/dbservices.h"
-#include "server/process/globals.h"
-#include "server/process/gmlserver.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlthreads.h"
 
 namespace {
 
@@ -437,11 +434,4 @@ std::unique_ptr<tGenericFile> tDBServer::TakeFile(i16 id) {
     std::unique_ptr<tGenericFile> file(GetFile(id));
     openFiles.GetData()[id - 1] = nullptr;
     return file;
-}
-
-// ---- registration ------------------------------------------------------------------------------
-
-void RegisterClientConnections() {
-    InstallDBServices();
-    SetConnectionMaker(kKindClient, [] { return std::make_unique<tDBServer>(); });
 }

@@ -13,7 +13,7 @@
 #include "lib_base/types.h"
 #include "server/dispatch/auditclient.h"
 #include "server/isam/session.h"
-#include "server/process/gmlsockconn.h"
+#include "server/runtime/gmlsockconn.h"
 
 class tDBConnection;
 class tDBProperties;
@@ -165,13 +165,6 @@ public:
     tNamedNode* GetTableNode(const char* table);
     // Appends text to the current operation's details when the operation log is on.
     void AddDetails(const char* text);
-    // The GML_FIELD rows of the definition's N, L, D and M data fields, inserted in one
-    // transaction; false (rolled back) when one insert failed.
-    bool RegisterFields(const tTableDefinition& def);
-    // The INSERT of one GML_FIELD row; every value goes in as a literal of the dialect.
-    void BuildFieldInsert(tString& sql, const char* table, const tField& field);
-    // Deletes the table's GML_FIELD rows in one transaction; false when the statement failed.
-    bool Unregister(const char* table);
     // Registers this connection's exclusive opening of the cached table; false while any
     // connection has it open.
     bool TakeSoleOpening(const tTableDefinition& cached);
@@ -327,8 +320,3 @@ private:
     bool ownerInfoPending = true;
     tString lockText;
 };
-
-// Makes the factory of connections of kind '0' build tDBServer objects, and installs the
-// database side's process services unless the process has installed its own. Called at
-// server start, before workers run.
-void RegisterClientConnections();

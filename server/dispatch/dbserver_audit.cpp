@@ -6,11 +6,11 @@
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
-#include "server/process/appsummary.h"
-#include "server/process/consolelog.h"
-#include "server/process/diagnostics.h"
-#include "server/process/globals.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/appsummary.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/diagnostics.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlthreads.h"
 
 void tDBServer::DoShowException() {
     tString text;

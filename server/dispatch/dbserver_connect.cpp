@@ -14,11 +14,11 @@
 #include "server/dispatch/dbserver.h"
 #include "server/drivers/factory.h"
 #include "server/isam/dbconn.h"
-#include "server/process/consolelog.h"
-#include "server/process/diagnostics.h"
-#include "server/process/globals.h"
-#include "server/process/gmlthreads.h"
-#include "server/process/namedlock.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/diagnostics.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlthreads.h"
+#include "server/runtime/namedlock.h"
 
 namespace {
 

@@ -17,12 +17,12 @@
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/locks/lockengine.h"
-#include "server/process/globals.h"
-#include "server/process/namedlock.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/namedlock.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 
@@ -98,11 +98,6 @@ std::unique_ptr<tTableDefinitionShared> BuildDefinition(const char* table, const
     return def;
 }
 
-bool IsRegistered(const tField& field) {
-    const u8 type = field.GetType();
-    return field.IsData() && (type == 'N' || type == 'L' || type == 'D' || type == 'M');
-}
-
 bool IsAuditedTable(const char* table, const tString& alias) {
     tConfigCache& config = *Globals()->GetConfig();
     if (config.GetBool("General", "AuditAll", 0)) return true;
@@ -111,30 +106,9 @@ bool IsAuditedTable(const char* table, const tString& alias) {
     return config.GetBool(section, table, 0) != 0;
 }
 
-// Runs the statements on one statement object inside their own transaction: committed when
-// all succeeded, else rolled back.
-bool RunInTransaction(tDBConnection& conn, const std::vector<tString>& statements,
-                      const char* routine) {
-    conn.StrCmtCtl();
-    bool ok = true;
-    {
-        std::unique_ptr<tStatement> stmt(conn.NewStatement());
-        for (size_t i = 0; ok && i < statements.size(); ++i) {
-            ok = stmt->ExecDirect(statements[i], routine, 1);
-        }
-    }
-    if (ok) {
-        conn.Commit();
-    } else {
-        conn.Rollback();
-    }
-    conn.EndCmtCtl();
-    return ok;
-}
-
 }  // namespace
 
-// ---- the table's named node and the field registry ---------------------------------------------
+// ---- the table's named node ---------------------------------------------------------------------
 
 tNamedNode* tDBServer::GetTableNode(const char* table) {
     tString alias(environment);
@@ -146,49 +120,6 @@ tNamedNode* tDBServer::GetTableNode(const char* table) {
 
 void tDBServer::AddDetails(const char* text) {
     if (IsOpLogOn()) operation.details += text;
-}
-
-void tDBServer::BuildFieldInsert(tString& sql, const char* table, const tField& field) {
-    sql = "INSERT INTO ";
-    sql += OrEmpty(connection->GetOwner());
-    sql += "GML_FIELD(FIELD_TABLE,FIELD_NAME,FIELD_TYPE,FIELD_PREC,FIELD_DEC) VALUES(";
-    tString qualified(OrEmpty(connection->GetSchema()));
-    qualified += table;
-    connection->AppendLiteral(sql, qualified);
-    sql += ",";
-    connection->AppendLiteral(sql, field.GetName());
-    sql += ",";
-    const char type[2] = {static_cast<char>(field.GetType() == 'N' ? 'P' : field.GetType()), 0};
-    connection->AppendLiteral(sql, type);
-    sql += ",";
-    connection->AppendLiteral(sql, IntToString(field.GetLen()));
-    sql += ",";
-    connection->AppendLiteral(sql, UIntToStr(field.GetDecimals()));
-    sql += ")";
-}
-
-bool tDBServer::RegisterFields(const tTableDefinition& def) {
-    std::vector<tString> inserts;
-    for (i32 i = 0; i < def.GetFieldCount(); ++i) {
-        const tField& field = *def.GetField(i);
-        if (!IsRegistered(field)) continue;
-        tString sql;
-        BuildFieldInsert(sql, def.GetName(), field);
-        inserts.push_back(sql);
-    }
-    return RunInTransaction(*connection, inserts, "tDBServer::RegisterFields");
-}
-
-bool tDBServer::Unregister(const char* table) {
-    tString sql("DELETE FROM ");
-    sql += OrEmpty(connection->GetOwner());
-    sql += "GML_FIELD WHERE FIELD_TABLE =";
-    tString qualified(OrEmpty(connection->GetSchema()));
-    tString name(table);
-    name.Upper();
-    qualified += name;
-    connection->AppendLiteral(sql, qualified);
-    return RunInTransaction(*connection, {sql}, "tDBServer::Unregister");
 }
 
 // ---- OP_CREATEFILE -----------------------------------------------------------------------------
@@ -242,10 +173,10 @@ i16 CreateTableLocked(tDBServer& server, const char* table, const std::vector<tN
     // Only an identity column that the CREATE text really wrote gives automatic numbers.
     if (conn.UseAutoRecno(table) && conn.IsAutoRecno(def->GetName())) def->SetAutoRecno(true);
     conn.SetRowCount(0);
-    if (!server.Unregister(table)) {
+    if (!conn.UnregisterFields(table)) {
         return TableError(conn, kCreateRoutine, table, " : Unable to UNRegister Fields.\n");
     }
-    if (!server.RegisterFields(*def)) {
+    if (!conn.RegisterFields(*def)) {
         return TableError(conn, kCreateRoutine, table, " : Unable to Register Fields.\n");
     }
     conn.GetRecnoIndex(def->GetName(), sql);
@@ -345,17 +276,13 @@ namespace {
 i16 DropTableLocked(tDBServer& server, const char* table,
                     const std::shared_ptr<tTableDefinitionShared>& cached) {
     tDBConnection& conn = *server.GetDBConnection();
-    tString sql("DROP TABLE ");
-    sql += OrEmpty(conn.GetOwner());
-    sql += table;
     i16 code = RC_OK;
     {
         tUnitOfWorkPause pause(conn);
         conn.ClearError();
         conn.SetRowCount(0);
-        std::unique_ptr<tStatement> stmt(conn.NewStatement());
-        if (!stmt->ExecDirect(sql, kDropRoutine, 1)) code = RC_FAILED;
-        if (code == RC_OK && !server.Unregister(table)) code = RC_FAILED;
+        if (!conn.DropTable(table, kDropRoutine)) code = RC_FAILED;
+        if (code == RC_OK && !conn.UnregisterFields(table)) code = RC_FAILED;
         if (cached && !server.ForgetDroppedTable(table, *cached, code == RC_OK, kDropRoutine)) {
             code = RC_FAILED;
         }

@@ -4,7 +4,7 @@
 
 #include "lib_common/opcodes.h"
 #include "server/dispatch/dbserver.h"
-#include "server/process/consolelog.h"
+#include "server/runtime/consolelog.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/locks/lockengine.h"
-#include "server/process/consolelog.h"
-#include "server/process/globals.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlthreads.h"
 
 namespace {
 

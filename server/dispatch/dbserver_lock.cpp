@@ -9,7 +9,7 @@
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/locks/lockengine.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
 
 namespace {
 

@@ -14,14 +14,14 @@
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/locks/lockengine.h"
-#include "server/process/consolelog.h"
-#include "server/process/globals.h"
-#include "server/process/gmlthreads.h"
-#include "server/process/namedlock.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlthreads.h"
+#include "server/runtime/namedlock.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

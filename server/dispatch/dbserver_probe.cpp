@@ -9,9 +9,9 @@
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
-#include "server/process/namedlock.h"
+#include "server/runtime/namedlock.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

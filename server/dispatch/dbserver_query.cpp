@@ -14,11 +14,11 @@
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill_query.h"
-#include "server/process/gmlthreads.h"
-#include "server/process/namedlock.h"
+#include "server/runtime/gmlthreads.h"
+#include "server/runtime/namedlock.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 
@@ -186,7 +186,7 @@ i16 tDBServer::DirectDrop(tStatement& stmt, const tString& statement) {
     }
     if (!CheckTransaction(kExecRoutine, named ? table.GetText() : "")) code = RC_FAILED;
     if (code == RC_OK && !stmt.ExecDirect(statement, kExecRoutine, 1)) code = RC_FAILED;
-    if (code == RC_OK && !Unregister(table)) code = RC_FAILED;
+    if (code == RC_OK && !conn.UnregisterFields(table)) code = RC_FAILED;
     if (def && !ForgetDroppedTable(table, *def, code == RC_OK, kExecRoutine)) code = RC_FAILED;
     return code;
 }

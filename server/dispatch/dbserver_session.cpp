@@ -5,11 +5,11 @@
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/locks/lockengine.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
+#include "server/tables/dbtable.h"
 
 void tDBServer::Clear() {
     tCommBuffer& out = *GetCommBuffer();

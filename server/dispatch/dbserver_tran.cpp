@@ -5,7 +5,7 @@
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/sqltext.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
 #include "server/isam/dbprocess.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

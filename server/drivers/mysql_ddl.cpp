@@ -13,8 +13,8 @@
 
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // connection's operation that makes it.
 #include <utility>
 
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
 #include "server/filter/filterelement.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

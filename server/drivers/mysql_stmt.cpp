@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "lib_base/gmlassert.h"
 #include "lib_base/misc.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

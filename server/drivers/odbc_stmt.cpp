@@ -7,10 +7,10 @@
 
 #include "lib_base/printer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
 #include "server/isam/dbprocess.h"
 #include "server/isam/session.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "lib_base/toklist.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/sqltext.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
 #include "server/drivers/postgres_stmt.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

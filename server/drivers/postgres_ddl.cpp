@@ -16,8 +16,8 @@
 
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
 #include "server/filter/filterelement.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
+#include "server/tables/dbtable.h"
 
 tGenericFile* tPostgresConnection::NewISAMFile(tCommBuffer& reply,
                                                const std::shared_ptr<tTableDefinitionShared>& def,

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
 #include "server/isam/gatemill_query.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -19,6 +19,7 @@ class tBindParam;
 class tCommBuffer;
 class tDATAField;
 class tDBSession;
+class tField;
 class tGenericFile;
 class tIndexDefinition;
 class tJoinInfo;
@@ -164,6 +165,17 @@ public:
     // Appends value to sql as one string literal of the dialect; base: in single quotes, each
     // single quote doubled. Every client value put into SQL text goes through it.
     virtual void AppendLiteral(tString& sql, const char* value);
+
+    // ---- The field registry (GML_FIELD) and table drops; names are checked by the caller.
+    // The GML_FIELD rows of the definition's N, L, D and M data fields, inserted in one
+    // transaction; false (rolled back) when one insert failed.
+    bool RegisterFields(const tTableDefinition& def);
+    // The INSERT of one GML_FIELD row; every value goes in as a literal of the dialect.
+    void BuildFieldInsert(tString& sql, const char* table, const tField& field);
+    // Deletes the table's GML_FIELD rows in one transaction; false when the statement failed.
+    bool UnregisterFields(const char* table);
+    // "DROP TABLE " and the owner's prefix, on a statement of its own; the error under routine.
+    bool DropTable(const char* table, const char* routine);
 
     // ---- Table definitions. LoadTableDef describes the table through the driver; on failure
     // the last error says why (code -19, routine "tDBServer::OpenFile") and nothing is returned.

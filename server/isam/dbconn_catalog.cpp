@@ -8,9 +8,9 @@
 #include "lib_base/printer.h"
 #include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/dbprocess.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

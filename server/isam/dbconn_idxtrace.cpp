@@ -9,10 +9,10 @@
 #include "lib_base/printer.h"
 #include "lib_base/toklist.h"
 #include "lib_common/logwriter.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/session.h"
 #include "server/locks/lockengine.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "lib_common/sqltext.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

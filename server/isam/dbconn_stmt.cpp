@@ -6,8 +6,8 @@
 
 #include "lib_base/printer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
+#include "server/tables/dbtable.h"
 
 tStatement::tStatement(tDBConnection* connection) : connection(connection) {}
 

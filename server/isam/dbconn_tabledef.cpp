@@ -13,12 +13,12 @@
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/dbprocess.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/session.h"
 #include "server/locks/lockengine.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

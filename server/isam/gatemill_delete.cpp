@@ -2,9 +2,9 @@
 // D_E_L_E_T_ = '*' and R_E_C_D_E_L_ = their own record number, or unmarked again; and the switch
 // that hides marked rows from the key cursors.
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

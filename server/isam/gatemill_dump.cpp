@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

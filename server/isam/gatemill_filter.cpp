@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/filter/filterelement.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include "lib_base/gmlassert.h"
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/session.h"
 #include "server/locks/lockengine.h"
+#include "server/tables/dbtable.h"
 
 tGenericFile::tGenericFile(tDBConnection* connection, std::shared_ptr<tTableDefinition> def,
                            tCommBuffer& reply, u32 lockOwner)

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "server/dispatch/dbtable.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

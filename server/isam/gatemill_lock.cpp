@@ -4,10 +4,10 @@
 #include "lib_base/gmlassert.h"
 #include "lib_base/printer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/session.h"
 #include "server/locks/lockengine.h"
+#include "server/tables/dbtable.h"
 
 tRecordLockEngine& tISAMFile::LockEngine() const {
     GML_ASSERT(dbServer != nullptr, "table file without a session");

@@ -14,9 +14,9 @@
 #include "lib_base/printer.h"
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

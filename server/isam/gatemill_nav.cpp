@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 #include "lib_base/mstimer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/session.h"
+#include "server/tables/dbtable.h"
 
 void tISAMFile::TraceLoad(const char* routine, f64 elapsed, i32 rows) {
     if (!dbServer || !dbServer->IsTraceOn()) return;

@@ -4,12 +4,12 @@
 
 #include "lib_base/printer.h"
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/dbprocess.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/session.h"
 #include "server/locks/lockengine.h"
+#include "server/tables/dbtable.h"
 
 tISAMFile::tISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
                      tCommBuffer& reply, u32 lockOwner)

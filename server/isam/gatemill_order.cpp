@@ -7,9 +7,9 @@
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include "lib_common/commbuffer.h"
 #include "lib_common/fieldsize.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/dbprocess.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

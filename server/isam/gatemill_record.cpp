@@ -7,9 +7,9 @@
 
 #include "lib_base/gmlassert.h"
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

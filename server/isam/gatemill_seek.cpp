@@ -7,10 +7,10 @@
 #include "lib_base/gmlassert.h"
 #include "lib_base/mstimer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/locks/lockengine.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 

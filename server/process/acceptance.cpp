@@ -19,10 +19,10 @@
 #include "lib_base/stringz.h"
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
-#include "server/process/consolelog.h"
-#include "server/process/globals.h"
 #include "server/process/gmlserver.h"
-#include "server/process/gmlsockconn.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlsockconn.h"
 
 namespace {
 

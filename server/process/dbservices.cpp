@@ -1,9 +1,13 @@
 // The process services of the database side, answered by the published process globals.
 #include "server/process/dbservices.h"
 
+#include <memory>
+
 #include "lib_base/gmlassert.h"
+#include "server/dispatch/dbserver.h"
 #include "server/isam/dbprocess.h"
-#include "server/process/globals.h"
+#include "server/process/acceptance.h"
+#include "server/runtime/globals.h"
 
 namespace {
 
@@ -29,4 +33,9 @@ void InstallDBServices() {
     // Never destroyed: connections may ask until the process ends.
     static tGlobalsDBProcess* const services = new tGlobalsDBProcess;
     SetDBProcessOnce(services);
+}
+
+void RegisterClientConnections() {
+    InstallDBServices();
+    SetConnectionMaker(kKindClient, [] { return std::make_unique<tDBServer>(); });
 }

@@ -14,10 +14,10 @@
 #include "lib_base/threads.h"
 #include "lib_common/configcache.h"
 #include "server/process/acceptance.h"
-#include "server/process/appsummary.h"
-#include "server/process/consolelog.h"
-#include "server/process/diagnostics.h"
-#include "server/process/globals.h"
+#include "server/runtime/appsummary.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/diagnostics.h"
+#include "server/runtime/globals.h"
 
 namespace {
 

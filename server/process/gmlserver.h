@@ -6,13 +6,9 @@
 #include "lib_base/sockserver.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
+#include "server/runtime/globals.h"
 
 class tThreadList;
-
-// Server modes, from the [GENERAL] MODE key.
-constexpr u32 kModeStandalone = 0;
-constexpr u32 kModeMaster = 1;
-constexpr u32 kModeSlave = 2;
 
 // How the workers wait; tests shorten it. Set before the first worker starts.
 struct tWorkerPacing {
@@ -25,7 +21,7 @@ struct tWorkerPacing {
 // The listening server. The listener thread runs the pool adjustment once a round (OnAccept) and
 // the maintenance about every 30 s; nothing else runs either. Pool limits are guarded by the
 // process's pool lock.
-class tGMLServer : public tSockServer {
+class tGMLServer : public tSockServer, public tListeningServer {
 public:
     static constexpr i32 kDefaultThreadMin = 10;
     static constexpr i32 kDefaultThreadInc = 5;
@@ -37,7 +33,7 @@ public:
 
     void SetWorkerPacing(const tWorkerPacing& pacing);  // before workers start
     const tWorkerPacing& GetWorkerPacing() const { return workerPacing; }
-    u32 GetMode() const { return mode; }
+    u32 GetMode() const override { return mode; }
     u8 GetOSVersionCode();
 
     const char* GetClassName() override { return "tGMLServer"; }

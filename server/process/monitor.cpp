@@ -17,10 +17,10 @@
 #include "lib_common/opcodes.h"
 #include "lib_common/retcodes.h"
 #include "server/process/acceptance.h"
-#include "server/process/consolelog.h"
-#include "server/process/diagnostics.h"
-#include "server/process/globals.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/diagnostics.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlthreads.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "lib_base/stringz.h"
 #include "lib_base/threads.h"
 #include "lib_base/types.h"
-#include "server/process/gmlsockconn.h"
+#include "server/runtime/gmlsockconn.h"
 
 // One monitor connection, served on the worker that accepted it; every operation runs on that
 // thread. Anyone who reaches the port can be a monitor, so every request is read whole and

@@ -15,12 +15,12 @@
 #include "lib_common/retcodes.h"
 #include "platform/inifile.h"
 #include "platform/procinfo.h"
-#include "server/process/appsummary.h"
-#include "server/process/consolelog.h"
-#include "server/process/diagnostics.h"
-#include "server/process/globals.h"
 #include "server/process/monitor.h"
 #include "server/process/pellmar.h"
+#include "server/runtime/appsummary.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/diagnostics.h"
+#include "server/runtime/globals.h"
 
 namespace {
 

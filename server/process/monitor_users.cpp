@@ -10,12 +10,12 @@
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
 #include "server/locks/lockengine.h"
-#include "server/process/consolelog.h"
-#include "server/process/globals.h"
 #include "server/process/gmlserver.h"
-#include "server/process/gmlthreads.h"
 #include "server/process/monitor.h"
 #include "server/process/pellmar.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlthreads.h"
 
 namespace {
 

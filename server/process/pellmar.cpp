@@ -14,12 +14,13 @@
 #include "platform/procinfo.h"
 #include "platform/thread_id.h"
 #include "server/dispatch/dbserver.h"
-#include "server/process/appsummary.h"
-#include "server/process/consolelog.h"
-#include "server/process/diagnostics.h"
-#include "server/process/globals.h"
+#include "server/process/dbservices.h"
 #include "server/process/gmlserver.h"
 #include "server/process/monitor.h"
+#include "server/runtime/appsummary.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/diagnostics.h"
+#include "server/runtime/globals.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "platform/crashdump.h"
 #include "platform/procinfo.h"
 #include "server/filter/consumerglobal.h"
-#include "server/process/consolelog.h"
 #include "server/process/win32start.h"
+#include "server/runtime/consolelog.h"
 
 namespace {
 

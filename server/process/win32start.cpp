@@ -16,9 +16,9 @@
 #include "lib_common/logwriter.h"
 #include "platform/console.h"
 #include "platform/thread.h"
-#include "server/process/consolelog.h"
-#include "server/process/globals.h"
 #include "server/process/pellmar.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/globals.h"
 
 namespace {
 

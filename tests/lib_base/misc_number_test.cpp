@@ -138,7 +138,7 @@ TEST(FixedDigits, TextIsCutToTheBuffer) {
     EXPECT_STREQ(buffer, "12");
 }
 
-TEST(Picture, FormatsTheDocumentedExamples) {
+TEST(Picture, GroupsThousandsAndFillsOverflowWithStars) {
     const struct {
         f64 value;
         const char* text;

@@ -12,9 +12,9 @@
 #include "lib_common/opcodes.h"
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/locks/lockengine.h"
-#include "server/process/globals.h"
+#include "server/runtime/globals.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/dispatch/support/dbserverpg.h"
 #include "tests/support/gmtest.h"
 

@@ -12,7 +12,7 @@
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
 #include "server/locks/lockengine.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
 #include "tests/server/dispatch/support/recordfile.h"
 #include "tests/support/gmtest.h"
 

@@ -9,7 +9,7 @@
 #include "lib_common/opcodes.h"
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
 #include "tests/server/dispatch/support/recordfile.h"
 #include "tests/support/gmtest.h"
 

@@ -14,8 +14,9 @@
 #include "lib_common/opcodes.h"
 #include "lib_common/retcodes.h"
 #include "server/isam/dbconn.h"
+#include "server/process/dbservices.h"
 #include "server/process/gmlserver.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
 #include "tests/support/gmtest.h"
 

@@ -11,7 +11,7 @@
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
 #include "tests/server/dispatch/support/recordfile.h"
 #include "tests/server/support/recordingaudit.h"
 #include "tests/support/gmtest.h"

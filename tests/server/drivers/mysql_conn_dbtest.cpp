@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/mariadatabase.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/tablewalk.h"
 #include "tests/server/support/testfilter.h"

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/recodbc_fixture.h"
 #include "tests/server/support/testfilter.h"
 #include "tests/server/support/testisam.h"

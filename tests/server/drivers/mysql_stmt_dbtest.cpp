@@ -11,8 +11,8 @@
 
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/mysql.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/memoread.h"
 

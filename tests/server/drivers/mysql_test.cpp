@@ -7,7 +7,7 @@
 #include <string>
 
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/testprocess.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/recodbc_fixture.h"
 #include "tests/server/support/testfile.h"
 #include "tests/server/support/testsession.h"

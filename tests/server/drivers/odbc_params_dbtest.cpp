@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/odbctargets.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/support/gmtest.h"

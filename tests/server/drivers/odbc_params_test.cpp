@@ -10,8 +10,8 @@
 #include <tuple>
 #include <vector>
 
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/odbc.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/recodbc_fixture.h"
 #include "tests/support/fixedclock.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/pgdatabase.h"
 
 namespace {

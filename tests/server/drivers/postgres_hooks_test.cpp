@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/testfilter.h"
 #include "tests/server/support/testisam.h"
 

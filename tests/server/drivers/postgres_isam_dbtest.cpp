@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/pgdatabase.h"
 #include "tests/server/support/tablewalk.h"
 #include "tests/support/gmtest.h"

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/drivers/postgres.h"
 #include "server/isam/gatemill_query.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/memoread.h"
 #include "tests/server/support/pgdatabase.h"
 #include "tests/server/support/testfilter.h"

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/catalogconn.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/server/support/testsession.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/catalogconn.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/server/support/testsession.h"

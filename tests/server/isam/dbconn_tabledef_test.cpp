@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/catalogconn.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/server/support/testsession.h"

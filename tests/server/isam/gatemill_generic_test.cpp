@@ -10,8 +10,8 @@
 
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/testconn.h"
 #include "tests/server/support/testfile.h"
 #include "tests/server/support/testprocess.h"

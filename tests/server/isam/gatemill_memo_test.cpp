@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/recordedisam.h"
 #include "tests/server/support/testisam.h"
 #include "tests/server/support/wirebytes.h"

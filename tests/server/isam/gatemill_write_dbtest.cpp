@@ -16,8 +16,8 @@
 
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/dbtable.h"
 #include "server/locks/lockengine.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/pgdatabase.h"
 #include "tests/server/support/tablewalk.h"

@@ -8,7 +8,7 @@
 
 #include "lib_common/configcache.h"
 #include "server/isam/dbprocess.h"
-#include "server/process/globals.h"
+#include "server/runtime/globals.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/support/tempdir.h"
 

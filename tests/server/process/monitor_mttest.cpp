@@ -15,9 +15,9 @@
 
 #include "lib_base/threads.h"
 #include "lib_common/opcodes.h"
-#include "server/process/diagnostics.h"
 #include "server/process/gmlserver.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/diagnostics.h"
+#include "server/runtime/gmlthreads.h"
 #include "tests/server/process/support/monitortest.h"
 #include "tests/server/process/support/threadlists.h"
 #include "tests/support/gmtest.h"

@@ -14,7 +14,7 @@
 #include "lib_common/opcodes.h"
 #include "platform/procinfo.h"
 #include "server/locks/lockengine.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
 #include "tests/lib_common/support/inipassword.h"
 #include "tests/server/process/support/monitortest.h"
 #include "tests/server/support/fixedmemory.h"

@@ -11,10 +11,10 @@
 #include "lib_common/logwriter.h"
 #include "server/dispatch/dbserver.h"
 #include "server/process/acceptance.h"
-#include "server/process/globals.h"
 #include "server/process/gmlserver.h"
-#include "server/process/gmlsockconn.h"
 #include "server/process/pellmar.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlsockconn.h"
 #include "tests/lib_base/support/loopback.h"
 #include "tests/server/process/support/programrun.h"
 #include "tests/support/gmtest.h"
@@ -140,8 +140,9 @@ TEST_F(ServerStart, SecondServerOnAPortInUseFailsWithItsLogLineAndNoLockServers)
     EXPECT_EQ(console.Get().find("Listening port"), std::string::npos);
     EXPECT_EQ(second.GetRecordLockServer(), nullptr);
     EXPECT_EQ(second.GetVirtualLockServer(), nullptr);
-    ASSERT_NE(second.GetServer(), nullptr);  // kept, without a thread
-    EXPECT_EQ(second.GetServer()->GetListenSocket(), nullptr);
+    auto* kept = dynamic_cast<tGMLServer*>(second.GetServer());
+    ASSERT_NE(kept, nullptr);  // kept, without a thread
+    EXPECT_EQ(kept->GetListenSocket(), nullptr);
     // The first server still serves.
     EXPECT_NE(gmtest::ConnectLoopback(port), nullptr);
     EXPECT_NE(first.GetRecordLockServer(), nullptr);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "server/dispatch/dbtable.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/testconn.h"
 
 namespace gmtest {

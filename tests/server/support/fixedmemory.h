@@ -2,7 +2,7 @@
 // object lives.
 #pragma once
 #include "platform/procinfo.h"
-#include "server/process/diagnostics.h"
+#include "server/runtime/diagnostics.h"
 
 namespace gmtest {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/gatemill.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/testconn.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/server/support/testsession.h"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "lib_common/configcache.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbprocess.h"
+#include "server/tables/dbtable.h"
 #include "tests/support/tempdir.h"
 
 namespace gmtest {

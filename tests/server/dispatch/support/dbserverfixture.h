@@ -23,7 +23,7 @@
 #include "server/isam/dbprocess.h"
 #include "server/process/acceptance.h"
 #include "server/process/dbservices.h"
-#include "server/process/globals.h"
+#include "server/runtime/globals.h"
 #include "tests/lib_base/support/loopback.h"
 #include "tests/server/process/support/acceptfixture.h"
 #include "tests/server/support/recordingaudit.h"

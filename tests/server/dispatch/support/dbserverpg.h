@@ -6,8 +6,8 @@
 #include <string>
 
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
 #include "server/isam/dbconn.h"
+#include "server/tables/dbtable.h"
 #include "tests/lib_common/support/inipassword.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
 #include "tests/server/support/pgdatabase.h"

@@ -13,8 +13,8 @@
 #include "lib_common/commbuffer.h"
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
-#include "server/dispatch/dbtable.h"
-#include "server/process/gmlthreads.h"
+#include "server/runtime/gmlthreads.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
 #include "tests/server/support/testfile.h"
 

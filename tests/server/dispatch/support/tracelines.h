@@ -6,9 +6,9 @@
 #include <string>
 
 #include "server/dispatch/dbserver.h"
-#include "server/process/globals.h"
-#include "server/process/gmlthreads.h"
-#include "server/process/traceserver.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlthreads.h"
+#include "server/runtime/traceserver.h"
 
 namespace gmtest {
 

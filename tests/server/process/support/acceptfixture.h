@@ -17,10 +17,10 @@
 #include "lib_base/gmlassert.h"
 #include "lib_common/commbuffer.h"
 #include "server/process/acceptance.h"
-#include "server/process/consolelog.h"
-#include "server/process/globals.h"
 #include "server/process/gmlserver.h"
-#include "server/process/gmlsockconn.h"
+#include "server/runtime/consolelog.h"
+#include "server/runtime/globals.h"
+#include "server/runtime/gmlsockconn.h"
 #include "tests/lib_base/support/loopback.h"
 #include "tests/support/tempdir.h"
 

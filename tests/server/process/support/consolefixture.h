@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "lib_common/configcache.h"
-#include "server/process/consolelog.h"
+#include "server/runtime/consolelog.h"
 #include "tests/support/fixedclock.h"
 #include "tests/support/tempdir.h"
 

@@ -1,7 +1,0 @@
-// The server's connection base: the client's names.
-#include "server/process/gmlsockconn.h"
-
-void tGMLSockConn::SetClientNames(const char* user, const char* computer) {
-    userName = tString(user ? user : "");
-    computerName = tString(computer ? computer : "");
-}
