@@ -11,6 +11,7 @@
 #include "lib_base/mstimer.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
+#include "lib_common/commbuffer.h"
 #include "server/dispatch/auditclient.h"
 #include "server/isam/session.h"
 #include "server/runtime/gmlsockconn.h"
@@ -262,10 +263,26 @@ private:
     void SendOwnerInfo();
     tGenericFile* ReadLockRequest(u8& wholeTable, i32& recno);
 
+    // The prologue of a request on an open file: reads the file id, then each argument in
+    // order (i16, i32, u8, f64 or tString), and resets the buffer for the reply. The file (not
+    // owned: the open-file table keeps it), or null when the request is malformed (nothing
+    // written: the request loop ends the connection) or the id is free (-10 written).
+    template <typename... Args>
+    tGenericFile* ReadFileRequest(i16& id, Args&... args) {
+        tCommBuffer& in = *GetCommBuffer();
+        in.GetShort(id);
+        (ReadArgument(in, args), ...);
+        if (in.IsMalformed()) return nullptr;
+        in.Reset();
+        return GetFileOrReply(id);
+    }
+    static void ReadArgument(tCommBuffer& in, i16& value) { in.GetShort(value); }
+    static void ReadArgument(tCommBuffer& in, i32& value) { in.GetLong(value); }
+    static void ReadArgument(tCommBuffer& in, u8& value) { in.GetByte(value); }
+    static void ReadArgument(tCommBuffer& in, f64& value) { in.GetDouble(value); }
+    static void ReadArgument(tCommBuffer& in, tString& value) { in.GetString(value); }
+
     // dbserver_open.cpp, dbserver_nav.cpp
-    // For a request of the file id alone: reads the id and resets the buffer. The file, or null
-    // when the request is malformed (nothing written) or the id is free (-10 written).
-    tGenericFile* ReadFileRequest(i16& id);
     void ReleaseFile(tGenericFile& file, bool warn);
     void MoveToEnd(bool top);
 

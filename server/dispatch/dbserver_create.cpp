@@ -346,17 +346,13 @@ void tDBServer::DeleteFile() {
 // ---- OP_CREATEINDEX ----------------------------------------------------------------------------
 
 void tDBServer::CreateIndex() {
-    tCommBuffer& in = *GetCommBuffer();
     i16 fileId = 0;
     tString name;
     tString key;
-    in.GetShort(fileId);
-    in.GetString(name);
-    in.GetString(key);
-    if (in.IsMalformed()) return;
-    in.Reset();
-    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    tGenericFile* file =
+        ReadFileRequest(fileId, name, key);  // not owned: the open-file table keeps it
     if (!file) return;
+    tCommBuffer& in = *GetCommBuffer();
     if (IsOpLogOn()) {
         tString details("Table : ");
         details += file->GetTableName();

@@ -32,14 +32,8 @@ tString LockTraceText(const char* verb, const char* table, u8 wholeTable, i32 re
 // A lock or unlock request: the file id, the whole-table flag and the record number. Null when
 // the request is malformed or the id is free (then -10 is the reply).
 tGenericFile* tDBServer::ReadLockRequest(u8& wholeTable, i32& recno) {
-    tCommBuffer& io = *GetCommBuffer();
     i16 fileId = 0;
-    io.GetShort(fileId);
-    io.GetByte(wholeTable);
-    io.GetLong(recno);
-    if (io.IsMalformed()) return nullptr;
-    io.Reset();
-    return GetFileOrReply(fileId);
+    return ReadFileRequest(fileId, wholeTable, recno);
 }
 
 void tDBServer::Lock() {

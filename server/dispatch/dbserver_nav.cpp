@@ -48,15 +48,11 @@ tString MoveText(tGenericFile& file, const char* head, const char* recno, bool m
 }  // namespace
 
 void tDBServer::GoTo() {
-    tCommBuffer& in = *GetCommBuffer();
     i16 id = 0;
     i32 recno = 0;
-    in.GetShort(id);
-    in.GetLong(recno);
-    if (in.IsMalformed()) return;
-    in.Reset();
-    tGenericFile* file = GetFileOrReply(id);  // not owned: the open-file table keeps it
+    tGenericFile* file = ReadFileRequest(id, recno);  // not owned: the open-file table keeps it
     if (!file) return;
+    tCommBuffer& in = *GetCommBuffer();
     const bool moved = file->GoTo(static_cast<f64>(recno), true);
     PutMoveReply(in, *file, moved);
     if (!IsHandlerTraced()) return;
@@ -85,15 +81,11 @@ void tDBServer::MoveToEnd(bool top) {
 }
 
 void tDBServer::Skip() {
-    tCommBuffer& in = *GetCommBuffer();
     i16 id = 0;
     i32 count = 0;
-    in.GetShort(id);
-    in.GetLong(count);
-    if (in.IsMalformed()) return;
-    in.Reset();
-    tGenericFile* file = GetFileOrReply(id);  // not owned: the open-file table keeps it
+    tGenericFile* file = ReadFileRequest(id, count);  // not owned: the open-file table keeps it
     if (!file) return;
+    tCommBuffer& in = *GetCommBuffer();
     const bool traced = IsHandlerTraced();
     if (traced) {
         tString text("Begin Skip ");

@@ -205,14 +205,6 @@ void tDBServer::JustClose() {
     in.PutReturnCode(RC_OK);
 }
 
-tGenericFile* tDBServer::ReadFileRequest(i16& id) {
-    tCommBuffer& in = *GetCommBuffer();
-    in.GetShort(id);
-    if (in.IsMalformed()) return nullptr;
-    in.Reset();
-    return GetFileOrReply(id);
-}
-
 // A table's opening is unregistered (a refusal changes nothing, with a console warning when
 // asked), and a child connection that the file ran on goes back to its parent.
 void tDBServer::ReleaseFile(tGenericFile& file, bool warn) {

@@ -8,15 +8,11 @@
 #include "server/isam/gatemill.h"
 
 void tDBServer::SetKey() {
-    tCommBuffer& io = *GetCommBuffer();
     i16 fileId = 0;
     i16 order = 0;
-    io.GetShort(fileId);
-    io.GetShort(order);
-    if (io.IsMalformed()) return;
-    io.Reset();
-    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    tGenericFile* file = ReadFileRequest(fileId, order);  // not owned: the open-file table keeps it
     if (!file) return;
+    tCommBuffer& io = *GetCommBuffer();
     const i16 code = file->SetOrder(order);
     if (IsHandlerTraced()) {
         char number[16];
@@ -31,15 +27,11 @@ void tDBServer::SetKey() {
 }
 
 void tDBServer::SetDeleOn() {
-    tCommBuffer& io = *GetCommBuffer();
     i16 fileId = 0;
     u8 hide = 0;
-    io.GetShort(fileId);
-    io.GetByte(hide);
-    if (io.IsMalformed()) return;
-    io.Reset();
-    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    tGenericFile* file = ReadFileRequest(fileId, hide);  // not owned: the open-file table keeps it
     if (!file) return;
+    tCommBuffer& io = *GetCommBuffer();
     if (IsHandlerTraced()) {
         tString text("Set Deleted Filter ");
         text += hide ? "ON" : "OFF";
@@ -51,15 +43,12 @@ void tDBServer::SetDeleOn() {
 }
 
 void tDBServer::SrvMap() {
-    tCommBuffer& io = *GetCommBuffer();
     i16 fileId = 0;
     tString fields;
-    io.GetShort(fileId);
-    io.GetString(fields);
-    if (io.IsMalformed()) return;
-    io.Reset();
-    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    tGenericFile* file =
+        ReadFileRequest(fileId, fields);  // not owned: the open-file table keeps it
     if (!file) return;
+    tCommBuffer& io = *GetCommBuffer();
     if (IsHandlerTraced()) {
         tString text("Set Mapper ");
         if (fields.GetLength() > 0) {

@@ -115,15 +115,11 @@ void tDBServer::Recall() { MarkRecord(false); }
 
 // Delete and recall differ only in the file's operation and the audit letter.
 void tDBServer::MarkRecord(bool deleting) {
-    tCommBuffer& io = *GetCommBuffer();
     i16 fileId = 0;
     i32 recno = 0;
-    io.GetShort(fileId);
-    io.GetLong(recno);
-    if (io.IsMalformed()) return;
-    io.Reset();
-    tGenericFile* file = GetFileOrReply(fileId);  // not owned: the open-file table keeps it
+    tGenericFile* file = ReadFileRequest(fileId, recno);  // not owned: the open-file table keeps it
     if (!file) return;
+    tCommBuffer& io = *GetCommBuffer();
     const tString table(file->GetTableName());
     if (IsOpLogOn()) {
         operation.details += table;

@@ -43,18 +43,8 @@ tColumnKind KindOf(SQLSMALLINT sqlType, SQLULEN size) {
         case SQL_LONGVARCHAR:
             // A TEXT memo that CreateTable made describes as a long character column of 65535.
             return size <= kVarcharLimit ? tColumnKind::Char : tColumnKind::Text;
-        case SQL_TINYINT:
-        case SQL_BIGINT:
-        case SQL_NUMERIC:
-        case SQL_DECIMAL:
-        case SQL_INTEGER:
-        case SQL_SMALLINT:
-        case SQL_FLOAT:
-        case SQL_REAL:
-        case SQL_DOUBLE:
-            return tColumnKind::Number;
         default:
-            return tColumnKind::Unsupported;
+            return IsNumberSqlType(sqlType) ? tColumnKind::Number : tColumnKind::Unsupported;
     }
 }
 

@@ -24,6 +24,25 @@ inline bool IsODBCFailure(SQLRETURN rc) {
     return rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA;
 }
 
+// Whether a column or parameter of this SQL type holds a number, which every driver carries
+// as a double.
+inline bool IsNumberSqlType(SQLSMALLINT sqlType) {
+    switch (sqlType) {
+        case SQL_TINYINT:
+        case SQL_BIGINT:
+        case SQL_NUMERIC:
+        case SQL_DECIMAL:
+        case SQL_INTEGER:
+        case SQL_SMALLINT:
+        case SQL_FLOAT:
+        case SQL_REAL:
+        case SQL_DOUBLE:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Calls the entry point fn of the connection's table: GM_ODBC(conn, SQLFetch, handle).
 #define GM_ODBC(conn, fn, ...) (conn).CallEntry(&tODBCEntryPoints::fn, #fn, __VA_ARGS__)
 

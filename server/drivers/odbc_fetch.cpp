@@ -39,18 +39,8 @@ tColumnKind KindOf(SQLSMALLINT sqlType) {
         case SQL_LONGVARBINARY:
         case SQL_BIT:
             return tColumnKind::LongCharacter;
-        case SQL_TINYINT:
-        case SQL_BIGINT:
-        case SQL_NUMERIC:
-        case SQL_DECIMAL:
-        case SQL_INTEGER:
-        case SQL_SMALLINT:
-        case SQL_FLOAT:
-        case SQL_REAL:
-        case SQL_DOUBLE:
-            return tColumnKind::Number;
         default:
-            return tColumnKind::Unsupported;
+            return IsNumberSqlType(sqlType) ? tColumnKind::Number : tColumnKind::Unsupported;
     }
 }
 
