@@ -1,9 +1,13 @@
 // The benchmarks' report: a console report that keeps every counter of every benchmark run, and
 // a main that runs the benchmarks and then prints the program's rows of the benchmark table, each
 // once for people and once as a "GMROW|key|value|unit|what" line that bench/run.sh collects.
+// With repetitions (bench/run.sh asks for them, interleaved at random so that a row's benchmarks
+// meet the same load), the rows are printed once per repetition, each from the counters of that
+// repetition.
 #pragma once
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -13,28 +17,40 @@
 namespace gmbench {
 
 // The console report, keeping each run's counters by benchmark (its function name, with the
-// case name of BENCHMARK_CAPTURE) and counter.
+// case name of BENCHMARK_CAPTURE), counter and repetition.
 class tRatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.error_occurred) continue;
+            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            const size_t rep =
+                run.repetition_index > 0 ? static_cast<size_t>(run.repetition_index) : 0;
             for (const auto& counter : run.counters) {
-                counters[run.run_name.function_name][counter.first] = counter.second.value;
+                std::vector<double>& values = counters[run.run_name.function_name][counter.first];
+                if (values.size() <= rep) values.resize(rep + 1);
+                values[rep] = counter.second.value;
+                repetitions = std::max(repetitions, rep + 1);
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    // The counter's value, or 0 when the benchmark did not run or failed.
+    // The repetition whose counters Get reads.
+    void Select(size_t rep) { selected = rep; }
+    size_t Repetitions() const { return repetitions; }
+    // The counter's value in the selected repetition (the last one the benchmark had, if it had
+    // fewer), or 0 when the benchmark did not run or failed.
     double Get(const std::string& benchmark, const std::string& counter) const {
         const auto run = counters.find(benchmark);
         if (run == counters.end()) return 0.0;
         const auto it = run->second.find(counter);
-        return it == run->second.end() ? 0.0 : it->second;
+        if (it == run->second.end() || it->second.empty()) return 0.0;
+        return it->second[std::min(selected, it->second.size() - 1)];
     }
 
 private:
-    std::map<std::string, std::map<std::string, double>> counters;
+    std::map<std::string, std::map<std::string, std::vector<double>>> counters;
+    size_t repetitions = 0;
+    size_t selected = 0;
 };
 
 // One row of the table: printed only when the value could be measured (a positive number).
@@ -57,13 +73,16 @@ inline double MicrosPer(double rate) { return rate > 0.0 ? 1e6 / rate : 0.0; }
 // one runs no iteration there): the threads meet at the loop's start and end.
 
 // Runs the benchmarks of the command line, then hands the report to rows, which prints the
-// program's rows.
+// program's rows, once per repetition.
 inline int Main(int argc, char** argv, const std::function<void(const tRatioReporter&)>& rows) {
     benchmark::Initialize(&argc, argv);
     tRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::fflush(stdout);
-    rows(reporter);
+    for (size_t rep = 0; rep < reporter.Repetitions(); ++rep) {
+        reporter.Select(rep);
+        rows(reporter);
+    }
     benchmark::Shutdown();
     return 0;
 }

@@ -35,7 +35,7 @@ constexpr i32 kClients = 16;
 constexpr i32 kReaders = 8;
 // The rows that readers go to, there before the appends.
 constexpr i32 kReaderRows = 1000;
-constexpr auto kReadTime = std::chrono::seconds(3);
+constexpr auto kReadTime = std::chrono::seconds(2);
 // The client's record of both tables: NOME C 30, VALOR as an f64, D_E_L_E_T_ C 1.
 constexpr size_t kNameLength = 30;
 constexpr u32 kRecordLength = 39;
@@ -254,12 +254,12 @@ void ReadersAlone(benchmark::State& state) { ReadersGoTo(state); }
 void ReadersWhileAppending(benchmark::State& state) { ReadersGoTo(state); }
 
 // Real time: the clients and the driver wait for the servers during each append.
-BENCHMARK(ServerAppendsOneClient)->MinTime(1.5)->UseRealTime();
-BENCHMARK(PlainInsertsOneConnection)->MinTime(1.5)->UseRealTime();
+BENCHMARK(ServerAppendsOneClient)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PlainInsertsOneConnection)->MinTime(1.0)->UseRealTime();
 BENCHMARK(EchoOfAppend)->MinTime(1.0)->UseRealTime();
-BENCHMARK(ServerAppendsManyClients)->Threads(kClients)->MinTime(1.5)->UseRealTime();
-BENCHMARK(ServerAppendsUnlockedManyClients)->Threads(kClients)->MinTime(1.5)->UseRealTime();
-BENCHMARK(PlainInsertsManyConnections)->Threads(kClients)->MinTime(1.5)->UseRealTime();
+BENCHMARK(ServerAppendsManyClients)->Threads(kClients)->MinTime(1.0)->UseRealTime();
+BENCHMARK(ServerAppendsUnlockedManyClients)->Threads(kClients)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PlainInsertsManyConnections)->Threads(kClients)->MinTime(1.0)->UseRealTime();
 BENCHMARK(ReadersAlone)->Threads(kReaders)->Iterations(1)->UseRealTime();
 BENCHMARK(ReadersWhileAppending)->Threads(2 * kReaders)->Iterations(1)->UseRealTime();
 

@@ -19,7 +19,7 @@ namespace {
 constexpr i32 kBurstClients = 200;
 constexpr i32 kBurstRequests = 5;
 // A client of the burst gives up after waiting this long for its connect or a reply.
-constexpr u32 kBurstWaitMs = 15000;
+constexpr u32 kBurstWaitMs = 10000;
 constexpr size_t kBuildRequest = 6;
 constexpr size_t kBuildReply = 13;
 

@@ -133,8 +133,8 @@ void FetchPlainODBC(benchmark::State& state) {
 }
 
 // Real time: the driver reads the rows from the server's socket during the query.
-BENCHMARK(FetchThroughLayer)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(FetchPlainODBC)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(FetchThroughLayer)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(FetchPlainODBC)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 }  // namespace
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release (build/bench), starts the private PostgreSQL, and runs every
-# benchmark program several times, the client, the servers (bench/benchpeer: gateway, echo and
-# floor) and the database each pinned to a CPU of its own when the machine has three; then
-# prints one table with the median of each row over the runs, the lowest and the highest.
+# Builds the benchmarks in Release (build/bench), starts the private PostgreSQL, and runs the
+# benchmark programs, the client, the servers (bench/benchpeer: gateway, echo and floor) and the
+# database each pinned to a CPU of its own when the machine has three. Each benchmark runs several
+# times, interleaved at random with the program's others; the table printed at the end has the
+# median of each row over those runs, the lowest and the highest. stringz_bench is left out: its
+# tString costs have no row here, and its appends without Reserve take minutes.
 #
 # Usage: bench/run.sh [runs]   (default 3)
 #   GM_BENCH_CPUS=client,server,database   the CPUs to pin to (default: the machine's last three)
@@ -102,18 +104,20 @@ stop_peer() {
     fi
 }
 
-# run <run> <program> <server cpu> [<label> <text> <benchmark args...>]: one run of the
-# program, with benchpeer on the server CPU for the programs that talk to it; its rows go to
-# rows.txt, with "@<label>" after the key and " (<text>)" after the row's text when labelled.
+# run <program> <server cpu> [<label> <text> <benchmark args...>]: the program's benchmarks,
+# with benchpeer on the server CPU for the programs that talk to it; its rows go to rows.txt, with
+# "@<label>" after the key and " (<text>)" after the row's text when labelled.
 run() {
-    local n=$1 program=$2 cpu=$3 label=${4:-} text=${5:-} out
-    shift $(($# < 5 ? $# : 5))
-    out=$results/$program${label:+-$label}.$n.txt
+    local program=$1 cpu=$2 label=${3:-} text=${4:-} out
+    shift $(($# < 4 ? $# : 4))
+    out=$results/$program${label:+-$label}.txt
     case "$program" in
         monitor_bench | dbserver_write_bench | wire_bench) start_peer "$cpu" ;;
     esac
-    echo "run $n: $program${label:+ ($text)}"
-    if ! on "$cpu_client" timeout -k 10 600 "$build/bench/$program" "$@" >"$out" 2>&1; then
+    echo "$program${label:+ ($text)}"
+    if ! on "$cpu_client" timeout -k 10 900 "$build/bench/$program" \
+        --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true "$@" \
+        >"$out" 2>&1; then
         echo "  $program failed: see $out"
     fi
     stop_peer
@@ -122,19 +126,15 @@ run() {
         { print $2, $3, $4, $5 }' >>"$results/rows.txt" || true
 }
 
-programs=(locks_bench dbserver_write_bench monitor_bench wire_bench isam_nav_bench
-          odbc_fetch_bench stringz_bench)
 : >"$results/rows.txt"
-for ((i = 1; i <= runs; i++)); do
-    for program in "${programs[@]}"; do
-        run "$i" "$program" "$cpu_server"
-    done
-    if [ -n "$cpu_client" ]; then
-        run "$i" monitor_bench "$cpu_client" onecpu "client and gateway on one CPU" \
-            --benchmark_filter=RoundTrip
-    fi
+for program in locks_bench dbserver_write_bench monitor_bench wire_bench isam_nav_bench \
+    odbc_fetch_bench; do
+    run "$program" "$cpu_server"
 done
-
+if [ -n "$cpu_client" ]; then
+    run monitor_bench "$cpu_client" onecpu "client and gateway on one CPU" \
+        --benchmark_filter=RoundTrip
+fi
 # ---------------------------------------------------------------- the table
 
 echo

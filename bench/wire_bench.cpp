@@ -75,18 +75,21 @@ struct tSizes {
     size_t seek[2] = {};
 };
 
+// The request's size and its reply's, when it was answered.
+void Measure(tNavigator& probe, const std::string& request, bool coded, size_t (&sizes)[2]) {
+    if (!probe.Exchange(request, coded)) return;
+    sizes[0] = request.size();
+    sizes[1] = probe.LastReplySize();
+}
+
 const tSizes& Sizes() {
     static const tSizes sizes = [] {
         tSizes made;
         tNavigator probe;
         if (!probe.Start()) return made;
-        const std::string build = probe.BuildRequest();
-        const std::string goTo = probe.GoToRequest(1);
-        const std::string seek = probe.SeekRequest(1);
-        if (probe.Exchange(build, false))
-            made.build[0] = build.size(), made.build[1] = probe.LastReplySize();
-        if (probe.Exchange(goTo)) made.goTo[0] = goTo.size(), made.goTo[1] = probe.LastReplySize();
-        if (probe.Exchange(seek)) made.seek[0] = seek.size(), made.seek[1] = probe.LastReplySize();
+        Measure(probe, probe.BuildRequest(), false, made.build);
+        Measure(probe, probe.GoToRequest(1), true, made.goTo);
+        Measure(probe, probe.SeekRequest(1), true, made.seek);
         probe.End();
         return made;
     }();
