@@ -99,6 +99,17 @@ inline std::unique_ptr<tPostgresConnection> ConnectPostgres(
     return nullptr;
 }
 
+// StartPostgresBench, then make (the program's tables) on a connection of its own; the settings,
+// or none after a message when either failed.
+inline std::map<std::string, std::string> StartPostgresWith(bool (*make)(tPostgresConnection&)) {
+    std::map<std::string, std::string> env = StartPostgresBench();
+    if (env.empty()) return env;
+    std::unique_ptr<tPostgresConnection> conn = ConnectPostgres(env);
+    if (conn && make(*conn)) return env;
+    std::fprintf(stderr, "the benchmark's tables could not be made\n");
+    return {};
+}
+
 inline bool RunSql(tDBConnection& conn, const char* sql) {
     std::unique_ptr<tStatement> stmt(conn.NewStatement());
     return stmt->ExecDirect(sql, "bench", 1);

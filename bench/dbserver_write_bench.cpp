@@ -73,14 +73,7 @@ bool MakeTables(tPostgresConnection& conn) {
 
 // The private PostgreSQL's settings with both tables made; empty after a message. Made once.
 const std::map<std::string, std::string>& World() {
-    static const std::map<std::string, std::string> env = [] {
-        std::map<std::string, std::string> read = gmbench::StartPostgresBench();
-        if (read.empty()) return read;
-        std::unique_ptr<tPostgresConnection> admin = gmbench::ConnectPostgres(read);
-        if (admin && MakeTables(*admin)) return read;
-        std::fprintf(stderr, "the tables could not be made\n");
-        return std::map<std::string, std::string>();
-    }();
+    static const std::map<std::string, std::string> env = gmbench::StartPostgresWith(MakeTables);
     return env;
 }
 

@@ -26,14 +26,12 @@ void SetLabel(benchmark::State& state) {
     state.SetLabel(state.range(0) != 0 ? "one table" : "table per thread");
 }
 
-void LockUnlockPairs(benchmark::State& state) {
-    const std::string table = TableFor(state);
+// Each iteration locks and unlocks one record of the holder, the records first to first + 1000 in
+// turn.
+void LockAndUnlock(benchmark::State& state, const std::string& table, u32 holder, f64 first) {
     const i32 bucket = static_cast<i32>(LockBucketOf(table.c_str()));
-    const u32 holder = static_cast<u32>(state.thread_index()) + 1;
-    // Each holder works on records of its own, so that no request is refused.
-    const f64 first = 1.0 + holder * 1000000.0;
-    f64 recno = first;
     tRecordLockServer& server = Server();
+    f64 recno = first;
     for (auto _ : state) {
         if (!server.RLock(holder, bucket, table.c_str(), recno, holder)) {
             state.SkipWithError("lock refused");
@@ -42,6 +40,12 @@ void LockUnlockPairs(benchmark::State& state) {
         server.RUnLock(holder, bucket, table.c_str(), recno, holder);
         recno = recno < first + 1000.0 ? recno + 1.0 : first;
     }
+}
+
+void LockUnlockPairs(benchmark::State& state) {
+    const u32 holder = static_cast<u32>(state.thread_index()) + 1;
+    // Each holder works on records of its own, so that no request is refused.
+    LockAndUnlock(state, TableFor(state), holder, 1.0 + holder * 1000000.0);
     state.SetItemsProcessed(state.iterations());
     SetLabel(state);
 }
@@ -74,17 +78,7 @@ void LockUnlockAmongHeld(benchmark::State& state, i32 held) {
         const u32 owner = 1 + static_cast<u32>(i) % kHeldOwners;
         server.RLock(owner, bucket, table.c_str(), i, owner);
     }
-    constexpr u32 kHolder = 1000;
-    const f64 first = held + 1.0;
-    f64 recno = first;
-    for (auto _ : state) {
-        if (!server.RLock(kHolder, bucket, table.c_str(), recno, kHolder)) {
-            state.SkipWithError("lock refused");
-            break;
-        }
-        server.RUnLock(kHolder, bucket, table.c_str(), recno, kHolder);
-        recno = recno < first + 1000.0 ? recno + 1.0 : first;
-    }
+    LockAndUnlock(state, table, 1000, held + 1.0);
     state.counters["pairs/s"] = gmbench::Rate(static_cast<double>(state.iterations()));
     for (u32 owner = 1; owner <= kHeldOwners; ++owner) server.UnLockLocation(owner);
 }

@@ -21,14 +21,8 @@ constexpr i16 kKeyLength = 30;
 
 // The private PostgreSQL's settings with the navigation table filled; empty after a message.
 const std::map<std::string, std::string>& World() {
-    static const std::map<std::string, std::string> env = [] {
-        std::map<std::string, std::string> read = gmbench::StartPostgresBench();
-        if (read.empty()) return read;
-        std::unique_ptr<tPostgresConnection> conn = gmbench::ConnectPostgres(read);
-        if (conn && gmbench::FillNavTable(*conn)) return read;
-        std::fprintf(stderr, "the navigation table could not be made\n");
-        return std::map<std::string, std::string>();
-    }();
+    static const std::map<std::string, std::string> env = gmbench::StartPostgresWith(
+        [](tPostgresConnection& conn) { return gmbench::FillNavTable(conn); });
     return env;
 }
 
