@@ -22,6 +22,28 @@ results=$build/results
 mkdir -p "$results"
 rm -f "$results"/*
 
+# ---------------------------------------------------------------- CPUs
+
+cpu_client= cpu_server= cpu_db=
+if [ -n "${GM_BENCH_CPUS:-}" ]; then
+    IFS=, read -r cpu_client cpu_server cpu_db <<<"$GM_BENCH_CPUS"
+    for cpu in "$cpu_client" "$cpu_server" "$cpu_db"; do
+        if ! [[ $cpu =~ ^[0-9]+$ ]]; then
+            echo "bench/run.sh: GM_BENCH_CPUS must be three CPU numbers, not '$GM_BENCH_CPUS'"; exit 2
+        fi
+    done
+elif (($(nproc) >= 3)); then
+    n=$(nproc)
+    cpu_client=$((n - 1)) cpu_server=$((n - 2)) cpu_db=$((n - 3))
+fi
+
+# pinned <cpu>: the words that run a command pinned to the CPU, none without one. They go before
+# the command in one simple command, so that a command started in the background keeps the pid
+# that $! gives (taskset runs it in its own place).
+pinned() {
+    if [ -n "$1" ]; then echo "taskset -c $1"; fi
+}
+
 # ---------------------------------------------------------------- build
 
 launcher=()
@@ -32,23 +54,6 @@ if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGM_TESTS=OFF -DGM_BEN
        "${launcher[@]}" && cmake --build "$build" -j "${GM_BENCH_JOBS:-4}"; } >"$build.log" 2>&1; then
     tail -n 60 "$build.log"; echo "build failed: see $build.log"; exit 1
 fi
-
-# ---------------------------------------------------------------- CPUs
-
-cpu_client= cpu_server= cpu_db=
-if [ -n "${GM_BENCH_CPUS:-}" ]; then
-    IFS=, read -r cpu_client cpu_server cpu_db <<<"$GM_BENCH_CPUS"
-elif (($(nproc) >= 3)); then
-    n=$(nproc)
-    cpu_client=$((n - 1)) cpu_server=$((n - 2)) cpu_db=$((n - 3))
-fi
-
-# on <cpu> <command...>: runs the command pinned to the CPU, or as it is without one.
-on() {
-    local cpu=$1
-    shift
-    if [ -n "$cpu" ]; then taskset -c "$cpu" "$@"; else "$@"; fi
-}
 
 # ---------------------------------------------------------------- database
 
@@ -80,7 +85,8 @@ fi
 start_peer() {
     local out=$results/benchpeer.ports
     : >"$out"
-    on "$1" "$build/bench/benchpeer" >"$out" 2>>"$results/benchpeer.err" &
+    # shellcheck disable=SC2046
+    $(pinned "$1") "$build/bench/benchpeer" >"$out" 2>>"$results/benchpeer.err" &
     peer_pid=$!
     for _ in $(seq 1 600); do
         if [ "$(grep -c '^GM_BENCH_' "$out")" = 3 ]; then
@@ -115,7 +121,8 @@ run() {
         monitor_bench | dbserver_write_bench | wire_bench) start_peer "$cpu" ;;
     esac
     echo "$program${label:+ ($text)}"
-    if ! on "$cpu_client" timeout -k 10 900 "$build/bench/$program" \
+    # shellcheck disable=SC2046
+    if ! $(pinned "$cpu_client") timeout -k 10 900 "$build/bench/$program" \
         --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true "$@" \
         >"$out" 2>&1; then
         echo "  $program failed: see $out"
