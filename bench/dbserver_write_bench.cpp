@@ -1,56 +1,49 @@
-// Appends through the server on the private PostgreSQL: OP_WRITE round trips of clients over
-// loopback to a server in this process, from one client and from 16 clients on one table, with
-// the new record's lock kept or given back at once (OP_UNLOCK), each beside plain prepared
-// INSERTs through ODBC from as many connections into a table of the same shape, printed as
-// ratios.
+// Appends through the gateway of bench/benchpeer on the private PostgreSQL: OP_WRITE round trips
+// from one client and from 16 clients on one table, keeping each new record's lock or giving it
+// back at once (OP_UNLOCK), beside plain prepared INSERTs through ODBC from as many connections
+// into a table of the same shape and beside a TCP echo of the append's frame sizes; and OP_GO
+// round trips of 8 readers on that table alone and while 8 clients append keeping their locks.
 //
-// It expects the private servers that the db tests use, found through their db.env:
-//   scripts/privatedb.sh start build/bench/testdb pg
-//   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DGM_BENCH=ON
-//   cmake --build build/bench --target dbserver_write_bench
-//   build/bench/bench/dbserver_write_bench    (or GM_TESTDB_ENV=<dir>/db.env for another place)
-// Every run makes both tables afresh.
+// Run by bench/run.sh, which starts benchpeer and exports its ports (bench/benchwire.h). Every
+// run makes both tables afresh.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "bench/benchdb.h"
-#include "bench/benchserver.h"
-#include "lib_base/sockets.h"
-#include "lib_common/cipher.h"
-#include "lib_common/logwriter.h"
+#include "bench/benchwire.h"
 #include "lib_common/opcodes.h"
-#include "server/dispatch/dbserver.h"
 #include "server/drivers/postgres.h"
-#include "server/process/dbservices.h"
 #include "server/tables/dbtable.h"
 
 namespace {
 
-constexpr const char* kAlias = "gm_pg";
 constexpr const char* kServerTable = "GM_BENCH_APPEND";
 constexpr const char* kPlainTable = "GM_BENCH_INSERT";
 constexpr const char* kInsert =
     "INSERT INTO GM_BENCH_INSERT (NOME, VALOR, D_E_L_E_T_, R_E_C_N_O_) VALUES (?, ?, ?, ?)";
 constexpr i32 kClients = 16;
+constexpr i32 kReaders = 8;
+// The rows that readers go to, there before the appends.
+constexpr i32 kReaderRows = 1000;
+constexpr auto kReadTime = std::chrono::seconds(2);
 // The client's record of both tables: NOME C 30, VALOR as an f64, D_E_L_E_T_ C 1.
 constexpr size_t kNameLength = 30;
 constexpr u32 kRecordLength = 39;
 
-std::string Enciphered(const std::string& password) {
-    std::string text = password;
-    const tCryptor cryptor(kIniPasswordKeyLength, kIniPasswordKey);
-    cryptor.Encrypt(text.data(), static_cast<u32>(text.size()));
-    return text;
-}
+using tClock = std::chrono::steady_clock;
 
 std::unique_ptr<tTableDefinition> Definition(const char* table) {
-    auto def = std::make_unique<tTableDefinition>(table, kAlias);
+    auto def = std::make_unique<tTableDefinition>(table, gmbench::kAlias);
     def->AddField("NOME", 'C', 30, 0, true, true);
     def->AddField("VALOR", 'N', 15, 2, true, true);
     def->AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
@@ -58,12 +51,8 @@ std::unique_ptr<tTableDefinition> Definition(const char* table) {
     return def;
 }
 
-bool RunSql(tDBConnection& conn, const char* sql) {
-    std::unique_ptr<tStatement> stmt(conn.NewStatement());
-    return stmt->ExecDirect(sql, "dbserver_write_bench", 1);
-}
-
-// The catalogue checked up, both tables dropped and created empty.
+// The catalogue checked up, both tables dropped and created, the server table holding the
+// readers' rows.
 bool MakeTables(tPostgresConnection& conn) {
     tString report;
     if (!conn.InitialCheckUp(report)) return false;
@@ -71,92 +60,33 @@ bool MakeTables(tPostgresConnection& conn) {
         const std::string drop = std::string("DROP TABLE IF EXISTS ") + table;
         tString create;
         conn.CreateTable(*Definition(table), create);
-        if (!RunSql(conn, drop.c_str()) || !RunSql(conn, create.GetText())) return false;
-    }
-    return true;
-}
-
-// The private PostgreSQL with both tables made afresh, and a server in this process over it
-// whose workers serve client connections; its files beside db.env, the same ones every run.
-// Made at the first use, kept to the end of the process.
-class tAppendWorld {
-public:
-    tAppendWorld() {
-        const std::map<std::string, std::string> env = gmbench::ReadPostgresEnv();
-        if (env.empty()) return;
-        user = env.at("GM_PG_USER");
-        password = env.at("GM_PG_PASSWORD");
-        const std::string base = gmbench::DbEnvPath() + ".append";
-        SetLogPath((base + ".log").c_str());
-        server = std::make_unique<gmbench::tBenchServer>(
-            base + ".ini", "[General]\nODBC30=1\nThreadMin=" + std::to_string(kClients + 4) +
-                               "\nThreadInc=4\n[POSTGRES/" + kAlias + "]\nuser=" + user +
-                               "\npassword=" + Enciphered(password) + "\n");
-        RegisterClientConnections();  // the database side's services answer from the globals
-        std::unique_ptr<tPostgresConnection> admin = NewConnection();
-        if (!admin) return;
-        if (MakeTables(*admin)) {
-            server->Start();
-        } else {
-            Failed(*admin);
-        }
-    }
-    bool IsReady() const { return server && server->IsReady(); }
-    u16 Port() const { return server->Port(); }
-    // A connection of the benchmark's own to the database; null after a message.
-    std::unique_ptr<tPostgresConnection> NewConnection() {
-        auto conn = std::make_unique<tPostgresConnection>(
-            "POSTGRES", tString(kAlias), tString(user.c_str()), tString(password.c_str()));
-        if (conn->Connect()) return conn;
-        Failed(*conn);
-        return nullptr;
-    }
-
-private:
-    static void Failed(tDBConnection& conn) {
-        tString text;
-        conn.GetLastErrorInfo(text);
-        std::fprintf(stderr, "set-up failed: %s\n", text.GetText());
-    }
-
-    std::string user;
-    std::string password;
-    std::unique_ptr<gmbench::tBenchServer> server;
-};
-
-tAppendWorld& Server() {
-    static tAppendWorld* const world = new tAppendWorld;  // outlives every worker
-    return *world;
-}
-
-// A client over loopback that speaks the frames as a little-endian client library does.
-class tBenchClient {
-public:
-    // Connected to the alias and the server table opened; false when any step failed.
-    bool Start(u16 port) {
-        socket = std::make_unique<tSocket>(plat::kAfInet, "127.0.0.1", port, plat::kSockStream);
-        if (!socket->Connect()) return false;
-        const std::string texts = std::string("POSTGRES/") + kAlias + '\0' + "BENCH" + '\0' +
-                                  "bench" + '\0' + "localhost" + '\0';
-        const std::string body = std::string(
-                                     "\xAE"
-                                     "GML"
-                                     "\xAE",
-                                     5) +
-                                 '\0' + '1' + '0' + texts;
-        if (!SendAll(Long(static_cast<i32>(body.size() + 4)) + body) || !Receive() || Code() != 0) {
+        if (!gmbench::RunSql(conn, drop.c_str()) || !gmbench::RunSql(conn, create.GetText())) {
             return false;
         }
-        if (!Exchange(OP_OPEN, std::string(kServerTable) + '\0' + '\0' + '\0') || Code() != 0 ||
-            reply.size() < 8) {
-            return false;
-        }
-        std::memcpy(&fileId, reply.data() + 2, 2);
-        i32 length = 0;
-        std::memcpy(&length, reply.data() + 4, 4);
-        return static_cast<u32>(length) == kRecordLength;
     }
-    // One record appended; false when the server refused it.
+    const std::string fill = std::string("INSERT INTO ") + kServerTable +
+                             " (NOME, VALOR, D_E_L_E_T_, R_E_C_N_O_) SELECT 'READ ' || g, g, ' ', "
+                             "g FROM generate_series(1, " +
+                             std::to_string(kReaderRows) + ") g";
+    return gmbench::RunSql(conn, fill.c_str());
+}
+
+// The private PostgreSQL's settings with both tables made; empty after a message. Made once.
+const std::map<std::string, std::string>& World() {
+    static const std::map<std::string, std::string> env = gmbench::StartPostgresWith(MakeTables);
+    return env;
+}
+
+// A client of the gateway with the server table open.
+class tAppender {
+public:
+    // Connected and the table opened; false when any step failed.
+    bool Start() {
+        const u16 port = gmbench::PeerPort("GM_BENCH_GATEWAY");
+        u32 length = 0;
+        return !World().empty() && port && gmbench::StartClient(wire, port) &&
+               gmbench::OpenTable(wire, kServerTable, fileId, length) && length == kRecordLength;
+    }
     // One record appended, and its lock given back when asked; false when the server refused.
     bool Append(i64 n, bool unlock) {
         char record[kRecordLength];
@@ -165,59 +95,25 @@ public:
         record[std::strlen(record)] = ' ';
         const f64 value = static_cast<f64>(n) * 1.5;
         std::memcpy(record + kNameLength, &value, sizeof value);
-        if (!Exchange(OP_WRITE, Short(fileId) + std::string(record, sizeof record)) ||
-            Code() != 0 || reply.size() < 10) {
-            return false;
-        }
+        if (!wire.Call(OP_WRITE, AppendArgs(record)) || wire.Reply().size() < 10) return false;
         if (!unlock) return true;
         f64 recno = 0;
-        std::memcpy(&recno, reply.data() + 2, sizeof recno);
-        const std::string args = Short(fileId) + '\0' + Long(static_cast<i32>(recno));
-        return Exchange(OP_UNLOCK, args) && Code() == 0;
+        std::memcpy(&recno, wire.Reply().data() + 2, sizeof recno);
+        return wire.Call(OP_UNLOCK,
+                         gmbench::Short(fileId) + '\0' + gmbench::Long(static_cast<i32>(recno)));
     }
-    void End() {
-        if (socket) SendAll(Frame(OP_DISCONNECT, ""));
-    }
+    bool GoTo(i32 recno) { return wire.Call(OP_GO, gmbench::Short(fileId) + gmbench::Long(recno)); }
+    // The sizes of an append's request and reply frames, as the last append had them.
+    size_t AppendRequestSize() const { return 6 + 2 + kRecordLength; }
+    size_t LastReplySize() const { return wire.Reply().size() + 4; }
+    void End() { wire.End(); }
 
 private:
-    static std::string Short(i16 v) { return std::string(reinterpret_cast<const char*>(&v), 2); }
-    static std::string Long(i32 v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
-    static std::string Frame(i16 opcode, const std::string& payload) {
-        return Long(static_cast<i32>(6 + payload.size())) + Short(opcode) + payload;
-    }
-    bool SendAll(const std::string& bytes) {
-        return socket->Send(bytes.data(), static_cast<i32>(bytes.size()), 0) ==
-               static_cast<i32>(bytes.size());
-    }
-    bool RecvAll(char* at, u32 length) {
-        while (length > 0) {
-            const i32 got = socket->Recv(at, static_cast<i32>(length));
-            if (got <= 0) return false;
-            at += got;
-            length -= static_cast<u32>(got);
-        }
-        return true;
-    }
-    // The next frame's payload into reply.
-    bool Receive() {
-        u32 length = 0;
-        if (!RecvAll(reinterpret_cast<char*>(&length), 4) || length < 6 || length > (1u << 24)) {
-            return false;
-        }
-        reply.resize(length - 4);
-        return RecvAll(reply.data(), length - 4);
-    }
-    bool Exchange(i16 opcode, const std::string& payload) {
-        return SendAll(Frame(opcode, payload)) && Receive();
-    }
-    i16 Code() const {
-        i16 code = 0;
-        std::memcpy(&code, reply.data(), 2);
-        return code;
+    std::string AppendArgs(const char* record) const {
+        return gmbench::Short(fileId) + std::string(record, kRecordLength);
     }
 
-    std::unique_ptr<tSocket> socket;
-    std::string reply;
+    gmbench::tWire wire;
     i16 fileId = 0;
 };
 
@@ -225,9 +121,8 @@ private:
 // timing starts. Without unlock each client keeps the lock of every record it appended, as an
 // append leaves it; with unlock it gives each one back at once, as applications do.
 void ServerAppends(benchmark::State& state, bool unlock) {
-    if (!Server().IsReady()) return state.SkipWithError("server or private PostgreSQL not ready");
-    tBenchClient client;
-    if (!client.Start(Server().Port())) return state.SkipWithError("connect or open failed");
+    tAppender client;
+    if (!client.Start()) state.SkipWithError("connect or open failed");
     i64 appends = 0;
     for (auto _ : state) {
         if (!client.Append(appends, unlock)) {
@@ -237,21 +132,22 @@ void ServerAppends(benchmark::State& state, bool unlock) {
         ++appends;
     }
     client.End();
-    state.counters["appends/s"] =
-        benchmark::Counter(static_cast<double>(appends), benchmark::Counter::kIsRate);
+    state.counters["appends/s"] = gmbench::Rate(static_cast<double>(appends));
 }
 
 // Each of the benchmark's threads is one ODBC connection with the INSERT prepared once; record
 // numbers come from one counter, as the lock engine gives them out to the server's appends.
 void PlainInserts(benchmark::State& state) {
     static std::atomic<i64> nextRecno{1};
-    if (!Server().IsReady()) return state.SkipWithError("server or private PostgreSQL not ready");
-    std::unique_ptr<tPostgresConnection> conn = Server().NewConnection();
-    if (!conn) return state.SkipWithError("connect failed");
+    std::unique_ptr<tPostgresConnection> conn;
+    if (!World().empty()) conn = gmbench::ConnectPostgres(World());
     const tODBCEntryPoints& odbc = ODBCEntryPoints();
     SQLHSTMT stmt = SQL_NULL_HSTMT;
-    odbc.SQLAllocHandle(SQL_HANDLE_STMT, conn->GetHandle(), &stmt);
-    odbc.SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kInsert)), SQL_NTS);
+    if (!conn || !SQL_SUCCEEDED(odbc.SQLAllocHandle(SQL_HANDLE_STMT, conn->GetHandle(), &stmt)) ||
+        !SQL_SUCCEEDED(odbc.SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kInsert)),
+                                       SQL_NTS))) {
+        state.SkipWithError("connect or prepare failed");
+    }
     char name[kNameLength + 1];
     f64 value = 0.0;
     char deleted[2] = " ";
@@ -277,53 +173,117 @@ void PlainInserts(benchmark::State& state) {
         }
         ++inserts;
     }
-    odbc.SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    state.counters["appends/s"] =
-        benchmark::Counter(static_cast<double>(inserts), benchmark::Counter::kIsRate);
+    if (stmt != SQL_NULL_HSTMT) odbc.SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    state.counters["appends/s"] = gmbench::Rate(static_cast<double>(inserts));
+}
+
+// A TCP echo of an append's request and reply sizes, read from one append made first.
+void EchoOfAppend(benchmark::State& state) {
+    tAppender probe;
+    if (!probe.Start() || !probe.Append(0, false)) return state.SkipWithError("append failed");
+    const std::string request =
+        gmbench::EchoRequest(probe.AppendRequestSize(), probe.LastReplySize());
+    const size_t replySize = probe.LastReplySize();
+    probe.End();
+    gmbench::tWire echo;
+    const u16 port = gmbench::PeerPort("GM_BENCH_ECHO");
+    if (!port || !echo.Connect(port)) return state.SkipWithError("echo connect failed");
+    for (auto _ : state) {
+        if (!echo.Exchange(request) || echo.Reply().size() + 4 != replySize) {
+            return state.SkipWithError("echo failed");
+        }
+    }
+    state.counters["trips/s"] = gmbench::Rate(static_cast<double>(state.iterations()));
+}
+
+// The readers' round-trip times of one run, gathered from their threads.
+struct tReadTimes {
+    std::mutex lock;
+    std::vector<i64> us;
+};
+
+// Reads records by number until the deadline, each round trip's time kept; false on a failure.
+bool ReadUntil(tAppender& client, tClock::time_point deadline, std::vector<i64>& us) {
+    for (i32 i = 0; tClock::now() < deadline; ++i) {
+        const tClock::time_point start = tClock::now();
+        if (!client.GoTo(1 + (i * 37) % kReaderRows)) return false;
+        us.push_back(
+            std::chrono::duration_cast<std::chrono::microseconds>(tClock::now() - start).count());
+    }
+    return true;
+}
+
+// The first kReaders threads read by record number for kReadTime; the others, if any, append
+// keeping their locks meanwhile. The counter is the readers' median round trip.
+void ReadersGoTo(benchmark::State& state) {
+    static tReadTimes times;
+    if (state.thread_index() == 0) times.us.clear();
+    tAppender client;
+    if (!client.Start()) state.SkipWithError("connect or open failed");
+    const bool reader = state.thread_index() < kReaders;
+    for (auto _ : state) {
+        const tClock::time_point deadline = tClock::now() + kReadTime;
+        std::vector<i64> us;
+        i64 n = 0;
+        bool ok = reader ? ReadUntil(client, deadline, us) : true;
+        while (ok && !reader && tClock::now() < deadline) ok = client.Append(++n, false);
+        if (!ok) state.SkipWithError(reader ? "goto failed" : "append refused");
+        std::lock_guard<std::mutex> hold(times.lock);
+        times.us.insert(times.us.end(), us.begin(), us.end());
+    }
+    client.End();
+    // Every thread has passed the loop's closing barrier: the times are all in.
+    if (state.thread_index() != 0 || times.us.empty()) return;
+    std::nth_element(times.us.begin(), times.us.begin() + times.us.size() / 2, times.us.end());
+    state.counters["goto_median_us"] = static_cast<double>(times.us[times.us.size() / 2]);
 }
 
 void ServerAppendsOneClient(benchmark::State& state) { ServerAppends(state, false); }
 void ServerAppendsManyClients(benchmark::State& state) { ServerAppends(state, false); }
-void ServerAppendsUnlockedOneClient(benchmark::State& state) { ServerAppends(state, true); }
 void ServerAppendsUnlockedManyClients(benchmark::State& state) { ServerAppends(state, true); }
 void PlainInsertsOneConnection(benchmark::State& state) { PlainInserts(state); }
 void PlainInsertsManyConnections(benchmark::State& state) { PlainInserts(state); }
+void ReadersAlone(benchmark::State& state) { ReadersGoTo(state); }
+void ReadersWhileAppending(benchmark::State& state) { ReadersGoTo(state); }
 
 // Real time: the clients and the driver wait for the servers during each append.
-BENCHMARK(ServerAppendsOneClient)->Unit(benchmark::kMicrosecond)->MinTime(3.0)->UseRealTime();
-BENCHMARK(ServerAppendsUnlockedOneClient)
-    ->Unit(benchmark::kMicrosecond)
-    ->MinTime(3.0)
-    ->UseRealTime();
-BENCHMARK(PlainInsertsOneConnection)->Unit(benchmark::kMicrosecond)->MinTime(3.0)->UseRealTime();
-BENCHMARK(ServerAppendsManyClients)
-    ->Unit(benchmark::kMicrosecond)
-    ->Threads(kClients)
-    ->MinTime(3.0)
-    ->UseRealTime();
-BENCHMARK(ServerAppendsUnlockedManyClients)
-    ->Unit(benchmark::kMicrosecond)
-    ->Threads(kClients)
-    ->MinTime(3.0)
-    ->UseRealTime();
-BENCHMARK(PlainInsertsManyConnections)
-    ->Unit(benchmark::kMicrosecond)
-    ->Threads(kClients)
-    ->MinTime(3.0)
-    ->UseRealTime();
+BENCHMARK(ServerAppendsOneClient)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PlainInsertsOneConnection)->MinTime(1.0)->UseRealTime();
+BENCHMARK(EchoOfAppend)->MinTime(1.0)->UseRealTime();
+BENCHMARK(ServerAppendsManyClients)->Threads(kClients)->MinTime(1.0)->UseRealTime();
+BENCHMARK(ServerAppendsUnlockedManyClients)->Threads(kClients)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PlainInsertsManyConnections)->Threads(kClients)->MinTime(1.0)->UseRealTime();
+BENCHMARK(ReadersAlone)->Threads(kReaders)->Iterations(1)->UseRealTime();
+BENCHMARK(ReadersWhileAppending)->Threads(2 * kReaders)->Iterations(1)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    return gmbench::tRatioReporter::Main(
-        argc, argv,
-        {{"server appends / plain prepared INSERTs, one client", "ServerAppendsOneClient",
-          "PlainInsertsOneConnection"},
-         {"server appends each unlocked / plain prepared INSERTs, one client",
-          "ServerAppendsUnlockedOneClient", "PlainInsertsOneConnection"},
-         {"server appends / plain prepared INSERTs, 16 clients on one table",
-          "ServerAppendsManyClients", "PlainInsertsManyConnections"},
-         {"server appends each unlocked / plain prepared INSERTs, 16 clients on one table",
-          "ServerAppendsUnlockedManyClients", "PlainInsertsManyConnections"}},
-        "appends/s", "appends");
+    return gmbench::Main(argc, argv, [](const gmbench::tRatioReporter& r) {
+        const double many = r.Get("PlainInsertsManyConnections", "appends/s");
+        gmbench::PrintRow("appends16",
+                          gmbench::Ratio(r.Get("ServerAppendsManyClients", "appends/s"), many), "x",
+                          "appends from 16 clients keeping locks / plain prepared INSERTs, 16 "
+                          "connections (rate)");
+        gmbench::PrintRow(
+            "appends16_unlocked",
+            gmbench::Ratio(r.Get("ServerAppendsUnlockedManyClients", "appends/s"), many), "x",
+            "appends from 16 clients, each unlocked / plain prepared INSERTs, 16 connections "
+            "(rate)");
+        const double alone = r.Get("ReadersAlone", "goto_median_us");
+        const double busy = r.Get("ReadersWhileAppending", "goto_median_us");
+        gmbench::PrintRow(
+            "goto_readers", gmbench::Ratio(busy, alone), "x",
+            "OP_GO median, 8 readers while 8 clients append keeping locks / readers alone");
+        gmbench::PrintRow("goto_readers_busy_us", busy, "us",
+                          "OP_GO median, 8 readers while 8 clients append");
+        gmbench::PrintRow("goto_readers_alone_us", alone, "us", "OP_GO median, 8 readers alone");
+        const double floor =
+            gmbench::Sum(gmbench::MicrosPer(r.Get("EchoOfAppend", "trips/s")),
+                         gmbench::MicrosPer(r.Get("PlainInsertsOneConnection", "appends/s")));
+        gmbench::PrintRow(
+            "append_vs_echo_insert",
+            gmbench::Ratio(gmbench::MicrosPer(r.Get("ServerAppendsOneClient", "appends/s")), floor),
+            "x", "append over the wire, one client / (TCP echo + prepared INSERT) (time)");
+    });
 }

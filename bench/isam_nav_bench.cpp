@@ -2,11 +2,10 @@
 // read and put into a reply, beside a plain ODBC forward-only fetch of the same rows (with their
 // ratio); and one GoTo by record number beside one run of a prepared indexed SELECT.
 //
-// It expects the private servers that the db tests use, found through their db.env:
+// bench/run.sh runs it beside the others. By hand, with the private servers that it finds through
+// their db.env (GM_TESTDB_ENV=<dir>/db.env for another place than the build's):
 //   scripts/privatedb.sh start build/bench/testdb pg
-//   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DGM_BENCH=ON
-//   cmake --build build/bench --target isam_nav_bench
-//   build/bench/bench/isam_nav_bench    (or GM_TESTDB_ENV=<dir>/db.env for another place)
+//   build/bench/bench/isam_nav_bench
 // The first run fills the table GM_BENCH_ISAM, which later runs reuse.
 #include <benchmark/benchmark.h>
 
@@ -23,29 +22,7 @@
 
 namespace {
 
-constexpr int kRows = 100000;
 constexpr const char* kSelectAll = "SELECT * FROM GM_BENCH_ISAM ORDER BY R_E_C_N_O_";
-constexpr const char* kSelectOne = "SELECT * FROM GM_BENCH_ISAM WHERE R_E_C_N_O_ = ?";
-
-bool RunSql(tDBConnection& conn, const char* sql) {
-    std::unique_ptr<tStatement> stmt(conn.NewStatement());
-    return stmt->ExecDirect(sql, "isam_nav_bench", 1);
-}
-
-bool FillTable(tDBConnection& conn) {
-    std::unique_ptr<tStatement> count(conn.NewStatement());
-    if (count->ExecDirect("SELECT COUNT(*) FROM GM_BENCH_ISAM", "isam_nav_bench", 0) &&
-        count->Fetch() && count->FieldAsDouble(0) == kRows) {
-        return true;
-    }
-    return RunSql(conn, "DROP TABLE IF EXISTS GM_BENCH_ISAM") &&
-           RunSql(conn,
-                  "CREATE TABLE GM_BENCH_ISAM (NOME CHAR(30) NOT NULL, VALOR FLOAT8 NOT NULL, "
-                  "D_E_L_E_T_ CHAR(1) NOT NULL, R_E_C_N_O_ INT4 PRIMARY KEY)") &&
-           RunSql(conn,
-                  "INSERT INTO GM_BENCH_ISAM SELECT 'NOME ' || g, g * 1.5, ' ', g FROM "
-                  "generate_series(1, 100000) g");
-}
 
 // The connection with the table filled; null after a message when the private PostgreSQL cannot
 // be reached.
@@ -53,16 +30,12 @@ tPostgresConnection* Connection() {
     static tPostgresConnection* const conn = []() -> tPostgresConnection* {
         const std::map<std::string, std::string> env = gmbench::StartPostgresBench();
         if (env.empty()) return nullptr;
-        auto* c = new tPostgresConnection("POSTGRES", tString("gm_pg"),
-                                          tString(env.at("GM_PG_USER").c_str()),
-                                          tString(env.at("GM_PG_PASSWORD").c_str()));
-        if (!c->Connect() || !FillTable(*c)) {
-            tString text;
-            c->GetLastErrorInfo(text);
-            std::fprintf(stderr, "set-up failed: %s\n", text.GetText());
+        std::unique_ptr<tPostgresConnection> c = gmbench::ConnectPostgres(env);
+        if (!c || !gmbench::FillNavTable(*c)) {
+            std::fprintf(stderr, "the navigation table could not be made\n");
             return nullptr;
         }
-        return c;
+        return c.release();  // kept to the end of the process
     }();
     return conn;
 }
@@ -91,8 +64,7 @@ void IsamSkipThroughEveryRecord(benchmark::State& state) {
             on = file->Skip(1);
         }
     }
-    state.counters["rows/s"] =
-        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.counters["rows/s"] = gmbench::Rate(static_cast<double>(rows));
 }
 
 void PlainForwardFetch(benchmark::State& state) {
@@ -120,12 +92,8 @@ void PlainForwardFetch(benchmark::State& state) {
         }
         odbc.SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     }
-    state.counters["rows/s"] =
-        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.counters["rows/s"] = gmbench::Rate(static_cast<double>(rows));
 }
-
-// Record numbers spread over the table, outside any window the previous GoTo left.
-f64 NextRecno(i64 i) { return static_cast<f64>(1 + (i * 7919) % kRows); }
 
 void IsamGoToByRecno(benchmark::State& state) {
     tPostgresConnection* conn = Connection();
@@ -134,43 +102,45 @@ void IsamGoToByRecno(benchmark::State& state) {
     std::unique_ptr<tGenericFile> file(conn->NewISAMFile(reply, Definition(), 1));
     i64 i = 0;
     for (auto _ : state) {
-        if (!file->GoTo(NextRecno(i++), true)) return state.SkipWithError("GoTo failed");
+        if (!file->GoTo(gmbench::NavRecno(i++), true)) return state.SkipWithError("GoTo failed");
     }
+    state.counters["moves/s"] = gmbench::Rate(static_cast<double>(state.iterations()));
 }
 
 void PreparedIndexedSelect(benchmark::State& state) {
     tPostgresConnection* conn = Connection();
     if (!conn) return state.SkipWithError("no private PostgreSQL");
-    const tODBCEntryPoints& odbc = ODBCEntryPoints();
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    odbc.SQLAllocHandle(SQL_HANDLE_STMT, conn->GetHandle(), &stmt);
-    odbc.SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kSelectOne)), SQL_NTS);
-    f64 param = 0.0;
-    odbc.SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &param, 0,
-                          nullptr);
-    char nome[31];
-    SQLLEN length = 0;
-    odbc.SQLBindCol(stmt, 1, SQL_C_CHAR, nome, sizeof nome, &length);
+    gmbench::tNavSelect select(*conn, false);
     i64 i = 0;
     for (auto _ : state) {
-        param = NextRecno(i++);
-        odbc.SQLExecute(stmt);
-        if (!SQL_SUCCEEDED(odbc.SQLFetch(stmt))) return state.SkipWithError("no row");
-        benchmark::DoNotOptimize(nome);
-        odbc.SQLFreeStmt(stmt, SQL_CLOSE);
+        if (!select.ByRecno(gmbench::NavRecno(i++))) return state.SkipWithError("no row");
     }
-    odbc.SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    state.counters["moves/s"] = gmbench::Rate(static_cast<double>(state.iterations()));
 }
 
-// Real time: the driver waits for the server during each query.
-BENCHMARK(IsamSkipThroughEveryRecord)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK(PlainForwardFetch)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(IsamGoToByRecno)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(PreparedIndexedSelect)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+// Real time: the driver waits for the server during each query. The skip through every record
+// runs once whatever the repetitions asked: one pass is 100,000 moves, and it takes long.
+BENCHMARK(IsamSkipThroughEveryRecord)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->UseRealTime();
+BENCHMARK(PlainForwardFetch)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(IsamGoToByRecno)->Unit(benchmark::kMicrosecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(PreparedIndexedSelect)->Unit(benchmark::kMicrosecond)->MinTime(1.0)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    return gmbench::tRatioReporter::Main(argc, argv, "ISAM skip / plain forward fetch",
-                                         "IsamSkipThroughEveryRecord", "PlainForwardFetch");
+    return gmbench::Main(argc, argv, [](const gmbench::tRatioReporter& r) {
+        gmbench::PrintRow("skip_vs_fetch",
+                          gmbench::Ratio(r.Get("PlainForwardFetch", "rows/s"),
+                                         r.Get("IsamSkipThroughEveryRecord", "rows/s")),
+                          "x",
+                          "Skip(1) through 100,000 rows (table file) / plain forward fetch (time)");
+        gmbench::PrintRow("isam_goto_vs_select",
+                          gmbench::Ratio(r.Get("PreparedIndexedSelect", "moves/s"),
+                                         r.Get("IsamGoToByRecno", "moves/s")),
+                          "x", "GoTo of the table file / prepared PK select (time)");
+    });
 }

@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release (build/bench), starts the private PostgreSQL, and runs the
+# benchmark programs, the client, the servers (bench/benchpeer: gateway, echo and floor) and the
+# database each pinned to a CPU of its own when the machine has three. Each benchmark runs several
+# times, interleaved at random with the program's others; the table printed at the end has the
+# median of each row over those runs, the lowest and the highest. stringz_bench is left out: its
+# tString costs have no row here, and its appends without Reserve take minutes.
+#
+# Usage: bench/run.sh [runs]   (default 3)
+#   GM_BENCH_CPUS=client,server,database   the CPUs to pin to (default: the machine's last three)
+#   GM_BENCH_JOBS=n                        build jobs (default 4)
+# The programs' whole output stays in build/bench/results/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-3}
+if ! [[ $runs =~ ^[1-9][0-9]*$ ]]; then
+    echo "bench/run.sh: the number of runs must be a positive number, not '$runs'"; exit 2
+fi
+here=$(pwd)
+build=$here/build/bench
+results=$build/results
+mkdir -p "$results"
+rm -f "$results"/*
+
+# ---------------------------------------------------------------- CPUs
+
+cpu_client= cpu_server= cpu_db=
+if [ -n "${GM_BENCH_CPUS:-}" ]; then
+    IFS=, read -r cpu_client cpu_server cpu_db <<<"$GM_BENCH_CPUS"
+    for cpu in "$cpu_client" "$cpu_server" "$cpu_db"; do
+        if ! [[ $cpu =~ ^[0-9]+$ ]]; then
+            echo "bench/run.sh: GM_BENCH_CPUS must be three CPU numbers, not '$GM_BENCH_CPUS'"; exit 2
+        fi
+    done
+elif (($(nproc) >= 3)); then
+    n=$(nproc)
+    cpu_client=$((n - 1)) cpu_server=$((n - 2)) cpu_db=$((n - 3))
+fi
+
+# pinned <cpu>: the words that run a command pinned to the CPU, none without one. They go before
+# the command in one simple command, so that a command started in the background keeps the pid
+# that $! gives (taskset runs it in its own place).
+pinned() {
+    if [ -n "$1" ]; then echo "taskset -c $1"; fi
+}
+
+# ---------------------------------------------------------------- build
+
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGM_TESTS=OFF -DGM_BENCH=ON \
+       "${launcher[@]}" && cmake --build "$build" -j "${GM_BENCH_JOBS:-4}"; } >"$build.log" 2>&1; then
+    tail -n 60 "$build.log"; echo "build failed: see $build.log"; exit 1
+fi
+
+# ---------------------------------------------------------------- database
+
+testdb=$build/testdb
+peer_pid=
+cleanup() {
+    stop_peer
+    "$here/scripts/privatedb.sh" stop "$testdb" || true
+}
+trap cleanup EXIT
+"$here/scripts/privatedb.sh" start "$testdb" pg
+# shellcheck disable=SC1091
+. "$testdb/db.env"
+export GM_TESTDB_ENV=$testdb/db.env
+
+# The postmaster and every process it has started, pinned; the backends it starts later inherit.
+if [ -n "$cpu_db" ]; then
+    root=$testdb
+    [ -f "$testdb/root.path" ] && root=$(cat "$testdb/root.path")
+    postmaster=$(head -n 1 "$root/pg/data/postmaster.pid")
+    for pid in "$postmaster" $(ps -o pid= --ppid "$postmaster"); do
+        taskset -a -p -c "$cpu_db" "$pid" >/dev/null
+    done
+fi
+
+# ---------------------------------------------------------------- servers and programs
+
+# start_peer <cpu>: benchpeer started on the CPU, its ports exported once it has printed them.
+start_peer() {
+    local out=$results/benchpeer.ports
+    : >"$out"
+    # shellcheck disable=SC2046
+    $(pinned "$1") "$build/bench/benchpeer" >"$out" 2>>"$results/benchpeer.err" &
+    peer_pid=$!
+    for _ in $(seq 1 600); do
+        if [ "$(grep -c '^GM_BENCH_' "$out")" = 3 ]; then
+            set -a
+            # shellcheck disable=SC1090
+            . "$out"
+            set +a
+            return
+        fi
+        kill -0 "$peer_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "benchpeer did not start: see $results/benchpeer.err"; exit 1
+}
+
+stop_peer() {
+    if [ -n "$peer_pid" ]; then
+        kill "$peer_pid" 2>/dev/null || true
+        wait "$peer_pid" 2>/dev/null || true
+        peer_pid=
+    fi
+}
+
+# run <program> <server cpu> [<label> <text> <benchmark args...>]: the program's benchmarks,
+# with benchpeer on the server CPU for the programs that talk to it; its rows go to rows.txt, with
+# "@<label>" after the key and " (<text>)" after the row's text when labelled.
+run() {
+    local program=$1 cpu=$2 label=${3:-} text=${4:-} out
+    shift $(($# < 4 ? $# : 4))
+    out=$results/$program${label:+-$label}.txt
+    case "$program" in
+        monitor_bench | dbserver_write_bench | wire_bench) start_peer "$cpu" ;;
+    esac
+    echo "$program${label:+ ($text)}"
+    # shellcheck disable=SC2046
+    if ! $(pinned "$cpu_client") timeout -k 10 900 "$build/bench/$program" \
+        --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true "$@" \
+        >"$out" 2>&1; then
+        echo "  $program failed: see $out"
+    fi
+    stop_peer
+    grep '^GMROW|' "$out" | awk -F'|' -v label="$label" -v text="$text" -v OFS='|' '
+        label != "" { $2 = $2 "@" label; $5 = $5 " (" text ")" }
+        { print $2, $3, $4, $5 }' >>"$results/rows.txt" || true
+}
+
+: >"$results/rows.txt"
+for program in locks_bench dbserver_write_bench monitor_bench wire_bench isam_nav_bench \
+    odbc_fetch_bench; do
+    run "$program" "$cpu_server"
+done
+if [ -n "$cpu_client" ]; then
+    run monitor_bench "$cpu_client" onecpu "client and gateway on one CPU" \
+        --benchmark_filter=RoundTrip
+fi
+# ---------------------------------------------------------------- the table
+
+echo
+echo "gatemill benchmarks: $runs runs, medians; client CPU ${cpu_client:-any}, server CPU" \
+     "${cpu_server:-any}, database CPU ${cpu_db:-any}; load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "| what | median | lowest - highest | runs | goal |"
+echo "|---|---|---|---|---|"
+awk -F'|' '!seen[$1]++ { print $1 }' "$results/rows.txt" | while read -r key; do
+    awk -F'|' -v key="$key" '$1 == key { print $2 }' "$results/rows.txt" | sort -g >"$results/.values"
+    count=$(wc -l <"$results/.values")
+    awk -F'|' -v key="$key" -v count="$count" -v values="$results/.values" '
+        BEGIN {
+            goal["lock_100000"] = "<= 0.3 us"; goal["appends16"] = ">= 0.30x"
+            goal["goto_readers"] = "<= 1.1x"; goal["monitor_build"] = "<= 1.05x"
+            goal["monitor_build@onecpu"] = "<= 1.05x"; goal["client_build"] = "<= 1.05x"
+            goal["burst_served"] = "200"; goal["burst_seconds"] = "<= 2 s"
+            while ((getline v < values) > 0) sorted[++n] = v
+            median = n % 2 ? sorted[(n + 1) / 2] : (sorted[n / 2] + sorted[n / 2 + 1]) / 2
+        }
+        $1 == key && !done {
+            printf "| %s | %.3g %s | %.3g - %.3g | %d | %s |\n", $4, median, $3, sorted[1],
+                   sorted[n], count, (key in goal) ? goal[key] : ""
+            done = 1
+        }' "$results/rows.txt"
+done
+rm -f "$results/.values"
