@@ -1,7 +1,10 @@
 // Record lock server throughput: lock-and-unlock pairs and new record numbers per second from 1,
-// 8 and 32 threads, each thread its own holder, on a table per thread or on one shared table.
+// 8 and 32 threads, each thread its own holder, on a table per thread or on one shared table; and
+// the cost of one lock-and-unlock pair on a table where many locks are already held.
 #include <benchmark/benchmark.h>
 
+#include <map>
+#include <memory>
 #include <string>
 
 #include "server/locks/lockbucket.h"
@@ -58,5 +61,45 @@ void NextRecnoCalls(benchmark::State& state) {
     SetLabel(state);
 }
 BENCHMARK(NextRecnoCalls)->Arg(0)->Arg(1)->Threads(1)->Threads(8)->Threads(32)->UseRealTime();
+
+// A server whose table "ENV|HELD" holds `held` record locks (records 1..held) of eight holders,
+// owners 101..108 at location 7, taking turns. Made once per count: filling is not timed.
+constexpr const char* kHeldTable = "ENV|HELD";
+constexpr u32 kHeldLocation = 7;
+
+tRecordLockServer& ServerHolding(i64 held) {
+    static std::map<i64, std::unique_ptr<tRecordLockServer>> servers;
+    std::unique_ptr<tRecordLockServer>& server = servers[held];
+    if (server) return *server;
+    server = std::make_unique<tRecordLockServer>();
+    const i32 bucket = static_cast<i32>(LockBucketOf(kHeldTable));
+    for (i64 r = 1; r <= held; ++r) {
+        server->RLock(101 + static_cast<u32>(r % 8), bucket, kHeldTable, static_cast<f64>(r),
+                      kHeldLocation);
+    }
+    return *server;
+}
+
+// One holder that has nothing else locked locks a free record of the table and unlocks it again,
+// on a table holding range(0) locks of other holders. One thread.
+void LockUnlockWithLocksHeld(benchmark::State& state) {
+    const i64 held = state.range(0);
+    tRecordLockServer& server = ServerHolding(held);
+    const i32 bucket = static_cast<i32>(LockBucketOf(kHeldTable));
+    const u32 holder = 1;
+    const f64 first = static_cast<f64>(held) + 1.0;
+    f64 recno = first;
+    for (auto _ : state) {
+        if (!server.RLock(holder, bucket, kHeldTable, recno, kHeldLocation)) {
+            state.SkipWithError("lock refused");
+            break;
+        }
+        server.RUnLock(holder, bucket, kHeldTable, recno, kHeldLocation);
+        recno = recno < first + 1000.0 ? recno + 1.0 : first;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel(std::to_string(held) + " locks held");
+}
+BENCHMARK(LockUnlockWithLocksHeld)->Arg(10)->Arg(1000)->Arg(100000)->Unit(benchmark::kNanosecond);
 
 }  // namespace
