@@ -27,29 +27,63 @@ namespace {
 // error.
 void CheckTable(const char* table) { GML_ASSERT(table != nullptr, "lock table name missing"); }
 
+// Answers op(table) for the bucket's table, made when absent, under the bucket's lock.
+template <class Op>
+auto InTable(tLockServerNode& bucket, const char* table, Op op) {
+    CheckTable(table);
+    tWriting hold(&bucket, __FILE__, __LINE__);
+    return op(*bucket.FindOrMake(table));
+}
+
+// Under the bucket's lock: answers found(table) when the bucket has the table, else missing().
+template <class Found, class Missing>
+auto InFoundTable(tLockServerNode& bucket, const char* table, Found found, Missing missing) {
+    tWriting hold(&bucket, __FILE__, __LINE__);
+    tLockList* list = bucket.Find(table);
+    return list ? found(*list) : missing();
+}
+
+// Applies op to every table of the bucket under the bucket's lock.
+template <class Op>
+void InEveryTable(tLockServerNode& bucket, Op op) {
+    tWriting hold(&bucket, __FILE__, __LINE__);
+    for (i32 i = 0; i < bucket.TableCount(); ++i) op(*bucket.GetTable(i));
+}
+
+// Copies the lock that covers the record; false when the record or the table is free.
+bool FindCover(tLockServerNode& bucket, const char* table, f64 recno, tRecordLockNode& cover) {
+    CheckTable(table);
+    tReading hold(&bucket, __FILE__, __LINE__);
+    const tLockList* list = bucket.Find(table);
+    const tRecordLockNode* node = list ? list->Cover(recno) : nullptr;
+    if (node) cover = *node;
+    return node != nullptr;
+}
+
+// Raises one of a pair of counters and answers which.
+bool Counted(tLockServerNode& bucket, bool yes, tLockCounter ifYes, tLockCounter ifNo) {
+    Count(bucket.counters[yes ? ifYes : ifNo]);
+    return yes;
+}
+
 }  // namespace
 
 bool tRecordLockServer::RLock(u32 owner, i32 hash, const char* table, f64 recno, u32 location) {
-    CheckTable(table);
     tLockServerNode& bucket = Bucket(hash);
-    bool granted;
-    {
-        tWriting hold(&bucket, __FILE__, __LINE__);
-        granted = bucket.FindOrMake(table)->Lock(owner, recno, location);
-    }
-    Count(bucket.counters[granted ? kLockOk : kLockFailed]);
-    return granted;
+    const bool granted =
+        InTable(bucket, table, [&](tLockList& list) { return list.Lock(owner, recno, location); });
+    return Counted(bucket, granted, kLockOk, kLockFailed);
 }
 
 void tRecordLockServer::UnlockInBucket(tLockServerNode& bucket, u32 owner, const char* table,
                                        f64 recno, u32 location) {
-    tWriting hold(&bucket, __FILE__, __LINE__);
-    if (table) {
-        tLockList* list = bucket.Find(table);
-        if (list) list->Unlock(owner, recno, location);
+    if (!table) {
+        InEveryTable(bucket, [&](tLockList& list) { list.Unlock(owner, 0.0, location); });
         return;
     }
-    for (i32 i = 0; i < bucket.TableCount(); ++i) bucket.GetTable(i)->Unlock(owner, 0.0, location);
+    tWriting hold(&bucket, __FILE__, __LINE__);
+    tLockList* list = bucket.Find(table);
+    if (list) list->Unlock(owner, recno, location);
 }
 
 bool tRecordLockServer::RUnLock(u32 owner, i32 hash, const char* table, f64 recno, u32 location) {
@@ -60,10 +94,8 @@ bool tRecordLockServer::RUnLock(u32 owner, i32 hash, const char* table, f64 recn
 }
 
 bool tRecordLockServer::FLock(u32 owner, i32 hash, const char* table, u32 location) {
-    CheckTable(table);
-    tLockServerNode& bucket = Bucket(hash);
-    tWriting hold(&bucket, __FILE__, __LINE__);
-    return bucket.FindOrMake(table)->LockTable(owner, location);
+    return InTable(Bucket(hash), table,
+                   [&](tLockList& list) { return list.LockTable(owner, location); });
 }
 
 bool tRecordLockServer::FUnLock(u32 owner, i32 hash, const char* table, u32 location) {
@@ -79,30 +111,15 @@ bool tRecordLockServer::FUnLock(u32 owner, i32 hash, const char* table, u32 loca
 }
 
 bool tRecordLockServer::IsLocked(u32 owner, i32 hash, const char* table, f64 recno, u32 location) {
-    CheckTable(table);
     tLockServerNode& bucket = Bucket(hash);
-    bool held = false;
-    {
-        tReading hold(&bucket, __FILE__, __LINE__);
-        const tLockList* list = bucket.Find(table);
-        const tRecordLockNode* cover = list ? list->Cover(recno) : nullptr;
-        held = cover && cover->IsHeldBy(owner, location);
-    }
-    Count(bucket.counters[held ? kIsLockOk : kIsLockFailed]);
-    return held;
+    tRecordLockNode cover{};
+    const bool held = FindCover(bucket, table, recno, cover) && cover.IsHeldBy(owner, location);
+    return Counted(bucket, held, kIsLockOk, kIsLockFailed);
 }
 
 i32 tRecordLockServer::LockOwnerInfo(i32 hash, const char* table, f64 recno, tString& info) {
-    CheckTable(table);
-    tLockServerNode& bucket = Bucket(hash);
     tRecordLockNode holder{};
-    {
-        tWriting hold(&bucket, __FILE__, __LINE__);
-        const tLockList* list = bucket.Find(table);
-        const tRecordLockNode* cover = list ? list->Cover(recno) : nullptr;
-        if (!cover) return 0;
-        holder = *cover;
-    }
+    if (!FindCover(Bucket(hash), table, recno, holder)) return 0;
     // The bucket is let go first: no two of the server's locks are ever held together.
     if (!owners->CopyInfo(holder.owner, static_cast<i32>(holder.location), info)) {
         info.Assign("Internal|Lock owner not found.");
@@ -112,10 +129,7 @@ i32 tRecordLockServer::LockOwnerInfo(i32 hash, const char* table, f64 recno, tSt
 
 void tRecordLockServer::UnLockLocation(u32 location) {
     for (i32 b = 0; b < kLockBucketCount; ++b) {
-        tWriting hold(&buckets[b], __FILE__, __LINE__);
-        for (i32 i = 0; i < buckets[b].TableCount(); ++i) {
-            buckets[b].GetTable(i)->RemoveLocation(location);
-        }
+        InEveryTable(buckets[b], [&](tLockList& list) { list.RemoveLocation(location); });
     }
     owners->RemoveLocation(static_cast<i32>(location));
 }
@@ -123,49 +137,44 @@ void tRecordLockServer::UnLockLocation(u32 location) {
 f64 tRecordLockServer::NextRecno(u32 owner, i32 hash, const char* table, u32 location) {
     CheckTable(table);
     tLockServerNode& bucket = Bucket(hash);
-    tWriting hold(&bucket, __FILE__, __LINE__);
-    tLockList* list = bucket.Find(table);
-    if (!list) {
+    const auto next = [&](tLockList& list) { return list.NextRecno(owner, location); };
+    return InFoundTable(bucket, table, next, [&] {
         BasePrintf("[WARNING] tLockServerNode::GetNextRecno build new tLockList on table [%s].\n",
                    table);
-        list = bucket.FindOrMake(table);
-    }
-    return list->NextRecno(owner, location);
+        return next(*bucket.FindOrMake(table));
+    });
 }
 
 void tRecordLockServer::SetRecCount(i32 hash, const char* table, f64 count) {
-    CheckTable(table);
-    tLockServerNode& bucket = Bucket(hash);
-    tWriting hold(&bucket, __FILE__, __LINE__);
-    bucket.FindOrMake(table)->SetCounter(count);
+    InTable(Bucket(hash), table, [&](tLockList& list) { list.SetCounter(count); });
 }
 
+// Every reply's status block reads the counter: a table seen before answers without the bucket's
+// lock, so readers never wait behind writers of its locks.
 f64 tRecordLockServer::RecCount(i32 hash, const char* table) {
     CheckTable(table);
     tLockServerNode& bucket = Bucket(hash);
-    tWriting hold(&bucket, __FILE__, __LINE__);
-    return bucket.FindOrMake(table)->GetCounter();
+    const tLockList* list = bucket.Find(table);
+    if (list) return list->GetCounter();
+    return InTable(bucket, table, [](tLockList& made) { return made.GetCounter(); });
 }
 
 bool tRecordLockServer::SetOpen(u32 owner, i32 hash, const char* table, u8 exclusive,
                                 u32 location) {
-    CheckTable(table);
-    tLockServerNode& bucket = Bucket(hash);
-    tWriting hold(&bucket, __FILE__, __LINE__);
-    return bucket.FindOrMake(table)->Open(owner, exclusive != 0, location);
+    return InTable(Bucket(hash), table,
+                   [&](tLockList& list) { return list.Open(owner, exclusive != 0, location); });
 }
 
 bool tRecordLockServer::SetClose(u32 owner, i32 hash, const char* table, u32 location) {
     CheckTable(table);
-    tLockServerNode& bucket = Bucket(hash);
-    tWriting hold(&bucket, __FILE__, __LINE__);
-    tLockList* list = bucket.Find(table);
-    if (!list) {
-        BasePrintf("[LOCKSERVERNODE] SetClose List NOT FOUND on table %s Owner %u Location %i\n",
-                   table, owner, static_cast<i32>(location));
-        return false;
-    }
-    return list->Close(owner, location);
+    return InFoundTable(
+        Bucket(hash), table, [&](tLockList& list) { return list.Close(owner, location); },
+        [&] {
+            BasePrintf(
+                "[LOCKSERVERNODE] SetClose List NOT FOUND on table %s Owner %u Location %i\n",
+                table, owner, static_cast<i32>(location));
+            return false;
+        });
 }
 
 void tRecordLockServer::SetOwnerInfo(u32 owner, const char* text, u32 location) {

@@ -32,6 +32,7 @@ public:
     void UnLockLocation(u32 location) override;
     f64 NextRecno(u32 owner, i32 hash, const char* table, u32 location) override;
     void SetRecCount(i32 hash, const char* table, f64 count) override;
+    // Reads the counter without the bucket's lock once the table is known.
     f64 RecCount(i32 hash, const char* table) override;
     bool SetOpen(u32 owner, i32 hash, const char* table, u8 exclusive, u32 location) override;
     bool SetClose(u32 owner, i32 hash, const char* table, u32 location) override;

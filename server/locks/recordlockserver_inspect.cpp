@@ -37,17 +37,16 @@ bool ListBucket(const tLockServerNode& bucket, u32 ownerFilter, std::string& lis
     std::string line;
     for (i32 t = 0; t < bucket.TableCount(); ++t) {
         const tLockList& table = *bucket.GetTable(t);
-        for (i32 i = 0; i < table.LockCount(); ++i) {
-            const tRecordLockNode& node = table.GetLock(i);
-            if (ownerFilter != 0 && node.owner != ownerFilter) continue;
+        const bool more = table.ForEachLock([&](const tRecordLockNode& node) {
+            if (ownerFilter != 0 && node.owner != ownerFilter) return true;
             FormatLine(line, table.GetName(), node, ownerFilter != 0);
             const bool fits = line.size() <= kTextMaxLength - listing.size();
             if (fits) listing += line;
-            if (!fits || listing.size() > kInspectLimitBytes) {
-                BasePrintf("[WARNING] (tLockServerNode::InspectLocks) : TOO MANY LOCKS !!!\n");
-                return false;
-            }
-        }
+            if (fits && listing.size() <= kInspectLimitBytes) return true;
+            BasePrintf("[WARNING] (tLockServerNode::InspectLocks) : TOO MANY LOCKS !!!\n");
+            return false;
+        });
+        if (!more) return false;
     }
     return true;
 }

@@ -119,6 +119,47 @@ TEST_P(RecordLockThreads, NextRecnoHandsOutEveryNumberOnce) {
     }
 }
 
+// Counters read without the bucket's lock, while writers count on and make new tables in the
+// same buckets: a reader never sees a counter go back, nor past what the writers drew, and a
+// table's counter reads as it was set right away.
+TEST_P(RecordLockThreads, CountersReadWithoutTheLockNeverGoBack) {
+    tRecordLockServer server;
+    std::atomic<int> writersLeft{kThreads / 2};
+    std::atomic<int> faults{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads / 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                const int table = i % kTables;
+                server.NextRecno(t + 1, BucketOf(table), TableName(table).c_str(), 100 + t);
+                if (i % 10 != 0) continue;
+                const std::string fresh = "ENV|NEW" + std::to_string(t) + "_" + std::to_string(i);
+                server.SetRecCount(BucketOf(table), fresh.c_str(), i + 1);
+                if (server.RecCount(BucketOf(table), fresh.c_str()) != i + 1) faults.fetch_add(1);
+            }
+            writersLeft.fetch_sub(1);
+        });
+    }
+    const f64 total = static_cast<f64>(kThreads / 2 * kRounds / kTables);
+    for (int t = 0; t < kThreads / 2; ++t) {
+        threads.emplace_back([&] {
+            f64 seen[kTables] = {};
+            while (writersLeft.load() > 0) {
+                for (int table = 0; table < kTables; ++table) {
+                    const f64 now = server.RecCount(BucketOf(table), TableName(table).c_str());
+                    if (now < seen[table] || now > total) faults.fetch_add(1);
+                    seen[table] = now;
+                }
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(faults.load(), 0);
+    for (int table = 0; table < kTables; ++table) {
+        EXPECT_EQ(server.RecCount(BucketOf(table), TableName(table).c_str()), total);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Buckets, RecordLockThreads,
                          ::testing::Values(Layout{"OneBucket", 0}, Layout{"ManyBuckets", 97}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "lib_base/stringz.h"
 #include "tests/support/gmtest.h"
@@ -304,6 +309,244 @@ TEST_F(RecordLockServer, BucketOutsideTheServerIsACallerError) {
                   "lock bucket out of range");
     }
     EXPECT_TRUE(server.RLock(1, 511, "T", 1, 10));
+}
+
+// Four holders take turns over 100,000 records of one table: record r is held by holders[(r - 1)
+// % 4]. Owner 1 holds at two locations, which are two holders.
+class RecordLockServerManyLocks : public RecordLockServer {
+protected:
+    static constexpr int kLocks = 100000;
+    struct Holder {
+        u32 owner;
+        u32 location;
+    };
+    static constexpr Holder holders[4] = {{1, 10}, {2, 10}, {3, 10}, {1, 11}};
+    static int HolderOf(int r) { return (r - 1) % 4; }
+
+    void SetUp() override {
+        for (int r = 1; r <= kLocks; ++r) {
+            const Holder& h = holders[HolderOf(r)];
+            ASSERT_TRUE(server.RLock(h.owner, kBucket, "BIG", r, h.location)) << r;
+        }
+    }
+    // The filtered listing of the records r in [1, kLocks] for which keep(r) holds, in order.
+    template <class Keep>
+    static std::string Records(Keep keep) {
+        std::string text;
+        for (int r = 1; r <= kLocks; ++r) {
+            if (keep(r)) text += "BIG|" + std::to_string(r) + "\n";
+        }
+        return text;
+    }
+};
+
+TEST_F(RecordLockServerManyLocks, EveryRecordRefusesTheOtherHolders) {
+    for (const int r : {1, 2, 3, 4, 5, 50000, 99999, kLocks}) {
+        for (int k = 0; k < 4; ++k) {
+            SCOPED_TRACE(testing::Message() << "record " << r << " holder " << k);
+            const bool own = k == HolderOf(r);
+            EXPECT_EQ(server.RLock(holders[k].owner, kBucket, "BIG", r, holders[k].location), own);
+            EXPECT_EQ(server.IsLocked(holders[k].owner, kBucket, "BIG", r, holders[k].location),
+                      own);
+        }
+    }
+    for (const Holder& h : holders) EXPECT_FALSE(server.FLock(h.owner, kBucket, "BIG", h.location));
+    EXPECT_FALSE(server.IsLocked(1, kBucket, "BIG", kLocks + 1, 10));  // free
+    EXPECT_TRUE(server.RLock(2, kBucket, "BIG", kLocks + 1, 10));
+    EXPECT_FALSE(server.RLock(3, kBucket, "BIG", kLocks + 1, 10));
+    server.RUnLock(2, kBucket, "BIG", kLocks + 1, 10);
+    EXPECT_TRUE(server.RLock(3, kBucket, "BIG", kLocks + 1, 10));
+    server.RUnLock(3, kBucket, "BIG", kLocks + 1, 10);
+    tString info("unchanged");
+    EXPECT_EQ(server.LockOwnerInfo(kBucket, "BIG", 77777, info), 1);  // 77777 = 4 * 19444 + 1
+    EXPECT_EQ(server.NextRecno(2, kBucket, "BIG", 10), 1.0);          // record locks never stop it
+
+    tString text;
+    server.Statistics(text, 0);
+    EXPECT_STREQ(text.GetText(),  // 100,000 + 8 own + 2 free; 24 others' + 1
+                 "Record  Lock OK ..............: 100010\n"
+                 "Record  Lock Failed ..........: 25\n"
+                 "Record  IsLock OK ............: 8\n"
+                 "Record  IsLock Failed ........: 25\n"
+                 "Record  UnLock Op.............: 2\n");
+}
+
+TEST_F(RecordLockServerManyLocks, EachReleaseFreesExactlyItsOwnLocks) {
+    // Owner 1's listing holds both of its locations' locks, in order of locking.
+    EXPECT_EQ(Listing(1), Records([](int r) { return r % 4 == 1 || r % 4 == 0; }));
+    EXPECT_EQ(Listing(2), Records([](int r) { return r % 4 == 2; }));
+
+    server.RUnLock(2, kBucket, "BIG", 6, 10);
+    server.RUnLock(2, kBucket, "BIG", 7, 10);  // holder 3's: stays
+    EXPECT_EQ(Listing(2), Records([](int r) { return r % 4 == 2 && r != 6; }));
+    EXPECT_TRUE(server.RLock(3, kBucket, "BIG", 6, 10));
+
+    server.FUnLock(1, kBucket, "BIG", 11);  // owner 1 at 11 only
+    EXPECT_EQ(Listing(1), Records([](int r) { return r % 4 == 1; }));
+    EXPECT_EQ(Listing(3), Records([](int r) { return r % 4 == 3; }) + "BIG|6\n");
+    EXPECT_TRUE(server.RLock(2, kBucket, "BIG", 8, 10));  // was owner 1's at 11
+    EXPECT_FALSE(server.FLock(1, kBucket, "BIG", 10));
+
+    server.RUnLock(2, kBucket, "BIG", 0, 10);  // all of holder 2's
+    server.UnLockLocation(11);                 // nothing left there
+    EXPECT_EQ(Listing(2), "");
+    EXPECT_FALSE(server.FLock(1, kBucket, "BIG", 10));  // holder 3 still holds records
+    server.FUnLock(3, 0, nullptr, 10);
+
+    // Only owner 1 at 10 is left: its table lock is granted and covers every record.
+    EXPECT_FALSE(server.FLock(1, kBucket, "BIG", 11));
+    EXPECT_TRUE(server.FLock(1, kBucket, "BIG", 10));
+    EXPECT_EQ(Listing(1), Records([](int r) { return r % 4 == 1; }) + "BIG|0\n");
+    EXPECT_FALSE(server.RLock(2, kBucket, "BIG", 8, 10));
+    EXPECT_TRUE(server.IsLocked(1, kBucket, "BIG", 8, 10));
+    EXPECT_EQ(server.NextRecno(2, kBucket, "BIG", 10), -15.0);
+    EXPECT_EQ(server.NextRecno(1, kBucket, "BIG", 10), 1.0);
+
+    server.FUnLock(1, kBucket, "BIG", 10);
+    EXPECT_EQ(Listing(), "");
+    EXPECT_TRUE(server.FLock(2, kBucket, "BIG", 10));
+}
+
+TEST_F(RecordLockServerManyLocks, FullListingStopsAtTheLimitInOrderOfLocking) {
+    std::string all;
+    for (int r = 1; r <= kLocks; ++r) {
+        all += "ID: " + std::to_string(holders[HolderOf(r)].owner) +
+               "\tTable: BIG\tRecno: " + std::to_string(r) + "\n";
+    }
+    gmtest::ConsoleCapture console;
+    EXPECT_EQ(Listing(), all.substr(0, all.find('\n', 786432) + 1));
+    EXPECT_EQ(console.Get(), "[WARNING] (tLockServerNode::InspectLocks) : TOO MANY LOCKS !!!\n");
+}
+
+// Random requests of five holders on two tables of one bucket, each answered as a plain list of
+// locks in order of locking answers it, the covering lock found by walking the list.
+class LockListModel {
+public:
+    struct Node {
+        u32 owner;
+        u32 location;
+        f64 recno;
+        std::string table;
+    };
+    const Node* Cover(const std::string& table, f64 recno) const {
+        for (const Node& n : nodes) {
+            if (n.table == table && (n.recno == 0.0 || n.recno == recno)) return &n;
+        }
+        return nullptr;
+    }
+    bool RLock(u32 owner, const std::string& table, f64 recno, u32 location) {
+        const Node* cover = Cover(table, recno);
+        if (!cover) nodes.push_back({owner, location, recno, table});
+        return !cover || (cover->owner == owner && cover->location == location);
+    }
+    bool FLock(u32 owner, const std::string& table, u32 location) {
+        for (const Node& n : nodes) {
+            if (n.table != table) continue;
+            if (n.owner != owner || n.location != location) return false;
+            if (n.recno == 0.0) return true;
+        }
+        nodes.push_back({owner, location, 0.0, table});
+        return true;
+    }
+    // A null table: every table.
+    void RUnLock(u32 owner, const char* table, f64 recno, u32 location) {
+        Erase([&](const Node& n) {
+            return n.owner == owner && n.location == location && (!table || n.table == table) &&
+                   (!table || recno == 0.0 || n.recno == recno);
+        });
+    }
+    void UnLockLocation(u32 location) {
+        Erase([&](const Node& n) { return n.location == location; });
+    }
+    std::string Listing() const {
+        std::string text;
+        for (const char* table : {"T1", "T2"}) {  // the server lists tables in order of making
+            for (const Node& n : nodes) {
+                if (n.table != table) continue;
+                char recno[64];
+                std::snprintf(recno, sizeof recno, "%.0f", n.recno);
+                text += "ID: " + std::to_string(n.owner) + "\tTable: " + table +
+                        "\tRecno: " + recno + "\n";
+            }
+        }
+        return text;
+    }
+
+private:
+    template <class Pred>
+    void Erase(Pred pred) {
+        nodes.erase(std::remove_if(nodes.begin(), nodes.end(), pred), nodes.end());
+    }
+    std::vector<Node> nodes;
+};
+
+TEST_F(RecordLockServer, RandomRequestsAnswerAsAListWalkedInOrderAnswers) {
+    LockListModel model;
+    server.RLock(1, kBucket, "T1", 1, 1);  // the tables are made in this order
+    server.RLock(1, kBucket, "T2", 1, 1);
+    model.RLock(1, "T1", 1, 1);
+    model.RLock(1, "T2", 1, 1);
+    std::mt19937 random(55);
+    auto pick = [&](int n) { return static_cast<int>(random() % n); };
+    for (int i = 0; i < 30000; ++i) {
+        SCOPED_TRACE(i);
+        const u32 owner = 1 + pick(3);
+        const u32 at = owner == 3 ? 1 : 1 + pick(2);  // five holders: owner 3 only at 1
+        const std::string table = pick(4) == 0 ? "T2" : "T1";
+        // Record 0 now and then, a NaN rarely, else one of 300 records.
+        const int kind = pick(200);
+        const f64 recno = kind == 0 ? 0.0 : kind == 1 ? std::nan("") : 1 + pick(300);
+        switch (pick(20)) {
+            case 0:
+                ASSERT_EQ(server.FLock(owner, kBucket, table.c_str(), at),
+                          model.FLock(owner, table, at));
+                break;
+            case 1:
+                server.FUnLock(owner, kBucket, table.c_str(), at);
+                model.RUnLock(owner, table.c_str(), 0.0, at);
+                break;
+            case 2:
+                server.RUnLock(owner, kBucket, nullptr, recno, at);
+                model.RUnLock(owner, nullptr, 0.0, at);
+                break;
+            case 3:
+                if (pick(20) == 0) {
+                    server.UnLockLocation(at);
+                    model.UnLockLocation(at);
+                }
+                break;
+            case 4:
+            case 5: {
+                const LockListModel::Node* cover = model.Cover(table, recno);
+                ASSERT_EQ(server.IsLocked(owner, kBucket, table.c_str(), recno, at),
+                          cover && cover->owner == owner && cover->location == at);
+                tString info;
+                ASSERT_EQ(server.LockOwnerInfo(kBucket, table.c_str(), recno, info),
+                          cover ? static_cast<i32>(cover->owner) : 0);
+                break;
+            }
+            case 6: {
+                const LockListModel::Node* tableLock = model.Cover(table, 0.0);
+                ASSERT_EQ(server.NextRecno(owner, kBucket, table.c_str(), at) < 0,
+                          tableLock && !(tableLock->owner == owner && tableLock->location == at));
+                break;
+            }
+            case 7:
+            case 8:
+            case 9:
+            case 10:
+                server.RUnLock(owner, kBucket, table.c_str(), recno, at);
+                model.RUnLock(owner, table.c_str(), recno, at);
+                break;
+            default:
+                ASSERT_EQ(server.RLock(owner, kBucket, table.c_str(), recno, at),
+                          model.RLock(owner, table, recno, at));
+        }
+        if (i % 1000 == 0) {
+            ASSERT_EQ(Listing(), model.Listing());
+        }
+    }
+    EXPECT_EQ(Listing(), model.Listing());
 }
 
 TEST(RecordLockEngine, DeletingThroughTheInterfaceFreesTheServer) {
