@@ -128,7 +128,10 @@ void DecodeDateTime(f64 dayNumber, i32& year, i32& month, i32& day, i32& hour, i
 void DecodeTime(f64 dayNumber, i32& hour, i32& minute, i32& second, i32& millisecond) {
     hour = minute = second = millisecond = 0;
     if (dayNumber == 0 || !std::isfinite(dayNumber)) return;
-    const i64 ms = static_cast<i64>((dayNumber - std::floor(dayNumber)) * kMsPerDay);
+    // A number just below a whole day gives a fraction that rounds to 1 as it is computed; the
+    // time it stands for is still the day's last millisecond.
+    const i64 ms = std::min(static_cast<i64>((dayNumber - std::floor(dayNumber)) * kMsPerDay),
+                            static_cast<i64>(kMsPerDay) - 1);
     const i64 minutes = ms / 60000;
     const i64 rest = ms % 60000;
     hour = static_cast<i32>(minutes / 60);

@@ -179,6 +179,9 @@ TEST(DayNumber, DecodeTimeCutsToTheMillisecond) {
         {36526.0 + 1.0 / 1024, 0, 1, 24, 375},  // fractions exact in binary
         {36526.0 + 743.0 / 1024, 17, 24, 50, 625},
         {36526.99999999999, 23, 59, 59, 999},  // cut, not rounded up to 24
+        // Just below a whole day: the fraction rounds to 1 when computed, yet is less.
+        {-1e-17, 23, 59, 59, 999},
+        {-1.329011507601504e-307, 23, 59, 59, 999},
         {NAN, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
