@@ -261,6 +261,8 @@ protected:
     // The same after a call that writes a value: false, with the handle closed, when the
     // warning says the value was cut.
     bool AcceptWriteInfo(SQLRETURN rc, const char* routine, const char* sql);
+    // A long value's statement that matched no row: false, with that as the last error.
+    bool FailNoRow(const char* routine, const char* sql);
     // The session's record of the statement it runs now, when the process keeps it.
     void NoteStatement(const char* sql, const char* routine);
     void OpLog(const char* routine, const char* sql);

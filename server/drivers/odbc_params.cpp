@@ -367,8 +367,7 @@ bool tODBCStatement::ExecParam(const char* sql, const void* data, i32 length, i1
     OpLog(kExecParamRoutine, sql);
     if (IsODBCFailure(rc)) return FailExecution(rc, kExecParamRoutine, sql);
     if (!AcceptWriteInfo(rc, kExecParamRoutine, sql)) return false;
-    // No data: the statement matched no row, so the value went nowhere.
-    return rc != SQL_NO_DATA;
+    return rc != SQL_NO_DATA || FailNoRow(kExecParamRoutine, sql);
 }
 
 // ---- Stored procedures

@@ -136,6 +136,15 @@ bool tODBCStatement::AcceptWriteInfo(SQLRETURN rc, const char* routine, const ch
     return false;
 }
 
+bool tODBCStatement::FailNoRow(const char* routine, const char* sql) {
+    tString message("No row took the value. STMT (");
+    message += sql;
+    message += ")";
+    odbc.SetError(RC_FAILED, routine, message, nullptr);
+    lastFailure = RC_FAILED;
+    return false;
+}
+
 void tODBCStatement::NoteStatement(const char* sql, const char* routine) {
     tDBSession* session = odbc.GetDBServer();
     if (session && DBProcess().GetThreadInfo()) session->SetLastStatement(routine, sql);

@@ -86,7 +86,7 @@ bool tPostgresStmt::ExecParam(const char* sql, const void* data, i32 length, i16
     lastRc = rc;
     if (traced) odbc.TraceEnd(sql);
     OpLog(kExecRoutine, sql);
-    return rc != SQL_NO_DATA;  // no data: no row took the value
+    return rc != SQL_NO_DATA || FailNoRow(kExecRoutine, sql);
 }
 
 bool tPostgresStmt::GetData(u16 column, void* buffer, i32& length) {

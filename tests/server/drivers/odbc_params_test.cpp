@@ -292,7 +292,7 @@ TEST_P(ODBCParams, ExecParamBindsTheLongValueByItsKind) {
 }
 
 // A warning that says a value was cut fails the write, with the diagnostic as the last error;
-// any other warning is a success.
+// any other warning is a success. A long value that no row took fails with a reason.
 TEST_P(ODBCParams, CutDataFailsTheWriteAndOtherWarningsDoNot) {
     const char* kMemo = "UPDATE T SET M = ? WHERE R_E_C_N_O_ = 3";
     const char* kUpdate = "UPDATE T SET A = ?";
@@ -335,6 +335,10 @@ TEST_P(ODBCParams, CutDataFailsTheWriteAndOtherWarningsDoNot) {
             }
         }
     }
+    rec.NoRowsNext(kMemo);
+    EXPECT_FALSE(stmt->ExecParam(kMemo, "abc", 3, 11));
+    EXPECT_NE(LastError(*conn).find("No row took the value."), std::string::npos)
+        << LastError(*conn);
 }
 
 TEST(ODBCParam, CatalogueRowGivesDirectionKindAndSizes) {
