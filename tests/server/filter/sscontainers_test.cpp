@@ -9,20 +9,9 @@
 
 #include "server/filter/ssblockpool.h"
 #include "server/filter/ssref.h"
+#include "tests/server/filter/sstest.h"
 
 namespace {
-
-// Runs op, which must throw the runtime error with this id and text.
-template <class Op>
-void ExpectSSError(Op op, i32 id, const std::string& text) {
-    try {
-        op();
-        ADD_FAILURE() << "no error, expected " << text;
-    } catch (const SSException& e) {
-        EXPECT_EQ(e.errorId(), id);
-        EXPECT_EQ(std::string(e.what()), text);
-    }
-}
 
 // Counts its own destructions.
 class Counted : public SSRefCount {
@@ -46,14 +35,14 @@ TEST(SSLifo, RefusalsRaiseTheirIdsAndChangeNothing) {
     SSLifo<long> fixed(2, 0);
     ASSERT_TRUE(fixed.push(1));
     ASSERT_TRUE(fixed.push(2));
-    ExpectSSError([&] { fixed.push(3); }, 8, "SSLifo0001e: Stack full");
-    ExpectSSError([&] { fixed.pop(3); }, 10, "SSLifo0004e: Cannot pop empty stack");
-    ExpectSSError([&] { fixed.at(2); }, 11, "SSLifo0003e: Invalid index");
+    sstest::ExpectError([&] { fixed.push(3); }, 8, "SSLifo0001e: Stack full");
+    sstest::ExpectError([&] { fixed.pop(3); }, 10, "SSLifo0004e: Cannot pop empty stack");
+    sstest::ExpectError([&] { fixed.at(2); }, 11, "SSLifo0003e: Invalid index");
     ASSERT_EQ(fixed.size(), 2u);
     EXPECT_EQ(*fixed.peek(), 2);
     EXPECT_EQ(*fixed.at(1), 1);
     ASSERT_TRUE(fixed.pop(2));
-    ExpectSSError([&] { fixed.peek(); }, 9, "SSLifo0002e: No top, stack empty");
+    sstest::ExpectError([&] { fixed.peek(); }, 9, "SSLifo0002e: No top, stack empty");
 }
 
 TEST(SSLifo, StoredErrorModeAnswersFailureAndKeepsTheError) {
@@ -97,7 +86,7 @@ TEST(SSSetArray, KeepsEachWordOnceAndGrows) {
     EXPECT_FALSE(set.contains(8));
     SSSetArray<unsigned long> fixed(1, 0);
     ASSERT_TRUE(fixed.add(1));
-    ExpectSSError([&] { fixed.add(2); }, 23, "SSSetArray0001e: Set full");
+    sstest::ExpectError([&] { fixed.add(2); }, 23, "SSSetArray0001e: Set full");
     EXPECT_EQ(fixed.size(), 1u);
 }
 
@@ -117,7 +106,8 @@ TEST(SSRef, SettingOverItselfKeepsTheObjectAndReleaseBelowZeroRaises) {
 
     Counted loose(&deaths);
     loose.release(false);
-    ExpectSSError([&] { loose.release(false); }, 28, "SSRef0001e: Reference count less than zero");
+    sstest::ExpectError([&] { loose.release(false); }, 28,
+                        "SSRef0001e: Reference count less than zero");
     EXPECT_EQ(loose.refCount(), 0u);
 }
 
@@ -144,9 +134,9 @@ TEST(SSException, LongTextsAreCutAt127AndOverlongFormatsRaise0002e) {
             ssError(kSSLexInvalidTable, kSSLexInvalidTableMsg, arg.c_str());
         }
     } raiser;
-    ExpectSSError([&] { raiser.Raise(std::string(600, 'y')); }, 46,
-                  "SSException0002e: sprintf msg too long");
-    ExpectSSError([&] { raiser.Raise("t.dfa"); }, 4, "SSLex0104e: Invalid table, t.dfa");
+    sstest::ExpectError([&] { raiser.Raise(std::string(600, 'y')); }, 46,
+                        "SSException0002e: sprintf msg too long");
+    sstest::ExpectError([&] { raiser.Raise("t.dfa"); }, 4, "SSLex0104e: Invalid table, t.dfa");
     ssExceptionControl().raiseErrors = false;
     raiser.Raise("t.dfa");  // dropped: no throw, nothing stored
     ssExceptionControl().raiseErrors = true;
