@@ -91,6 +91,7 @@ void SSLex::setExpressionList(u32 index) {
 // False when the input had no character at all.
 bool SSLex::Scan(Match& match) {
     match.end = consumer->position();
+    match.back = match.end;
     const SSLexStateRecord first = table->stateRecord(currentList, 0);
     if (first.flags & kSSLexAccept) {
         match.accepted = true;

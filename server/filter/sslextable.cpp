@@ -64,7 +64,8 @@ bool ReadKeyword(const u8* table, u32 size, const u8* entry, SSLexKeyword& out) 
     out.value = Word(entry + 13);
     out.text16 = nullptr;
     if (text16 == 0) return true;
-    for (u32 at = text16; at + 2 <= size; at += 2) {
+    if (text16 > size - 2) return false;
+    for (u32 at = text16; at <= size - 2; at += 2) {
         if (table[at] == 0 && table[at + 1] == 0) {
             out.text16 = table + text16;
             return true;

@@ -3,8 +3,8 @@
 // the input's own bytes at its offset, and the scan must end.
 //
 // Input: flags byte (bits 0-1 character type, 3 read as multi-byte; bit 2 a code page whose
-// bytes from 0x81 lead; bit 3 the text up to its first NUL through the string consumer), then
-// the text.
+// bytes from 0x81 lead; bit 3 the text up to its first NUL through the string consumer; bit 4
+// errors dropped, bit 5 errors stored: either way nothing is thrown), then the text.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -54,6 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int typeBits = flags & 3;
     const auto type = static_cast<SSLexConsumer::CharType>(typeBits == 3 ? 2 : typeBits);
     const plat::LeadByteTest saved = plat::SetLeadByteTest(flags & 4 ? &HighBytesLead : nullptr);
+    SSExceptionControl& control = ssExceptionControl();
+    control.raiseErrors = !(flags & 0x10);
+    control.storeErrors = flags & 0x20;
+    const bool throws = control.raiseErrors && !control.storeErrors;
     try {
         if (flags & 8 && type != SSLexConsumer::kWide) {
             const std::string copy(reinterpret_cast<const char*>(text), length);
@@ -65,8 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ScanAll(consumer, text, length);
         }
     } catch (const SSException& e) {
-        FUZZ_CHECK(e.errorId() == kSSLexInvalidToken || e.errorId() == kSSLexDBCS);
+        FUZZ_CHECK(throws && (e.errorId() == kSSLexInvalidToken || e.errorId() == kSSLexDBCS));
     }
+    control = SSExceptionControl();
     plat::SetLeadByteTest(saved);
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,12 @@ SSLexTable& FilterTable() {
     return table;
 }
 
-std::vector<Token> Drain(SSLex& lex) {
+// The tokens up to the end of the input, or the first count of them.
+std::vector<Token> Drain(SSLex& lex, size_t count = SIZE_MAX) {
     std::vector<Token> tokens;
-    while (SSLexLexeme* raw = lex.nextToken()) {
+    while (tokens.size() < count) {
+        SSLexLexeme* raw = lex.nextToken();
+        if (!raw) break;
         SSRef<SSLexLexeme> lexeme(raw);
         tokens.push_back({lexeme->token(), std::string(lexeme->asChar(), lexeme->length())});
     }
@@ -242,6 +246,31 @@ TEST(SSLexRules, EmptyMatchIsAnInvalidTokenNotAnEndlessLoop) {
     SSLex lex(consumer, table);
     EXPECT_EQ(sstest::ErrorText([&] { lex.nextToken(); }),
               "SSLex0105e: Invalid token, Line 1, Offset 1, x");
+}
+
+// A record with the give-back flag ends its match one character early; a match that gives back
+// its only character is empty, hence an invalid token.
+TEST(SSLexRules, GiveBackEndsTheMatchOneCharacterEarly) {
+    using sstest::State;
+    const std::vector<u8> image = sstest::Image({{
+        State{0,
+              0,
+              0,
+              0,
+              0,
+              {{'a', 'a', 1}, {'b', 'b', 3}, {'c', 'c', 4}, {0xFFFFFFFF, 0xFFFFFFFF, 5}}},
+        State{0, 0, 0, 0, 0, {{'b', 'b', 2}}},
+        State{7, 0x90, 0, 0, 0, {}},
+        State{8, 0x10, 0, 0, 0, {}},
+        State{9, 0x90, 0, 0, 0, {}},
+        State{-1, 0x50, 0, 0, 0, {}},
+    }});
+    SSLexTable table(image.data(), image.size(), "giveback");
+    SSLexStringConsumer consumer("abc", SSLexConsumer::kSingleByte);
+    SSLex lex(consumer, table);
+    EXPECT_EQ(Drain(lex, 2), (std::vector<Token>{{7, "a"}, {8, "b"}}));
+    EXPECT_EQ(sstest::ErrorText([&] { lex.nextToken(); }),
+              "SSLex0105e: Invalid token, Line 1, Offset 3, c");
 }
 
 // Names in list 0 go through keyword table 0; a record may also carry a value.

@@ -117,6 +117,8 @@ TEST(SSLexTable, ImagesThatDoNotFitTheirBytesAreRefused) {
         {"keyword table smaller than its header", keywords, 8},
         {"more keywords than the table holds", keywords + 4, 99},
         {"keyword text beyond its table", keywords + 40 + 5, 5000},
+        {"16-bit keyword text at the top of the offsets", keywords + 40 + 17, 0xFFFFFFFF},
+        {"16-bit keyword text without its end", keywords + 40 + 17, 40 + 41},
         {"more classes than bytes", 12, 1},
     };
     for (const auto& c : cases) {
