@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -151,6 +152,12 @@ std::unique_ptr<tTableDefinitionShared> TableDefinition(const char* alias) {
 
 void DropConsole(const char*) {}
 
+// The world's directory (ini and log), removed when the process exits.
+std::string& ScratchDir() {
+    static std::string dir;
+    return dir;
+}
+
 // The process around the connections, made once: globals over a private ini that sends every
 // database type to the recording driver, the database side's services, and a cached table for
 // each alias.
@@ -158,8 +165,10 @@ class World {
 public:
     World() {
         const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string dir = std::string(shm) + "/gm_dispatchfuzz_XXXXXX";
+        std::string& dir = ScratchDir();
+        dir = std::string(shm) + "/gm_dispatchfuzz_XXXXXX";
         if (!mkdtemp(dir.data())) std::abort();
+        std::atexit([] { std::filesystem::remove_all(ScratchDir()); });
         logPath = dir + "/gatemill.log";
         const std::string iniPath = dir + "/gatemill.ini";
         std::ofstream(iniPath) << "[General]\nODBC30=1\n[MYSQL]\nClientLibrary=" GM_RECODBC_PATH
