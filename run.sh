@@ -22,25 +22,10 @@ if [ ! -x build/release/server/pellmar ]; then
 fi
 
 readonly ALIAS=gatemill          # the data source and the environment's alias
-readonly KEY=Qerlavinth          # the key of the passwords kept in gatemill.ini
 here=$(pwd)
 run=$here/.run
 db=$run/db
 mkdir -p "$run"
-
-# The ini form of a password: each byte b becomes ((b + k) mod 256) xor k, k being the key's byte
-# at the same place (the key repeats).
-encipher() {
-    local LC_ALL=C text=$1 out="" i b k
-    for ((i = 0; i < ${#text}; i++)); do
-        printf -v b '%d' "'${text:i:1}"
-        printf -v k '%d' "'${KEY:i%${#KEY}:1}"
-        printf -v b '\\0%03o' $(( ((b + k) & 255) ^ k ))
-        printf -v b '%b' "$b"
-        out+=$b
-    done
-    printf '%s' "$out"
-}
 
 # The private PostgreSQL, made on the first run and reused afterwards; it stops with pellmar.
 "$here/scripts/privatedb.sh" start "$db" pg
@@ -58,46 +43,11 @@ Database=$GM_PG_DB
 EOF
 export ODBCINI=$run/odbc.ini
 
-# The alias's section of gatemill.ini, written anew; the rest of the file stays as it is.
-ini=$run/gatemill.ini
-[ -f "$ini" ] || printf '[General]\r\n' >"$ini"
-awk -v section="[postgres/$ALIAS]" '
-    {
-        line = tolower($0)
-        sub(/[ \t\r]+$/, "", line)
-        if (substr(line, 1, 1) == "[") skip = (line == section)
-    }
-    !skip' "$ini" >"$ini.new"
-{
-    printf '[POSTGRES/%s]\r\n' "$ALIAS"
-    printf 'user=%s\r\n' "$GM_PG_USER"
-    printf 'password=%s\r\n' "$(encipher "$GM_PG_PASSWORD")"
-} >>"$ini.new"
-mv -f "$ini.new" "$ini"
-
-# A port given as the first argument (or GATEMILL_PORT) becomes [General] Port; without one the
-# ini decides, and pellmar's default is 7890.
-if [ -n "$port" ]; then
-    awk -v port="$port" '
-        {
-            line = tolower($0)
-            sub(/[ \t\r]+$/, "", line)
-            if (substr(line, 1, 1) == "[") {
-                general = (line == "[general]")
-                print
-                if (general && !done) { printf "Port=%s\r\n", port; done = 1 }
-                next
-            }
-            if (general && line ~ /^[ \t]*port[ \t]*=/) next
-            print
-        }
-        END { if (!done) printf "[General]\r\nPort=%s\r\n", port }' "$ini" >"$ini.new"
-    mv -f "$ini.new" "$ini"
-fi
-port=$(awk '
-    { line = tolower($0); sub(/[ \t\r]+$/, "", line) }
-    substr(line, 1, 1) == "[" { general = (line == "[general]"); next }
-    general && line ~ /^[ \t]*port[ \t]*=/ { sub(/^[^=]*=[ \t]*/, "", line); print line + 0; exit }' "$ini")
+# The alias's section of gatemill.ini, written anew, and the port: one given as the first
+# argument (or GATEMILL_PORT) becomes [General] Port; without one the ini decides, and pellmar's
+# default is 7890.
+port=$("$here/scripts/runini.sh" "$run/gatemill.ini" "POSTGRES/$ALIAS" "$GM_PG_USER" \
+    "$GM_PG_PASSWORD" "$port")
 echo "gatemill: clients connect to port ${port:-7890} with the environment \"POSTGRES/$ALIAS\"."
 
 cp build/release/server/pellmar "$run/pellmar"

@@ -28,7 +28,7 @@ void CopyText(char* out, const tString& text, i32 max) {
 i16 ReadNewWorkArea(tGMLClient& client, bool withIndexes) {
     auto area = std::make_unique<tClientWorkArea>(client.GetBuffer(), client.HasShortRecords());
     const bool read = area->ReadHandle() && area->ReadStructure() && area->ReadStatus() &&
-                      (!withIndexes || area->ReadIndexes());
+                      (!withIndexes || area->ReadIndexesIfAny());
     if (client.Finish(RC_OK, read) != RC_OK) return RC_COMM_FAILURE;
     return static_cast<i16>(client.AddWorkArea(std::move(area))->GetHandle());
 }

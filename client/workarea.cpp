@@ -145,6 +145,8 @@ bool tClientWorkArea::ReadIndexes() {
     return true;
 }
 
+bool tClientWorkArea::ReadIndexesIfAny() { return buffer.GetBytesLeft() == 0 || ReadIndexes(); }
+
 const tClientField* tClientWorkArea::GetField(i32 index) const {
     if (index < 0 || index >= GetFieldCount()) return nullptr;
     return &fields[static_cast<size_t>(index)];

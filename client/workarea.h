@@ -59,6 +59,9 @@ public:
     bool ReadStatusIfAny();
     bool ReadRecord();
     bool ReadIndexes();  // the index names and index keys texts
+    // After an open: the index texts when the reply carries them (the table list opens as a
+    // query file, which has none).
+    bool ReadIndexesIfAny();
 
     u16 GetHandle() const { return handle; }
     i32 GetRecordSize() const { return recordSize; }

@@ -240,16 +240,24 @@ tReceiveStatus tCommBuffer::ReceiveFrame(tByteSource& source, u32 chunk, u32 min
     GML_ASSERT(minLength >= kHeaderSize && minLength <= kMaxFrameLength, "bad minimum frame");
     const u32 piece = std::clamp(chunk, kHeaderSize, kMaxFrameLength - kHeaderSize);
     Reset();
-    Prepare(piece);
-    u32 received = 0;
+    u32 received = static_cast<u32>(readAhead.size());
+    Prepare(std::max(piece, received));
+    if (received > 0) std::memcpy(block, readAhead.data(), received);
+    readAhead.clear();
     while (received < kHeaderSize) {
         const i64 got = ReceiveInto(source, received, piece - received, received == 0);
+        if (got == tByteSource::kIdle && received == 0) return Refuse(tReceiveStatus::Idle);
         if (got <= 0) return Refuse(tReceiveStatus::SourceEnded);
         received += static_cast<u32>(got);
     }
     const u32 announced = ReadHeaderLength();
-    if (announced < minLength || announced > kMaxFrameLength || announced < received) {
+    if (announced < minLength || announced > kMaxFrameLength) {
         return Refuse(tReceiveStatus::BadLength);
+    }
+    if (received > announced) {
+        // The next frames' first bytes: kept apart, since the reply is built over this block.
+        readAhead.assign(block + announced, block + received);
+        received = announced;
     }
     SetReceived(received);
     while (received < announced) {

@@ -4,6 +4,7 @@
 #pragma once
 #include <atomic>
 #include <cstddef>
+#include <vector>
 
 #include "lib_base/gmlalloc.h"
 #include "lib_base/types.h"
@@ -14,10 +15,15 @@ class tString;
 // Where the bytes of a received frame come from; the socket layer implements it.
 class tByteSource {
 public:
+    // What Receive gives for a first piece when its wait for the next frame ran out with the
+    // peer still there: the connection is idle, not ended.
+    static constexpr i64 kIdle = -2;
+
     virtual ~tByteSource() = default;
-    // Receives at most maxBytes (1 or more) into dst and gives the count received, or 0 or below
-    // when nothing more will come (peer gone, thread asked to stop, time-out given up); the
-    // source reports its own failure. firstPiece: nothing of this frame has arrived yet.
+    // Receives at most maxBytes (1 or more) into dst and gives the count received, kIdle (first
+    // piece only), or another value of 0 or below when nothing more will come (peer gone, thread
+    // asked to stop, time-out given up); the source reports its own failure. firstPiece:
+    // nothing of this frame has arrived yet.
     virtual i64 Receive(void* dst, u32 maxBytes, bool firstPiece) = 0;
 };
 
@@ -25,6 +31,7 @@ enum class tReceiveStatus {
     Received,     // one whole frame is in the buffer, its payload ready to read
     SourceEnded,  // the source gave up before the frame was whole
     BadLength,    // the header announced a length out of bounds: end the connection
+    Idle,         // nothing of a frame arrived within the source's wait; ask again later
 };
 
 // One per connection, used by the one thread that serves it; no lock. Owns its block.
@@ -100,11 +107,15 @@ public:
     // than 4 bytes give an empty, malformed frame and 0.
     u32 SetReceived(u32 n);
     // Receives one whole frame from the source in pieces of at most chunk bytes (clamped to
-    // 4..kMaxFrameLength - 4), growing the block only as bytes arrive. A header below minLength
-    // (4 or more), above kMaxFrameLength, or below what already arrived is refused before
-    // anything is allocated. Unless the frame is received, the buffer holds an empty, malformed
-    // frame.
+    // 4..kMaxFrameLength - 4), growing the block only as bytes arrive. The first piece asks for
+    // a whole chunk, so a small frame comes in one receive; what arrived past the frame (the
+    // start of the next ones) is kept and begins the next receipt, which asks the source
+    // nothing while it holds a whole frame. A header below minLength (4 or more) or above
+    // kMaxFrameLength is refused before anything is allocated. Unless the frame is received,
+    // the buffer holds an empty, malformed frame.
     tReceiveStatus ReceiveFrame(tByteSource& source, u32 chunk, u32 minLength = kHeaderSize);
+    // Bytes received past the last frame, kept for the next receipt.
+    u32 GetReadAheadLength() const { return static_cast<u32>(readAhead.size()); }
 
     GML_CLASS_ALLOCATOR(tCommBuffer, Mem_CommBuffer)
 
@@ -130,6 +141,7 @@ private:
     bool malformed = false;
     // Per connection: set at connect, never touched by Reset.
     bool swap = false;
+    std::vector<u8> readAhead;  // received past the last frame: the next frame's first bytes
     // Reporting only.
     i16 lastReturnCode = 0;
     // Written by the buffer's own thread only, read by any.

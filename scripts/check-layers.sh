@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Refuses an include that goes up the layers: platform <- lib_base <- lib_common <- the server's
 # layers in their order <- the program, with the client library beside the server. Above the
-# drivers, only the driver factory's header may name a driver file. Prints each upward include
-# and exits 1 when there is one.
+# drivers, only the driver factory's header may name a driver file, and nothing includes tools/,
+# whose host programs only write sources. Prints each upward include and exits 1 when there is one.
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
 
@@ -28,6 +28,11 @@ awk -v order="$order" '
         file = $0; sub(/:.*/, "", file)
         target = $0; sub(/^[^"]*"/, "", target); sub(/".*/, "", target)
         from = folder(file); to = folder(target)
+        if (target ~ /^tools\//) {
+            print file " includes " target ": tools/ holds host programs, never part of a library"
+            bad = 1
+            next
+        }
         if (!(to in rank) || !(from in rank)) next  # a header beside the file
         up = rank[to] > rank[from] || (to == "client" && from != "client") \
              || (from == "client" && to ~ /^server/)

@@ -379,14 +379,14 @@ void tDBServer::Trace(const char* label, f64 elapsed, const char* text) {
 i32 tDBServer::GetTraceCount() { return properties ? properties->GetTrace()->Count() : 0; }
 
 void tDBServer::TraceHandler(const char* handler, const char* text) {
+    tString line("-- ");
+    line += text;
     if (IsTraceOn()) {
         tString routine("tDBServer::");
         routine += handler;
-        tString line("-- ");
-        line += text;
         Trace(routine, 0.0, line);
     }
-    if (IsOpLogOn()) operation.details += text;
+    if (IsOpLogOn()) operation.details += line;
 }
 
 void tDBServer::DescribeThread(tString& text, bool withStatement) {

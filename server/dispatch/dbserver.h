@@ -115,7 +115,7 @@ public:
     // Whether a handler's trace text is wanted at all: traced, or the operation log on.
     bool IsHandlerTraced() { return IsTraceOn() || IsOpLogOn(); }
     // A handler's trace: "-- " + text under "tDBServer::" + handler, elapsed 0, when traced; the
-    // text alone goes into the current operation's details when the operation log is on.
+    // same line goes into the current operation's details when the operation log is on.
     void TraceHandler(const char* handler, const char* text);
 
     // ---- The database connect and what it sets.

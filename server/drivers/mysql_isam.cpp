@@ -65,10 +65,11 @@ bool tMySQLISAMFile::ValueToSql(i16 fieldNo, tString& out, const char* record, b
         default:
             return tISAMFile::ValueToSql(fieldNo, out, record, pad, quote, charFunctions);
     }
-    // A backslash would escape what follows it in a plain literal, so it always asks for CHAR().
+    // A backslash would escape what follows it in a quoted literal, so there it always asks for
+    // CHAR(); unquoted text (an audit's values) keeps it as it stands.
     bool concat = false;
     for (i32 i = 0; i < length && !concat; ++i) {
-        concat = NeedsCharFunc(value[i]) && (charFunctions || value[i] == '\\');
+        concat = NeedsCharFunc(value[i]) && (charFunctions || (quote && value[i] == '\\'));
     }
     if (!field.IsData() || !concat) {
         return tISAMFile::ValueToSql(fieldNo, out, record, pad, quote, charFunctions);

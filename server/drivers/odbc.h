@@ -127,6 +127,10 @@ public:
 
     // ---- Added operations.
     virtual void SetIsolation();  // read-uncommitted, for the drivers that want it
+    // After a write that answered SQL_SUCCESS_WITH_INFO: reports the diagnostic as HandleError
+    // does and answers whether it says a value was cut on its way (SQLSTATE 01004 or 22001).
+    // Such a warning stays as the last error, for the write did not store what it was given.
+    bool HandleWriteWarning(tStatement* stmt, const char* routine, const char* sql, i32& native);
     // Appends the statement's owner file's description to text (nothing without one).
     void ForwardErrorText(tStatement* stmt, tString& text);
 
@@ -161,6 +165,11 @@ private:
     i16 CompleteTransaction(SQLSMALLINT completion, const char* routine);
     SQLRETURN ReadDiagnostic(tStatement* stmt, tDiagnostic& diag);
     bool IsWarning(const tDiagnostic& diag, i32 nativeRc);
+    // HandleError's work on a diagnostic read (diagRc its reading's result); asError keeps it
+    // as an error whatever its class.
+    i32 ReportDiagnostic(SQLRETURN diagRc, const tDiagnostic& diag, tStatement* stmt,
+                         const char* routine, const char* sql, i32 nativeRc, u8 report,
+                         bool asError);
     // Appends the routine, the session's state, the statement text and the file's description.
     void AppendErrorContext(tStatement* stmt, const char* routine, const char* sql);
     void TraceError(const char* routine);
@@ -249,6 +258,11 @@ protected:
     bool Check(SQLRETURN rc, const char* routine, const char* sql);
     // A success with information is reported as a warning through HandleError.
     void ReportInfo(SQLRETURN rc, const char* routine, const char* sql);
+    // The same after a call that writes a value: false, with the handle closed, when the
+    // warning says the value was cut.
+    bool AcceptWriteInfo(SQLRETURN rc, const char* routine, const char* sql);
+    // A long value's statement that matched no row: false, with that as the last error.
+    bool FailNoRow(const char* routine, const char* sql);
     // The session's record of the statement it runs now, when the process keeps it.
     void NoteStatement(const char* sql, const char* routine);
     void OpLog(const char* routine, const char* sql);

@@ -263,6 +263,22 @@ i32 tODBCConnection::HandleError(tStatement* stmt, const char* routine, const ch
                                  i32 nativeRc, u8 report) {
     tDiagnostic diag;
     const SQLRETURN diagRc = ReadDiagnostic(stmt, diag);
+    return ReportDiagnostic(diagRc, diag, stmt, routine, sql, nativeRc, report, false);
+}
+
+bool tODBCConnection::HandleWriteWarning(tStatement* stmt, const char* routine, const char* sql,
+                                         i32& native) {
+    tDiagnostic diag;
+    const SQLRETURN diagRc = ReadDiagnostic(stmt, diag);
+    const bool cut = diagRc == SQL_SUCCESS && (std::strcmp(diag.state, "01004") == 0 ||
+                                               std::strcmp(diag.state, "22001") == 0);
+    native = ReportDiagnostic(diagRc, diag, stmt, routine, sql, SQL_SUCCESS_WITH_INFO, 1, cut);
+    return cut;
+}
+
+i32 tODBCConnection::ReportDiagnostic(SQLRETURN diagRc, const tDiagnostic& diag,
+                                      tStatement* stmt, const char* routine, const char* sql,
+                                      i32 nativeRc, u8 report, bool asError) {
     if (diagRc != SQL_SUCCESS) {
         lastError.sprintf("Recovery Error Code %i (RC=%i)", diagRc, nativeRc);
         AppendErrorContext(stmt, routine, sql);
@@ -270,7 +286,7 @@ i32 tODBCConnection::HandleError(tStatement* stmt, const char* routine, const ch
         TraceError(routine);
         return 0;
     }
-    const bool warning = IsWarning(diag, nativeRc);
+    const bool warning = !asError && IsWarning(diag, nativeRc);
     lastError.sprintf(warning ? "Warning : %i (%s) (RC=%i) - " : "Error : %i (%s) (RC=%i) - ",
                       diag.native, diag.state, nativeRc);
     lastErrorCode = diag.native ? diag.native : kNoNativeCode;

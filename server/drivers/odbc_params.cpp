@@ -294,7 +294,8 @@ bool tODBCStatement::BindValue(tDATAField& value, SQLUSMALLINT number, SQLLEN& i
     indicator = b.indicator;
     lastRc = GM_ODBC(odbc, SQLBindParameter, handle, number, SQL_PARAM_INPUT, b.cType, b.sqlType,
                      b.columnSize, b.decimals, b.value, b.bufferLength, &indicator);
-    if (lastRc == SQL_SUCCESS || lastRc == SQL_SUCCESS_WITH_INFO) return true;
+    if (lastRc == SQL_SUCCESS) return true;
+    if (lastRc == SQL_SUCCESS_WITH_INFO) return AcceptWriteInfo(lastRc, kBindRoutine, nullptr);
     lastFailure = odbc.HandleError(this, kBindRoutine, nullptr, 0, 1);
     Close();
     return false;
@@ -332,7 +333,7 @@ bool tODBCStatement::BindParam(std::unique_ptr<tAutoArray<tDATAField>> values) {
     const SQLRETURN rc = GM_ODBC(odbc, SQLExecute, handle);
     if (IsODBCFailure(rc)) return FailExecution(rc, kRunRoutine, nullptr);
     lastRc = rc;
-    ReportInfo(rc, kRunRoutine, kPreparedText);
+    if (!AcceptWriteInfo(rc, kRunRoutine, kPreparedText)) return false;
     if (traced) odbc.TraceEnd(kPreparedText);
     OpLog(kRunRoutine, kPreparedText);
     if (!bindColumns) return true;
@@ -359,14 +360,14 @@ bool tODBCStatement::ExecParam(const char* sql, const void* data, i32 length, i1
                  kind == 10 ? SQL_LONGVARBINARY : SQL_LONGVARCHAR, static_cast<SQLULEN>(n), 0,
                  const_cast<void*>(data), n, &execParamLength);
     if (IsODBCFailure(rc)) return FailExecution(rc, kExecParamRoutine, sql);
+    if (!AcceptWriteInfo(rc, kExecParamRoutine, sql)) return false;
     rc = GM_ODBC(odbc, SQLExecute, handle);
     lastRc = rc;
     if (traced) odbc.TraceEnd(sql);
     OpLog(kExecParamRoutine, sql);
     if (IsODBCFailure(rc)) return FailExecution(rc, kExecParamRoutine, sql);
-    ReportInfo(rc, kExecParamRoutine, sql);
-    // No data: the statement matched no row, so the value went nowhere.
-    return rc != SQL_NO_DATA;
+    if (!AcceptWriteInfo(rc, kExecParamRoutine, sql)) return false;
+    return rc != SQL_NO_DATA || FailNoRow(kExecParamRoutine, sql);
 }
 
 // ---- Stored procedures

@@ -126,6 +126,25 @@ void tODBCStatement::ReportInfo(SQLRETURN rc, const char* routine, const char* s
     if (rc == SQL_SUCCESS_WITH_INFO) lastFailure = odbc.HandleError(this, routine, sql, rc, 1);
 }
 
+bool tODBCStatement::AcceptWriteInfo(SQLRETURN rc, const char* routine, const char* sql) {
+    if (rc != SQL_SUCCESS_WITH_INFO) return true;
+    i32 native = 0;
+    const bool cut = odbc.HandleWriteWarning(this, routine, sql, native);
+    lastFailure = native;
+    if (!cut) return true;
+    Close();
+    return false;
+}
+
+bool tODBCStatement::FailNoRow(const char* routine, const char* sql) {
+    tString message("No row took the value. STMT (");
+    message += sql;
+    message += ")";
+    odbc.SetError(RC_FAILED, routine, message, nullptr);
+    lastFailure = RC_FAILED;
+    return false;
+}
+
 void tODBCStatement::NoteStatement(const char* sql, const char* routine) {
     tDBSession* session = odbc.GetDBServer();
     if (session && DBProcess().GetThreadInfo()) session->SetLastStatement(routine, sql);

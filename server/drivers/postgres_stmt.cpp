@@ -67,17 +67,18 @@ bool tPostgresStmt::ExecParam(const char* sql, const void* data, i32 length, i16
     std::vector<char> text(bytes, bytes + n);
     text.push_back('\0');
     SQLLEN indicator = static_cast<SQLLEN>(n);
-    if (!Check(GM_ODBC(odbc, SQLBindParameter, handle, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                       static_cast<SQLULEN>(n > 0 ? n : 1), 0, text.data(), static_cast<SQLLEN>(n),
-                       &indicator),
-               kExecRoutine, sql)) {
+    const SQLRETURN bound =
+        GM_ODBC(odbc, SQLBindParameter, handle, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                static_cast<SQLULEN>(n > 0 ? n : 1), 0, text.data(), static_cast<SQLLEN>(n),
+                &indicator);
+    if (!Check(bound, kExecRoutine, sql) || !AcceptWriteInfo(bound, kExecRoutine, sql)) {
         Close();
         return false;
     }
     const SQLRETURN rc = GM_ODBC(odbc, SQLExecute, handle);
     // The failure's diagnostic first: the next call on the handle clears it. Then the bound text
     // goes with this call: no later execution may read it.
-    if (!Check(rc, kExecRoutine, sql) ||
+    if (!Check(rc, kExecRoutine, sql) || !AcceptWriteInfo(rc, kExecRoutine, sql) ||
         !Check(GM_ODBC(odbc, SQLFreeStmt, handle, SQL_RESET_PARAMS), kExecRoutine, sql)) {
         Close();
         return false;
@@ -85,7 +86,7 @@ bool tPostgresStmt::ExecParam(const char* sql, const void* data, i32 length, i16
     lastRc = rc;
     if (traced) odbc.TraceEnd(sql);
     OpLog(kExecRoutine, sql);
-    return rc != SQL_NO_DATA;  // no data: no row took the value
+    return rc != SQL_NO_DATA || FailNoRow(kExecRoutine, sql);
 }
 
 bool tPostgresStmt::GetData(u16 column, void* buffer, i32& length) {

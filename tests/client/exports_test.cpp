@@ -579,17 +579,30 @@ TEST(ClientTables, UnknownWorkAreaSendsNothing) {
     EXPECT_TRUE(session.Requests().empty());
 }
 
-TEST(ClientQueries, QueryMakesAWorkAreaWithoutIndexLists) {
-    tWire reply;
-    reply.Short(0).Short(3);
-    PutStructure(reply);
-    PutStatus(reply, 1, 0, 0);
-    tTableSession session({Reply(reply.Payload())});
-    EXPECT_EQ(GM_Query(session.handle, "SELECT * FROM T"), 3);
-    EXPECT_EQ(GM_GetColCount(session.handle, 3), 4);
-    char names[32] = "x";
-    EXPECT_EQ(GM_GetKeyNames(session.handle, 3, names), 0);
-    EXPECT_STREQ(names, "");
+// A query, and an open answered as a query file (the table list): no index texts follow.
+TEST(ClientQueries, QueryShapedRepliesMakeAWorkAreaWithoutIndexLists) {
+    const struct {
+        const char* name;
+        std::function<int32_t(GM_HANDLE)> call;
+    } cases[] = {
+        {"query", [](GM_HANDLE h) { return GM_Query(h, "SELECT * FROM T"); }},
+        {"open of the table list", [](GM_HANDLE h) { return GM_Open(h, "GML_FILES", 0, 0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tWire reply;
+        reply.Short(0).Short(3);
+        PutStructure(reply);
+        PutStatus(reply, 1, 0, 0);
+        tTableSession session({Reply(reply.Payload()), Reply(StatusOnly(0))});
+        EXPECT_EQ(c.call(session.handle), 3);
+        EXPECT_EQ(GM_GetColCount(session.handle, 3), 4);
+        char names[32] = "x";
+        EXPECT_EQ(GM_GetKeyNames(session.handle, 3, names), 0);
+        EXPECT_STREQ(names, "");
+        EXPECT_EQ(GM_GetKeys(session.handle, 3, names, 2), RC_BAD_INDEX);
+        EXPECT_EQ(GM_StrCmtCtl(session.handle), 0);  // the connection stays
+    }
 }
 
 // ---- m4GL connections ---------------------------------------------------------------------------
@@ -699,7 +712,8 @@ std::vector<tBadReplyCase> BadReplyCases() {
          Reply(OpenHead(10, 30000).Raw(field).Raw(status).Payload())},
         {"field name without its end", open, Reply(OpenHead(10, 1).Raw("F").Payload())},
         {"status block cut", open, Reply(OpenHead(10, 1).Raw(field).Byte(0).Payload())},
-        {"index lists missing", open, Reply(OpenHead(10, 1).Raw(field).Raw(status).Payload())},
+        {"index keys missing", open,
+         Reply(OpenHead(10, 1).Raw(field).Raw(status).Text("I1").Payload())},
         {"record cut", first, Reply(tWire().Short(0).Double(1).Raw("abc").Payload())},
         {"status after record missing", first,
          Reply(tWire().Short(0).Double(1).Zeros(kRecordSize).Payload())},

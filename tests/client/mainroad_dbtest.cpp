@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -185,6 +186,12 @@ protected:
     }
 
     std::string Environment() const { return server.dbType + "/" + dsn; }
+    // The SQL of the schema the test's tables are made in: information_schema of MariaDB lists
+    // every database's tables.
+    static std::string CurrentSchema() {
+        return std::is_same_v<Database, gmtest::PostgresDatabase> ? "current_schema()"
+                                                                   : "database()";
+    }
 
     // A new table connection, released at the end, and the status of its connect.
     GM_HANDLE Connection(int16_t& status, const std::string& environment) {
@@ -475,7 +482,8 @@ TYPED_TEST(MainRoad, WalksTheRoad) {
     EXPECT_EQ(GM_First(db, road.wa, 0, 0), -24);  // the work area is gone
     ASSERT_EQ(GM_DeleteFile(db, kTable), 0) << ErrorOf(db);
     EXPECT_EQ(this->Value("select count(*) from information_schema.tables where "
-                          "upper(table_name) = 'ROAD'"),
+                          "upper(table_name) = 'ROAD' and table_schema = " +
+                          this->CurrentSchema()),
               "0");
     EXPECT_EQ(this->Value("select count(*) from GML_FIELD"), "0");
     // A query over the dropped table fails, and the last error says why.
@@ -500,6 +508,31 @@ TYPED_TEST(MainRoad, TableRequestsAroundTheRoad) {
     EXPECT_EQ(GM_CanOpen(db, kTable, "ROAD1"), 0);
     EXPECT_EQ(GM_CanOpen(db, kTable, "NOSUCHINDEX"), -11);
     EXPECT_EQ(GM_SPExist(db, "NOSUCHPROCEDURE"), -11);
+
+    // The table list opens as a work area without indexes and walks like a query.
+    Area files{db, GM_Open(db, "GML_FILES", 0, 0)};
+    ASSERT_GT(files.wa, 0) << ErrorOf(db);
+    EXPECT_EQ(GM_GetColCount(db, files.wa), 1);
+    char text[256] = "x";
+    EXPECT_EQ(GM_GetKeyNames(db, files.wa, text), 0);
+    EXPECT_STREQ(text, "");
+    uint32_t width = 0;
+    ASSERT_EQ(GM_GetFieldDesc(db, files.wa, 0, text, nullptr, &width, nullptr, nullptr), 0);
+    EXPECT_STRCASEEQ(text, "FNAMF1");
+    std::vector<std::string> tables;
+    for (int16_t status = GM_First(db, files.wa, 0, 0); status == 0;
+         status = GM_Skip(db, files.wa, 0, 1, 0)) {
+        std::string name = files.Text("FNAMF1", width).c_str();
+        name.erase(name.find_last_not_of(' ') + 1);
+        std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+        tables.push_back(name);
+    }
+    EXPECT_EQ(GM_Eof(db, files.wa), 1);
+    for (const char* table : {"ROAD", "GML_FIELD"}) {
+        EXPECT_NE(std::find(tables.begin(), tables.end(), table), tables.end()) << table;
+    }
+    EXPECT_EQ(GM_Close(db, files.wa), 0);
+    EXPECT_EQ(GM_IsConnected(db), 1);
 
     // Records 1 to 3 hold the numbers 2, 1, 0.
     for (int n = 2; n >= 0; --n) {
@@ -547,7 +580,6 @@ TYPED_TEST(MainRoad, TableRequestsAroundTheRoad) {
     EXPECT_EQ(GM_First(db, road.wa, 0, 0), kNoRecord);
 
     // The database's session id, as a text with its length.
-    char text[256] = "";
     const int32_t length = GM_GetDBSID(db, text, sizeof text);
     EXPECT_GT(length, 1);
     EXPECT_EQ(length, static_cast<int32_t>(std::strlen(text)) + 1) << text;

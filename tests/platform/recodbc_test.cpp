@@ -45,6 +45,7 @@ protected:
     GM_RESOLVE(RecOdbcAddValue);
     GM_RESOLVE(RecOdbcFailNext);
     GM_RESOLVE(RecOdbcWarnNext);
+    GM_RESOLVE(RecOdbcNoRowsNext);
     GM_RESOLVE(RecOdbcSetOutput);
     GM_RESOLVE(RecOdbcSetInfoText);
     GM_RESOLVE(RecOdbcPendingScripts);
@@ -357,6 +358,14 @@ TEST_F(RecOdbc, InfoAnswersAndScriptedWarningsLetTheCallSucceed) {
     EXPECT_EQ(SQLExecDirect(stmt, Sql("USE db"), SQL_NTS), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(Diagnostic(SQL_HANDLE_STMT, stmt), "01000 5701 Changed database context");
     EXPECT_STREQ(RecOdbcStatements(), "USE db\n");
+}
+
+TEST_F(RecOdbc, ScriptedNoRowsAnswersNoDataOnceForItsStatement) {
+    RecOdbcNoRowsNext("UPDATE T*");
+    EXPECT_EQ(SQLExecDirect(stmt, Sql("UPDATE U SET A = 1"), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(SQLExecDirect(stmt, Sql("UPDATE T SET A = 1"), SQL_NTS), SQL_NO_DATA);
+    EXPECT_EQ(SQLExecDirect(stmt, Sql("UPDATE T SET A = 1"), SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(RecOdbcPendingScripts(), 0);
 }
 
 TEST(RecOdbcLibrary, ExportsEveryEntryPointAndTheVariantLacksOnlySQLConnect) {

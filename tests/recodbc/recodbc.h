@@ -70,6 +70,9 @@ void RecOdbcSetOutput(SQLUSMALLINT parameter, const char* text);
 // code, message text verbatim) goes to the handle the call was made on.
 void RecOdbcFailNext(const char* target, const char* sqlstate, SQLINTEGER native, const char* text);
 void RecOdbcWarnNext(const char* target, const char* sqlstate, SQLINTEGER native, const char* text);
+// The next execution that matches the SQL pattern runs and answers SQL_NO_DATA without a
+// diagnostic, as a searched update or delete that touched no row does.
+void RecOdbcNoRowsNext(const char* sqlPattern);
 
 // ---- SQLGetInfo answers. A null text makes the type unanswered (HY096). bytes is 2 or 4.
 void RecOdbcSetInfoText(SQLUSMALLINT infoType, const char* text);

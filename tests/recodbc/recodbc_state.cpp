@@ -77,7 +77,7 @@ SQLRETURN TakeFailure(tHandle* on, Fits fits) {
     for (auto it = st.failures.begin(); it != st.failures.end(); ++it) {
         if (!fits(*it)) continue;
         const SQLRETURN rc = it->rc;
-        if (on) on->diags.push_back(it->diag);
+        if (on && rc != SQL_NO_DATA) on->diags.push_back(it->diag);
         st.failures.erase(it);
         return rc;
     }
@@ -315,6 +315,11 @@ void RecOdbcFailNext(const char* target, const char* sqlstate, SQLINTEGER native
 void RecOdbcWarnNext(const char* target, const char* sqlstate, SQLINTEGER native,
                      const char* text) {
     AddFailure(target, SQL_SUCCESS_WITH_INFO, sqlstate, native, text);
+}
+
+void RecOdbcNoRowsNext(const char* sqlPattern) {
+    if (sqlPattern && IsEntryPoint(sqlPattern)) Misuse("RecOdbcNoRowsNext takes a SQL pattern");
+    AddFailure(sqlPattern, SQL_NO_DATA, "00000", 0, "");
 }
 
 void RecOdbcSetInfoText(SQLUSMALLINT infoType, const char* text) {

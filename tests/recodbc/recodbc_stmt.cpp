@@ -74,7 +74,7 @@ SQLRETURN RunExecution(tCall& c, tStmt* s, const std::string& sql, bool withPara
     s->rowCount = r.rowCountSet ? r.rowCount : r.columns.empty() ? 0 : -1;
     s->hasResult = !r.columns.empty();
     s->result = std::move(r);
-    return scripted == SQL_SUCCESS_WITH_INFO ? scripted : rc;
+    return scripted == SQL_SUCCESS_WITH_INFO || scripted == SQL_NO_DATA ? scripted : rc;
 }
 
 // Starts an execution; with data-at-execution parameters it first asks for their data.

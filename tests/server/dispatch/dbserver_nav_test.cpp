@@ -133,16 +133,17 @@ TEST_F(DBServerNav, OperationLogCarriesTheMoveTexts) {
     session->Exchange(OP_SKIP, Short(1) + Long(-2));
     session->Disconnect();
     const std::string text = console.Get();
+    // The details carry the trace's own lines, each from its "-- ".
     const char* const details[] = {
-        "Details: Goto 4294967295 on Table SA1010 [OK] [FOUND]\n",
-        "Details: First Recno 7 on Table SA1010 [OK] [FOUND]\n",
-        "Details: Begin Skip File SA1010 ID 1 Count 2 From Record 7 [FOUND]"
-        "End Skip to 7 [FOUND]\n",
-        "Details: Begin Seek Table SA1010 Order 2 Keys 2 Length 10 [LOCK] [SOFT]"
-        "End Seek : Return 0 RECNO 7 [FOUND]\n",
-        "Details: Last Recno  on Table SA1010 [NO_RECORD_FOUND] [BOF] [EOF]\n",
-        "Details: Begin Skip File SA1010 ID 1 Count -2 From Record 7 [BOF] [EOF]"
-        "End Skip - [NO_RECORD_FOUND] [BOF] [EOF]\n",
+        "Details: -- Goto 4294967295 on Table SA1010 [OK] [FOUND]\n",
+        "Details: -- First Recno 7 on Table SA1010 [OK] [FOUND]\n",
+        "Details: -- Begin Skip File SA1010 ID 1 Count 2 From Record 7 [FOUND]"
+        "-- End Skip to 7 [FOUND]\n",
+        "Details: -- Begin Seek Table SA1010 Order 2 Keys 2 Length 10 [LOCK] [SOFT]"
+        "-- End Seek : Return 0 RECNO 7 [FOUND]\n",
+        "Details: -- Last Recno  on Table SA1010 [NO_RECORD_FOUND] [BOF] [EOF]\n",
+        "Details: -- Begin Skip File SA1010 ID 1 Count -2 From Record 7 [BOF] [EOF]"
+        "-- End Skip - [NO_RECORD_FOUND] [BOF] [EOF]\n",
     };
     for (const char* detail : details) EXPECT_TRUE(Holds(text, detail)) << detail << "\n" << text;
     session->End();

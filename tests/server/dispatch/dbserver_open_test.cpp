@@ -225,9 +225,9 @@ TEST_F(DBServerOpen, OperationLogAndLogCarryTheOpenAndCloseTexts) {
     session->Disconnect();
     const std::string text = console.Get();
     EXPECT_TRUE(Holds(text, "Op: OP_OPEN \tRet 0\tElapsed time: ")) << text;
-    EXPECT_TRUE(Holds(text, "Details: Open File ERP|sa1010 [READONLY] [EXCLUSIVE]\n"));
-    EXPECT_TRUE(Holds(text, "Details: Open File ERP|SA1010_BKP [SHARED]\n"));
-    EXPECT_TRUE(Holds(text, "Details: Close File ERP|SA1010 ID  1\n"));
+    EXPECT_TRUE(Holds(text, "Details: -- Open File ERP|sa1010 [READONLY] [EXCLUSIVE]\n"));
+    EXPECT_TRUE(Holds(text, "Details: -- Open File ERP|SA1010_BKP [SHARED]\n"));
+    EXPECT_TRUE(Holds(text, "Details: -- Close File ERP|SA1010 ID  1\n"));
     const std::vector<std::string> log = LogEntries();
     const auto warned = [&](const std::string& table) {
         for (const auto& entry : log) {

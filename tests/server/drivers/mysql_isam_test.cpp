@@ -37,13 +37,15 @@ protected:
     }
 
     // The literal of the field holding value (cut to the field's length).
-    std::string Literal(i16 fieldNo, const std::string& value, bool charFunctions = true) {
+    // Unquoted, it is the plain text that an audit gets.
+    std::string Literal(i16 fieldNo, const std::string& value, bool charFunctions = true,
+                        bool quote = true) {
         const tField& field = *def->GetField(fieldNo);
         std::fill(record.begin(), record.end(), 0);
         std::memcpy(record.data() + field.GetOffset(), value.data(),
                     std::min<size_t>(value.size(), static_cast<size_t>(field.GetDataSize())));
         tString out;
-        EXPECT_TRUE(file->ValueToSql(fieldNo, out, record.data(), true, true, charFunctions));
+        EXPECT_TRUE(file->ValueToSql(fieldNo, out, record.data(), quote, quote, charFunctions));
         return Text(out);
     }
 
@@ -94,6 +96,9 @@ TEST_F(MySQLFile, ValuesWithSuchCharactersBecomeConcatLiterals) {
         SCOPED_TRACE(c.literal);
         EXPECT_EQ(Literal(c.field, c.value, c.charFunctions), c.literal);
     }
+    EXPECT_EQ(Literal(1, "a\\b", false, false), "a\\b");
+    EXPECT_EQ(Literal(0, "C:\\TEMP", false, false), "C:\\TEMP");
+    EXPECT_EQ(Literal(3, "\\", false, false), "\\");
 }
 
 TEST_F(MySQLFile, NumbersAreWrittenByTheBase) {

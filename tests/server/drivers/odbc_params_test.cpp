@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -288,6 +289,56 @@ TEST_P(ODBCParams, ExecParamBindsTheLongValueByItsKind) {
     rec.FailNext("UPDATE T SET M = ?", "22001", 1, "too long");
     EXPECT_FALSE(stmt->ExecParam("UPDATE T SET M = ?", "x", 1, 11));
     EXPECT_EQ(stmt->GetHandle(), nullptr);
+}
+
+// A warning that says a value was cut fails the write, with the diagnostic as the last error;
+// any other warning is a success. A long value that no row took fails with a reason.
+TEST_P(ODBCParams, CutDataFailsTheWriteAndOtherWarningsDoNot) {
+    const char* kMemo = "UPDATE T SET M = ? WHERE R_E_C_N_O_ = 3";
+    const char* kUpdate = "UPDATE T SET A = ?";
+    const struct {
+        const char* name;
+        const char* target;  // where the warning comes from
+        std::function<bool()> write;
+    } writes[] = {
+        {"memo", kMemo, [&] { return stmt->ExecParam(kMemo, "abc", 3, 11); }},
+        {"memo bind", "SQLBindParameter", [&] { return stmt->ExecParam(kMemo, "abc", 3, 10); }},
+        {"bound values", kUpdate,
+         [&] {
+             return stmt->Prepare(kUpdate, "tTest::Prepare") &&
+                    stmt->BindParam(One(Text('C', "abc")));
+         }},
+        {"value bind", "SQLBindParameter",
+         [&] {
+             return stmt->Prepare(kUpdate, "tTest::Prepare") &&
+                    stmt->BindParam(One(Text('C', "abc")));
+         }},
+    };
+    const struct {
+        const char* state;
+        bool stored;
+    } warnings[] = {{"01004", false}, {"22001", false}, {"01000", true}, {"01S02", true}};
+    for (const auto& w : writes) {
+        for (const auto& c : warnings) {
+            SCOPED_TRACE(std::string(w.name) + " " + c.state);
+            conn->SetError(0, "", "", nullptr);
+            rec.WarnNext(w.target, c.state, 7, "String data, right truncated");
+            EXPECT_EQ(w.write(), c.stored);
+            EXPECT_EQ(rec.Pending(), 0);
+            const std::string error = LastError(*conn);
+            if (c.stored) {
+                EXPECT_EQ(error.find(c.state), std::string::npos) << error;
+            } else {
+                EXPECT_NE(error.find(std::string("(") + c.state + ")"), std::string::npos) << error;
+                EXPECT_NE(error.find("String data, right truncated"), std::string::npos) << error;
+                EXPECT_EQ(stmt->GetHandle(), nullptr);
+            }
+        }
+    }
+    rec.NoRowsNext(kMemo);
+    EXPECT_FALSE(stmt->ExecParam(kMemo, "abc", 3, 11));
+    EXPECT_NE(LastError(*conn).find("No row took the value."), std::string::npos)
+        << LastError(*conn);
 }
 
 TEST(ODBCParam, CatalogueRowGivesDirectionKindAndSizes) {

@@ -111,6 +111,30 @@ TEST_P(PostgresStmt, LongValueGoesAsTextWithoutItsTrailingNuls) {
     EXPECT_EQ(stmt->GetHandle(), nullptr);
 }
 
+// A long value that no row took, or that the driver cut, fails with its own reason as the last
+// error; an informational warning leaves the write stored.
+TEST_P(PostgresStmt, LongValueThatWentNowhereOrWasCutFailsWithItsReason) {
+    const char* kMemo = "UPDATE T SET M = ? WHERE R_E_C_N_O_ = 1";
+    conn->SetError(-19, "tTest", "an older failure", nullptr);
+    rec.NoRowsNext(kMemo);
+    EXPECT_FALSE(stmt->ExecParam(kMemo, "x", 1, 11));
+    std::string error = LastError(*conn);
+    EXPECT_EQ(error.find("an older failure"), std::string::npos) << error;
+    EXPECT_NE(error.find("No row took the value."), std::string::npos) << error;
+    EXPECT_NE(error.find(kMemo), std::string::npos) << error;
+
+    rec.WarnNext(kMemo, "01004", 7, "String data, right truncated");
+    EXPECT_FALSE(stmt->ExecParam(kMemo, "x", 1, 11));
+    error = LastError(*conn);
+    EXPECT_NE(error.find("(01004)"), std::string::npos) << error;
+    EXPECT_NE(error.find("String data, right truncated"), std::string::npos) << error;
+    EXPECT_EQ(stmt->GetHandle(), nullptr);
+
+    rec.WarnNext(kMemo, "01000", 0, "a notice");
+    EXPECT_TRUE(stmt->ExecParam(kMemo, "x", 1, 11)) << LastError(*conn);
+    EXPECT_EQ(rec.Pending(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, PostgresStmt, ::testing::Bool(), gmtest::ODBCModeName);
 
 }  // namespace

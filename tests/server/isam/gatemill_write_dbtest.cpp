@@ -20,6 +20,7 @@
 #include "server/tables/dbtable.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/pgdatabase.h"
+#include "tests/server/support/recordingaudit.h"
 #include "tests/server/support/tablewalk.h"
 #include "tests/support/gmtest.h"
 
@@ -315,6 +316,35 @@ TYPED_TEST(TableWrites, UpdateRewritesOnlyTheFieldsThatChanged) {
     EXPECT_EQ(
         this->Value("select concat(rtrim(NOME), '|', VALOR) from CLIENTES where R_E_C_N_O_ = 4"),
         "N004|44");
+}
+
+// The audit of an update gets the changed field's old and new values as plain text, a
+// backslash as it stands, while the UPDATE stores the value whole.
+TYPED_TEST(TableWrites, AuditOfAnUpdateCarriesThePlainValues) {
+    this->Fill(2);
+    auto audited = this->conn->GetTableDef("CLIENTES", this->conn->GetAlias(), true);
+    ASSERT_NE(audited, nullptr);
+    audited->SetAuditable(true);
+    tISAMFile& file = this->Open();
+    gmtest::AuditRecorder recorder;
+    gmtest::RecordingAudit handle(recorder);
+    file.SetAuditHandle(&handle);
+    ASSERT_TRUE(file.GoTo(2, true));
+    std::string two = this->Record(file);
+    for (const char* city : {"C:\\TEMP1", "D:\\A'B12"}) {
+        SCOPED_TRACE(city);
+        this->Set(file, two, "CIDADE", city);
+        this->Receive(file, two);
+        ASSERT_EQ(file.UpdateRecord(2), RC_OK) << this->LastError();
+        EXPECT_EQ(this->Value("select CIDADE from CLIENTES where R_E_C_N_O_ = 2"), city);
+    }
+    std::vector<std::string> audits;
+    for (const auto& a : this->session.audits) {
+        audits.push_back(a.action + "|" + a.detail1 + "|" + a.detail2 + "|" + a.extra);
+    }
+    ASSERT_EQ(audits.size(), 2u);
+    EXPECT_EQ(audits[0].substr(audits[0].rfind('|')), "|C:\\TEMP1");
+    EXPECT_EQ(audits[1], "U|CIDADE|C:\\TEMP1|D:\\A'B12");
 }
 
 TYPED_TEST(TableWrites, DeletedDuplicateCoexistsWithLiveRecordUnderUniqueIndex) {

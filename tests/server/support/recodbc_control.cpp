@@ -18,6 +18,7 @@ RecordingDriver::RecordingDriver() {
     Resolve(SetOutput, "RecOdbcSetOutput");
     Resolve(FailNext, "RecOdbcFailNext");
     Resolve(WarnNext, "RecOdbcWarnNext");
+    Resolve(NoRowsNext, "RecOdbcNoRowsNext");
     Resolve(SetInfoText, "RecOdbcSetInfoText");
     Resolve(Pending, "RecOdbcPendingScripts");
     Resolve(ClearLog, "RecOdbcClearLog");

@@ -23,6 +23,7 @@ public:
     decltype(&RecOdbcSetOutput) SetOutput;
     decltype(&RecOdbcFailNext) FailNext;
     decltype(&RecOdbcWarnNext) WarnNext;
+    decltype(&RecOdbcNoRowsNext) NoRowsNext;
     decltype(&RecOdbcSetInfoText) SetInfoText;
     decltype(&RecOdbcPendingScripts) Pending;
     decltype(&RecOdbcClearLog) ClearLog;
