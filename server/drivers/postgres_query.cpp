@@ -200,9 +200,15 @@ void RewriteColumn(const std::string& column, std::string& out) {
     size_t last = column.size();
     while (last > start && IsBlank(column[last - 1])) --last;
     if (last == start) return;  // a column of blanks
-    // e: where the last word begins (the blank, ")" or quote before it), q: the last quote.
+    // e: where the last word begins (the unquoted blank or ")", or the single quote, before it),
+    // q: the last quote. A column starts outside quotes, so its own scan maps them; a blank
+    // inside a quoted name is part of that name.
+    const std::vector<bool> quoted = Scan(column).quoted;
     size_t e = last - 1;
-    while (e > start && !IsBlank(column[e]) && column[e] != ')' && column[e] != '\'') --e;
+    while (e > start && column[e] != '\'' &&
+           (quoted[e] || (!IsBlank(column[e]) && column[e] != ')'))) {
+        --e;
+    }
     size_t q = e;
     while (q > start && column[q] != '\'') --q;
     if (IsOneLiteral(column, start, q) && (e == q || IsBlankOrAs(column, q + 1, e))) {

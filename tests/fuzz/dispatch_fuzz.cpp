@@ -9,7 +9,7 @@
 // catches it the same way).
 //
 // Input: flags byte (bit 0 big-endian client, bit 1 PostgreSQL instead of SQL Server, bits 2-3
-// receive piece size), then frames, each a little-endian u16 payload length and the payload (the
+// receive piece size, bit 4 the operation log on), then frames, each a little-endian u16 payload length and the payload (the
 // opcode first, in the client's byte order); the target puts the length prefix in front. The
 // length 0xFFFF instead serves the rest of the input as raw bytes, length prefixes and all.
 #include <dlfcn.h>
@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -29,6 +30,7 @@
 #include "lib_base/printer.h"
 #include "lib_base/sockets.h"
 #include "lib_common/commbuffer.h"
+#include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
 #include "platform/thread_id.h"
 #include "server/dispatch/dbserver.h"
@@ -150,14 +152,23 @@ std::unique_ptr<tTableDefinitionShared> TableDefinition(const char* alias) {
 
 void DropConsole(const char*) {}
 
+// The world's directory (ini and log), removed when the process exits.
+std::string& ScratchDir() {
+    static std::string dir;
+    return dir;
+}
+
 // The process around the connections, made once: globals over a private ini that sends every
 // database type to the recording driver, the database side's services, and a cached table for
 // each alias.
 class World {
 public:
     World() {
-        std::string dir = "/tmp/gm_dispatchfuzz_XXXXXX";
+        const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string& dir = ScratchDir();
+        dir = std::string(shm) + "/gm_dispatchfuzz_XXXXXX";
         if (!mkdtemp(dir.data())) std::abort();
+        std::atexit([] { std::filesystem::remove_all(ScratchDir()); });
         logPath = dir + "/gatemill.log";
         const std::string iniPath = dir + "/gatemill.ini";
         std::ofstream(iniPath) << "[General]\nODBC30=1\n[MYSQL]\nClientLibrary=" GM_RECODBC_PATH
@@ -180,6 +191,14 @@ public:
         Resolve(lib, addRow, "RecOdbcAddRow");
         Resolve(lib, addValue, "RecOdbcAddValue");
         ScriptCheckUp();
+    }
+
+    // The operation log, read by each connection as it starts: on, every handler builds the
+    // texts it traces.
+    void SetOperationLog(bool on) {
+        if (on == operationLog) return;
+        globals->GetConfig()->WriteString("General", "UseTraceLog", on ? "1" : "0");
+        operationLog = on;
     }
 
     void AfterInput() {
@@ -211,6 +230,7 @@ private:
     decltype(&RecOdbcAddRow) addRow = nullptr;
     decltype(&RecOdbcAddValue) addValue = nullptr;
     u64 inputs = 0;
+    bool operationLog = false;
 };
 
 World& TheWorld() {
@@ -259,6 +279,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool postgres = (data[0] & 2) != 0;
     const u32 pieceSizes[] = {1, 3, 7, 1u << 20};
     const u32 pieceSize = pieceSizes[(data[0] >> 2) & 3];
+    world.SetOperationLog((data[0] & 16) != 0);
 
     auto server = std::make_unique<tDBServer>();
     server->AdoptThread(plat::CurrentThreadId());

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -27,12 +28,19 @@ namespace {
 constexpr size_t kMaxNames = 24;
 constexpr const char* kMissing = "\x01missing";
 
+// A scratch directory of the process's own, removed when it exits.
+std::string& ScratchDir() {
+    static std::string dir;
+    return dir;
+}
+
 const std::string& IniPath() {
     static const std::string path = [] {
         const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string dir = std::string(shm) + "/gm_inifuzz_XXXXXX";
-        if (!mkdtemp(dir.data())) std::abort();
-        return dir + "/gatemill.ini";
+        ScratchDir() = std::string(shm) + "/gm_inifuzz_XXXXXX";
+        if (!mkdtemp(ScratchDir().data())) std::abort();
+        std::atexit([] { std::filesystem::remove_all(ScratchDir()); });
+        return ScratchDir() + "/gatemill.ini";
     }();
     return path;
 }

@@ -61,6 +61,10 @@ TEST(PostgresRewrite, QuotedTextStaysAsWrittenAndIsNeverSearched) {
          "select A from t where b = 'count(1) select x'"},
         {"select \"select \" from t", "select \"select \" from t"},
         {"select a, '(' from t", "select A, repeat('(',1)  from t"},
+        // A blank inside a quoted name is no place for an alias.
+        {"select \"a b\"x from t", "select \"a b\"X from t"},
+        {"select \"a b c\" x, 'l' \"m n\" from t",
+         "select \"a b c\" as  X, repeat('l',1)  as \"m n\" from t"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query);
