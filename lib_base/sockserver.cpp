@@ -9,6 +9,8 @@
 //      only by the destructor, after (2) shows that no worker is left in its body.
 #include "lib_base/sockserver.h"
 
+#include <chrono>
+
 #include "lib_base/gmlassert.h"
 #include "lib_base/printer.h"
 #include "platform/socket.h"
@@ -49,7 +51,7 @@ i32 tSockServer::Execute() {
     while (!IsTerminated() && !IsShuttingDown()) {
         if (listening) RunAcceptStep();
         OnStep();
-        plat::Sleep(static_cast<u32>(pacing.roundMs > 0 ? pacing.roundMs : 0));
+        PauseRound();
         if (++round > kMaintenanceRounds) {
             OnMaintenance();
             round = 0;
@@ -62,6 +64,22 @@ i32 tSockServer::Execute() {
         listening->CloseSocket();
     }
     return 0;
+}
+
+// Waits out the round; each wake inside it runs one more accept step.
+void tSockServer::PauseRound() {
+    using tClock = std::chrono::steady_clock;
+    const tClock::time_point end =
+        tClock::now() + std::chrono::milliseconds(pacing.roundMs > 0 ? pacing.roundMs : 0);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - tClock::now());
+        if (left.count() <= 0 || !wake.Wait(static_cast<long>(left.count()))) return;
+        // Reset before the step: a worker that wakes the listener from here on is either seen
+        // by this step or wakes the next one.
+        wake.Reset();
+        if (IsTerminated() || IsShuttingDown()) return;
+        if (listening) RunAcceptStep();
+    }
 }
 
 bool tSockServer::RunAcceptStep() {
@@ -101,6 +119,7 @@ bool tSockServer::IsEnabled() {
 
 void tSockServer::Terminate(u8 force) {
     if (!IsTerminated()) tThread::Terminate(force);
+    wake.Set();
 }
 
 std::unique_ptr<tSocket> tSockServer::CreateSocketHost(i32 family, const char* host, i32 onPort,
@@ -145,7 +164,7 @@ bool tSockServer::ListenAddr(i32 onPort, const char* address) {
 
 bool tSockServer::ListenOn(std::unique_ptr<tSocket> socket, i32 onPort) {
     if (!BindWithRetries(*socket, onPort)) return false;
-    if (!socket->Listen(kListenBacklog)) {
+    if (!socket->Listen(plat::MaxListenBacklog())) {
         BasePrintf("[SOCKSERVER] Trying connect to port %ld - listen error #%d\n",
                    static_cast<long>(onPort), socket->GetLastError());
         return false;
@@ -201,8 +220,13 @@ void tSockServer::UpdateNoWorkers() {
 }
 
 void tSockServer::CountBusy(i32 delta) {
-    tWaiting hold(&countLock, __FILE__, __LINE__);
-    busyCount += delta;
+    bool lastTaken = false;
+    {
+        tWaiting hold(&countLock, __FILE__, __LINE__);
+        busyCount += delta;
+        lastTaken = delta > 0 && busyCount >= threadCount;
+    }
+    if (lastTaken) WakeListener();  // no worker waits for the next connection any more
 }
 
 i32 tSockServer::GetThreadCount() {

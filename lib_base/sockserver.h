@@ -34,10 +34,13 @@ struct tListenerPacing {
     i32 bindPauseMs = 1000;  // the pause after a failed bind
 };
 
-// The listening thread. Listen binds the socket (before Start); the body then runs rounds until
-// terminated or the thread list shuts down: each round one accept step (OnAccept, never two at
-// once), the step hook and a pause; the maintenance hook after kMaintenanceRounds rounds, then
-// after every kMaintenanceRounds + 1 (about every 30 s). When the loop ends the listening socket is
+// The listening thread. Listen binds the socket (before Start) and listens with the system's
+// largest backlog, so that a burst of connections waits for the workers instead of being
+// dropped. The body then runs rounds until terminated or the thread list shuts down: each round
+// one accept step (OnAccept, never two at once), the step hook and a pause; the maintenance hook
+// after kMaintenanceRounds rounds, then after every kMaintenanceRounds + 1 (about every 30 s).
+// A worker that takes the last waiting slot wakes the pause for one more accept step at once,
+// so the pool keeps up with a burst; the round goes on to its end. When the loop ends the listening socket is
 // set to refuse and closed, which wakes every worker still inside an accept on it. Workers reach
 // the server through the counters and the listening socket; the destructor waits until no worker is
 // inside its body and every worker object pointing to it is gone, so the server outlives its
@@ -46,7 +49,6 @@ class tSockServer : public tThread {
 public:
     static constexpr i32 kDefaultLimit = 20;
     static constexpr i32 kMaxLimit = 32000;
-    static constexpr i32 kListenBacklog = 5;
     static constexpr i32 kMaintenanceRounds = 50;
 
     // threads: the process thread list (not owned; may be null in tests); autoDelete as tThread.
@@ -76,6 +78,8 @@ public:
 
     // Runs OnAccept unless another accept step is inside it; true when this one ran it.
     bool RunAcceptStep();
+    // Ends the listener's pause at once for an accept step (any thread).
+    void WakeListener() { wake.Set(); }
 
     i32 SetLimit(i32 limit);  // 1..kMaxLimit: the limit; otherwise -1, unchanged
     i32 GetLimit() const { return limit.load(); }
@@ -103,6 +107,7 @@ private:
     friend class tWThreadBase;
 
     bool ListenOn(std::unique_ptr<tSocket> socket, i32 port);
+    void PauseRound();
     bool BindWithRetries(tSocket& socket, i32 port);
     void CountThread(i32 delta);
     void CountWorkerObject(i32 delta);
@@ -125,6 +130,8 @@ private:
     i32 workerObjects = 0;  // tWThreadBase objects that point here, started or not
     i32 busyCount = 0;
     plat::ManualResetEvent noWorkers{true};
+    // Set by a worker that took the last waiting slot, and by Terminate; reset by the listener.
+    plat::ManualResetEvent wake;
     // Guarded by stepLock: accept steps inside OnAccept (0 or 1).
     tCriticalSection stepLock;
     i32 stepCount = 0;

@@ -158,6 +158,8 @@ int GetSockName(int fd, SockAddr4* addr) {
 
 int Listen(int fd, int backlog) { return ::listen(fd, backlog) == 0 ? 0 : Failed(); }
 
+int MaxListenBacklog() { return SOMAXCONN; }
+
 int Accept(int fd, SockAddr4* peer) {
     sockaddr_in s{};
     socklen_t len = sizeof s;

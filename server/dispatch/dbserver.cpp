@@ -3,7 +3,8 @@
 //
 // Request loop:
 //  (1) A request is received whole before its handler runs: its length prefix lies within
-//      kMinRequestLength..the largest frame and counts exactly the bytes that arrived.
+//      kMinRequestLength..the largest frame and counts exactly the bytes of the request. Bytes
+//      that arrived past it are the next requests' and wait in the frame buffer.
 //  (2) A request whose handler found it malformed changes nothing and gets no reply: the
 //      connection ends.
 //  (3) Exactly one reply frame goes out per request served, in one send, except for
@@ -43,28 +44,39 @@ tGMLGlobals& TheGlobals() {
     return *globals;
 }
 
-// Receives the pieces of a request from the connection's socket, waiting for each as the
-// connection's pacing says and giving up when the peer is gone or the thread is asked to stop.
+// Receives the pieces of a request from the connection's socket. The first piece is one
+// receive that waits up to the idle wait (the socket's receive time-out) and takes the header
+// with whatever of the body has arrived; a wait that runs out is reported as kIdle. Later pieces
+// wait as the connection's pacing says, giving up when the peer is gone or the thread is asked
+// to stop.
 class tRequestSource : public tByteSource {
 public:
     tRequestSource(tDBServer& conn, i32 waitSeconds) : conn(conn), waitSeconds(waitSeconds) {}
 
     i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
-        const char* where = firstPiece ? "RECEIVEBLOCK" : "RECEIVENEXTBLOCK";
+        if (firstPiece) return ReceiveFirst(dst, maxBytes);
         for (;;) {
             const i32 got = conn.RecvTimeout(dst, static_cast<i32>(maxBytes), 0, waitSeconds);
             if (got > 0) return got;
-            if (got < 0) return Failed("Thread (%u) disconnected prematurely! (%s)", where);
-            if (!conn.IsConnected()) {
-                return Failed(firstPiece ? "Thread (%u) communication failure! (%s)."
-                                         : "Thread (%u) communication failure! (%s)",
-                              where);
-            }
+            if (got < 0) return Failed("Thread (%u) disconnected prematurely! (%s)", kNext);
+            if (!conn.IsConnected()) return Failed("Thread (%u) communication failure! (%s)", kNext);
             if (conn.IsTerminated()) return 0;
         }
     }
 
 private:
+    static constexpr const char* kFirst = "RECEIVEBLOCK";
+    static constexpr const char* kNext = "RECEIVENEXTBLOCK";
+
+    i64 ReceiveFirst(void* dst, u32 maxBytes) {
+        const i32 got = conn.Recv(dst, static_cast<i32>(maxBytes));
+        if (got > 0) return got;
+        if (got == 0) return Failed("Thread (%u) communication failure! (%s).", kFirst);
+        const i32 error = conn.GetLastError();
+        if (error == plat::kSockTimedOut || error == plat::kSockWouldBlock) return kIdle;
+        return Failed("Thread (%u) disconnected prematurely! (%s)", kFirst);
+    }
+
     i64 Failed(const char* format, const char* where) {
         tString line;
         line.sprintf(format, conn.GetThreadId(), where);
@@ -226,6 +238,8 @@ void tDBServer::ConnectedStatus() {
 // ---- the request loop --------------------------------------------------------------------------
 
 i32 tDBServer::ServeRequests() {
+    // The first receive of each request waits for it: one call while requests keep coming.
+    SetRecvTimeout(pacing.idleWaitSeconds > 0 ? pacing.idleWaitSeconds * 1000 : 1);
     for (;;) {
         if (IsTerminated()) return EndWith("EXIT", "Exit", " [TERMINATED]", true);
         if (connection->IsConnectionLost()) {
@@ -233,10 +247,13 @@ i32 tDBServer::ServeRequests() {
         }
         SetStatus("IDLE");
         profiling = properties->GetTraceFlag();
-        if (WaitRead(pacing.idleWaitSeconds, 0)) {
+        const tReceiveStatus received = ReceiveRequest();
+        if (received == tReceiveStatus::Received) {
             const tPass pass = ServeRequest();
             if (pass == tPass::End) return 1;
             if (pass == tPass::Exit) return EndWith("EXIT", "Exit", " [TERMINATED]", true);
+        } else if (received != tReceiveStatus::Idle) {
+            return EndWith("EXIT", "Exit", " [TERMINATED]", true);
         } else if (!IsConnected()) {
             tString line;
             line.sprintf("Thread (%u) communication failure! (WAITFORRECEIVE)", GetThreadId());
@@ -249,8 +266,8 @@ i32 tDBServer::ServeRequests() {
     }
 }
 
+// The request is in the buffer (1).
 tDBServer::tPass tDBServer::ServeRequest() {
-    if (!ReceiveBlock()) return tPass::Exit;
     tCommBuffer& buffer = *GetCommBuffer();
     timer.Start();
     buffer.GetShort(currentOpcode);  // (1): at least the opcode arrived
@@ -294,6 +311,14 @@ tDBServer::tPass tDBServer::ServeRequest() {
 }
 
 bool tDBServer::ReceiveBlock() {
+    for (;;) {
+        const tReceiveStatus status = ReceiveRequest();
+        if (status == tReceiveStatus::Received) return true;
+        if (status != tReceiveStatus::Idle || IsTerminated() || !IsConnected()) return false;
+    }
+}
+
+tReceiveStatus tDBServer::ReceiveRequest() {
     tCommBuffer& buffer = *GetCommBuffer();
     tRequestSource source(*this, pacing.receiveWaitSeconds);
     const tReceiveStatus status =
@@ -304,7 +329,7 @@ bool tDBServer::ReceiveBlock() {
                      buffer.ReadHeaderLength());
         WriteLog(line, 0);
     }
-    return status == tReceiveStatus::Received;
+    return status;
 }
 
 // The whole frame in one send (3).

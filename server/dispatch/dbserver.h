@@ -92,7 +92,11 @@ public:
     tVirtualLockEngine* GetVirtualLockEngine();  // not owned
 
     // ---- The request loop's parts.
-    bool ReceiveBlock();  // one whole request; false when the connection must end
+    // One whole request, waiting through idle waits; false when the connection must end.
+    bool ReceiveBlock();
+    // One whole request, or Idle when none began within the idle wait; any other status ends
+    // the connection (its reason is logged).
+    tReceiveStatus ReceiveRequest();
     void Dispatch();      // the handler of the current opcode, or the echo of the request
     void SetPacing(const tDBServerPacing& newPacing) { pacing = newPacing; }  // before Execute
 

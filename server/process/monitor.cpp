@@ -2,13 +2,13 @@
 // request frame, the opcode table, and the end step that switches off the monitor's traces.
 //
 // Request frames:
-//  (1) Nothing is received past the length a frame announces: its 4-byte prefix is received by
-//      itself first, so a request sent right behind another stays unread.
+//  (1) The first receive of a request waits for it (the socket's receive time-out is the
+//      monitor's wait) and takes its prefix with as much of the rest as has arrived; what came
+//      past the frame waits in the frame buffer for the next request.
 //  (2) A length below kMinRequestLength or above the largest frame ends the connection before
 //      anything is allocated for it; so does a request whose arguments are cut short.
 #include "server/process/monitor.h"
 
-#include <algorithm>
 #include <memory>
 
 #include "lib_base/gmlassert.h"
@@ -63,21 +63,26 @@ tOperation FindOperation(i16 opcode) {
     return nullptr;
 }
 
-// Receives a frame from the monitor's socket, its length prefix by itself (1).
+// Receives a frame from the monitor's socket (1). A first piece whose wait ran out is kIdle; one
+// that finds the peer gone notes it, so that a monitor leaving between requests is no failure.
 class tRequestSource : public tByteSource {
 public:
     explicit tRequestSource(tSocketBase& socket) : socket(socket) {}
     i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
-        if (firstPiece) headerLeft = tCommBuffer::kHeaderSize;
-        const u32 want = headerLeft > 0 ? std::min(maxBytes, headerLeft) : maxBytes;
-        const i32 got = socket.Recv(dst, static_cast<i32>(want));
-        if (got > 0) headerLeft -= std::min(headerLeft, static_cast<u32>(got));
+        const i32 got = socket.Recv(dst, static_cast<i32>(maxBytes));
+        if (!firstPiece || got > 0) return got;
+        const i32 error = socket.GetLastError();
+        if (got < 0 && (error == plat::kSockTimedOut || error == plat::kSockWouldBlock)) {
+            return kIdle;
+        }
+        goneBetweenRequests = true;
         return got;
     }
 
+    bool goneBetweenRequests = false;
+
 private:
     tSocketBase& socket;
-    u32 headerLeft = 0;
 };
 
 }  // namespace
@@ -94,16 +99,18 @@ i32 tMonitor::Execute() {
     GetAddressText(peer);
     ConsolePrintf("Begin DBMonitor Thread (%u,%s,%s)\n", id, peer.GetText(), GetOSTypeName());
     if (!SendConnectReply()) return 0;
+    SetRecvTimeout(requestWaitMs > 0 ? requestWaitMs : 1);
     for (;;) {
         if (IsTerminated()) break;
-        if (!WaitForRequest()) {
+        const tReceiveStatus received = ReceiveRequest();
+        if (received == tReceiveStatus::Idle) {
             if (IsConnected()) continue;
             tString line;
             line.sprintf("Thread (%u) communication failure (ISCONNECTED).", id);
             WriteLog(line, 0);
             return 0;
         }
-        if (!ReceiveRequest()) break;
+        if (received != tReceiveStatus::Received) break;
         const tRequestResult result = RunRequest();
         if (result == tRequestResult::Disconnect) {
             ConsolePrintf("End DBMonitor Thread (%u)\n", id);
@@ -134,16 +141,12 @@ bool tMonitor::SendConnectReply() {
     return sent;
 }
 
-bool tMonitor::WaitForRequest() {
-    return WaitRead(requestWaitMs / 1000, (requestWaitMs % 1000) * 1000);
-}
-
-bool tMonitor::ReceiveRequest() {
-    if (!IsConnected()) return false;
+tReceiveStatus tMonitor::ReceiveRequest() {
     tRequestSource source(*this);
     const tReceiveStatus status =
         GetCommBuffer()->ReceiveFrame(source, kReceiveChunk, kMinRequestLength);
-    if (status == tReceiveStatus::Received) return true;
+    if (status == tReceiveStatus::Received || status == tReceiveStatus::Idle) return status;
+    if (source.goneBetweenRequests) return status;
     tString line;
     if (status == tReceiveStatus::SourceEnded) {
         line.sprintf("Manager Thread (%u) disconnected prematurely.", GetThreadId());
@@ -151,7 +154,7 @@ bool tMonitor::ReceiveRequest() {
         line.sprintf("Manager Thread (%u) sent a frame of a wrong length.", GetThreadId());
     }
     WriteLog(line, 0);
-    return false;
+    return status;
 }
 
 tMonitor::tRequestResult tMonitor::RunRequest() {

@@ -9,6 +9,7 @@
 #include "lib_base/stringz.h"
 #include "lib_base/threads.h"
 #include "lib_base/types.h"
+#include "lib_common/commbuffer.h"
 #include "server/runtime/gmlsockconn.h"
 
 // One monitor connection, served on the worker that accepted it; every operation runs on that
@@ -42,9 +43,10 @@ public:
     bool CanKill() override { return false; }  // a monitor never ends another monitor
     // The connect reply, then requests until OP_DISCONNECT (1) or the connection's end (0).
     i32 Execute() override;
-    // Receives one whole request frame; false when the socket is gone, the peer went away or
-    // the frame's length is out of bounds.
-    bool ReceiveRequest();
+    // Receives one whole request frame, waiting up to the monitor's wait for it to begin: Idle
+    // when none began; any status but Received and Idle ends the connection (the peer went away,
+    // or the frame's length is out of bounds).
+    tReceiveStatus ReceiveRequest();
     // Runs the operation of the request in the frame buffer, leaving its reply there. An opcode
     // without an operation is warned about and answered with the request as received.
     tRequestResult RunRequest();
@@ -81,7 +83,6 @@ public:
 
 private:
     bool SendConnectReply();
-    bool WaitForRequest();  // false when the wait found nothing
     bool SendReply();
     // Reads a thread id argument; the buffer is marked malformed when it is missing.
     u32 ReadThreadId();

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib_common/cipher.h"
@@ -17,6 +20,7 @@
 #include "server/process/dbservices.h"
 #include "server/process/gmlserver.h"
 #include "server/runtime/gmlthreads.h"
+#include "tests/lib_base/support/countingsocket.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
 #include "tests/support/gmtest.h"
 
@@ -332,8 +336,6 @@ TEST_F(DBServerRequests, BadFrameEndsOnlyItsOwnConnection) {
          "invalid request length 5! (RECEIVEBLOCK)"},
         {"header past the largest frame", gmtest::WireLong(0xFFFFFFFFu, false) + "\x57\x00", false,
          "invalid request length 4294967295! (RECEIVEBLOCK)"},
-        {"bytes past the announced length", gmtest::Request(OP_GETSID) + "xx", false,
-         "invalid request length 6! (RECEIVEBLOCK)"},
         {"close in the middle", gmtest::WireLong(100, false) + "\x3A\x00" + "0123456789", true,
          "communication failure! (RECEIVENEXTBLOCK)"},
         {"close before the header is whole", "\x64\x00", true,
@@ -363,6 +365,62 @@ TEST_F(DBServerRequests, BadFrameEndsOnlyItsOwnConnection) {
     }
     bystander->Disconnect();
     bystander->End();
+}
+
+TEST_F(DBServerRequests, EachRequestTakesOneReceiveAndOneSend) {
+    gmtest::CountingSocket* counting = nullptr;
+    wrapSocket = [&counting](std::unique_ptr<tSocket> accepted) -> std::unique_ptr<tSocket> {
+        auto made = std::make_unique<gmtest::CountingSocket>(std::move(accepted));
+        counting = made.get();
+        return made;
+    };
+    // Waits long enough that no idle wait runs out during the test.
+    auto session = OpenConnected("MSSQL/ERP", "ERP",
+                                 [](tDBServer& server) { server.SetPacing({60, 60}); });
+    ASSERT_NE(counting, nullptr);
+    const std::string sid = Long(static_cast<i32>(session->server->GetThreadId()));
+    const int receives = counting->receives;
+    const int sends = counting->sends;
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(session->Exchange(OP_GETSID), sid);
+    EXPECT_EQ(counting->receives - receives, 20);
+    EXPECT_EQ(counting->sends - sends, 20);
+    // Two requests in one segment: one receive takes both.
+    ASSERT_TRUE(session->Send(gmtest::Request(OP_GETSID) + gmtest::Request(58, "ab")));
+    EXPECT_EQ(ReadFrame(*session->client), sid);
+    EXPECT_EQ(ReadFrame(*session->client), Short(58) + "ab");
+    EXPECT_EQ(counting->receives - receives, 21);
+    EXPECT_EQ(counting->sends - sends, 22);
+    EXPECT_EQ(counting->waits, 0) << "no wait before a receive";
+    EXPECT_EQ(counting->probes, 0) << "no probe of a connection that has just been read";
+    session->Disconnect();
+    EXPECT_EQ(session->result, 1);
+    session->End();
+}
+
+TEST_F(DBServerRequests, RequestsSentTogetherOrInPiecesAreAnsweredInTurn) {
+    auto session = OpenConnected();
+    const std::string sid = Long(static_cast<i32>(session->server->GetThreadId()));
+    const std::string third = gmtest::Request(58, "xyz");
+    ASSERT_TRUE(session->Send(gmtest::Request(OP_GETSID) + gmtest::Request(58, "abc") +
+                              third.substr(0, 3)));
+    EXPECT_EQ(ReadFrame(*session->client), sid);
+    EXPECT_EQ(ReadFrame(*session->client), Short(58) + "abc");
+    for (size_t at = 3; at < third.size(); ++at) {
+        ASSERT_TRUE(session->Send(third.substr(at, 1)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(ReadFrame(*session->client), Short(58) + "xyz");
+    // A bad header right behind a good request: the request is answered, then the end.
+    gmtest::WriteFileText(LogPath(), "");
+    ASSERT_TRUE(session->Send(gmtest::Request(OP_GETSID) + gmtest::WireLong(5, false) + "\x57"));
+    EXPECT_EQ(ReadFrame(*session->client), sid);
+    session->Join();
+    EXPECT_EQ(session->result, 1);
+    const std::string id = std::to_string(session->server->GetThreadId());
+    session->End();
+    EXPECT_EQ(ReadFrame(*session->client), kClosed);
+    EXPECT_EQ(LogEntries(),
+              std::vector<std::string>{"Thread (" + id + ") invalid request length 5! (RECEIVEBLOCK)"});
 }
 
 TEST_F(DBServerRequests, OpcodeWithoutHandlerEchoesAndDisconnectEndsWithoutReply) {

@@ -4,8 +4,12 @@
 // in accept, and one failing connection among others that are served.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib_base/threads.h"
@@ -232,6 +236,60 @@ TEST_F(Pool, PacketInTwoPiecesIsAccepted) {
     EXPECT_EQ(clients[0]->Send(packet.data() + 5, static_cast<i32>(packet.size() - 5), 0),
               static_cast<i32>(packet.size() - 5));
     EXPECT_EQ(gmtest::ReadBytes(*clients[0], 64), ReplyOf('2'));
+}
+
+// Every "[INFO] Add <n> ... Threads" line printed: the n of each.
+std::vector<int> Additions(const std::string& text) {
+    std::vector<int> added;
+    const std::string mark = "[INFO] Add ";
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
+        added.push_back(std::stoi(text.substr(at + mark.size())));
+    }
+    return added;
+}
+
+TEST_F(Pool, ABurstWakesTheListenerToTopUpThreadIncAtATimeUpToThreadMax) {
+    StartGlobals("ThreadInfo=1\nThreadMin=2\nThreadInc=2\nThreadMax=7\n");
+    MakeKind('1', Body::Block);
+    threads = &NewThreadList();
+    server = std::make_unique<tGMLServer>(threads, kModeStandalone, false);
+    // Rounds far longer than the test: every pass after the first is one a worker woke.
+    server->SetPacing(tListenerPacing{600000, 3, 0});
+    ASSERT_TRUE(server->ListenAddr(0, "127.0.0.1"));
+    server->LoadThreadLimits();
+    gmtest::ConsoleCapture console;
+    ASSERT_TRUE(server->Start(1));
+    std::atomic<bool> burstOver{false};
+    std::atomic<int> mostWorkers{0};
+    std::thread watcher([&] {
+        while (!burstOver) {
+            mostWorkers = std::max(mostWorkers.load(), server->GetThreadCount());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (int i = 0; i < 10; ++i) Connect('1');
+    const bool served = log.WaitArrivals(7);
+    burstOver = true;
+    watcher.join();
+    ASSERT_TRUE(served) << "the pool did not keep up with the burst";
+    EXPECT_LE(mostWorkers, 7);
+    EXPECT_EQ(server->GetThreadCount(), 7);
+    EXPECT_EQ(server->GetBusyCount(), 7);
+    const std::string text = console.Get();
+    const std::vector<int> added = Additions(text);
+    ASSERT_FALSE(added.empty());
+    EXPECT_EQ(added.front(), 2) << text;  // the start-up workers
+    int total = 0;
+    for (int n : added) {
+        EXPECT_LE(n, 2) << text;
+        total += n;
+    }
+    EXPECT_EQ(total, 7) << text;
+
+    log.release.Set();
+    for (size_t i = 0; i < 7; ++i) EXPECT_EQ(gmtest::ReadBytes(*clients[i], 64), ReplyOf('1'));
+    server->Terminate(0);  // ends the round's pause at once
+    EXPECT_TRUE(server->WaitEnd(kBoundMs));
 }
 
 // A listener that tells when it has run three rounds.

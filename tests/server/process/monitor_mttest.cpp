@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,6 +19,8 @@
 #include "server/process/gmlserver.h"
 #include "server/runtime/diagnostics.h"
 #include "server/runtime/gmlthreads.h"
+#include "platform/thread_id.h"
+#include "tests/lib_base/support/countingsocket.h"
 #include "tests/server/process/support/monitortest.h"
 #include "tests/server/process/support/threadlists.h"
 #include "tests/support/gmtest.h"
@@ -345,6 +348,99 @@ TEST_F(MonitorServer, LargeRepliesCrossTheSocketWhole) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(TakeText(*reply), ini);
     EXPECT_EQ(ReadFileText(IniPath()).find("s3cret"), std::string::npos);
+}
+
+// One monitor served on a thread of the test over a loopback socket that counts its calls, the
+// test playing the monitor's client.
+class MonitorLoop : public gmtest::MonitorGlobals {
+protected:
+    void TearDown() override {
+        client.reset();
+        if (thread.joinable()) thread.join();
+        monitor.reset();
+        MonitorGlobals::TearDown();
+    }
+    void Start(i32 waitMs) {
+        listener = gmtest::ListenOnLoopback();
+        ASSERT_NE(listener, nullptr);
+        client = gmtest::ConnectLoopback(listener->GetPort());
+        ASSERT_NE(client, nullptr);
+        auto made = std::make_unique<gmtest::CountingSocket>(listener->Accept());
+        counting = made.get();
+        monitor = std::make_unique<tMonitor>(waitMs);
+        monitor->Attach(std::move(made), nullptr);
+        monitor->SetCommBuffer(std::make_unique<tCommBuffer>());
+        thread = std::thread([this] {
+            monitor->AdoptThread(plat::CurrentThreadId());
+            result = monitor->Execute();
+        });
+        ASSERT_NE(ReadFrame(), "(closed)");  // the connect reply
+    }
+    static std::string Frame(i16 opcode) {
+        return gmtest::WireLong(6, false) + std::string(reinterpret_cast<const char*>(&opcode), 2);
+    }
+    bool Send(const std::string& bytes) {
+        return client->Send(bytes.data(), static_cast<i32>(bytes.size()), 0) ==
+               static_cast<i32>(bytes.size());
+    }
+    // The payload of the next reply, or "(closed)".
+    std::string ReadFrame() {
+        const std::string head = gmtest::ReadBytes(*client, 4);
+        if (head.size() < 4) return "(closed)";
+        u32 length = 0;
+        std::memcpy(&length, head.data(), 4);
+        const std::string body = gmtest::ReadBytes(*client, length - 4);
+        return body.size() == length - 4 ? body : "(closed)";
+    }
+
+    std::unique_ptr<tSocket> listener;
+    std::unique_ptr<tSocket> client;
+    gmtest::CountingSocket* counting = nullptr;
+    std::unique_ptr<tMonitor> monitor;
+    std::thread thread;
+    i32 result = -1;  // the monitor's thread's until joined
+};
+
+const std::string kBuildReply("20110117\0", 9);
+
+TEST_F(MonitorLoop, EachRequestTakesOneReceiveAndOneSend) {
+    Start(60000);  // no wait runs out during the test
+    const int receives = counting->receives;
+    const int sends = counting->sends;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(Send(Frame(OP_BUILD)));
+        ASSERT_EQ(ReadFrame(), kBuildReply);
+    }
+    EXPECT_EQ(counting->receives - receives, 20);
+    EXPECT_EQ(counting->sends - sends, 20);
+    // Three requests in one segment, the last one cut short: one receive for the first two.
+    const std::string last = Frame(OP_BUILD);
+    ASSERT_TRUE(Send(Frame(OP_BUILD) + Frame(OP_BUILD) + last.substr(0, 5)));
+    EXPECT_EQ(ReadFrame(), kBuildReply);
+    EXPECT_EQ(ReadFrame(), kBuildReply);
+    EXPECT_EQ(counting->receives - receives, 21);
+    ASSERT_TRUE(Send(last.substr(5)));
+    EXPECT_EQ(ReadFrame(), kBuildReply);
+    EXPECT_EQ(counting->waits, 0) << "no wait before a receive";
+    EXPECT_EQ(counting->probes, 0) << "no probe of a connection that has just been read";
+    ASSERT_TRUE(Send(Frame(OP_DISCONNECT)));
+    thread.join();
+    EXPECT_EQ(result, 1);
+}
+
+TEST_F(MonitorLoop, IdleMonitorStaysUntilItsClientGoes) {
+    gmtest::ConsoleCapture console;
+    Start(kWaitMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(6 * kWaitMs));
+    ASSERT_TRUE(Send(Frame(OP_BUILD)));
+    EXPECT_EQ(ReadFrame(), kBuildReply);
+    EXPECT_GE(counting->probes, 1) << "each wait that ran out asked whether the client is there";
+    client->Close();
+    thread.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(console.Get().find("Exit DBMonitor Thread ("), std::string::npos);
+    EXPECT_EQ(ReadFileText(LogPath()).find("disconnected prematurely"), std::string::npos)
+        << "a client that leaves between requests is no failure";
 }
 
 }  // namespace

@@ -234,7 +234,7 @@ public:
         session->Send(ConnectPacket('0', texts));
         session->server->SetPacing({1, 1});
         Session* s = session.get();
-        tSocket* socket = accepted.release();
+        tSocket* socket = (wrapSocket ? wrapSocket(std::move(accepted)) : std::move(accepted)).release();
         s->thread = std::thread([s, socket, setup] {
             std::unique_ptr<tSocket> owned(socket);
             s->server->AdoptThread(plat::CurrentThreadId());
@@ -268,6 +268,8 @@ public:
     std::vector<std::string> LogEntries() { return ReadLogEntries(LogPath()); }
     std::string LogPath() const { return serverDir.File("gatemill.log"); }
 
+    // When set, the next sessions' server sockets are what it makes of the accepted ones.
+    std::function<std::unique_ptr<tSocket>(std::unique_ptr<tSocket>)> wrapSocket;
     TempDir serverDir;
     const std::string previousLogPath = GetLogPath().GetText();
     std::unique_ptr<tGMLGlobals> globals;
