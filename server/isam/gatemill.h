@@ -483,7 +483,8 @@ public:
 
     // ---- Pieces of the seek. Key lengths count record bytes; R_E_C_N_O_, which ends every
     // index, is never part of a sought key.
-    // The leading key fields that keyLength bytes cover (0: the whole key); exact: to the byte.
+    // The leading key fields that keyLength bytes cover (0: the whole key, never exact); exact:
+    // to the byte.
     // 0 in record-number order.
     i16 KeyFieldsCovered(i16 keyFields, i16 keyLength, bool& exact);
     i16 TotalKeyLength();
