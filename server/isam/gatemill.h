@@ -591,6 +591,9 @@ protected:
     std::unique_ptr<tStatement> preparedStmt;
     tRecnoList lockedList;
     f64 heldRecno = -1.0;    // the record that the current-record buffer holds; -1: none
+    // The record whose bytes the buffer holds, read or written by this file since; -1: none.
+    // Unlike heldRecno it stays set after a write, whose row is read again only when moving.
+    f64 bufferRecno = -1.0;
     bool srvDirty = false;   // a change of a key field: the current record must be read again
     bool needFirst = false;  // the next skip starts from the top
     std::unique_ptr<tCache> cache;

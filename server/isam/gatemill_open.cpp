@@ -39,6 +39,7 @@ void tISAMFile::SizeRecordBuffers() {
     const size_t length = std::max<size_t>(mirror->GetRecLen(), 1);
     incomingRecord.assign(length, 0);
     currentRecord.assign(length, 0);
+    bufferRecno = -1.0;
     if (reply.IsSwapped()) swapRecord.assign(length, 0);
 }
 
