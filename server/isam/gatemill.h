@@ -294,7 +294,7 @@ class tISAMFile : public tGenericFile {
 public:
     tISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
               tCommBuffer& reply, u32 lockOwner);
-    ~tISAMFile() override;  // first gives back every lock of the owner in the table
+    ~tISAMFile() override;  // first gives back the locks taken through this file
 
     // ---- Operations of the generic file.
     // Adds the joined fields waiting in the join list to the mirror, then puts the open reply
@@ -550,6 +550,7 @@ protected:
     // has it. taken: the caller gives it back with UnlockAfterChange.
     bool LockForChange(f64 recno, const char* operation, bool& taken);
     void UnlockAfterChange(f64 recno, bool taken);
+    void ReleaseListedLocks();  // the locks of the locked-record list, which it empties
     // What an update changes: any field, the deletion mark, a field of the current order.
     struct tFieldChanges {
         bool any = false;

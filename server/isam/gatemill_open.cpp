@@ -23,10 +23,7 @@ tISAMFile::tISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinition
 }
 
 tISAMFile::~tISAMFile() {
-    if (dbServer) {
-        dbServer->GetRecordLockEngine()->FUnLock(
-            lockOwner, static_cast<i32>(mirror->GetLockBucket()), mirror->GetFullName(), 0);
-    }
+    if (dbServer) ReleaseListedLocks();
     if (fetchStmt) fetchStmt->Close();
     if (preparedStmt) preparedStmt->Close();
 }
