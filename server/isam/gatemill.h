@@ -294,7 +294,7 @@ class tISAMFile : public tGenericFile {
 public:
     tISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
               tCommBuffer& reply, u32 lockOwner);
-    ~tISAMFile() override;  // first gives back every lock of the owner in the table
+    ~tISAMFile() override;  // first gives back the locks taken through this file
 
     // ---- Operations of the generic file.
     // Adds the joined fields waiting in the join list to the mirror, then puts the open reply
@@ -483,7 +483,8 @@ public:
 
     // ---- Pieces of the seek. Key lengths count record bytes; R_E_C_N_O_, which ends every
     // index, is never part of a sought key.
-    // The leading key fields that keyLength bytes cover (0: the whole key); exact: to the byte.
+    // The leading key fields that keyLength bytes cover (0: the whole key, never exact); exact:
+    // to the byte.
     // 0 in record-number order.
     i16 KeyFieldsCovered(i16 keyFields, i16 keyLength, bool& exact);
     i16 TotalKeyLength();
@@ -549,6 +550,7 @@ protected:
     // has it. taken: the caller gives it back with UnlockAfterChange.
     bool LockForChange(f64 recno, const char* operation, bool& taken);
     void UnlockAfterChange(f64 recno, bool taken);
+    void ReleaseListedLocks();  // the locks of the locked-record list, which it empties
     // What an update changes: any field, the deletion mark, a field of the current order.
     struct tFieldChanges {
         bool any = false;
@@ -590,6 +592,9 @@ protected:
     std::unique_ptr<tStatement> preparedStmt;
     tRecnoList lockedList;
     f64 heldRecno = -1.0;    // the record that the current-record buffer holds; -1: none
+    // The record whose bytes the buffer holds, read or written by this file since; -1: none.
+    // Unlike heldRecno it stays set after a write, whose row is read again only when moving.
+    f64 bufferRecno = -1.0;
     bool srvDirty = false;   // a change of a key field: the current record must be read again
     bool needFirst = false;  // the next skip starts from the top
     std::unique_ptr<tCache> cache;

@@ -63,6 +63,22 @@ bool tISAMFile::Unlock(u8 table, i32 recno) {
     return engine.RUnLock(lockOwner, LockBucket(), mirror->GetFullName(), recno, 0);
 }
 
+// The owner's other files of the same table keep their locks: only what this file lists goes.
+// Its table lock, when it holds one, goes with every record lock of the owner in the table, as a
+// table unlock does.
+void tISAMFile::ReleaseListedLocks() {
+    tRecordLockEngine& engine = LockEngine();
+    const char* name = mirror->GetFullName();
+    if (lockedList.Find(0.0)) {
+        engine.FUnLock(lockOwner, LockBucket(), name, 0);
+    } else {
+        for (i32 i = 0; i < lockedList.Count(); ++i) {
+            engine.RUnLock(lockOwner, LockBucket(), name, lockedList.Get(i), 0);
+        }
+    }
+    lockedList.Remove(0.0);
+}
+
 void tISAMFile::GetLockOwner(i32 recno, tString& text) {
     LockEngine().LockOwnerInfo(LockBucket(), mirror->GetFullName(), recno, text);
 }

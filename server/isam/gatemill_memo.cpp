@@ -76,6 +76,7 @@ i16 tISAMFile::SrvMap(const char* fields) {
     }
     // The next positioning reads the record again, with the new field set.
     heldRecno = -1.0;
+    bufferRecno = -1.0;
     recordSelect.Clear();
     return RC_OK;
 }

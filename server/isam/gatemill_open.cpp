@@ -23,10 +23,7 @@ tISAMFile::tISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinition
 }
 
 tISAMFile::~tISAMFile() {
-    if (dbServer) {
-        dbServer->GetRecordLockEngine()->FUnLock(
-            lockOwner, static_cast<i32>(mirror->GetLockBucket()), mirror->GetFullName(), 0);
-    }
+    if (dbServer) ReleaseListedLocks();
     if (fetchStmt) fetchStmt->Close();
     if (preparedStmt) preparedStmt->Close();
 }
@@ -39,6 +36,7 @@ void tISAMFile::SizeRecordBuffers() {
     const size_t length = std::max<size_t>(mirror->GetRecLen(), 1);
     incomingRecord.assign(length, 0);
     currentRecord.assign(length, 0);
+    bufferRecno = -1.0;
     if (reply.IsSwapped()) swapRecord.assign(length, 0);
 }
 

@@ -23,6 +23,7 @@ bool tISAMFile::SyncCurrent(bool force) {
     if (force || recno != heldRecno) {
         read = OpenCurrentRecord();
         heldRecno = read ? recno : -1.0;
+        bufferRecno = heldRecno;
     }
     srvDirty = false;
     needFirst = false;

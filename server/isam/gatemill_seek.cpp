@@ -36,12 +36,15 @@ i16 tISAMFile::TotalKeyLength() {
 }
 
 // Counts key fields while key bytes remain; the count may pass keyFields by one, which tells the
-// caller that the key reaches into a field it did not ask for.
+// caller that the key reaches into a field it did not ask for. A length of 0 covers every key
+// field and is never exact: the first row at or after the key is compared field by field, so a
+// text shorter than its field finds by prefix.
 i16 tISAMFile::KeyFieldsCovered(i16 keyFields, i16 keyLength, bool& exact) {
     exact = false;
     if (!IsIndexOrder()) return 0;
     const tIndexDefinition& index = *GetCurrentIndex();
-    if (keyLength == 0) keyLength = TotalKeyLength();
+    const bool wholeKey = keyLength == 0;
+    if (wholeKey) keyLength = TotalKeyLength();
     const i16 usable = KeyFieldCount(index);
     i32 left = keyLength;
     i16 count = 0;
@@ -49,7 +52,7 @@ i16 tISAMFile::KeyFieldsCovered(i16 keyFields, i16 keyLength, bool& exact) {
         left -= mirror->GetField(index.GetField(count))->GetDataSize();
         ++count;
     }
-    exact = left == 0;
+    exact = !wholeKey && left == 0;
     return count;
 }
 

@@ -220,6 +220,7 @@ void tISAMFile::StandOnInserted(f64 recno) {
     cache->Reset(true);
     cache->SetCurrentRecno(recno);
     heldRecno = -1.0;
+    bufferRecno = recno;
     if (exclusive) return;
     lockedList.Add(recno);
     if (!LockEngine().RLock(lockOwner, LockBucket(), mirror->GetFullName(), recno, 0)) {
@@ -229,8 +230,10 @@ void tISAMFile::StandOnInserted(f64 recno) {
     }
 }
 
+// The current-record buffer may hold another record than the one the window stands on (a skip
+// that read ahead and then went back): the change must compare with the record's own bytes.
 bool tISAMFile::PositionForChange(f64 recno) {
-    if (recno > 0.0 && recno == GetRecno()) return true;
+    if (recno > 0.0 && recno == GetRecno()) return bufferRecno == recno || SyncCurrent(false);
     return GoTo(recno, false) && SyncCurrent(false);
 }
 
@@ -280,6 +283,7 @@ i16 tISAMFile::RewriteChangedFields(f64 recno) {
     i16 result = RC_OK;
     if (fetchStmt->ExecDirect(sql, kUpdateRoutine, 1)) {
         currentRecord = incomingRecord;
+        bufferRecno = recno;
         if (changes.keyField) {
             cache->Reset(true);
             srvDirty = true;

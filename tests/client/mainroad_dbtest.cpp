@@ -496,6 +496,35 @@ TYPED_TEST(MainRoad, WalksTheRoad) {
     EXPECT_EQ(GM_IsConnected(db), 0);
 }
 
+// Two work areas of one table on one connection: closing the first gives back the locks taken
+// through it and keeps those of the second.
+TYPED_TEST(MainRoad, ClosingAWorkAreaKeepsTheLocksOfAnotherOnTheSameTable) {
+    const GM_HANDLE db = this->Connected();
+    const GM_HANDLE other = this->Connected();
+    ASSERT_NO_FATAL_FAILURE(CreateTable(db));
+    Area first{db, GM_Open(db, kTable, 0, 0)};
+    ASSERT_GT(first.wa, 0) << ErrorOf(db);
+    for (int n = 0; n < 8; ++n) {
+        first.PutValues(n);
+        ASSERT_EQ(GM_Write(db, first.wa, 0), 0) << ErrorOf(db);
+    }
+    ASSERT_EQ(GM_FUnLock(db, first.wa), 0);
+    Area second{db, GM_Open(db, kTable, 0, 0)};
+    ASSERT_GT(second.wa, 0) << ErrorOf(db);
+    Area seen{other, GM_Open(other, kTable, 0, 0)};
+    ASSERT_GT(seen.wa, 0) << ErrorOf(other);
+
+    ASSERT_EQ(GM_Lock(db, first.wa, 5), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_Lock(db, second.wa, 7), 0) << ErrorOf(db);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 5), kLocked);
+    ASSERT_EQ(GM_Close(db, first.wa), 0);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 5), 0);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 7), kLocked);
+
+    ASSERT_EQ(GM_Close(db, second.wa), 0);
+    EXPECT_EQ(GM_Lock(other, seen.wa, 7), 0);
+}
+
 // The table requests around the road, each answered as the library reads it.
 TYPED_TEST(MainRoad, TableRequestsAroundTheRoad) {
     const GM_HANDLE db = this->Connected();

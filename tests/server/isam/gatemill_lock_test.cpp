@@ -127,6 +127,26 @@ TEST_P(Locks, TableLockRefusals) {
     EXPECT_TRUE(Engine().RLock(kOtherOwner, Bucket(), kTable, 8.0, 0)) << "no table lock is left";
 }
 
+TEST_P(Locks, ClosingAFileGivesBackOnlyTheLocksTakenThroughIt) {
+    auto first = MakeFile(def);
+    auto second = MakeFile(def);
+    ScriptRecord(5);
+    ASSERT_EQ(first->Lock(0, 5), RC_OK);
+    ScriptRecord(7);
+    ASSERT_EQ(second->Lock(0, 7), RC_OK);
+    ScriptRecord(8);
+    ASSERT_EQ(second->Lock(0, 8), RC_OK);
+    first.reset();
+    EXPECT_FALSE(Mine(5));
+    EXPECT_TRUE(Mine(7) && Mine(8));
+
+    // A table lock goes with its file, and the record locks with it.
+    EXPECT_EQ(second->Lock(1, 0), RC_OK);
+    second.reset();
+    EXPECT_FALSE(Mine(7) || Mine(8));
+    EXPECT_TRUE(Engine().FLock(kOtherOwner, Bucket(), kTable, 0));
+}
+
 TEST_P(Locks, ExclusiveFileLocksNothingButStillReadsTheRecord) {
     ASSERT_TRUE(Engine().RLock(kOtherOwner, Bucket(), kTable, 5.0, 0));
     file->SetExclusive(true);

@@ -53,9 +53,10 @@ TEST_P(Seek, KeyLengthCoversLeadingFieldsButNeverTheRecordNumber) {
         i16 keyFields, keyLength, covered;
         bool exact;
     } cases[] = {
-        {2, 0, 2, true},   {1, 10, 1, true},  {1, 4, 1, false},
+        {2, 0, 2, false},  // the whole key is compared field by field, never exact
+        {1, 10, 1, true},   {1, 4, 1, false},
         {1, 12, 2, false},  // the key reaches into the next field
-        {5, 0, 2, true},   {5, 40, 2, false}, {0, 18, 1, false},
+        {5, 0, 2, false},   {2, 18, 2, true}, {5, 40, 2, false}, {0, 18, 1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.keyFields) + "/" + std::to_string(c.keyLength));
@@ -68,18 +69,24 @@ TEST_P(Seek, KeyLengthCoversLeadingFieldsButNeverTheRecordNumber) {
 
 TEST_P(Seek, ExactSeekFindsTheRowAndSkipsGoOnFromIt) {
     ASSERT_EQ(file->SetOrder(1), RC_OK);
-    const std::string query =
+    const std::string head =
         "SELECT R_E_C_N_O_, D_E_L_E_T_, NOME, CIDADE FROM CLIENTES WHERE  NOME = 'C5        ' "
-        "AND CIDADE  = 'RIO     '" +
-        std::string(kByName);
-    for (i16 keyFields : {2, 3}) {  // a third key field would be the record number
-        SCOPED_TRACE(keyFields);
+        "AND CIDADE  ";
+    const std::string exact = head + "= 'RIO     '" + kByName;
+    const std::string whole = head + ">= 'RIO     '" + kByName;
+    const struct {
+        i16 keyFields, keyLength;  // a third key field would be the record number
+        const std::string& query;
+    } cases[] = {{2, 18, exact}, {3, 18, exact}, {2, 0, whole}, {3, 0, whole}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.keyFields) + "/" + std::to_string(c.keyLength));
+        const std::string& query = c.query;
         file = MakeFile(def);
         ASSERT_EQ(file->SetOrder(1), RC_OK);
         Key("C5", "RIO");
         ScriptSeek(query, {{"5", " ", "C5", "RIO"}, {"8", " ", "C5        ", "RIO"}});
         ScriptRecord(5);
-        EXPECT_EQ(file->Seek(keyFields, 0, 0), RC_OK);
+        EXPECT_EQ(file->Seek(c.keyFields, c.keyLength, 0), RC_OK);
         EXPECT_EQ(Ran(), (std::vector<std::string>{query, Fetched(5)}));
         EXPECT_EQ(file->GetRecno(), 5.0);
         EXPECT_TRUE(Found());
@@ -126,7 +133,7 @@ TEST_P(Seek, FailedQueryEndsASeekThatIsNotSoft) {
     ASSERT_EQ(file->SetOrder(1), RC_OK);
     const std::string both =
         "SELECT R_E_C_N_O_, D_E_L_E_T_, NOME, CIDADE FROM CLIENTES WHERE  NOME = 'C5        ' "
-        "AND CIDADE  = 'SAO PAUL'" +
+        "AND CIDADE  >= 'SAO PAUL'" +
         std::string(kByName);
     const std::string nameOnly =
         "SELECT R_E_C_N_O_, D_E_L_E_T_, NOME FROM CLIENTES WHERE  NOME  = 'C5        '" +

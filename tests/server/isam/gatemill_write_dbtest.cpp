@@ -1,7 +1,8 @@
 // Writes, deletion marks and seeks of a table file on the private PostgreSQL and MariaDB: appends
 // past a record-number counter that lags behind the table, failures that must not retry, values
 // that would break a plain literal, only changed fields rewritten, deleted and live rows side by
-// side under a unique key, seeks over a two-field key, and two connections appending at once.
+// side under a unique key, seeks by whole and partial keys, and two connections appending at
+// once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -378,48 +379,89 @@ TYPED_TEST(TableWrites, DeletedDuplicateCoexistsWithLiveRecordUnderUniqueIndex) 
     EXPECT_EQ(this->Value("select count(*) from CLIENTES where NOME = 'ANA'"), "3");
 }
 
-TYPED_TEST(TableWrites, SeekOverTheTwoFieldKey) {
-    this->Fill(40);  // names N001..N040, cities C00..C19
+// Each seek runs twice: with key length 0 (every key field before the record number, never an
+// exact match: the first row at or after the key is compared field by field) and with the
+// length of the key bytes given.
+TYPED_TEST(TableWrites, SeekComparesTheKeyPartsGivenFieldByField) {
+    this->Fill(40);  // names N001..N040, cities C00..C19, VALOR the record number
+    ASSERT_TRUE(this->Run("create index CLIENTES2 on CLIENTES (CIDADE, R_E_C_N_O_)"));
+    ASSERT_TRUE(this->Run("create index CLIENTES3 on CLIENTES (VALOR, R_E_C_N_O_)"));
     tISAMFile& file = this->Open();
-    ASSERT_EQ(file.SetOrder(1), RC_OK);
-    auto first = [&](const std::string& condition) {
-        return this->Value("select R_E_C_N_O_ from CLIENTES where " + condition +
-                           " order by NOME, CIDADE, R_E_C_N_O_ limit 1");
+    auto orderOf = [&](const std::string& name) {
+        const tTableDefinitionExclusive& m = file.GetMirror();
+        for (i32 i = 0; i < m.GetIndexCount(); ++i) {
+            if (Lower(m.GetIndex(i)->GetName()) == Lower(name)) return static_cast<i16>(i + 1);
+        }
+        ADD_FAILURE() << "no index " << name;
+        return static_cast<i16>(0);
+    };
+    auto first = [&](const std::string& condition, const char* order = "NOME, CIDADE") {
+        return this->Value("select R_E_C_N_O_ from CLIENTES where " + condition + " order by " +
+                           order + ", R_E_C_N_O_ limit 1");
     };
     const std::string n017 = first("NOME = 'N017'");
     const std::string n018 = first("NOME = 'N018'");
     const std::string city = this->Value("select rtrim(CIDADE) from CLIENTES where NOME = 'N017'");
+    ASSERT_EQ(city.substr(0, 2), "C1") << "the short second part below is a prefix of it";
     const struct {
         const char* name;
+        const char* index;
         Fields key;
-        i16 keyFields, keyLength;  // a length of 0: the whole key
+        i16 keyFields, keyLength;  // the explicit length of the key bytes
         u8 soft;
         i16 code;
-        std::string recno;
+        std::string recno;  // empty: not positioned
     } cases[] = {
-        {"both fields", {"N017", city, 0, "", "", ""}, 2, 0, 0, RC_OK, n017},
-        {"the name alone", {"N017", "", 0, "", "", ""}, 1, 10, 0, RC_OK, n017},
-        {"part of the name", {"N01", "", 0, "", "", ""}, 1, 3, 0, RC_OK, first("NOME >= 'N01'")},
-        {"a city that name lacks", {"N017", "ZZ", 0, "", "", ""}, 2, 0, 0, RC_NO_RECORD, ""},
-        {"soft: the next name", {"N017", "ZZ", 0, "", "", ""}, 2, 0, 1, RC_SOFT_SEEK_GREATER, n018},
-        {"soft: between two names",
-         {"N0175", "", 0, "", "", ""},
+        {"full key", "CLIENTES1", {"N017", city, 0, "", "", ""}, 2, 18, 0, RC_OK, n017},
+        {"the name alone", "CLIENTES1", {"N017", "", 0, "", "", ""}, 1, 10, 0, RC_OK, n017},
+        {"short text key",
+         "CLIENTES2",
+         {"", "C1", 0, "", "", ""},
          1,
-         10,
+         2,
+         0,
+         RC_OK,
+         first("CIDADE like 'C1%'", "CIDADE")},
+        {"two fields, a short second part",
+         "CLIENTES1",
+         {"N017", "C1", 0, "", "", ""},
+         2,
+         12,
+         0,
+         RC_OK,
+         n017},
+        {"a city that name lacks", "CLIENTES1", {"N017", "ZZ", 0, "", "", ""}, 2, 12, 0,
+         RC_NO_RECORD, ""},
+        {"number within its decimals",
+         "CLIENTES3",
+         {"", "", 17.00000004, "", "", ""},
          1,
-         RC_SOFT_SEEK_GREATER,
-         n018},
-        {"soft: past the end", {"Z", "", 0, "", "", ""}, 1, 10, 1, RC_NO_RECORD, ""},
+         8,
+         0,
+         RC_OK,
+         first("VALOR = 17", "VALOR")},
+        {"number outside its decimals", "CLIENTES3", {"", "", 17.0000004, "", "", ""}, 1, 8, 0,
+         RC_NO_RECORD, ""},
+        {"soft: the next name", "CLIENTES1", {"N017", "ZZ", 0, "", "", ""}, 2, 12, 1,
+         RC_SOFT_SEEK_GREATER, n018},
+        {"soft: between two names", "CLIENTES1", {"N0175", "", 0, "", "", ""}, 1, 10, 1,
+         RC_SOFT_SEEK_GREATER, n018},
+        {"soft: past the last key", "CLIENTES1", {"Z", "", 0, "", "", ""}, 1, 10, 1,
+         RC_NO_RECORD, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        this->Give(file, c.key);
-        EXPECT_EQ(file.Seek(c.keyFields, c.keyLength, c.soft), c.code);
-        if (!c.recno.empty()) {
-            EXPECT_EQ(std::to_string(static_cast<int>(file.GetRecno())), c.recno);
+        for (const i16 keyLength : {static_cast<i16>(0), c.keyLength}) {
+            SCOPED_TRACE(std::string(c.name) + ", key length " + std::to_string(keyLength));
+            ASSERT_EQ(file.SetOrder(orderOf(c.index)), RC_OK);
+            this->Give(file, c.key);
+            EXPECT_EQ(file.Seek(c.keyFields, keyLength, c.soft), c.code) << this->LastError();
+            if (!c.recno.empty()) {
+                EXPECT_EQ(std::to_string(static_cast<int>(file.GetRecno())), c.recno);
+            }
         }
     }
     // After a found seek, skips go on in key order.
+    ASSERT_EQ(file.SetOrder(orderOf("CLIENTES1")), RC_OK);
     this->Give(file, {"N017", city, 0, "", "", ""});
     ASSERT_EQ(file.Seek(2, 0, 0), RC_OK);
     ASSERT_TRUE(file.Skip(1));

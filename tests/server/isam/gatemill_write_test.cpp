@@ -327,6 +327,33 @@ TEST_P(Writes, UpdateOfAnotherRecordComparesWithThatRecordsRow) {
                          "UPDATE CLIENTES SET NOME = 'BIA       ' WHERE R_E_C_N_O_ = 7"});
 }
 
+// A skip that reads the next record, then fails to refill the window at its edge, goes back to
+// where it began: the update that follows compares with that record's row, not the one read last.
+TEST_P(Writes, UpdateAfterAFailedSkipComparesWithTheRecordItStandsOn) {
+    ASSERT_EQ(file->SetOrder(1), RC_OK);
+    ScriptRecord(5);
+    ASSERT_TRUE(file->GoTo(5, false));  // the window holds record 5 alone
+    const std::string after = "SELECT R_E_C_N_O_ FROM CLIENTES WHERE  NOME = ";
+    const std::string byName = " ORDER BY NOME,CIDADE,R_E_C_N_O_";
+    ScriptKeys(after + "'C5        ' AND CIDADE = 'RIO     ' AND R_E_C_N_O_  > 5" + byName, {7});
+    ScriptRecord(7);
+    rec.FailNext((after + "'C7        ' AND CIDADE = 'RIO     ' AND R_E_C_N_O_  > 7*").c_str(),
+                 "08S01", 1, "connection lost");
+    Ran();
+    EXPECT_FALSE(file->Skip(2));
+    EXPECT_EQ(Ran().size(), 3u) << "two key cursors and the record between them";
+    ASSERT_EQ(file->GetRecno(), 5.0);
+
+    // Record 7's values written over record 5.
+    ScriptRecord(5);
+    EXPECT_EQ(UpdateWith(5, {"C7", "RIO", 10.5, "20110117", "T", " "}), RC_OK);
+    EXPECT_EQ(Ran(), (std::vector<std::string>{
+                         Fetched(5),
+                         "UPDATE CLIENTES SET NOME = 'C7        ',VALOR = 10.5000000000 WHERE "
+                         "R_E_C_N_O_ = 5"}));
+    EXPECT_EQ(rec.Pending(), 0);
+}
+
 TEST_P(Writes, AuditedUpdateSendsEachChangedFieldButTheMark) {
     def->SetAuditable(true);
     file = MakeFile(def);
