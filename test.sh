@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every test under AddressSanitizer and UndefinedBehaviorSanitizer,
-# runs them all through CTest, then builds and runs the thread tests under ThreadSanitizer.
+# runs them all through CTest (each test case alone, and each test program whole in a shuffled
+# order), then builds and runs the thread tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh

@@ -72,6 +72,14 @@ bool tODBCLibrary::HoldsLibrary() {
     return library.IsOpen();
 }
 
+void tODBCLibrary::Unload() {
+    tWaiting hold(&loaderLock, __FILE__, __LINE__);
+    loaded.store(false, std::memory_order_release);
+    useODBC3 = false;
+    library.Close();
+    entries = tODBCEntryPoints{};
+}
+
 // Runs under the loader lock while not loaded.
 void tODBCLibrary::Bind(const char* dbType, const tString& alias) {
     DBProcess().GetConfig().GetString(dbType, "ClientLibrary", "", libraryName);

@@ -62,8 +62,9 @@ struct tODBCEntryPoints {
 };
 
 // The loader and what it bound. It is either not loaded (each Load reads the configuration and
-// tries again) or loaded, which is final: the library, the table and the ODBC mode then stay
-// fixed, whatever later connections ask for.
+// tries again) or loaded, which is final for the program: the library, the table and the ODBC
+// mode then stay fixed, whatever later connections ask for. Only Unload, which tests call
+// between cases, returns it to not loaded.
 // Threads: Load is serialised by the loader lock. The table, the library and the mode are
 // written only under it and only until loading succeeds; afterwards any thread reads them
 // without a lock once IsLoaded (or Load) has answered true.
@@ -88,6 +89,9 @@ public:
     const tODBCEntryPoints& Entries() const { return entries; }
     // Whether a library is held (a bound one, never one refused by the entry-point check).
     bool HoldsLibrary();
+    // Back to not loaded: releases the library and clears the table, so that the next Load reads
+    // the configuration afresh. Only while no connection calls through the table.
+    void Unload();
 
 private:
     void Bind(const char* dbType, const tString& alias);

@@ -175,6 +175,28 @@ TEST_F(ODBCLoader, LoadedStateIsFinalWhateverLaterConnectionsConfigure) {
               "[INFO] Connection [MSSQL/PRODUCAO] using client library [ODBC32.DLL] (ODBC10)\n");
 }
 
+// Unload releases everything; the next Load reads the configuration as the first one did.
+TEST_F(ODBCLoader, UnloadReleasesTheLibraryAndTheNextLoadReadsTheConfigurationAgain) {
+    ASSERT_TRUE(loader.Load("MSSQL", alias));
+    loader.Unload();
+    EXPECT_FALSE(loader.IsLoaded());
+    EXPECT_FALSE(loader.HoldsLibrary());
+    EXPECT_EQ(loader.Entries().SQLConnect, nullptr);
+    EXPECT_EQ(loader.Entries().SQLAllocEnv, nullptr);
+
+    process.SetIni("General", "ODBC30", "1");
+    process.SetIni("POSTGRES", "ClientLibrary", GM_ODBC1ONLY_PATH);
+    ASSERT_TRUE(loader.Load("POSTGRES", alias));
+    EXPECT_FALSE(loader.UseODBC3());  // that library has no ODBC 3 calls
+    plat::SharedLibrary minimal;
+    ASSERT_TRUE(minimal.Open(GM_ODBC1ONLY_PATH));
+    EXPECT_EQ(reinterpret_cast<void*>(loader.Entries().SQLConnect), minimal.Find("SQLConnect"));
+    loader.Unload();
+    process.SetIni("POSTGRES", "ClientLibrary", "");
+    ASSERT_TRUE(loader.Load("POSTGRES", alias));
+    EXPECT_TRUE(loader.UseODBC3());
+}
+
 TEST_F(ODBCLoader, DefaultNameIsMatchedWithoutRegardToCase) {
     process.SetIni("MSSQL", "ClientLibrary", "odbc32.dll");
     ASSERT_TRUE(loader.Load("MSSQL", alias));

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "lib_common/logwriter.h"
+#include "server/drivers/odbc_entry.h"
+#include "tests/server/support/odbctargets.h"
 
 namespace gmtest {
 
@@ -17,8 +19,14 @@ TestDBProcess::TestDBProcess()
 }
 
 TestDBProcess::~TestDBProcess() {
+    ForgetProcessODBCLibrary();
     SetDBProcess(nullptr);
     SetLogPath(previousLogPath.c_str());
+}
+
+void ForgetProcessODBCLibrary() {
+    KeepDriverManagerLoaded();
+    ODBCLibrary().Unload();
 }
 
 void TestDBProcess::SetIni(const char* section, const char* key, const char* value) {

@@ -45,6 +45,11 @@ private:
     tTableCache tableCache;
 };
 
+// Returns the process's ODBC loader to not loaded, so that the next test binds the library its
+// own configuration names (the loader read the ending test's). The driver manager stays resident,
+// as in the server, so that its own caches stay reachable. Called as process services end.
+void ForgetProcessODBCLibrary();
+
 // The messages of the log file at path, without their date prefixes (a message may hold line
 // feeds); none when there is no such file.
 std::vector<std::string> ReadLogEntries(const std::string& path);

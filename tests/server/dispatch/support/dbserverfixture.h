@@ -188,6 +188,7 @@ public:
     }
     ~DBServerWorld() {
         SetDBConnectionFactory(nullptr);
+        ForgetProcessODBCLibrary();
         SetDBProcess(nullptr);
         PublishGlobals(nullptr);
         globals.reset();
