@@ -72,7 +72,8 @@ void tSockServer::PauseRound() {
     const tClock::time_point end =
         tClock::now() + std::chrono::milliseconds(pacing.roundMs > 0 ? pacing.roundMs : 0);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - tClock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - tClock::now());
         if (left.count() <= 0 || !wake.Wait(static_cast<long>(left.count()))) return;
         // Reset before the step: a worker that wakes the listener from here on is either seen
         // by this step or wakes the next one.

@@ -40,11 +40,11 @@ struct tListenerPacing {
 // one accept step (OnAccept, never two at once), the step hook and a pause; the maintenance hook
 // after kMaintenanceRounds rounds, then after every kMaintenanceRounds + 1 (about every 30 s).
 // A worker that takes the last waiting slot wakes the pause for one more accept step at once,
-// so the pool keeps up with a burst; the round goes on to its end. When the loop ends the listening socket is
-// set to refuse and closed, which wakes every worker still inside an accept on it. Workers reach
-// the server through the counters and the listening socket; the destructor waits until no worker is
-// inside its body and every worker object pointing to it is gone, so the server outlives its
-// workers.
+// so the pool keeps up with a burst; the round goes on to its end. When the loop ends the listening
+// socket is set to refuse and closed, which wakes every worker still inside an accept on it.
+// Workers reach the server through the counters and the listening socket; the destructor waits
+// until no worker is inside its body and every worker object pointing to it is gone, so the server
+// outlives its workers.
 class tSockServer : public tThread {
 public:
     static constexpr i32 kDefaultLimit = 20;

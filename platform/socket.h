@@ -81,7 +81,7 @@ int OpenSocket(int family, int type);
 int Bind(int fd, const SockAddr4& addr);
 int GetSockName(int fd, SockAddr4* addr);
 int Listen(int fd, int backlog);
-int MaxListenBacklog();  // the system's largest backlog (SOMAXCONN)
+int MaxListenBacklog();               // the system's largest backlog (SOMAXCONN)
 int Accept(int fd, SockAddr4* peer);  // the new descriptor, blocking
 int Connect(int fd, const SockAddr4& addr);
 // A blocking send goes on until every byte is out; a later failure gives the part sent.

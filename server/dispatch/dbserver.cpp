@@ -59,7 +59,8 @@ public:
             const i32 got = conn.RecvTimeout(dst, static_cast<i32>(maxBytes), 0, waitSeconds);
             if (got > 0) return got;
             if (got < 0) return Failed("Thread (%u) disconnected prematurely! (%s)", kNext);
-            if (!conn.IsConnected()) return Failed("Thread (%u) communication failure! (%s)", kNext);
+            if (!conn.IsConnected())
+                return Failed("Thread (%u) communication failure! (%s)", kNext);
             if (conn.IsTerminated()) return 0;
         }
     }

@@ -29,7 +29,7 @@ class tVirtualLockEngine;
 // How long the request loop waits; tests shorten it.
 struct tDBServerPacing {
     i32 idleWaitSeconds = 30;     // for the next request; then idle files release statements
-    i32 receiveWaitSeconds = 10;  // for each piece of a request, before the links are tested
+    i32 receiveWaitSeconds = 10;  // for each later piece of a request, before the links are tested
 };
 
 // The audit switches of a client connection, read at its start from [General].
@@ -97,7 +97,7 @@ public:
     // One whole request, or Idle when none began within the idle wait; any other status ends
     // the connection (its reason is logged).
     tReceiveStatus ReceiveRequest();
-    void Dispatch();      // the handler of the current opcode, or the echo of the request
+    void Dispatch();  // the handler of the current opcode, or the echo of the request
     void SetPacing(const tDBServerPacing& newPacing) { pacing = newPacing; }  // before Execute
 
     // ---- Open files. Ids run from 1; a free id holds no file.

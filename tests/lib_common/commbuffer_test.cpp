@@ -433,7 +433,9 @@ public:
 TEST(CommBufferReceive, BytesPastAFrameBeginTheNextReceipt) {
     const std::string a = WithHeader(6, "\x01\0"s);
     const std::string b = WithHeader(9, "\x02\0xyz"s);
-    const std::string c = WithHeader(10, "\x03\0" "abcd"s);
+    const std::string c = WithHeader(10,
+                                     "\x03\0"
+                                     "abcd"s);
     ReceiptSource source({a + b + c.substr(0, 3), c.substr(3, 4), c.substr(7), ""});
     tCommBuffer buf;
     ASSERT_EQ(buf.ReceiveFrame(source, 8192, 6), tReceiveStatus::Received);

@@ -375,8 +375,9 @@ TEST_F(DBServerRequests, EachRequestTakesOneReceiveAndOneSend) {
         return made;
     };
     // Waits long enough that no idle wait runs out during the test.
-    auto session = OpenConnected("MSSQL/ERP", "ERP",
-                                 [](tDBServer& server) { server.SetPacing({60, 60}); });
+    auto session = OpenConnected("MSSQL/ERP", "ERP", [](tDBServer& server) {
+        server.SetPacing({60, 60});
+    });
     ASSERT_NE(counting, nullptr);
     const std::string sid = Long(static_cast<i32>(session->server->GetThreadId()));
     const int receives = counting->receives;
@@ -419,8 +420,8 @@ TEST_F(DBServerRequests, RequestsSentTogetherOrInPiecesAreAnsweredInTurn) {
     const std::string id = std::to_string(session->server->GetThreadId());
     session->End();
     EXPECT_EQ(ReadFrame(*session->client), kClosed);
-    EXPECT_EQ(LogEntries(),
-              std::vector<std::string>{"Thread (" + id + ") invalid request length 5! (RECEIVEBLOCK)"});
+    EXPECT_EQ(LogEntries(), std::vector<std::string>{"Thread (" + id +
+                                                     ") invalid request length 5! (RECEIVEBLOCK)"});
 }
 
 TEST_F(DBServerRequests, OpcodeWithoutHandlerEchoesAndDisconnectEndsWithoutReply) {

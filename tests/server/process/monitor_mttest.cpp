@@ -16,10 +16,10 @@
 
 #include "lib_base/threads.h"
 #include "lib_common/opcodes.h"
+#include "platform/thread_id.h"
 #include "server/process/gmlserver.h"
 #include "server/runtime/diagnostics.h"
 #include "server/runtime/gmlthreads.h"
-#include "platform/thread_id.h"
 #include "tests/lib_base/support/countingsocket.h"
 #include "tests/server/process/support/monitortest.h"
 #include "tests/server/process/support/threadlists.h"

@@ -235,7 +235,8 @@ public:
         session->Send(ConnectPacket('0', texts));
         session->server->SetPacing({1, 1});
         Session* s = session.get();
-        tSocket* socket = (wrapSocket ? wrapSocket(std::move(accepted)) : std::move(accepted)).release();
+        tSocket* socket =
+            (wrapSocket ? wrapSocket(std::move(accepted)) : std::move(accepted)).release();
         s->thread = std::thread([s, socket, setup] {
             std::unique_ptr<tSocket> owned(socket);
             s->server->AdoptThread(plat::CurrentThreadId());
