@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -28,9 +29,15 @@ public:
         tWaiting hold(&lock, __FILE__, __LINE__);
         return inUse;
     }
-    // Returns once count threads are inside AcceptCounted (they never leave on their own).
-    void AwaitAcceptsInside(i32 count) {
-        while (AcceptsInside() < count) std::this_thread::yield();
+    // Whether count threads are inside AcceptCounted (they never leave on their own) within ten
+    // seconds; the socket has no event for it, so the count is polled.
+    bool AwaitAcceptsInside(i32 count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (AcceptsInside() < count) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::yield();
+        }
+        return true;
     }
 };
 
@@ -48,7 +55,7 @@ TEST(SocketAccept, ClosingTheListenerWakesEveryAcceptInside) {
             if (listener.AcceptCounted(t % 2 == 0 ? 0 : 600)) ++accepted;
         });
     }
-    listener.AwaitAcceptsInside(kThreads);
+    EXPECT_TRUE(listener.AwaitAcceptsInside(kThreads));  // the close below ends them either way
     listener.SetRefuse();
     EXPECT_EQ(listener.CloseSocket(), 0);
     for (auto& th : threads) th.join();
@@ -71,7 +78,7 @@ TEST(SocketAccept, DeletingTheListenerWaitsForTheAcceptsInside) {
             if (shared->AcceptCounted(t % 2 == 0 ? 0 : 600)) ++accepted;
         });
     }
-    listener->AwaitAcceptsInside(kThreads);
+    EXPECT_TRUE(listener->AwaitAcceptsInside(kThreads));  // the reset below ends them either way
     listener.reset();
     for (auto& th : threads) th.join();
     EXPECT_EQ(accepted.load(), 0);

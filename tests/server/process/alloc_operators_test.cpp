@@ -20,7 +20,8 @@ TEST(ServerAllocation, NewRaisesTheObjectCategoryReport) {
     std::string text;
     SetRawAllocator(&refusing);
     try {
-        delete[] new char[kRefusedSize];
+        // The operator itself: an optimiser may drop a new-expression whose result goes unused.
+        ::operator delete[](::operator new[](kRefusedSize));
     } catch (tAssertException* e) {
         text = e->GetExtra();
         delete e;
@@ -34,13 +35,11 @@ TEST(ServerAllocation, NewZeroFillsAndEveryFormReleases) {
     for (int i = 0; i < 32; ++i) ASSERT_EQ(raw[i], 0);
     ::operator delete(raw);
 
-    struct alignas(64) tWide {
-        char bytes[64];
-    };
-    auto* wide = new tWide;
+    // The aligned form; read as raw bytes, since an object's uninitialised members have no value.
+    auto* wide = static_cast<unsigned char*>(::operator new(64, std::align_val_t{64}));
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(wide) % 64, 0u);
-    EXPECT_EQ(wide->bytes[63], 0);
-    delete wide;
+    EXPECT_EQ(wide[63], 0);
+    ::operator delete(wide, std::align_val_t{64});
 
     int* many = new int[10]();
     delete[] many;

@@ -85,8 +85,10 @@ TEST_F(GlobalsThreads, ConcurrentRegistrationsAreAllKept) {
                 g.AddEnvironment(name.c_str(), "db", name.c_str());
                 if (g.CheckEnvironment(name.c_str(), "DB", message) != 1) ++wrongAnswers;
                 if (g.CheckEnvironment(name.c_str(), "other", message) != 2) ++wrongAnswers;
-                tString reports;
-                g.GetEnvironmentReports(reports);
+                if (i % 10 == 0) {  // a report reads them all: now and then is enough
+                    tString reports;
+                    g.GetEnvironmentReports(reports);
+                }
             }
         });
     }
