@@ -2,7 +2,8 @@
 // from one client and from 16 clients on one table, keeping each new record's lock or giving it
 // back at once (OP_UNLOCK), beside plain prepared INSERTs through ODBC from as many connections
 // into a table of the same shape and beside a TCP echo of the append's frame sizes; and OP_GO
-// round trips of 8 readers on that table alone and while 8 clients append keeping their locks.
+// round trips of 8 readers on that table alone, while 8 clients append keeping their locks, and
+// while 8 plain connections insert (the database's own share of the readers' slowdown).
 //
 // Run by bench/run.sh, which starts benchpeer and exports its ports (bench/benchwire.h). Every
 // run makes both tables afresh.
@@ -135,45 +136,62 @@ void ServerAppends(benchmark::State& state, bool unlock) {
     state.counters["appends/s"] = gmbench::Rate(static_cast<double>(appends));
 }
 
-// Each of the benchmark's threads is one ODBC connection with the INSERT prepared once; record
-// numbers come from one counter, as the lock engine gives them out to the server's appends.
-void PlainInserts(benchmark::State& state) {
-    static std::atomic<i64> nextRecno{1};
-    std::unique_ptr<tPostgresConnection> conn;
-    if (!World().empty()) conn = gmbench::ConnectPostgres(World());
-    const tODBCEntryPoints& odbc = ODBCEntryPoints();
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    if (!conn || !SQL_SUCCEEDED(odbc.SQLAllocHandle(SQL_HANDLE_STMT, conn->GetHandle(), &stmt)) ||
-        !SQL_SUCCEEDED(odbc.SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kInsert)),
-                                       SQL_NTS))) {
-        state.SkipWithError("connect or prepare failed");
+// One ODBC connection with the INSERT prepared once; record numbers come from one counter, as the
+// lock engine gives them out to the server's appends.
+class tPlainInserter {
+public:
+    bool Start() {
+        if (!World().empty()) conn = gmbench::ConnectPostgres(World());
+        const tODBCEntryPoints& odbc = ODBCEntryPoints();
+        if (!conn || !SQL_SUCCEEDED(odbc.SQLAllocHandle(SQL_HANDLE_STMT, conn->GetHandle(), &stmt)) ||
+            !SQL_SUCCEEDED(odbc.SQLPrepare(
+                stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kInsert)), SQL_NTS))) {
+            return false;
+        }
+        odbc.SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, kNameLength, 0, name,
+                              sizeof name, &nts);
+        odbc.SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &value, 0,
+                              nullptr);
+        odbc.SQLBindParameter(stmt, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, 1, 0, deleted,
+                              sizeof deleted, &nts);
+        odbc.SQLBindParameter(stmt, 4, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &recno, 0,
+                              nullptr);
+        return true;
     }
-    char name[kNameLength + 1];
-    f64 value = 0.0;
-    char deleted[2] = " ";
-    f64 recno = 0.0;
-    SQLLEN nts = SQL_NTS;
-    odbc.SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, kNameLength, 0, name,
-                          sizeof name, &nts);
-    odbc.SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &value, 0,
-                          nullptr);
-    odbc.SQLBindParameter(stmt, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR, 1, 0, deleted,
-                          sizeof deleted, &nts);
-    odbc.SQLBindParameter(stmt, 4, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &recno, 0,
-                          nullptr);
-    i64 inserts = 0;
-    for (auto _ : state) {
+    bool Insert() {
+        static std::atomic<i64> nextRecno{1};
         const i64 n = nextRecno.fetch_add(1);
         std::snprintf(name, sizeof name, "CLIENT %lld", static_cast<long long>(n));
         value = static_cast<f64>(n) * 1.5;
         recno = static_cast<f64>(n);
-        if (!SQL_SUCCEEDED(odbc.SQLExecute(stmt))) {
+        return SQL_SUCCEEDED(ODBCEntryPoints().SQLExecute(stmt));
+    }
+    ~tPlainInserter() {
+        if (stmt != SQL_NULL_HSTMT) ODBCEntryPoints().SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
+
+private:
+    std::unique_ptr<tPostgresConnection> conn;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    char name[kNameLength + 1] = {};
+    f64 value = 0.0;
+    char deleted[2] = " ";
+    f64 recno = 0.0;
+    SQLLEN nts = SQL_NTS;
+};
+
+// Each of the benchmark's threads is one plain inserting connection.
+void PlainInserts(benchmark::State& state) {
+    tPlainInserter inserter;
+    if (!inserter.Start()) state.SkipWithError("connect or prepare failed");
+    i64 inserts = 0;
+    for (auto _ : state) {
+        if (!inserter.Insert()) {
             state.SkipWithError("insert failed");
             break;
         }
         ++inserts;
     }
-    if (stmt != SQL_NULL_HSTMT) odbc.SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     state.counters["appends/s"] = gmbench::Rate(static_cast<double>(inserts));
 }
 
@@ -213,25 +231,31 @@ bool ReadUntil(tAppender& client, tClock::time_point deadline, std::vector<i64>&
     return true;
 }
 
-// The first kReaders threads read by record number for kReadTime; the others, if any, append
-// keeping their locks meanwhile. The counter is the readers' median round trip.
-void ReadersGoTo(benchmark::State& state) {
+// The first kReaders threads read by record number for kReadTime; the others, if any, write
+// meanwhile: appends through the server keeping their locks, or plain prepared INSERTs on
+// connections of their own (the same load on the database without the server). The counter is the
+// readers' median round trip.
+void ReadersGoTo(benchmark::State& state, bool plainWriters) {
     static tReadTimes times;
     if (state.thread_index() == 0) times.us.clear();
-    tAppender client;
-    if (!client.Start()) state.SkipWithError("connect or open failed");
     const bool reader = state.thread_index() < kReaders;
+    tAppender client;
+    tPlainInserter inserter;
+    const bool started = reader || !plainWriters ? client.Start() : inserter.Start();
+    if (!started) state.SkipWithError("connect or open failed");
     for (auto _ : state) {
         const tClock::time_point deadline = tClock::now() + kReadTime;
         std::vector<i64> us;
         i64 n = 0;
         bool ok = reader ? ReadUntil(client, deadline, us) : true;
-        while (ok && !reader && tClock::now() < deadline) ok = client.Append(++n, false);
-        if (!ok) state.SkipWithError(reader ? "goto failed" : "append refused");
+        while (ok && !reader && tClock::now() < deadline) {
+            ok = plainWriters ? inserter.Insert() : client.Append(++n, false);
+        }
+        if (!ok) state.SkipWithError(reader ? "goto failed" : "write refused");
         std::lock_guard<std::mutex> hold(times.lock);
         times.us.insert(times.us.end(), us.begin(), us.end());
     }
-    client.End();
+    if (reader || !plainWriters) client.End();
     // Every thread has passed the loop's closing barrier: the times are all in.
     if (state.thread_index() != 0 || times.us.empty()) return;
     std::nth_element(times.us.begin(), times.us.begin() + times.us.size() / 2, times.us.end());
@@ -243,8 +267,9 @@ void ServerAppendsManyClients(benchmark::State& state) { ServerAppends(state, fa
 void ServerAppendsUnlockedManyClients(benchmark::State& state) { ServerAppends(state, true); }
 void PlainInsertsOneConnection(benchmark::State& state) { PlainInserts(state); }
 void PlainInsertsManyConnections(benchmark::State& state) { PlainInserts(state); }
-void ReadersAlone(benchmark::State& state) { ReadersGoTo(state); }
-void ReadersWhileAppending(benchmark::State& state) { ReadersGoTo(state); }
+void ReadersAlone(benchmark::State& state) { ReadersGoTo(state, false); }
+void ReadersWhileAppending(benchmark::State& state) { ReadersGoTo(state, false); }
+void ReadersWhilePlainInserts(benchmark::State& state) { ReadersGoTo(state, true); }
 
 // Real time: the clients and the driver wait for the servers during each append.
 BENCHMARK(ServerAppendsOneClient)->MinTime(1.0)->UseRealTime();
@@ -255,6 +280,7 @@ BENCHMARK(ServerAppendsUnlockedManyClients)->Threads(kClients)->MinTime(1.0)->Us
 BENCHMARK(PlainInsertsManyConnections)->Threads(kClients)->MinTime(1.0)->UseRealTime();
 BENCHMARK(ReadersAlone)->Threads(kReaders)->Iterations(1)->UseRealTime();
 BENCHMARK(ReadersWhileAppending)->Threads(2 * kReaders)->Iterations(1)->UseRealTime();
+BENCHMARK(ReadersWhilePlainInserts)->Threads(2 * kReaders)->Iterations(1)->UseRealTime();
 
 }  // namespace
 
@@ -278,6 +304,13 @@ int main(int argc, char** argv) {
         gmbench::PrintRow("goto_readers_busy_us", busy, "us",
                           "OP_GO median, 8 readers while 8 clients append");
         gmbench::PrintRow("goto_readers_alone_us", alone, "us", "OP_GO median, 8 readers alone");
+        const double plain = r.Get("ReadersWhilePlainInserts", "goto_median_us");
+        gmbench::PrintRow(
+            "goto_readers_plain", gmbench::Ratio(plain, alone), "x",
+            "OP_GO median, 8 readers while 8 plain connections insert / readers alone");
+        gmbench::PrintRow(
+            "goto_readers_vs_plain", gmbench::Ratio(busy, plain), "x",
+            "OP_GO median, readers while 8 clients append / while 8 plain connections insert");
         const double floor =
             gmbench::Sum(gmbench::MicrosPer(r.Get("EchoOfAppend", "trips/s")),
                          gmbench::MicrosPer(r.Get("PlainInsertsOneConnection", "appends/s")));
