@@ -57,6 +57,12 @@ public:
     // The count; 0 when the peer has closed; -1 on failure (10060 when a receive time-out set
     // on the socket ran out).
     virtual i32 Recv(void* buffer, i32 length) = 0;
+    // After a Recv that gave -1: whether the socket's receive time-out ran out (the peer may
+    // still be there) rather than the connection failing.
+    bool RecvTimedOut() {
+        const i32 error = GetLastError();
+        return error == plat::kSockTimedOut || error == plat::kSockWouldBlock;
+    }
     // With seconds above 0 first waits that long for input: none gives 0, error 10060.
     virtual i32 RecvTimeout(void* buffer, i32 length, i32 flags, i32 seconds) = 0;
     // Reads one byte at a time until CR LF (both kept), a read that yields nothing, or size - 1

@@ -73,8 +73,7 @@ private:
         const i32 got = conn.Recv(dst, static_cast<i32>(maxBytes));
         if (got > 0) return got;
         if (got == 0) return Failed("Thread (%u) communication failure! (%s).", kFirst);
-        const i32 error = conn.GetLastError();
-        if (error == plat::kSockTimedOut || error == plat::kSockWouldBlock) return kIdle;
+        if (conn.RecvTimedOut()) return kIdle;
         return Failed("Thread (%u) disconnected prematurely! (%s)", kFirst);
     }
 

@@ -71,10 +71,7 @@ public:
     i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
         const i32 got = socket.Recv(dst, static_cast<i32>(maxBytes));
         if (!firstPiece || got > 0) return got;
-        const i32 error = socket.GetLastError();
-        if (got < 0 && (error == plat::kSockTimedOut || error == plat::kSockWouldBlock)) {
-            return kIdle;
-        }
+        if (got < 0 && socket.RecvTimedOut()) return kIdle;
         goneBetweenRequests = true;
         return got;
     }
