@@ -13,15 +13,21 @@ constexpr size_t kStackRoom = 64;
 
 SSYacc::SSYacc(SSLex& lexer, SSYaccTable& table) : lexer(&lexer), table(&table) { Construct(); }
 
-SSYacc::SSYacc(SSLex& lexer, const char* tableFile)
-    : lexer(&lexer), ownedTable(std::make_unique<SSYaccTable>(tableFile)) {
-    table = ownedTable.get();
+SSYacc::SSYacc(SSLex& lexer, const char* tableFile) : lexer(&lexer) {
+    LoadTable(tableFile);
     Construct();
 }
 
-SSYacc::SSYacc(const char* tableFile) : ownedTable(std::make_unique<SSYaccTable>(tableFile)) {
-    table = ownedTable.get();
+SSYacc::SSYacc(const char* tableFile) {
+    LoadTable(tableFile);
     Construct();
+}
+
+// A table file that could not be loaded (its error stored, not thrown) leaves no table.
+void SSYacc::LoadTable(const char* tableFile) {
+    ownedTable = std::make_unique<SSYaccTable>(tableFile);
+    if (ownedTable->storedError()) ownedTable.reset();
+    table = ownedTable.get();
 }
 
 SSYacc::~SSYacc() = default;

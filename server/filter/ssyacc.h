@@ -161,6 +161,7 @@ private:
         u32 leftSymbol = 0;    // of a reduce's production
     };
 
+    void LoadTable(const char* tableFile);
     void Construct();
     bool ReadLookahead(bool lookup);
     void LookupAction(i32 token);
