@@ -276,3 +276,23 @@ TEST(SSYacc, SubclassOperationsAndDriverErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SSYacc, FaultyTablesEndTheParse) {
+    const u32 kA = kSSYaccNonterminal + 1;
+    // On x, state 0 reduces an empty A and its goto on A is state 0 again: it would never end.
+    const std::vector<u8> loop = sstest::YaccImage(
+        {{2, 0}, {0, kA}}, {YaccRow{0, {{kReduce | 1, 'x'}}, {{0, kA}}}});
+    EXPECT_EQ(Parse(loop, "x").outcome, "SSYacc0102e: Parse failed, invalid table");
+    // A reduction whose left side has no goto in the uncovered state.
+    const std::vector<u8> noGoto =
+        sstest::YaccImage({{2, 0}, {0, kA}}, {YaccRow{0, {{kReduce | 1, 'x'}}, {}}});
+    EXPECT_EQ(Parse(noGoto, "x").outcome, "SSYacc0107e: Invalid goto on 16385");
+    // A reduction longer than the stack.
+    const std::vector<u8> tooLong =
+        sstest::YaccImage({{2, 0}, {3, kA}}, {YaccRow{0, {{kReduce | 1, 'x'}}, {{0, kA}}}});
+    EXPECT_EQ(Parse(tooLong, "x").outcome, "SSYacc0102e: Parse failed, invalid table");
+}
+
+}  // namespace
