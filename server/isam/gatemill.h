@@ -11,6 +11,7 @@
 #include "lib_base/list.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
+#include "server/filter/filterowner.h"
 
 class tAuditClient;
 class tCommBuffer;
@@ -290,7 +291,7 @@ f64 PowInt(f64 base, i32 exponent);
 // works on a private copy of the table definition (the mirror), to which an open adds the joined
 // fields; the shared definition stays as cached. Every statement of the file is composed in the
 // connection's one SQL buffer. Used by its session's thread only.
-class tISAMFile : public tGenericFile {
+class tISAMFile : public tGenericFile, public tFilterOwner {
 public:
     tISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
               tCommBuffer& reply, u32 lockOwner);
@@ -425,15 +426,20 @@ public:
     // leaves the construct to the translation's fallback. The base forms answer false and
     // append nothing.
     // The test that the text of right occurs in left.
-    virtual bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right);
+    bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) override;
     // The substring of text from start, length characters long; length null: to the end.
-    virtual bool SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
-                            tFilterElement* length);
+    bool SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
+                    tFilterElement* length) override;
     // Whether the named function has an SQL form. The hook may rewrite name in place, put the
     // whole SQL of the call into replacement, or put into suffix a text that follows the call's
     // closing parenthesis. argument: the first argument, or null.
-    virtual bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
-                             tString& suffix);
+    bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
+                     tString& suffix) override;
+    tTableDefinition* GetFilterTable() const override { return GetTableDef(); }
+    // The characters of a literal with the dialect's character functions, padded with blanks
+    // to width when asked.
+    void WriteLiteral(tString& out, const char* text, i32 length, i32 width, bool pad, bool quote,
+                      bool charFunctions) override;
     // function + "text,start,length)" appended to out, as the dialects' substring hooks write
     // it. Without a length operand, the length is the rest of the field that text stands for,
     // from start (a plain integer within the field). False, with nothing appended, when an
@@ -565,10 +571,6 @@ protected:
     bool RunSeekQuery(i16 keyFields, const char* op);
     i16 LoadSeekResult(i16 keyFields, i16 asked, i16 keyLength, bool soft, bool& loaded);
     i16 EndSeek(i16 code, bool soft);
-    // The characters of a literal with the dialect's character functions, padded with blanks
-    // to width when asked.
-    void WriteLiteral(tString& out, const char* text, i32 length, i32 width, bool pad, bool quote,
-                      bool charFunctions);
 
     // The session's thread only.
     tAutoArray<tFilterNode> filterList;
