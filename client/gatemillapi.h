@@ -196,6 +196,20 @@ GM_EXPORT int16_t GM_UpdateR(GM_HANDLE handle, uint16_t wa, int32_t unused, uint
 GM_EXPORT int16_t GM_DeleteR(GM_HANDLE handle, uint16_t wa, uint32_t record);
 GM_EXPORT int16_t GM_RecallR(GM_HANDLE handle, uint16_t wa, uint32_t record, int32_t unused);
 
+/* ---- Filters ----------------------------------------------------------------------------- */
+/* Restricts the work area to the records that match condition (a filter expression; "@" and SQL
+ * as written; an empty one removes it) and reads the current record again: the buffer holds it,
+ * or is zeroed when the area no longer stands on one (GM_Skip then starts from the top). 0, or
+ * -19 when the server refused the condition. */
+GM_EXPORT int16_t GM_ChgQuery(GM_HANDLE handle, uint16_t wa, const char* condition);
+/* As GM_ChgQuery; *partial becomes 0 when the server translated the whole condition, 1 when a
+ * part of it selects more rows than it says, 2 when the reply did not tell. */
+GM_EXPORT int16_t GM_ChgQueryEx(GM_HANDLE handle, uint16_t wa, const char* condition,
+                                uint16_t* partial);
+/* Sets the condition of a further filter level (1 and up) beside the plain filter; an empty
+ * condition removes the level. The server's code: -19 when it refused the condition. */
+GM_EXPORT int16_t GM_FilterEx(GM_HANDLE handle, uint16_t wa, uint16_t level, const char* condition);
+
 /* ---- Locks ------------------------------------------------------------------------------- */
 
 /* Locks a record (0: the current one) and reads it afresh: a move. -31 when another owner

@@ -242,6 +242,7 @@ public:
     // (forward) or before (backward) the current slot; the number of rows read.
     i32 LoadForward(i32 offset);
     i32 LoadBackward(i32 offset);
+    void ForgetOrder() { order = -1; }  // the next Revalidate resets
     void GoFirst();  // the lowest filled slot, 0 when none
     void GoLast();   // the highest filled slot, kSlots - 1 when none
 
@@ -335,9 +336,15 @@ public:
     bool IsQuery() override;
     bool IsExclusive() override;
     void ReleaseRecnoStmt() override;  // forgets the record fetch's text and prepared statement
-    // The condition of an extended filter level (1 and up); an empty expression removes it.
-    // Refusals answer -19 with the reason in the connection's last error. Filter expressions
-    // are not translated here: any other expression is refused as one that does not translate.
+    // The plain filter (level 0): the condition that the expression translates to, "@" and SQL
+    // taken as written, an empty expression none; a KEYFLD(...) clause orders by the fields it
+    // names. translated is cleared when a part of the expression has no SQL form (that part
+    // then selects every row). The file stays on its record when it can still be read; false,
+    // with EOF set, when it cannot, and the next skip starts from the top.
+    bool SetFilter(const char* expression, bool& translated) override;
+    // The condition of an extended filter level (1 and up), its SQL appended to translated; an
+    // empty expression removes it. Refusals (KEYFLD, "@", level 0, a part without SQL) answer
+    // -19 with the reason in the connection's last error and change nothing.
     i16 SetFilterEx(i16 level, const char* expression, tString& translated) override;
     // Appends the incoming record as a new row under a record number that no other holder has;
     // the file then stands on it and holds its lock. On failure nativeError holds the
@@ -521,6 +528,15 @@ protected:
 
     void AddJoin(i32 joinNo, const tJoinInfo& join);
     i32 FindFilter(i16 level) const;  // the first node of the level, or -1
+    // The SQL of a filter text (written into: the translation cuts it); whether it all
+    // translated.
+    bool TranslateFilter(char* text, tString& condition);
+    void ReplaceFilter(i16 level, const tString& condition);
+    // The custom order of a KEYFLD list (names separated by blanks or commas), read after
+    // marker when one is given; an unknown name ends the list with a console warning. Used
+    // while the order is 0.
+    void SetOrderBy(const char* list, const char* marker);
+    void ClearOrderBy();
     void BuildRecordSelect();
     void AppendJoinedSelect(bool& first);
     bool OpenPrepared(f64 recno);

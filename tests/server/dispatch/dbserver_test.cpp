@@ -472,7 +472,7 @@ TEST_F(DBServerRequests, DummyModeAnswersTheListedOpcodesWithoutRunningThem) {
         std::string reply;
     } cases[] = {{OP_LOCK, Short(RC_NO_RECORD)},      {OP_SEEK, Short(RC_NO_RECORD)},
                  {OP_LAST, Short(RC_NO_RECORD)},      {OP_RQSSCAN, Short(OP_RQSSCAN) + "p"},
-                 {OP_FILTER, Short(OP_FILTER) + "p"}, {OP_GETSID, Long(std::stoi(id))}};
+                 {OP_QUERYEX, Short(OP_QUERYEX) + "p"}, {OP_GETSID, Long(std::stoi(id))}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.opcode);
         EXPECT_EQ(session->Exchange(c.opcode, c.opcode == OP_GETSID ? "" : "p"), c.reply);
