@@ -20,6 +20,7 @@
 #include "server/dispatch/dbserver.h"
 #include "server/dispatch/structtext.h"
 #include "server/isam/dbconn.h"
+#include "server/runtime/namedlock.h"
 #include "server/locks/lockengine.h"
 #include "server/runtime/consolelog.h"
 #include "server/runtime/globals.h"

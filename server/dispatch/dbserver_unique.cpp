@@ -13,6 +13,7 @@
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
+#include "server/runtime/namedlock.h"
 #include "server/isam/gatemill.h"
 #include "server/tables/dbtable.h"
 
