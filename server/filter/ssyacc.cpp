@@ -13,15 +13,21 @@ constexpr size_t kStackRoom = 64;
 
 SSYacc::SSYacc(SSLex& lexer, SSYaccTable& table) : lexer(&lexer), table(&table) { Construct(); }
 
-SSYacc::SSYacc(SSLex& lexer, const char* tableFile)
-    : lexer(&lexer), ownedTable(std::make_unique<SSYaccTable>(tableFile)) {
-    table = ownedTable.get();
+SSYacc::SSYacc(SSLex& lexer, const char* tableFile) : lexer(&lexer) {
+    LoadTable(tableFile);
     Construct();
 }
 
-SSYacc::SSYacc(const char* tableFile) : ownedTable(std::make_unique<SSYaccTable>(tableFile)) {
-    table = ownedTable.get();
+SSYacc::SSYacc(const char* tableFile) {
+    LoadTable(tableFile);
     Construct();
+}
+
+// A table file that could not be loaded (its error stored, not thrown) leaves no table.
+void SSYacc::LoadTable(const char* tableFile) {
+    ownedTable = std::make_unique<SSYaccTable>(tableFile);
+    if (ownedTable->storedError()) ownedTable.reset();
+    table = ownedTable.get();
 }
 
 SSYacc::~SSYacc() = default;
@@ -132,8 +138,14 @@ bool SSYacc::parse() {
         return true;
     }
     if (!ReadLookahead(true)) return true;
+    StartSteps();
     for (;;) {
         if (abortParse) return true;
+        if (pending.kind != SSYaccAction::kShift && ++stepsSinceShift > stepLimit) {
+            // Only a faulty table reduces or recovers this long without consuming a token.
+            ssError(kSSYaccParseFailed, "%s", kSSYaccParseFailedMsg);
+            return true;
+        }
         switch (pending.kind) {
             case SSYaccAction::kShift:
                 if (!Shift()) return true;
@@ -166,7 +178,15 @@ bool SSYacc::Shift() {
     stack->push(element);
     if (!ReadLookahead(true)) return false;
     ++shiftsSinceError;
+    StartSteps();
     return true;
+}
+
+// Between two shifts a sound table reduces at most once per element on the stack plus a run of
+// chain and empty reductions that cannot repeat a state, so this bound is never reached by one.
+void SSYacc::StartSteps() {
+    stepsSinceShift = 0;
+    stepLimit = stack->size() + u64(table->stateCount()) * (table->productionCount() + 1) + 64;
 }
 
 bool SSYacc::Reduce() {

@@ -161,11 +161,13 @@ private:
         u32 leftSymbol = 0;    // of a reduce's production
     };
 
+    void LoadTable(const char* tableFile);
     void Construct();
     bool ReadLookahead(bool lookup);
     void LookupAction(i32 token);
     void SetPending(u32 word);
     bool Shift();
+    void StartSteps();
     bool Reduce();
     bool ResolveConflict();
     bool NextConflictLexeme(SSRef<SSLexLexeme>& out, i32& position);
@@ -183,6 +185,8 @@ private:
     bool abortParse = false;  // nothing in this system sets it
     bool endOfInput = false;
     u32 shiftsSinceError = 0;
+    u64 stepsSinceShift = 0;  // reductions, errors and conflicts since the last shift
+    u64 stepLimit = 0;
     std::unique_ptr<Stack> stack;
     std::unique_ptr<SSYaccLexemeCache> cache;
     SSRef<SSYaccStackElement> current;
