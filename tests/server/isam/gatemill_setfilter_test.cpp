@@ -107,7 +107,7 @@ TEST_F(SetFilter, PartialTranslationWarnsWhenAskedAndTheClientTextStaysUnchanged
         const char* expression;
         std::string shown;  // the client text from its ninth character up to the last quote
     } cases[] = {
-        {"'VALOR + 1 *GT 7'", "*GT 7"},
+        {"'VALOR + 1 *GT 7'", " 1 *GT 7"},
         {"'1+A'", ""},  // shorter than nine characters
     };
     for (const auto& c : cases) {
