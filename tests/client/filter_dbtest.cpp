@@ -40,7 +40,8 @@ int AppendedAt(int i) { return i * 5 % kRows + 1; }  // 1, 6, 11, 4, 9, 2, ...
 template <class Database>
 class Filters : public gmtest::PellmarServed<Database> {
 protected:
-    Filters() { this->moreGeneral = "WarningFilter=1\r\n"; }
+    // The operation log shows each request's SQL on the program's console.
+    Filters() { this->moreGeneral = "WarningFilter=1\r\nUseTraceLog=1\r\n"; }
 
     void SetUp() override {
         gmtest::PellmarServed<Database>::SetUp();
@@ -222,10 +223,16 @@ TYPED_TEST(Filters, RawConditionsAndClientTextStayInTheirPlaces) {
     const GM_HANDLE db = this->db;
     const uint16_t wa = this->wa;
     ASSERT_EQ(GM_SetKey(db, wa, 2), 0);
+    // Key cursors ask 40 rows, and 250 while a client's filter thins them out.
+    ASSERT_EQ(GM_First(db, wa, 0, 0), 0);
+    EXPECT_TRUE(this->program->WaitFor(" LIMIT 40")) << this->program->Output();
+    EXPECT_EQ(this->program->Output().find(" LIMIT 250"), std::string::npos);
     uint16_t partial = 0;
     this->Filter("@QTY > 10", partial);
     EXPECT_EQ(partial, 0);
     EXPECT_EQ(this->Walk(), (std::vector<int>{11, 12}));
+    EXPECT_TRUE(this->program->WaitFor(" WHERE (QTY > 10) ORDER BY CODE,R_E_C_N_O_ LIMIT 250"))
+        << this->program->Output();
 
     const struct {
         const char* condition;
