@@ -71,6 +71,7 @@ struct Grammar {
 
 std::string Grammar::Name(int symbol) const {
     if (IsSymbolNonterminal(symbol)) return nonterminals[Index(symbol)];
+    if (symbol == kEof) return "eof";
     for (const auto& [name, id] : terminals) {
         if (id == symbol) return name;
     }
@@ -108,7 +109,7 @@ void ReadTokenLine(Grammar& g, std::istringstream& words, const std::string& fir
     for (std::string action; words >> action;) {
         if (action == "ignore") return;  // gives no token, so no terminal
     }
-    if (id < kEof || id > kMaxToken) Fail(number, "token id out of range");
+    if (id < 1 || id > kMaxToken) Fail(number, "token id out of range");  // 0 is the start symbol
     const auto [at, added] = g.terminals.emplace(name, id);
     if (!added && at->second != id) Fail(number, "token " + name + " has two ids");
 }
@@ -191,7 +192,12 @@ void NumberSymbols(Grammar& g, const std::vector<ProductionLine>& lines) {
         Fail(start.line, "production 0 must be <start>: <nonterminal> eof");
     }
     for (size_t i = 1; i < g.productions.size(); ++i) {
-        if (g.productions[i].left == 0) Fail(g.productions[i].line, "start symbol used again");
+        const Production& p = g.productions[i];
+        if (p.left == 0) Fail(p.line, "start symbol used again");
+        for (int symbol : p.right) {
+            if (symbol == kEof || symbol == 0)
+                Fail(p.line, "eof and the start symbol only in production 0");
+        }
     }
 }
 
@@ -418,8 +424,8 @@ Row Tabulator::RowOf(int s, const State& state) {
     for (const auto& [symbol, target] : state.next) {
         if (g.IsSymbolNonterminal(symbol)) {
             row.gotos[symbol] = target;
-        } else if (symbol == kEof && state.kernel == std::vector<Item>{{0, 1}}) {
-            row.actions[symbol] = kAccept;  // the start symbol is complete: eof accepts
+        } else if (symbol == kEof) {
+            row.actions[symbol] = kAccept;  // only production 0 holds eof, behind the start
         } else {
             row.actions[symbol] = kShift | static_cast<u32>(target);
         }
