@@ -328,7 +328,7 @@ TEST_P(MSSQLConnection, DescribeTableFailsForAMissingTableOrOneWithoutSupportedC
     tTableDefinitionExclusive badName("T1;DROP", "RECDSN");
     rec.ClearLog();
     EXPECT_FALSE(conn->DescribeTable(badName));
-    EXPECT_EQ(rec.Statements(), "");
+    EXPECT_STREQ(rec.Statements(), "");
 }
 
 class MSSQLIndexes : public MSSQLConnection {
@@ -562,7 +562,7 @@ TEST_P(MSSQLConnection, SessionParamRowsAreDeletedOnlyWithIsamConnectionOn) {
     }
     rec.Reset();
     Make().reset();  // never connected: nothing runs
-    EXPECT_EQ(rec.Statements(), "");
+    EXPECT_STREQ(rec.Statements(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, MSSQLConnection, ::testing::Bool(), gmtest::ODBCModeName);
