@@ -10,30 +10,54 @@
 #include "server/isam/dbprocess.h"
 #include "server/tables/dbtable.h"
 
-void tMSSQLConnection::SqlType(tString& out, u8 letter, i32 length) const {
+namespace {
+
+// How a field type letter is stored: its column type and default follow from this.
+enum class tColumnClass { Text, Logical, Float, Integer, Memo, None };
+
+tColumnClass ClassOf(u8 letter) {
     switch (letter) {
         case 'A':
         case 'C':
         case 'D':
+            return tColumnClass::Text;
         case 'L':
-            out += "VARCHAR(";
-            out += IntToString(length);
-            out += ")";
-            break;
+            return tColumnClass::Logical;
         case 'B':
         case 'F':
         case 'N':
         case 'P':
         case 'Z':
+            return tColumnClass::Float;  // whatever the length and decimals
+        case 'R':
+            return tColumnClass::Integer;
+        case 'M':
+            return tColumnClass::Memo;
+        default:
+            return tColumnClass::None;
+    }
+}
+
+}  // namespace
+
+void tMSSQLConnection::SqlType(tString& out, u8 letter, i32 length) const {
+    switch (ClassOf(letter)) {
+        case tColumnClass::Text:
+        case tColumnClass::Logical:
+            out += "VARCHAR(";
+            out += IntToString(length);
+            out += ")";
+            break;
+        case tColumnClass::Float:
             out += "FLOAT";
             break;
-        case 'R':
+        case tColumnClass::Integer:
             out += "INT";
             break;
-        case 'M':
+        case tColumnClass::Memo:
             out += length == 11 ? textType.GetText() : "IMAGE";
             break;
-        default:
+        case tColumnClass::None:
             break;
     }
 }
@@ -46,26 +70,21 @@ void tMSSQLConnection::DefaultName(tString& out, const char* table, const char* 
 }
 
 void tMSSQLConnection::DefaultClause(tString& out, u8 letter, i32 length) {
-    switch (letter) {
-        case 'A':
-        case 'C':
-        case 'D':
+    switch (ClassOf(letter)) {
+        case tColumnClass::Text:
             out += " DEFAULT '";
             for (i32 i = 0; i < length; ++i) out += ' ';
             out += "'";
             break;
-        case 'L':
+        case tColumnClass::Logical:
             out += " DEFAULT 'F'";
             break;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'Z':
-        case 'R':
+        case tColumnClass::Float:
+        case tColumnClass::Integer:
             out += " DEFAULT 0";
             break;
-        default:
+        case tColumnClass::Memo:
+        case tColumnClass::None:
             break;
     }
 }
