@@ -37,7 +37,7 @@ std::unique_ptr<tDBConnection> MakePostgres(const tDBConnectionRequest& request)
 
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
-    {"MSSQL", MakeMSSQL},   {"ORACLE", nullptr},        {"DB2", nullptr},
+    {"MSSQL", MakeMSSQL},  {"ORACLE", nullptr},        {"DB2", nullptr},
     {"INFORMIX", nullptr}, {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
     {"CTREESQL", nullptr}, {"CLOUDSCAPE", nullptr},    {"SYBASE", nullptr},
     {"ODBC", nullptr},

@@ -84,8 +84,7 @@ public:
     static void DefaultName(tString& out, const char* table, const char* field);
     static void DefaultClause(tString& out, u8 letter, i32 length);
     // The column's definition; R_E_C_N_O_ is an identity column when UseAutoRecno of the table.
-    void FieldDefinition(tString& out, const char* table, const char* field, u8 letter,
-                         i32 length);
+    void FieldDefinition(tString& out, const char* table, const char* field, u8 letter, i32 length);
 
     GML_CLASS_ALLOCATOR(tMSSQLConnection, Mem_DBConnection)
 
@@ -103,7 +102,7 @@ private:
     bool CountRecnoColumns(const char* table, const char* condition, const char* routine);
 
     // Constant after construction.
-    tODBCLibrary& library;  // the process's loader or the caller's
+    tODBCLibrary& library;                     // the process's loader or the caller's
     std::unique_ptr<tConnectionPool> ownPool;  // a main connection's pool; null in a child
     tConnectionPool* pool;                     // ownPool, or the parent's for a child
     const bool isChild;

@@ -122,8 +122,9 @@ bool tMSSQLConnection::DescribeTable(tTableDefinition& def) {
         if (!AddDescribedColumn(def, *stmt)) ++unsupported;
     }
     if (rows == 0) {
-        BasePrintf("[WARNING] (tMSSQLConnection::DescribeTable) Table [%s] NOT FOUND IN DATABASE.\n",
-                   def.GetName());
+        BasePrintf(
+            "[WARNING] (tMSSQLConnection::DescribeTable) Table [%s] NOT FOUND IN DATABASE.\n",
+            def.GetName());
         return false;
     }
     if (unsupported == rows) {

@@ -38,10 +38,10 @@ struct tCheckUpLine {
 constexpr tCheckUpLine kCheckUpLines[] = {
     {"SELECT @@version as DB_INFO", "DB Version....: \n\t", "", "DB Version....: "},
     {"SELECT @@SERVERNAME as DB_INFO", "SQL ServerName: ", "\n", "SQL ServerName: "},
-    {"select CONVERT(varchar(128),SERVERPROPERTY('Collation')) as DB_INFO", "SQL Collation.: ",
-     "\n", "SQL Collation.: "},
-    {"select CONVERT(varchar(128),SERVERPROPERTY('Edition')) as DB_INFO", "SQL Edition...: ",
-     "\n", "SQL Edition...: "},
+    {"select CONVERT(varchar(128),SERVERPROPERTY('Collation')) as DB_INFO",
+     "SQL Collation.: ", "\n", "SQL Collation.: "},
+    {"select CONVERT(varchar(128),SERVERPROPERTY('Edition')) as DB_INFO", "SQL Edition...: ", "\n",
+     "SQL Edition...: "},
     {kProductVersionQuery, "SQL Version...: ", "\n", "SQL Version...: "},
     {"select CONVERT(varchar(128),SERVERPROPERTY('ProductLevel')) as DB_INFO",
      "SQL P.Level...: ", "\n", "SQL P.Level...: "},
@@ -78,13 +78,12 @@ void LogAliasError(const char* format, const tString& alias) {
 
 }  // namespace
 
-tMSSQLConnection::tMSSQLConnection(const char* dbType, const tString& alias,
-                                   const tString& user, const tString& password)
+tMSSQLConnection::tMSSQLConnection(const char* dbType, const tString& alias, const tString& user,
+                                   const tString& password)
     : tMSSQLConnection(dbType, alias, user, password, ODBCLibrary()) {}
 
-tMSSQLConnection::tMSSQLConnection(const char* dbType, const tString& alias,
-                                   const tString& user, const tString& password,
-                                   tODBCLibrary& library)
+tMSSQLConnection::tMSSQLConnection(const char* dbType, const tString& alias, const tString& user,
+                                   const tString& password, tODBCLibrary& library)
     : tODBCConnection(dbType, alias, user, password, library),
       library(library),
       ownPool(new tConnectionPool),
@@ -253,9 +252,9 @@ bool tMSSQLConnection::InitialCheckUp(tString& report) {
     return tODBCConnection::InitialCheckUp(report);
 }
 
-void tMSSQLConnection::AppendCheckUpValue(tODBCStatement& stmt, tString& report,
-                                          const char* query, const char* label,
-                                          const char* ending, const char* missing) {
+void tMSSQLConnection::AppendCheckUpValue(tODBCStatement& stmt, tString& report, const char* query,
+                                          const char* label, const char* ending,
+                                          const char* missing) {
     if (stmt.ExecDirect(query, kCheckUpRoutine, 1) && stmt.Fetch()) {
         report += label;
         report += OrEmpty(stmt.FieldAsPChar(0));

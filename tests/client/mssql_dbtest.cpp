@@ -36,11 +36,11 @@ protected:
     void SetUp() override {
         port = gmtest::FreePort();
         ASSERT_NE(port, 0);
-        gmtest::WriteFileText(dir.File("gatemill.ini"),
-                              "[General]\r\nPort=" + std::to_string(port) +
-                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n[MSSQL]\r\nClientLibrary=" +
-                                  GM_RECODBC_PATH + "\r\n[" + kAnsiKey +
-                                  "]\r\nAnsiNPW=Yes\r\nDriver=sqlsrv.so\r\n");
+        gmtest::WriteFileText(
+            dir.File("gatemill.ini"),
+            "[General]\r\nPort=" + std::to_string(port) +
+                "\r\nThreadMin=2\r\nThreadInc=1\r\n[MSSQL]\r\nClientLibrary=" + GM_RECODBC_PATH +
+                "\r\n[" + kAnsiKey + "]\r\nAnsiNPW=Yes\r\nDriver=sqlsrv.so\r\n");
         gmtest::WriteFileText(
             dir.File("script.txt"),
             "# two sessions, and the catalogue that answers for T1\n" + SessionScript("51") +
@@ -93,13 +93,13 @@ TEST_F(MSSQLProgram, FirstConnectCreatesTheCatalogueAndTheScriptAnswersTheProbes
     const std::string afterFirst = Log();
     EXPECT_EQ(Count(afterFirst, "\tSELECT @@SPID AS PARAM_SESSION\n"), 1u);
     EXPECT_EQ(Count(afterFirst, "\tSET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED\n"), 1u);
-    for (const char* create : {
-             "\tCREATE TABLE dbo.GML_FIELD(FIELD_TABLE VARCHAR(64) NOT NULL CONSTRAINT "
-             "GML_FIELD_FIELD_TABLE_DF DEFAULT '",
-             "\tcreate table GML_PARAM(PARAM_NAME VarChar(50) not null,PARAM_SESSION Smallint not "
-             "null, PARAM_VALUE VarChar(50) not null)\n",
-             "\tCREATE TABLE dbo.GML_IDXSTATS(", "\tCREATE TABLE dbo.GML_VIRTUALIDX(",
-             "\tCREATE TABLE dbo.GML_SP("}) {
+    for (const char* create :
+         {"\tCREATE TABLE dbo.GML_FIELD(FIELD_TABLE VARCHAR(64) NOT NULL CONSTRAINT "
+          "GML_FIELD_FIELD_TABLE_DF DEFAULT '",
+          "\tcreate table GML_PARAM(PARAM_NAME VarChar(50) not null,PARAM_SESSION Smallint not "
+          "null, PARAM_VALUE VarChar(50) not null)\n",
+          "\tCREATE TABLE dbo.GML_IDXSTATS(", "\tCREATE TABLE dbo.GML_VIRTUALIDX(",
+          "\tCREATE TABLE dbo.GML_SP("}) {
         EXPECT_EQ(Count(afterFirst, create), 1u) << create << "\n" << afterFirst;
     }
     // The data source's AnsiNPW value went from the program's registry; its other value stayed.
@@ -115,8 +115,9 @@ TEST_F(MSSQLProgram, FirstConnectCreatesTheCatalogueAndTheScriptAnswersTheProbes
 
     EXPECT_EQ(GM_CanOpen(second, "T1", ""), 0);
     EXPECT_EQ(GM_CanOpen(second, "T2", ""), -11);
-    EXPECT_EQ(Count(Log(), "\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
-                           "object_id('T2')\n"),
+    EXPECT_EQ(Count(Log(),
+                    "\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
+                    "object_id('T2')\n"),
               1u);
 }
 

@@ -222,8 +222,7 @@ TEST_P(MSSQLConnection, CheckUpBlockListsServerValuesAndCollationFromVersion8) {
         ScriptText("select CONVERT(varchar(128),SERVERPROPERTY('Collation')) as DB_INFO", "SQLC");
         ScriptText("select CONVERT(varchar(128),SERVERPROPERTY('Edition')) as DB_INFO", "Std");
         ScriptText(kProductVersionQuery, "8.00.2039");
-        ScriptText("select CONVERT(varchar(128),SERVERPROPERTY('ProductLevel')) as DB_INFO",
-                   "SP4");
+        ScriptText("select CONVERT(varchar(128),SERVERPROPERTY('ProductLevel')) as DB_INFO", "SP4");
         tString report;
         conn->InitialCheckUp(report);
         const std::string collation =
@@ -268,11 +267,11 @@ TEST_P(MSSQLConnection, DescribeTableMapsTypesAndWarnsAboutColumnsItCannotServe)
         i16 length;
         u16 decimals;
         bool isData;
-    } expected[] = {{"PHOTO", 'M', 10, 0, true},   {"BIN", 'M', 10, 0, true},
-                    {"NOTE", 'M', 11, 0, true},    {"BIG", 'M', 11, 0, true},
-                    {"NAME", 'C', 30, 0, true},    {"TINY", 'N', 15, 6, true},
-                    {"SMALL", 'N', 15, 6, true},   {"QTY", 'N', 15, 6, true},
-                    {"PRICE", 'N', 15, 6, true},   {"WHEN", 'X', 0, 0, false},
+    } expected[] = {{"PHOTO", 'M', 10, 0, true},       {"BIN", 'M', 10, 0, true},
+                    {"NOTE", 'M', 11, 0, true},        {"BIG", 'M', 11, 0, true},
+                    {"NAME", 'C', 30, 0, true},        {"TINY", 'N', 15, 6, true},
+                    {"SMALL", 'N', 15, 6, true},       {"QTY", 'N', 15, 6, true},
+                    {"PRICE", 'N', 15, 6, true},       {"WHEN", 'X', 0, 0, false},
                     {"R_E_C_N_O_", 'N', 15, 6, false}, {"R_E_C_D_E_L_", 'N', 15, 6, false}};
     ASSERT_EQ(def.GetFieldCount(), 12);
     for (i32 i = 0; i < def.GetFieldCount(); ++i) {
@@ -286,15 +285,15 @@ TEST_P(MSSQLConnection, DescribeTableMapsTypesAndWarnsAboutColumnsItCannotServe)
     }
     EXPECT_FALSE(def.IsAutoRecno());
     const std::string console = Console();
-    for (const char* line : {
-             "[WARNING] (tMSSQLConnection::DescribeTable) Table [T1] UNSUPPORTED FIELD [WHEN] "
-             "type [  61] - IGNORED.\n",
-             "[WARNING] (tMSSQLConnection::DescribeTable) ACCEPT NULL in table [T1] field [QTY] "
-             "type [  56].\n",
-             "[WARNING] (tMSSQLConnection::DescribeTable) DEFAULT CONSTRAINT UNDEFINED in table "
-             "[T1] field [QTY] type [  56].\n",
-             "[WARNING] (tMSSQLConnection::DescribeTable) EXPECTED INTEGER field on table [T1] "
-             "field [R_E_C_N_O_] type [  62].\n"}) {
+    for (const char* line :
+         {"[WARNING] (tMSSQLConnection::DescribeTable) Table [T1] UNSUPPORTED FIELD [WHEN] "
+          "type [  61] - IGNORED.\n",
+          "[WARNING] (tMSSQLConnection::DescribeTable) ACCEPT NULL in table [T1] field [QTY] "
+          "type [  56].\n",
+          "[WARNING] (tMSSQLConnection::DescribeTable) DEFAULT CONSTRAINT UNDEFINED in table "
+          "[T1] field [QTY] type [  56].\n",
+          "[WARNING] (tMSSQLConnection::DescribeTable) EXPECTED INTEGER field on table [T1] "
+          "field [R_E_C_N_O_] type [  62].\n"}) {
         EXPECT_TRUE(Contains(console, line)) << line;
     }
     EXPECT_FALSE(Contains(console, "field [PHOTO]"));  // memos take NULL and no default
@@ -303,7 +302,8 @@ TEST_P(MSSQLConnection, DescribeTableMapsTypesAndWarnsAboutColumnsItCannotServe)
 
 TEST_P(MSSQLConnection, IdentityRecnoMarksTheDefinition) {
     auto conn = Connected();
-    ScriptColumns({{"NAME", "39", "10", "0", "1", "0"}, {"R_E_C_N_O_", "56", "4", "0", "0", "128"}});
+    ScriptColumns(
+        {{"NAME", "39", "10", "0", "1", "0"}, {"R_E_C_N_O_", "56", "4", "0", "0", "128"}});
     tTableDefinitionExclusive def("T1", "RECDSN");
     ASSERT_TRUE(conn->DescribeTable(def));
     EXPECT_TRUE(def.IsAutoRecno());
@@ -357,8 +357,12 @@ protected:
 
 TEST_P(MSSQLIndexes, RecnoAndDeletedIndexIsTheRecordNumberIndexAndRunsNoDDL) {
     auto conn = Connected();
-    ScriptIndexes({{"T1_1", "A"}, {"T1_1", "D_E_L_E_T_"}, {"T1_2", "B"}, {"T1_2", "A"},
-                   {"T1_REC", "R_E_C_N_O_"}, {"T1_REC", "D_E_L_E_T_"}});
+    ScriptIndexes({{"T1_1", "A"},
+                   {"T1_1", "D_E_L_E_T_"},
+                   {"T1_2", "B"},
+                   {"T1_2", "A"},
+                   {"T1_REC", "R_E_C_N_O_"},
+                   {"T1_REC", "D_E_L_E_T_"}});
     EXPECT_TRUE(conn->DescribeIndexes(def));
     EXPECT_EQ(IndexText(), "T1_1:0, T1_2:1,0, ");
     EXPECT_EQ(rec.Statements(), Lines({kIndexesQuery}));
@@ -387,8 +391,12 @@ TEST_P(MSSQLIndexes, MissingRecordNumberIndexIsAddedAsThePrimaryKey) {
 
 TEST_P(MSSQLIndexes, IndexOverAColumnTheDefinitionLacksIsLeftOut) {
     auto conn = Connected();
-    ScriptIndexes({{"T1_1", "A"}, {"T1_GONE", "B"}, {"T1_GONE", "ZZ"}, {"T1_GONE", "A"},
-                   {"T1_2", "B"}, {"T1_REC", "R_E_C_N_O_"}});
+    ScriptIndexes({{"T1_1", "A"},
+                   {"T1_GONE", "B"},
+                   {"T1_GONE", "ZZ"},
+                   {"T1_GONE", "A"},
+                   {"T1_2", "B"},
+                   {"T1_REC", "R_E_C_N_O_"}});
     EXPECT_TRUE(conn->DescribeIndexes(def));
     EXPECT_EQ(IndexText(), "T1_1:0, T1_2:1, ");
     EXPECT_TRUE(Contains(Console(),
@@ -401,8 +409,9 @@ TEST_P(MSSQLIndexes, NoIndexAtAllIsReportedAndGetsThePrimaryKey) {
     ScriptIndexes({});
     EXPECT_TRUE(conn->DescribeIndexes(def));
     EXPECT_EQ(def.GetIndexCount(), 0);
-    EXPECT_TRUE(Contains(
-        Console(), "[WARNING] (tMSSQLConnection::DescribeIndexes) NO INDEXES FOUND for table T1\n"));
+    EXPECT_TRUE(
+        Contains(Console(),
+                 "[WARNING] (tMSSQLConnection::DescribeIndexes) NO INDEXES FOUND for table T1\n"));
     EXPECT_EQ(rec.Statements(), Lines({kIndexesQuery, kPrimaryKey}));
 }
 
@@ -413,13 +422,21 @@ TEST_P(MSSQLConnection, ProbesAskTheSystemTablesQuietly) {
         const char* index;
         std::vector<std::string> statements;
     } cases[] = {
-        {false, "T1", nullptr,
+        {false,
+         "T1",
+         nullptr,
          {"SELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = object_id('T1')"}},
-        {true, "T1", "",
+        {true,
+         "T1",
+         "",
          {"SELECT name FROM sysobjects WHERE sysstat & 0xf IN (2,3) AND id = object_id('T1')"}},
-        {false, "T1", "T1_1",
+        {false,
+         "T1",
+         "T1_1",
          {"SELECT name FROM sysindexes WHERE name = 'T1_1' AND indid > 0 AND indid < 255"}},
-        {true, "T1", "T1_1",
+        {true,
+         "T1",
+         "T1_1",
          {"SELECT name FROM sysobjects WHERE sysstat & 0xf IN (2) AND id = object_id('T1')",
           "SELECT name FROM sysindexes WHERE name = 'T1_1' AND indid > 0 AND indid < 255"}},
         {false, "T1'--", nullptr, {}},
