@@ -17,6 +17,7 @@
 #include "server/runtime/globals.h"
 #include "server/tables/dbtable.h"
 #include "tests/server/dispatch/support/dbserverpg.h"
+#include "tests/server/dispatch/support/structuretext.h"
 #include "tests/server/dispatch/support/tracelines.h"
 #include "tests/support/gmtest.h"
 
@@ -32,18 +33,7 @@ std::string OpenRequest(const std::string& table, u8 exclusive = 0) {
     return Text(table) + '\0' + static_cast<char>(exclusive);
 }
 
-// A structure text: "name", "type", "length", "decimals" per column.
-std::string Structure(const std::vector<std::vector<std::string>>& columns) {
-    std::string text;
-    for (const auto& column : columns) {
-        if (!text.empty()) text += kColumnSeparator;
-        for (size_t i = 0; i < column.size(); ++i) {
-            if (i > 0) text += kAttributeSeparator;
-            text += column[i];
-        }
-    }
-    return text;
-}
+using gmtest::Structure;
 const std::string kClientesStructure = Structure({{"NOME", "C", "10", "0"}, {"CIDADE", "C", "8", "0"}});
 
 std::string Alter(const std::string& table, const std::string& oldText,

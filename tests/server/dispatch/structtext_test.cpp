@@ -5,26 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "tests/server/dispatch/support/structuretext.h"
+
 namespace {
 
-// A structure text of columns "name type length decimals", in the client's separators.
-std::string Structure(std::initializer_list<std::initializer_list<std::string>> columns) {
-    std::string text;
-    for (const auto& column : columns) {
-        if (!text.empty()) text += kColumnSeparator;
-        bool first = true;
-        for (const std::string& attribute : column) {
-            if (!first) text += kAttributeSeparator;
-            text += attribute;
-            first = false;
-        }
-    }
-    return text;
-}
+using gmtest::Structure;
 
 // An action as "name type(previous) length(previous) decimals(previous) flags".
 std::string Describe(const tActionField& a) {
