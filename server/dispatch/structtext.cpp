@@ -53,8 +53,8 @@ std::unique_ptr<tActionField> ReadColumn(const char* begin, const char* end, boo
     name.Trim();
     u16 length = 0;
     u16 decimals = 0;
-    if (!IsSqlIdentifier(name) || parts[1].empty() ||
-        !ReadAttributeNumber(parts[2], length) || !ReadAttributeNumber(parts[3], decimals)) {
+    if (!IsSqlIdentifier(name) || parts[1].empty() || !ReadAttributeNumber(parts[2], length) ||
+        !ReadAttributeNumber(parts[3], decimals)) {
         return nullptr;
     }
     const u8 type = static_cast<u8>(parts[1][0]);

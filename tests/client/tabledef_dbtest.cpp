@@ -35,7 +35,8 @@ std::string Fields(GM_HANDLE db, int16_t wa) {
         GM_GetFieldDesc(db, static_cast<uint16_t>(wa), i, name, &type, &length, &declared,
                         &decimals);
         if (!fields.empty()) fields += ", ";
-        fields += std::string(name) + " " + static_cast<char>(type) + " " + std::to_string(declared);
+        fields +=
+            std::string(name) + " " + static_cast<char>(type) + " " + std::to_string(declared);
     }
     return fields;
 }
@@ -135,9 +136,9 @@ std::string AlterRow(int n) {
 TYPED_TEST(TableDef, AlterationKeepsEveryRowAndRegistersTheNewStructure) {
     const GM_HANDLE db = this->Connected();
     const std::vector<std::vector<std::string>> columnsBefore = {{"CODE", "C", "8", "0"},
-                                                          {"PRICE", "N", "12", "2"},
-                                                          {"QTY", "N", "6", "0"},
-                                                          {"GONE", "C", "4", "0"}};
+                                                                 {"PRICE", "N", "12", "2"},
+                                                                 {"QTY", "N", "6", "0"},
+                                                                 {"GONE", "C", "4", "0"}};
     ASSERT_NO_FATAL_FAILURE(this->CreateTable(db, "ALTERED", columnsBefore));
     ASSERT_NO_FATAL_FAILURE(this->InsertRows(
         "insert into ALTERED (CODE, PRICE, QTY, GONE, D_E_L_E_T_, R_E_C_N_O_) values ", kRows,
@@ -147,15 +148,15 @@ TYPED_TEST(TableDef, AlterationKeepsEveryRowAndRegistersTheNewStructure) {
                                                          {"QTY", "C", "6", "0"},
                                                          {"NOTE", "C", "5", "0"}};
     const size_t before = this->program->Output().size();
-    ASSERT_EQ(GM_AlterFile(db, "altered", Structure(columnsBefore).c_str(),
-                           Structure(after).c_str()),
-              0)
+    ASSERT_EQ(
+        GM_AlterFile(db, "altered", Structure(columnsBefore).c_str(), Structure(after).c_str()), 0)
         << ErrorOf(db) << this->program->Output();
 
     const std::string all = std::to_string(kRows);
     EXPECT_EQ(this->Value("select count(*) from ALTERED"), all);
-    EXPECT_EQ(this->Value("select count(*) from ALTERED where trim(CODE) = concat('C', R_E_C_N_O_)"),
-              all);
+    EXPECT_EQ(
+        this->Value("select count(*) from ALTERED where trim(CODE) = concat('C', R_E_C_N_O_)"),
+        all);
     EXPECT_EQ(this->Value("select count(*) from ALTERED where PRICE * 4 = R_E_C_N_O_"), all);
     EXPECT_EQ(this->Value("select count(*) from ALTERED where "
                           "trim(trailing '.' from trim(QTY)) = concat('', R_E_C_N_O_ % 1000)"),
@@ -170,15 +171,17 @@ TYPED_TEST(TableDef, AlterationKeepsEveryRowAndRegistersTheNewStructure) {
     ASSERT_GT(wa, 0) << ErrorOf(db);
     // MariaDB moves a modified column to the end: the fields, in any order.
     std::string fields = Fields(db, wa) + ", ";
-    for (const char* field : {"CODE C 12, ", "PRICE F 12, ", "QTY C 6, ", "NOTE C 5, ", "D_E_L_E_T_ C 1, "}) {
+    for (const char* field :
+         {"CODE C 12, ", "PRICE F 12, ", "QTY C 6, ", "NOTE C 5, ", "D_E_L_E_T_ C 1, "}) {
         EXPECT_NE(fields.find(field), std::string::npos) << fields;
     }
     EXPECT_EQ(GM_GetColCount(db, static_cast<uint16_t>(wa)), 5);
     EXPECT_EQ(GM_GetTotalRecs(db, static_cast<uint16_t>(wa)), kRows);
     EXPECT_EQ(GM_First(db, static_cast<uint16_t>(wa), 0, 0), 0);
     // Open here too: refused, and nothing changes.
-    EXPECT_EQ(GM_AlterFile(db, "ALTERED", Structure(after).c_str(), Structure(columnsBefore).c_str()),
-              -15);
+    EXPECT_EQ(
+        GM_AlterFile(db, "ALTERED", Structure(after).c_str(), Structure(columnsBefore).c_str()),
+        -15);
     EXPECT_EQ(this->Values("select concat(trim(FIELD_NAME), ' ', trim(FIELD_TYPE)) from GML_FIELD"),
               std::vector<std::string>{"PRICE P"});
     EXPECT_EQ(this->Value("select count(*) from ALTERED where NOTE is not null and NOTE <> ''"),

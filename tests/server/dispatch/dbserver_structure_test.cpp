@@ -448,7 +448,6 @@ TEST_F(DBServerStructure, DatabaseSessionIdComesAsABareString) {
     session->End();
 }
 
-
 TEST_F(DBServerStructure, AlterationsAreRefusedWithTheFirstReasonThatAppliesAndNoSql) {
     const std::string columns = std::string("CODE") + '\x02' + "C" + '\x02' + "6" + '\x02' + "0";
     const struct {

@@ -34,7 +34,8 @@ std::string OpenRequest(const std::string& table, u8 exclusive = 0) {
 }
 
 using gmtest::Structure;
-const std::string kClientesStructure = Structure({{"NOME", "C", "10", "0"}, {"CIDADE", "C", "8", "0"}});
+const std::string kClientesStructure =
+    Structure({{"NOME", "C", "10", "0"}, {"CIDADE", "C", "8", "0"}});
 
 std::string Alter(const std::string& table, const std::string& oldText,
                   const std::string& newText) {
@@ -64,8 +65,9 @@ protected:
                ClientesRecord(nome, cidade);
     }
     std::vector<std::string> Indexes() {
-        return Values("select indexname from pg_indexes where tablename = 'clientes' "
-                      "and indexname <> 'clientes_pkey' order by 1");
+        return Values(
+            "select indexname from pg_indexes where tablename = 'clientes' "
+            "and indexname <> 'clientes_pkey' order by 1");
     }
 };
 
@@ -114,8 +116,7 @@ TEST_F(DBServerTableDef, RefreshFollowsTheDatabaseAndAlwaysRepliesZero) {
 // reads every record as it is, and nothing is freed under the reader (ASan).
 TEST_F(DBServerTableDef, RefreshesOnManyThreadsLeaveAReaderReadingTheRightRecords) {
     auto reader = Connected();
-    ASSERT_EQ(reader->Exchange(OP_OPEN, OpenRequest("clientes")).substr(0, 4),
-              Short(0) + Short(1));
+    ASSERT_EQ(reader->Exchange(OP_OPEN, OpenRequest("clientes")).substr(0, 4), Short(0) + Short(1));
     const std::vector<std::string> rows = {Moved(1, "N001", "SP"), Moved(2, "N002", "RJ"),
                                            Moved(3, "N004", "BH")};
     constexpr int kRefreshers = 3;
@@ -207,7 +208,8 @@ TEST_F(DBServerTableDef, IndexServicesDropAndDescribeIndexesAndRefresh) {
                       "[clientes|clientes1]\n ( From tDBServer::IsIndexReverse )"));
 
     EXPECT_FALSE(server.DropIndex("clientes1"));
-    EXPECT_TRUE(Holds(LastError(server), "[WARNING] Index not specified on DropIndex [clientes1]\n"));
+    EXPECT_TRUE(
+        Holds(LastError(server), "[WARNING] Index not specified on DropIndex [clientes1]\n"));
     EXPECT_FALSE(server.DropIndex("clientes|x'y"));
     EXPECT_TRUE(server.DropIndex("clientes|clientes1"));
     EXPECT_EQ(Indexes(), std::vector<std::string>{"clientes_unq"});
@@ -231,8 +233,9 @@ TEST_F(DBServerTableDef, IndexServicesDropAndDescribeIndexesAndRefresh) {
 }
 
 TEST_F(DBServerTableDef, AlterationIsRefusedWhileTheTableIsOpenOrInATransaction) {
-    const std::string request = Alter("clientes", kClientesStructure,
-                                      Structure({{"NOME", "C", "20", "0"}, {"CIDADE", "C", "8", "0"}}));
+    const std::string request =
+        Alter("clientes", kClientesStructure,
+              Structure({{"NOME", "C", "20", "0"}, {"CIDADE", "C", "8", "0"}}));
     auto session = Connected();
     auto other = Connected();
     ASSERT_EQ(session->Exchange(OP_STRCMTCTL), Short(RC_OK));
@@ -241,7 +244,8 @@ TEST_F(DBServerTableDef, AlterationIsRefusedWhileTheTableIsOpenOrInATransaction)
     ASSERT_EQ(session->Exchange(OP_ENDCMTCTL), Short(RC_OK));
 
     EXPECT_EQ(session->Exchange(OP_ALTERFILE, Alter("nosuchtable", "", "")), Short(RC_FAILED));
-    EXPECT_TRUE(Holds(session->Exchange(OP_GETERROR), "[ERROR] File [NOSUCHTABLE] does NOT exists.\n"));
+    EXPECT_TRUE(
+        Holds(session->Exchange(OP_GETERROR), "[ERROR] File [NOSUCHTABLE] does NOT exists.\n"));
 
     // Open anywhere, this connection included: -15, and nothing changed.
     for (gmtest::Session* opener : {other.get(), session.get()}) {
@@ -269,17 +273,18 @@ TEST_F(DBServerTableDef, FailedAlterationForgetsTheCachedTableAndRestoresTheStat
     ASSERT_EQ(session->Exchange(OP_REFRESHFILE, Text("clientes")), Short(RC_OK));
     ASSERT_NE(Cached("CLIENTES"), nullptr);
     // A type the database cannot make fails the rebuild before it changes anything.
-    const std::string request =
-        Alter("clientes", kClientesStructure,
-              Structure({{"NOME", "C", "10", "0"}, {"CIDADE", "C", "8", "0"}, {"ODD", "Q", "4", "0"}}));
+    const std::string request = Alter(
+        "clientes", kClientesStructure,
+        Structure({{"NOME", "C", "10", "0"}, {"CIDADE", "C", "8", "0"}, {"ODD", "Q", "4", "0"}}));
     EXPECT_EQ(session->Exchange(OP_ALTERFILE, request), Short(RC_FAILED));
     EXPECT_EQ(Cached("CLIENTES"), nullptr);
     EXPECT_EQ(Value("select count(*) from clientes"), "3");
     session->Disconnect();
     EXPECT_FALSE(session->server->GetDBConnection()->IsOpLog());
     session->End();
-    EXPECT_TRUE(LogHolds("GM_ALTER FAILED on file [CLIENTES]. Table DATA or STRUCTURE should be "
-                         "INVALID or CORRUPTED."));
+    EXPECT_TRUE(
+        LogHolds("GM_ALTER FAILED on file [CLIENTES]. Table DATA or STRUCTURE should be "
+                 "INVALID or CORRUPTED."));
 }
 
 TEST_F(DBServerTableDef, ColumnNamesThatCouldBreakSqlAreRefusedBeforeAnySql) {

@@ -80,10 +80,9 @@ TEST(StructureText, EmptyColumnsAndBlanksAroundNumbersAreAllowed) {
     tAutoArray<tActionField> columns;
     EXPECT_TRUE(ParseStructureText("", false, columns));
     EXPECT_EQ(columns.Count(), 0);
-    const std::string text = std::string(1, kColumnSeparator) +
-                             Structure({{"A", "C", " 5 ", ""}}) + kColumnSeparator +
-                             kColumnSeparator + Structure({{"B", "N", "10", "3"}}) +
-                             kColumnSeparator;
+    const std::string text = std::string(1, kColumnSeparator) + Structure({{"A", "C", " 5 ", ""}}) +
+                             kColumnSeparator + kColumnSeparator +
+                             Structure({{"B", "N", "10", "3"}}) + kColumnSeparator;
     ASSERT_TRUE(ParseStructureText(text.c_str(), false, columns));
     ASSERT_EQ(columns.Count(), 2);
     EXPECT_EQ(Describe(*columns.Get(0)), "A C(C) 5(5) 0(0) 0");
