@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "imagefile.h"
+
 namespace {
 
 using u32 = std::uint32_t;
@@ -396,21 +398,17 @@ std::vector<DfaState> BuildAutomaton(const List& list) {
 
 // ---- Image ----
 
-void Put(std::vector<unsigned char>& out, u32 word) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back((word >> shift) & 0xFF);
-}
-
 void PutList(std::vector<unsigned char>& out, const List& list, const std::vector<DfaState>& dfa,
              const std::vector<List>& lists) {
     const u32 states = static_cast<u32>(dfa.size());
     const u32 rowTable = kListHeader + states * kStateRecord;
     u32 size = rowTable + states * 4;
     for (const DfaState& s : dfa) size += 4 + 12 * static_cast<u32>(s.row.size());
-    Put(out, kTag);
-    Put(out, size);
-    for (int i = 0; i < 8; ++i) Put(out, 0);
-    for (u32 word : {states, size, rowTable, kListHeader}) Put(out, word);
-    for (int i = 0; i < 8; ++i) Put(out, 0);
+    PutWord(out, kTag);
+    PutWord(out, size);
+    for (int i = 0; i < 8; ++i) PutWord(out, 0);
+    for (u32 word : {states, size, rowTable, kListHeader}) PutWord(out, word);
+    for (int i = 0; i < 8; ++i) PutWord(out, 0);
     for (const DfaState& s : dfa) {
         u32 token = 0, push = 0, flags = 0;
         if (s.rule >= 0) {
@@ -426,50 +424,28 @@ void PutList(std::vector<unsigned char>& out, const List& list, const std::vecto
                 flags |= kPush;
             }
         }
-        for (u32 word : {token, push, flags, 0u, 0u, 0u, 0u}) Put(out, word);
+        for (u32 word : {token, push, flags, 0u, 0u, 0u, 0u}) PutWord(out, word);
     }
     u32 rowAt = rowTable + states * 4;
     for (const DfaState& s : dfa) {
-        Put(out, rowAt);
+        PutWord(out, rowAt);
         rowAt += 4 + 12 * static_cast<u32>(s.row.size());
     }
     for (const DfaState& s : dfa) {
-        Put(out, static_cast<u32>(s.row.size()));
+        PutWord(out, static_cast<u32>(s.row.size()));
         for (const Transition& t : s.row) {
-            for (u32 word : {t.lo, t.hi, t.next}) Put(out, word);
+            for (u32 word : {t.lo, t.hi, t.next}) PutWord(out, word);
         }
     }
 }
 
 std::vector<unsigned char> BuildImage(const std::vector<List>& lists) {
     std::vector<unsigned char> image;
-    Put(image, static_cast<u32>(lists.size()));
-    Put(image, kTag);
-    for (u32 i = 0; i < (kImageHeader - 8) / 4; ++i) Put(image, 0);  // no keywords, no classes
+    PutWord(image, static_cast<u32>(lists.size()));
+    PutWord(image, kTag);
+    for (u32 i = 0; i < (kImageHeader - 8) / 4; ++i) PutWord(image, 0);  // no keywords, no classes
     for (const List& list : lists) PutList(image, list, BuildAutomaton(list), lists);
     return image;
-}
-
-void WriteCpp(const std::string& path, const std::vector<unsigned char>& image) {
-    std::ofstream out(path);
-    out << "// The lexer table image of the filter language, written by tools/lexgen from\n"
-           "// tools/filter.grammar.\n"
-           "#include \"server/filter/filterdfa.h\"\n\n"
-           "const u8 kFilterDfaImage[] = {";
-    for (size_t i = 0; i < image.size(); ++i) {
-        char byte[8];
-        std::snprintf(byte, sizeof byte, "0x%02x,", image[i]);
-        out << (i % 12 == 0 ? "\n    " : " ") << byte;
-    }
-    out << "\n};\nconst size_t kFilterDfaImageSize = sizeof kFilterDfaImage;\n";
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-void WriteRaw(const std::string& path, const std::vector<unsigned char>& image) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(image.data()),
-              static_cast<std::streamsize>(image.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace
@@ -481,8 +457,11 @@ int main(int argc, char** argv) {
     }
     try {
         const std::vector<unsigned char> image = BuildImage(ReadGrammar(argv[1]));
-        WriteCpp(argv[2], image);
-        WriteRaw(argv[3], image);
+        WriteImageCpp(argv[2],
+                      "// The lexer table image of the filter language, written by tools/lexgen "
+                      "from\n// tools/filter.grammar.\n",
+                      "server/filter/filterdfa.h", "kFilterDfa", image);
+        WriteImageRaw(argv[3], image);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lexgen: %s: %s\n", argv[1], e.what());
         return 1;

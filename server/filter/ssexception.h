@@ -22,11 +22,26 @@ enum SSMessageId : i32 {
     kSSLifoNoTop = 9,
     kSSLifoPopEmpty = 10,
     kSSLifoIndex = 11,
+    kSSYaccOpenFile = 12,
+    kSSYaccParseFailed = 13,
+    kSSYaccReadPastEof = 14,
+    kSSYaccPanicFailed = 15,
+    kSSYaccErrorTokenFailed = 16,
+    kSSYaccErrorTokenEof = 17,
+    kSSYaccInvalidGoto = 18,
+    kSSYaccElementIndex = 19,
+    kSSYaccTableMissing = 20,
+    kSSYaccLexMissing = 21,
+    kSSYaccReadTable = 22,
     kSSSetFull = 23,
+    kSSYaccTableTooBig = 26,
     kSSRefBelowZero = 28,
+    kSSYaccInvalidState = 35,
     kSSLexResource = 36,
+    kSSYaccResource = 37,
     kSSLexKeywordTable = 43,
     kSSLexKeywordIndex = 44,
+    kSSYaccNoSubtree = 45,
     kSSMessageTooLong = 46,
     kSSLexGetList = 47,
     kSSLexArrayShort = 48,
@@ -57,6 +72,23 @@ constexpr const char* kSSLifoNoTopMsg = "SSLifo0002e: No top, stack empty";
 constexpr const char* kSSLifoIndexMsg = "SSLifo0003e: Invalid index";
 constexpr const char* kSSLifoPopEmptyMsg = "SSLifo0004e: Cannot pop empty stack";
 constexpr const char* kSSSetFullMsg = "SSSetArray0001e: Set full";
+constexpr const char* kSSYaccOpenFileMsg = "SSYacc0101e: Open file failed, %s";
+constexpr const char* kSSYaccParseFailedMsg = "SSYacc0102e: Parse failed, invalid table";
+constexpr const char* kSSYaccReadPastEofMsg = "SSYacc0103e: Attempted read past eof";
+constexpr const char* kSSYaccPanicFailedMsg = "SSYacc0104e: Error panic failed, no valid token";
+constexpr const char* kSSYaccErrorTokenFailedMsg =
+    "SSYacc0105e: Error token failed, no valid token";
+constexpr const char* kSSYaccErrorTokenEofMsg = "SSYacc0106e: Error token failed, eof";
+constexpr const char* kSSYaccInvalidGotoMsg = "SSYacc0107e: Invalid goto on %ld";
+constexpr const char* kSSYaccElementIndexMsg =
+    "SSYacc0108e: Invalid index on elementFromProduction, %ld";
+constexpr const char* kSSYaccTableMissingMsg = "SSYacc0109e: setTable missing, required";
+constexpr const char* kSSYaccLexMissingMsg = "SSYacc0110e: setLex missing, required";
+constexpr const char* kSSYaccReadTableMsg = "SSYacc0111e: Error reading table, %s";
+constexpr const char* kSSYaccTableTooBigMsg = "SSYacc0112e: Table too big";
+constexpr const char* kSSYaccInvalidStateMsg = "SSYacc0114e: Invalid state specified, %ld";
+constexpr const char* kSSYaccResourceMsg = "SSYacc0115e: Resource not found, %s";
+constexpr const char* kSSYaccNoSubtreeMsg = "SSYacc0116e: No Subtree, or subtree index too large";
 
 // One error of the runtime: its id and its text, cut at 127 characters.
 class SSException : public std::exception {

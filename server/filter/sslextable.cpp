@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "server/filter/ssfile.h"
 #include "server/filter/ssresource.h"
 
 namespace {
@@ -99,21 +100,16 @@ SSLexTable::SSLexTable(FromResource, const char* resourceName) {
 }
 
 SSLexTable::SSLexTable(const char* fileName) {
-    plat::UniqueFd file = plat::OpenFile(fileName, false, false);
-    if (!file.IsValid()) {
-        ssError(kSSLexOpenFile, kSSLexOpenFileMsg, fileName, long(plat::LastFileError()));
-        return;
-    }
     std::vector<u8> bytes;
-    u8 chunk[8192];
-    for (;;) {
-        const i64 got = plat::ReadFile(file.Get(), chunk, sizeof chunk);
-        if (got < 0) {
+    switch (ssReadWholeFile(fileName, false, bytes)) {
+        case SSFileRead::kOpenFailed:
+            ssError(kSSLexOpenFile, kSSLexOpenFileMsg, fileName, long(plat::LastFileError()));
+            return;
+        case SSFileRead::kReadFailed:
             ssError(kSSLexReadFile, kSSLexReadFileMsg, fileName, long(bytes.size()));
             return;
-        }
-        if (got == 0) break;
-        bytes.insert(bytes.end(), chunk, chunk + got);
+        case SSFileRead::kDone:
+            break;
     }
     Load({bytes.data(), bytes.size(), fileName, true});
 }

@@ -4,10 +4,12 @@
 #include <cstring>
 
 #include "server/filter/filterdfa.h"
+#include "server/filter/filterllr.h"
 
 const SSResource* ssFindResource(const char* name) {
     static const SSResource images[] = {
         {"filter.dfa", kFilterDfaImage, kFilterDfaImageSize},
+        {"filter.llr", kFilterLlrImage, kFilterLlrImageSize},
     };
     for (const SSResource& image : images) {
         if (std::strcmp(image.name, name) == 0) return &image;

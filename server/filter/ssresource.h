@@ -9,5 +9,5 @@ struct SSResource {
     size_t size;
 };
 
-// The embedded image with this name ("filter.dfa"), or null.
+// The embedded image with this name ("filter.dfa", "filter.llr"), or null.
 const SSResource* ssFindResource(const char* name);

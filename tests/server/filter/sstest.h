@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "lib_base/types.h"
 #include "server/filter/ssexception.h"
@@ -132,6 +133,67 @@ inline std::vector<u8> Image(const std::vector<std::vector<State>>& lists,
     }
     for (const auto& table : keywordTables) {
         const std::vector<u8> bytes = KeywordImage(table);
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    return out;
+}
+
+}  // namespace sstest
+
+namespace sstest {
+
+// A row of a parse table image: action entries (action word, token), goto entries (target
+// state, nonterminal) and, with kSSYaccRowError in flags, the error entry's word.
+struct YaccRow {
+    u32 flags = 0;
+    std::vector<std::pair<u32, i32>> actions;
+    std::vector<std::pair<u32, u32>> gotos;
+    u32 errorWord = 0;
+};
+
+// A whole parse table image: header, row offsets, production table (length, left symbol),
+// rows back to back, then the conflict lists (expression lists of the lexer table layout).
+inline std::vector<u8> YaccImage(const std::vector<std::pair<u32, u32>>& productions,
+                                 const std::vector<YaccRow>& rows,
+                                 const std::vector<std::vector<State>>& conflictLists = {}) {
+    const u32 states = static_cast<u32>(rows.size());
+    const u32 productionTable = 20 + 4 * states;
+    const u32 rowArea = productionTable + 8 * static_cast<u32>(productions.size());
+    std::vector<u8> out;
+    out.insert(out.end(), {'C', 'Y', 'S', 'S'});
+    PutWord(out, static_cast<u32>(productions.size()) | u32(conflictLists.size()) << 16);
+    PutWord(out, states);
+    PutWord(out, rowArea);
+    PutWord(out, productionTable);
+    u32 at = rowArea;
+    for (const YaccRow& row : rows) {
+        PutWord(out, at);
+        at += 12 + 8 * static_cast<u32>(row.actions.size() + row.gotos.size() +
+                                        ((row.flags & 0x02) ? 1 : 0));
+    }
+    for (const auto& [length, left] : productions) {
+        PutWord(out, length);
+        PutWord(out, left);
+    }
+    for (const YaccRow& row : rows) {
+        PutWord(out, row.flags);
+        PutWord(out, static_cast<u32>(row.gotos.size()));
+        PutWord(out, static_cast<u32>(row.actions.size()));
+        for (const auto& [word, token] : row.actions) {
+            PutWord(out, word);
+            PutWord(out, static_cast<u32>(token));
+        }
+        for (const auto& [target, symbol] : row.gotos) {
+            PutWord(out, target);
+            PutWord(out, symbol);
+        }
+        if (row.flags & 0x02) {
+            PutWord(out, row.errorWord);
+            PutWord(out, 0);
+        }
+    }
+    for (const auto& list : conflictLists) {
+        const std::vector<u8> bytes = ListImage(list);
         out.insert(out.end(), bytes.begin(), bytes.end());
     }
     return out;
