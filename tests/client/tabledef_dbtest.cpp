@@ -20,10 +20,9 @@ constexpr int16_t kDuplicate = -37;
 constexpr int kRows = 10000;
 
 using gmtest::ErrorOf;
-
 using gmtest::Structure;
 
-// The work area's fields as "name type length", D_E_L_E_T_ included.
+// The work area's fields as "name type declared-length", D_E_L_E_T_ included.
 std::string Fields(GM_HANDLE db, int16_t wa) {
     std::string fields;
     for (int16_t i = 0; i < GM_GetColCount(db, static_cast<uint16_t>(wa)); ++i) {
