@@ -20,10 +20,10 @@
 #include "server/dispatch/dbserver.h"
 #include "server/dispatch/structtext.h"
 #include "server/isam/dbconn.h"
-#include "server/runtime/namedlock.h"
 #include "server/locks/lockengine.h"
 #include "server/runtime/consolelog.h"
 #include "server/runtime/globals.h"
+#include "server/runtime/namedlock.h"
 #include "server/tables/dbtable.h"
 
 namespace {
@@ -135,7 +135,7 @@ i16 tDBServer::AlterTableLocked(const char* table, const tArray<tActionField>& o
     }
     conn.SetRowCount(0);
     const std::shared_ptr<tTableDefinitionShared> def = conn.GetTableDef(table, environment, true);
-    if (!def) return RC_FAILED;  // the load said why
+    if (!def) return RC_FAILED;                    // the load said why
     if (!TakeSoleOpening(*def)) return RC_IN_USE;  // (2)
     const bool hasRecDel = def->GetRecDelField() >= 0;
     tAutoArray<tActionField> actions;

@@ -13,8 +13,8 @@
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
-#include "server/runtime/namedlock.h"
 #include "server/isam/gatemill.h"
+#include "server/runtime/namedlock.h"
 #include "server/tables/dbtable.h"
 
 namespace {

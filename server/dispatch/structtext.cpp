@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "lib_common/sqltext.h"
@@ -24,8 +25,8 @@ const char* FindSeparator(const char* begin, const char* end, char separator) {
 }
 
 // Blanks around a run of digits, nothing else; an empty text is 0.
-bool ReadAttributeNumber(const tString& text, u16& value) {
-    tString digits(text);
+bool ReadAttributeNumber(const std::string& text, u16& value) {
+    tString digits(text.c_str());
     digits.Trim();
     i32 number = 0;
     for (i32 i = 0; i < digits.GetLength(); ++i) {
@@ -40,23 +41,23 @@ bool ReadAttributeNumber(const tString& text, u16& value) {
 
 // One column's attributes (between begin and end) as a column; null when not well-formed.
 std::unique_ptr<tActionField> ReadColumn(const char* begin, const char* end, bool memoAsBlob) {
-    std::vector<tString> parts;
+    std::vector<std::string> parts;
     for (const char* at = begin;;) {
         const char* stop = FindSeparator(at, end, kAttributeSeparator);
-        parts.emplace_back(at, static_cast<i32>(stop - at));
+        parts.emplace_back(at, stop);
         if (stop == end) break;
         at = stop + 1;
     }
     if (parts.size() != kAttributeCount) return nullptr;
-    tString name(parts[0]);
+    tString name(parts[0].c_str());
     name.Trim();
     u16 length = 0;
     u16 decimals = 0;
-    if (!IsSqlIdentifier(name) || parts[1].GetLength() == 0 ||
-        !ReadAttributeNumber(parts[2], length) || !ReadAttributeNumber(parts[3], decimals)) {
+    if (!IsSqlIdentifier(name) || parts[1].empty() || !ReadAttributeNumber(parts[2], length) ||
+        !ReadAttributeNumber(parts[3], decimals)) {
         return nullptr;
     }
-    const u8 type = static_cast<u8>(parts[1].At(0));
+    const u8 type = static_cast<u8>(parts[1][0]);
     if (type == 'M' && memoAsBlob) length = kBlobMemoLength;
     return std::make_unique<tActionField>(name, type, length, decimals);
 }

@@ -9,6 +9,7 @@
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/pellmarserved.h"
+#include "tests/server/dispatch/support/structuretext.h"
 
 namespace {
 
@@ -19,21 +20,9 @@ constexpr int16_t kDuplicate = -37;
 constexpr int kRows = 10000;
 
 using gmtest::ErrorOf;
+using gmtest::Structure;
 
-// A structure text of columns "name", "type", "length", "decimals".
-std::string Structure(const std::vector<std::vector<std::string>>& columns) {
-    std::string text;
-    for (const auto& column : columns) {
-        if (!text.empty()) text += '\x01';
-        for (size_t i = 0; i < column.size(); ++i) {
-            if (i > 0) text += '\x02';
-            text += column[i];
-        }
-    }
-    return text;
-}
-
-// The work area's fields as "name type length", D_E_L_E_T_ included.
+// The work area's fields as "name type declared-length", D_E_L_E_T_ included.
 std::string Fields(GM_HANDLE db, int16_t wa) {
     std::string fields;
     for (int16_t i = 0; i < GM_GetColCount(db, static_cast<uint16_t>(wa)); ++i) {
@@ -45,7 +34,8 @@ std::string Fields(GM_HANDLE db, int16_t wa) {
         GM_GetFieldDesc(db, static_cast<uint16_t>(wa), i, name, &type, &length, &declared,
                         &decimals);
         if (!fields.empty()) fields += ", ";
-        fields += std::string(name) + " " + static_cast<char>(type) + " " + std::to_string(declared);
+        fields +=
+            std::string(name) + " " + static_cast<char>(type) + " " + std::to_string(declared);
     }
     return fields;
 }
@@ -73,15 +63,6 @@ protected:
         GM_InitRecord(db, static_cast<uint16_t>(wa), 0);
         GM_SetInternalFld(db, static_cast<uint16_t>(wa), "CODE", code.c_str());
         return GM_Write(db, static_cast<uint16_t>(wa), 0);
-    }
-    size_t OpLogLines() const {
-        const std::string output = this->program->Output();
-        size_t count = 0;
-        for (size_t at = output.find("[OPLOG]"); at != std::string::npos;
-             at = output.find("[OPLOG]", at + 1)) {
-            ++count;
-        }
-        return count;
     }
     // Rows written past the gateway, in multi-row inserts.
     void InsertRows(const std::string& head, int rows, std::string (*row)(int)) {
@@ -153,11 +134,11 @@ std::string AlterRow(int n) {
 
 TYPED_TEST(TableDef, AlterationKeepsEveryRowAndRegistersTheNewStructure) {
     const GM_HANDLE db = this->Connected();
-    const std::vector<std::vector<std::string>> before = {{"CODE", "C", "8", "0"},
-                                                          {"PRICE", "N", "12", "2"},
-                                                          {"QTY", "N", "6", "0"},
-                                                          {"GONE", "C", "4", "0"}};
-    ASSERT_NO_FATAL_FAILURE(this->CreateTable(db, "ALTERED", before));
+    const std::vector<std::vector<std::string>> columnsBefore = {{"CODE", "C", "8", "0"},
+                                                                 {"PRICE", "N", "12", "2"},
+                                                                 {"QTY", "N", "6", "0"},
+                                                                 {"GONE", "C", "4", "0"}};
+    ASSERT_NO_FATAL_FAILURE(this->CreateTable(db, "ALTERED", columnsBefore));
     ASSERT_NO_FATAL_FAILURE(this->InsertRows(
         "insert into ALTERED (CODE, PRICE, QTY, GONE, D_E_L_E_T_, R_E_C_N_O_) values ", kRows,
         AlterRow));
@@ -165,17 +146,16 @@ TYPED_TEST(TableDef, AlterationKeepsEveryRowAndRegistersTheNewStructure) {
                                                          {"PRICE", "N", "12", "2"},
                                                          {"QTY", "C", "6", "0"},
                                                          {"NOTE", "C", "5", "0"}};
-    const size_t logged = this->OpLogLines();
-    ASSERT_EQ(GM_AlterFile(db, "altered", Structure(before).c_str(), Structure(after).c_str()), 0)
+    const size_t before = this->program->Output().size();
+    ASSERT_EQ(
+        GM_AlterFile(db, "altered", Structure(columnsBefore).c_str(), Structure(after).c_str()), 0)
         << ErrorOf(db) << this->program->Output();
-    // The alteration's statements were logged, and only while it ran.
-    const size_t loggedByAlter = this->OpLogLines();
-    EXPECT_GT(loggedByAlter, logged + 3) << this->program->Output();
 
     const std::string all = std::to_string(kRows);
     EXPECT_EQ(this->Value("select count(*) from ALTERED"), all);
-    EXPECT_EQ(this->Value("select count(*) from ALTERED where trim(CODE) = concat('C', R_E_C_N_O_)"),
-              all);
+    EXPECT_EQ(
+        this->Value("select count(*) from ALTERED where trim(CODE) = concat('C', R_E_C_N_O_)"),
+        all);
     EXPECT_EQ(this->Value("select count(*) from ALTERED where PRICE * 4 = R_E_C_N_O_"), all);
     EXPECT_EQ(this->Value("select count(*) from ALTERED where "
                           "trim(trailing '.' from trim(QTY)) = concat('', R_E_C_N_O_ % 1000)"),
@@ -188,17 +168,31 @@ TYPED_TEST(TableDef, AlterationKeepsEveryRowAndRegistersTheNewStructure) {
 
     const int16_t wa = GM_Open(db, "ALTERED", 0, 0);
     ASSERT_GT(wa, 0) << ErrorOf(db);
-    EXPECT_EQ(Fields(db, wa), "CODE C 12, PRICE F 12, QTY C 6, NOTE C 5, D_E_L_E_T_ C 1");
+    // MariaDB moves a modified column to the end: the fields, in any order.
+    std::string fields = Fields(db, wa) + ", ";
+    for (const char* field :
+         {"CODE C 12, ", "PRICE F 12, ", "QTY C 6, ", "NOTE C 5, ", "D_E_L_E_T_ C 1, "}) {
+        EXPECT_NE(fields.find(field), std::string::npos) << fields;
+    }
+    EXPECT_EQ(GM_GetColCount(db, static_cast<uint16_t>(wa)), 5);
     EXPECT_EQ(GM_GetTotalRecs(db, static_cast<uint16_t>(wa)), kRows);
     EXPECT_EQ(GM_First(db, static_cast<uint16_t>(wa), 0, 0), 0);
-    EXPECT_EQ(this->OpLogLines(), loggedByAlter);
     // Open here too: refused, and nothing changes.
-    EXPECT_EQ(GM_AlterFile(db, "ALTERED", Structure(after).c_str(), Structure(before).c_str()),
-              -15);
+    EXPECT_EQ(
+        GM_AlterFile(db, "ALTERED", Structure(after).c_str(), Structure(columnsBefore).c_str()),
+        -15);
     EXPECT_EQ(this->Values("select concat(trim(FIELD_NAME), ' ', trim(FIELD_TYPE)) from GML_FIELD"),
               std::vector<std::string>{"PRICE P"});
     EXPECT_EQ(this->Value("select count(*) from ALTERED where NOTE is not null and NOTE <> ''"),
               "0");
+
+    // The alteration's statements were logged; the reads after it were not.
+    ASSERT_EQ(GM_DisConnect(db), 0);
+    ASSERT_TRUE(this->program->WaitFor("End GmlClient Thread", before)) << this->program->Output();
+    const std::string logged = this->program->Output().substr(before);
+    EXPECT_NE(logged.find("[OPLOG]"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("Routine: tDBConnection::RegisterFields"), std::string::npos) << logged;
+    EXPECT_EQ(logged.find("Routine: tISAMFile::"), std::string::npos) << logged;
 }
 
 }  // namespace

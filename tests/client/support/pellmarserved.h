@@ -45,8 +45,8 @@ protected:
         ASSERT_NE(port, 0);
         gmtest::WriteFileText(dir.File("gatemill.ini"),
                               "[General]\r\nPort=" + std::to_string(port) +
-                                  "\r\nThreadMin=4\r\nThreadInc=2\r\n" + moreGeneral + "[" + Environment() +
-                                  "]\r\nuser=" + server.user +
+                                  "\r\nThreadMin=4\r\nThreadInc=2\r\n" + moreGeneral + "[" +
+                                  Environment() + "]\r\nuser=" + server.user +
                                   "\r\npassword=" + gmtest::IniPassword(server.password) + "\r\n");
         // The program under LeakSanitizer ignores the same driver leaks as this one.
         gmtest::WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
@@ -82,7 +82,7 @@ protected:
     // every database's tables.
     static std::string CurrentSchema() {
         return std::is_same_v<Database, gmtest::PostgresDatabase> ? "current_schema()"
-                                                                   : "database()";
+                                                                  : "database()";
     }
 
     // A new table connection, released at the end, and the status of its connect.

@@ -5,26 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "tests/server/dispatch/support/structuretext.h"
+
 namespace {
 
-// A structure text of columns "name type length decimals", in the client's separators.
-std::string Structure(std::initializer_list<std::initializer_list<std::string>> columns) {
-    std::string text;
-    for (const auto& column : columns) {
-        if (!text.empty()) text += kColumnSeparator;
-        bool first = true;
-        for (const std::string& attribute : column) {
-            if (!first) text += kAttributeSeparator;
-            text += attribute;
-            first = false;
-        }
-    }
-    return text;
-}
+using gmtest::Structure;
 
 // An action as "name type(previous) length(previous) decimals(previous) flags".
 std::string Describe(const tActionField& a) {
@@ -92,10 +80,9 @@ TEST(StructureText, EmptyColumnsAndBlanksAroundNumbersAreAllowed) {
     tAutoArray<tActionField> columns;
     EXPECT_TRUE(ParseStructureText("", false, columns));
     EXPECT_EQ(columns.Count(), 0);
-    const std::string text = std::string(1, kColumnSeparator) +
-                             Structure({{"A", "C", " 5 ", ""}}) + kColumnSeparator +
-                             kColumnSeparator + Structure({{"B", "N", "10", "3"}}) +
-                             kColumnSeparator;
+    const std::string text = std::string(1, kColumnSeparator) + Structure({{"A", "C", " 5 ", ""}}) +
+                             kColumnSeparator + kColumnSeparator +
+                             Structure({{"B", "N", "10", "3"}}) + kColumnSeparator;
     ASSERT_TRUE(ParseStructureText(text.c_str(), false, columns));
     ASSERT_EQ(columns.Count(), 2);
     EXPECT_EQ(Describe(*columns.Get(0)), "A C(C) 5(5) 0(0) 0");
