@@ -11,13 +11,12 @@
 #include "tests/client/support/clienttest.h"
 
 using gmtest::Reply;
+using gmtest::Status;
 using gmtest::tKind;
 using gmtest::tKindSession;
 using gmtest::tWire;
 
 namespace {
-
-std::string Status(i16 status) { return tWire().Short(status).Payload(); }
 
 // The audit connect packet: the magic and its NUL, host byte order ('1' on this little-endian
 // host), the kind, then user, computer and caller.

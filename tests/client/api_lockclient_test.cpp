@@ -10,13 +10,12 @@
 #include "tests/client/support/clienttest.h"
 
 using gmtest::Reply;
+using gmtest::Status;
 using gmtest::tKind;
 using gmtest::tKindSession;
 using gmtest::tWire;
 
 namespace {
-
-std::string Status(i16 status) { return tWire().Short(status).Payload(); }
 
 struct tLockCase {
     const char* name;

@@ -21,9 +21,9 @@ protected:
     void SetUp() override {
         port = gmtest::FreePort();
         ASSERT_NE(port, 0);
-        gmtest::WriteFileText(dir.File("gatemill.ini"), "[General]\r\nPort=" +
-                                                            std::to_string(port) +
-                                                            "\r\nThreadMin=2\r\nThreadInc=2\r\n");
+        gmtest::WriteFileText(
+            dir.File("gatemill.ini"),
+            "[General]\r\nPort=" + std::to_string(port) + "\r\nThreadMin=2\r\nThreadInc=2\r\n");
         gmtest::WriteFileText(dir.File("diag.txt"), "first line\nsecond line\n");
         program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
                                                        std::vector<std::string>{"-console"});
@@ -132,7 +132,9 @@ TEST_F(ManagerAgainstPellmar, PasswordsAreKeptEncipheredAndReadBackPlain) {
     const struct {
         const char* key;
         const char* value;
-    } cases[] = {{"password", "s3cret"}, {"GUESTPASSWORD", "gu3st"}, {"password2", "plain2"},
+    } cases[] = {{"password", "s3cret"},
+                 {"GUESTPASSWORD", "gu3st"},
+                 {"password2", "plain2"},
                  {"missing", "dflt"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);

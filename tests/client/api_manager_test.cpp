@@ -14,13 +14,12 @@
 #include "tests/client/support/clienttest.h"
 
 using gmtest::Reply;
+using gmtest::Status;
 using gmtest::tKind;
 using gmtest::tKindSession;
 using gmtest::tWire;
 
 namespace {
-
-std::string Status(i16 status) { return tWire().Short(status).Payload(); }
 
 // A call, with what it wrote into its out values as text.
 struct tOutcome {

@@ -190,7 +190,7 @@ protected:
     // every database's tables.
     static std::string CurrentSchema() {
         return std::is_same_v<Database, gmtest::PostgresDatabase> ? "current_schema()"
-                                                                   : "database()";
+                                                                  : "database()";
     }
 
     // A new table connection, released at the end, and the status of its connect.

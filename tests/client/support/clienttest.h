@@ -44,6 +44,9 @@ inline tGMLClient& TableOf(GM_HANDLE handle) {
 // The request frame of a payload, as the server receives it.
 inline std::string Frame(const tWire& payload) { return payload.Frame(); }
 
+// A reply payload that is the status alone.
+inline std::string Status(i16 status) { return tWire().Short(status).Payload(); }
+
 // The disconnect request.
 inline std::string DisconnectFrame() { return tWire().Short(254).Frame(); }
 
