@@ -19,7 +19,6 @@ namespace {
 
 // The largest user list the library takes; a longer one is refused with -40.
 constexpr u32 kInfoTextMax = GM_INFO_TEXT_SIZE - 1;
-constexpr i16 RC_INFO_TOO_LARGE = -40;
 
 template <class Body>
 int16_t WithManager(GM_HANDLE handle, Body&& body) {
@@ -53,12 +52,6 @@ bool IsPasswordKey(const char* key) {
     std::string lower(key);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower == "password" || lower == "guestpassword";
-}
-
-// Copies at most max bytes of text into out (a NUL only when it fits).
-void CopyBounded(char* out, const char* text, size_t length, i32 max) {
-    if (!out || max <= 0) return;
-    std::memcpy(out, text, std::min(length + 1, static_cast<size_t>(max)));
 }
 
 }  // namespace
@@ -143,11 +136,10 @@ int16_t GM_ReadIniString(GM_HANDLE handle, const char* section, const char* key,
         client.GetBuffer().GetString(value);
         if (client.GetBuffer().IsMalformed()) return client.CommFail(RC_COMM_FAILURE);
         if (value.GetLength() == 0) {
-            const char* fallback = defaultValue ? defaultValue : "";
-            CopyBounded(out, fallback, std::strlen(fallback), max);
+            gmapi::CopyText(out, tString(defaultValue ? defaultValue : ""), max);
             return status;
         }
-        CopyBounded(out, value.GetText(), static_cast<size_t>(value.GetLength()), max);
+        gmapi::CopyText(out, value, max);
         if (out && max > 0 && IsPasswordKey(key)) {
             // Only the bytes copied, up to their NUL: nothing past the caller's buffer.
             const tCryptor cipher(kIniPasswordKeyLength, kIniPasswordKey);
@@ -214,8 +206,7 @@ int16_t GM_GetLockInfo(GM_HANDLE handle, char* out, uint32_t max) {
         tString text;
         client.GetBuffer().GetString(text);
         if (client.GetBuffer().IsMalformed()) return client.CommFail(RC_COMM_FAILURE);
-        CopyBounded(out, text.GetText(), static_cast<size_t>(text.GetLength()),
-                    static_cast<i32>(std::min<u32>(max, INT32_MAX)));
+        gmapi::CopyText(out, text, static_cast<i32>(std::min<u32>(max, INT32_MAX)));
         return status;
     });
 }
