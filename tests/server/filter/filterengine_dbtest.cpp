@@ -71,7 +71,7 @@ std::vector<FilterCase> Cases() {
         {"NAME *EQ 'C:\\DIR'", {"4"}, true, {"4"}, true},
         {"NAME *EQ \"x' OR '1'='1\"", {}, true, {}, true},
         // Operands without a text of their own do not pair.
-        {"(QTY) *GE 5 *AND (NUM) *LE 5", {"1", "5"}, true, {"1", "5"}, true},
+        {"(QTY) *GE 5 *AND (NUM) *LE 5", {"1", "2", "5"}, true, {"1", "2", "5"}, true},
         {"UPPER(NAME) *GE 'B' *AND UPPER(ID) *LE 'B'", {"2", "3", "4"}, true, kAll, false},
         // Calls without arguments, or with an empty one, fall back.
         {"UPPER() *EQ 'ANA'", kAll, false, kAll, false},
