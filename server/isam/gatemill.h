@@ -336,8 +336,9 @@ public:
     bool IsExclusive() override;
     void ReleaseRecnoStmt() override;  // forgets the record fetch's text and prepared statement
     // The condition of an extended filter level (1 and up); an empty expression removes it.
-    // Refusals answer -19 with the reason in the connection's last error. Filter expressions
-    // are not translated here: any other expression is refused as one that does not translate.
+    // The translated condition is appended to translated. Refusals, an expression that does
+    // not translate whole among them, answer -19 with the reason in the connection's last
+    // error and change nothing.
     i16 SetFilterEx(i16 level, const char* expression, tString& translated) override;
     // Appends the incoming record as a new row under a record number that no other holder has;
     // the file then stands on it and holds its lock. On failure nativeError holds the
@@ -521,6 +522,8 @@ protected:
 
     void AddJoin(i32 joinNo, const tJoinInfo& join);
     i32 FindFilter(i16 level) const;  // the first node of the level, or -1
+    // Sets the filter-changed flag when the level's condition changes.
+    void ReplaceFilter(i16 level, const tString& condition);
     void BuildRecordSelect();
     void AppendJoinedSelect(bool& first);
     bool OpenPrepared(f64 recno);

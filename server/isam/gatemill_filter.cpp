@@ -3,9 +3,11 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "lib_common/retcodes.h"
 #include "server/filter/filterelement.h"
+#include "server/filter/filterengine.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 #include "server/tables/dbtable.h"
@@ -82,10 +84,9 @@ i32 tISAMFile::FindFilter(i16 level) const {
     return -1;
 }
 
-// An extended level holds only a condition that translates whole; no translation of filter
-// expressions is built in, so an expression is refused the way an untranslatable one is, and an
-// empty one removes the level's condition.
-i16 tISAMFile::SetFilterEx(i16 level, const char* expression, tString&) {
+// An extended level holds only a condition that translates whole; an empty expression removes
+// the level's condition.
+i16 tISAMFile::SetFilterEx(i16 level, const char* expression, tString& translated) {
     const char* refusal = nullptr;
     if (std::strstr(expression, "KEYFLD(")) {
         refusal = "Unsupported Key field in FilterEX.";
@@ -98,18 +99,42 @@ i16 tISAMFile::SetFilterEx(i16 level, const char* expression, tString&) {
         connection->SetError(RC_FAILED, kFilterExRoutine, refusal, this);
         return RC_FAILED;
     }
+    tString condition;
     if (expression[0] != '\0') {
-        tString message("[ERROR] Filter Extended Error.\nExpression [");
-        message += expression;
-        message += "]";
-        connection->SetError(RC_FAILED, kFilterExRoutine, message, this);
-        return RC_FAILED;
+        // The engine cuts the text it is given at its last quote: it gets a copy of its own.
+        std::vector<char> text(expression, expression + std::strlen(expression) + 1);
+        tFilterEngine engine(*this, text.data());
+        engine.Translate(condition);
+        if (!engine.IsTranslated()) {
+            tString message("[ERROR] Filter Extended Error.\nExpression [");
+            message += expression;
+            message += "]";
+            connection->SetError(RC_FAILED, kFilterExRoutine, message, this);
+            return RC_FAILED;
+        }
+        translated += condition;
     }
-    const i32 at = FindFilter(level);
-    if (at >= 0) {
-        filterChanged = true;
-        std::unique_ptr<tFilterNode> removed(filterList.Get(at));
-        filterList.Delete(at);
-    }
+    ReplaceFilter(level, condition);
     return RC_OK;
+}
+
+// The level's condition becomes condition; an empty one removes the level's node.
+void tISAMFile::ReplaceFilter(i16 level, const tString& condition) {
+    const i32 at = FindFilter(level);
+    const bool empty = condition.GetLength() == 0;
+    if (at < 0) {
+        if (empty) return;
+        filterChanged = true;
+        filterList.Add(new tFilterNode(level, condition));
+        return;
+    }
+    tFilterNode* node = filterList.Get(at);
+    if (std::strcmp(node->text, condition) == 0) return;
+    filterChanged = true;
+    if (!empty) {
+        node->text = condition;
+        return;
+    }
+    std::unique_ptr<tFilterNode> removed(node);
+    filterList.Delete(at);
 }

@@ -175,7 +175,7 @@ TEST_F(KeyCursor, AlwaysTrueLastConditionIsLeftOut) {
     }
 }
 
-TEST_F(KeyCursor, ExtendedFilterLevelsAreRefusedOrRemovedWithoutTranslation) {
+TEST_F(KeyCursor, ExtendedFilterLevelsAreRefusedUnlessTheyTranslateWhole) {
     auto file = MakeFile();
     file->AddFilter(0, "VALOR > 10");
     file->AddFilter(2, "CIDADE = 'RIO'");
@@ -189,6 +189,9 @@ TEST_F(KeyCursor, ExtendedFilterLevelsAreRefusedOrRemovedWithoutTranslation) {
         {1, "@NOME = 'A'", -19, "Invalid use of SQL expression in FilterEX."},
         {0, "", -19, "Invalid level in FilterEX."},
         {2, "'VALOR > 1'", -19, "[ERROR] Filter Extended Error.\nExpression ['VALOR > 1']"},
+        {2, "'VALOR + 1 *GT 2'", -19,
+         "[ERROR] Filter Extended Error.\nExpression ['VALOR + 1 *GT 2']"},
+        {2, "VALOR *GT 2", -19, "[ERROR] Filter Extended Error.\nExpression [VALOR *GT 2]"},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.expression);
@@ -209,6 +212,21 @@ TEST_F(KeyCursor, ExtendedFilterLevelsAreRefusedOrRemovedWithoutTranslation) {
     file->AddSelectFrom(true, true);
     file->AddFilterWhere(false);
     EXPECT_EQ(Sql(), "SELECT R_E_C_N_O_ FROM CLIENTES WHERE (VALOR > 10)");
+
+    // A whole translation becomes the level's condition; the client's text stays as it came.
+    file->SetFilterChanged(false);
+    const char expression[] = "'CIDADE *EQ \"D'ABC\"' *AND";
+    translated = "kept ";
+    EXPECT_EQ(file->SetFilterEx(3, expression, translated), 0);
+    EXPECT_STREQ(expression, "'CIDADE *EQ \"D'ABC\"' *AND");
+    EXPECT_STREQ(translated.GetText(), "kept CIDADE = 'D''ABC'");
+    EXPECT_TRUE(file->IsFilterChanged());
+    file->SetFilterChanged(false);
+    EXPECT_EQ(file->SetFilterEx(3, expression, translated), 0);
+    EXPECT_FALSE(file->IsFilterChanged()) << "the same condition again";
+    file->AddSelectFrom(true, true);
+    file->AddFilterWhere(false);
+    EXPECT_EQ(Sql(), "SELECT R_E_C_N_O_ FROM CLIENTES WHERE (VALOR > 10) AND (CIDADE = 'D''ABC')");
 }
 
 class Literal : public ::testing::Test, public gmtest::IsamTestBed {};
