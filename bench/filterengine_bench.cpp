@@ -41,8 +41,8 @@ std::string Filter(int terms) {
     std::string filter;
     for (int i = 0; i < terms; ++i) {
         if (i > 0) filter += i % 2 ? " *AND " : " *OR ";
-        filter += i % 3 ? "NAME *EQ 'N" + std::to_string(i) + "'"
-                        : "VALUE *GE " + std::to_string(i);
+        filter +=
+            i % 3 ? "NAME *EQ 'N" + std::to_string(i) + "'" : "VALUE *GE " + std::to_string(i);
     }
     return "'" + filter + "'";
 }

@@ -596,7 +596,7 @@ protected:
     std::unique_ptr<tStatement> fetchStmt;
     std::unique_ptr<tStatement> preparedStmt;
     tRecnoList lockedList;
-    f64 heldRecno = -1.0;    // the record that the current-record buffer holds; -1: none
+    f64 heldRecno = -1.0;  // the record that the current-record buffer holds; -1: none
     // The record whose bytes the buffer holds, read or written by this file since; -1: none.
     // Unlike heldRecno it stays set after a write, whose row is read again only when moving.
     f64 bufferRecno = -1.0;

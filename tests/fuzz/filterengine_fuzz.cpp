@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!engine.IsTranslated() || out.GetLength() > 0);
     // The text changes in one byte at most: its last quote, now the end.
     const size_t quote = before.rfind('\'');
-    FUZZ_CHECK(quote == std::string::npos ? std::strcmp(text.data(), before.c_str()) == 0
-                                          : text[quote] == '\0' &&
-                                                std::memcmp(text.data(), before.data(), quote) == 0);
+    FUZZ_CHECK(quote == std::string::npos
+                   ? std::strcmp(text.data(), before.c_str()) == 0
+                   : text[quote] == '\0' && std::memcmp(text.data(), before.data(), quote) == 0);
     return 0;
 }
