@@ -164,33 +164,27 @@ TEST_F(FilterEngine, DialectHooksTranslateCallsSubstringsAndContainment) {
 }
 
 TEST_F(FilterEngine, QuotesDelimitTheExpressionAndTheLastBecomesNul) {
-    {
-        char text[] = "A *EQ 1";
-        tFilterEngine engine(base, text);
-        tString out("kept");
+    const struct {
+        std::string text;
+        const char* out;  // after Translate appended to "kept "
+        bool translated;
+        std::string after;  // the text afterwards
+    } cases[] = {
+        {"A *EQ 1", "kept ", false, "A *EQ 1"},  // no quote: nothing happens
+        {"junk'A *EQ 1", "kept A = 1", true, std::string("junk\0A *EQ 1", 12)},
+        {"'NAME *EQ 'x'' trailing", "kept NAME = 'x'", true,
+         std::string("'NAME *EQ 'x'\0 trailing", 23)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<char> text(c.text.begin(), c.text.end());
+        text.push_back('\0');
+        tFilterEngine engine(base, text.data());
+        tString out("kept ");
         engine.Translate(out);
-        EXPECT_STREQ(out.GetText(), "kept");
-        EXPECT_FALSE(engine.IsTranslated());
-        EXPECT_STREQ(text, "A *EQ 1");
-    }
-    {
-        char text[] = "junk'A *EQ 1";
-        tFilterEngine engine(base, text);
-        tString out("(");
-        engine.Translate(out);
-        EXPECT_STREQ(out.GetText(), "(A = 1");
-        EXPECT_TRUE(engine.IsTranslated());
-        EXPECT_STREQ(text, "junk");
-    }
-    {
-        char text[] = "'NAME *EQ 'x'' trailing";
-        tFilterEngine engine(base, text);
-        tString out;
-        engine.Translate(out);
-        EXPECT_STREQ(out.GetText(), "NAME = 'x'");
-        EXPECT_TRUE(engine.IsTranslated());
-        EXPECT_EQ(std::string(text, sizeof text - 1),
-                  std::string("'NAME *EQ 'x'\0 trailing", sizeof text - 1));
+        EXPECT_STREQ(out.GetText(), c.out);
+        EXPECT_EQ(engine.IsTranslated(), c.translated);
+        EXPECT_EQ(std::string(text.data(), c.text.size()), c.after);
     }
 }
 
