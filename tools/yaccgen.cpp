@@ -33,7 +33,9 @@ constexpr u32 kHeader = 20, kRowHeader = 12, kEntry = 8;
 using Lookahead = std::bitset<kMaxToken + 2>;  // bit id + 1 for token id
 using Item = std::pair<int, int>;              // production, position of the dot
 
-bool IsNonterminal(int symbol) { return symbol >= kNonterminal; }
+bool IsNonterminal(int symbol) { return symbol == 0 || symbol >= kNonterminal; }
+int Code(int nonterminal) { return nonterminal == 0 ? 0 : kNonterminal + nonterminal; }
+int Index(int symbol) { return symbol == 0 ? 0 : symbol - kNonterminal; }
 
 [[noreturn]] void Fail(const std::string& why) { throw std::runtime_error(why); }
 [[noreturn]] void Fail(int line, const std::string& why) {
@@ -62,15 +64,13 @@ struct Grammar {
     std::vector<Production> productions;
     std::vector<Resolution> resolutions;
 
-    int Code(int nonterminal) const { return nonterminal == 0 ? 0 : kNonterminal + nonterminal; }
-    int Index(int symbol) const { return symbol == 0 ? 0 : symbol - kNonterminal; }
-    bool IsSymbolNonterminal(int symbol) const { return symbol == 0 || IsNonterminal(symbol); }
     std::string Name(int symbol) const;
     std::string Text(const Item& item) const;
 };
 
 std::string Grammar::Name(int symbol) const {
-    if (IsSymbolNonterminal(symbol)) return nonterminals[Index(symbol)];
+    if (IsNonterminal(symbol)) return nonterminals[Index(symbol)];
+    if (symbol == kEof) return "eof";
     for (const auto& [name, id] : terminals) {
         if (id == symbol) return name;
     }
@@ -108,7 +108,7 @@ void ReadTokenLine(Grammar& g, std::istringstream& words, const std::string& fir
     for (std::string action; words >> action;) {
         if (action == "ignore") return;  // gives no token, so no terminal
     }
-    if (id < kEof || id > kMaxToken) Fail(number, "token id out of range");
+    if (id < 1 || id > kMaxToken) Fail(number, "token id out of range");  // 0 is the start symbol
     const auto [at, added] = g.terminals.emplace(name, id);
     if (!added && at->second != id) Fail(number, "token " + name + " has two ids");
 }
@@ -181,17 +181,24 @@ void NumberSymbols(Grammar& g, const std::vector<ProductionLine>& lines) {
     for (const ProductionLine& line : lines) {
         Production p{index.at(line.left), {}, line.line};
         for (const std::string& symbol : line.right) {
-            p.right.push_back(lefts.count(symbol) ? g.Code(index.at(symbol))
+            p.right.push_back(lefts.count(symbol) ? Code(index.at(symbol))
                                                   : TerminalOf(g, symbol, line.line));
         }
         g.productions.push_back(std::move(p));
     }
     const Production& start = g.productions[0];
-    if (start.right.size() != 2 || start.right[1] != kEof || !IsNonterminal(start.right[0])) {
+    if (start.right.size() != 2 || start.right[1] != kEof || start.right[0] == 0 ||
+        !IsNonterminal(start.right[0])) {
         Fail(start.line, "production 0 must be <start>: <nonterminal> eof");
     }
     for (size_t i = 1; i < g.productions.size(); ++i) {
-        if (g.productions[i].left == 0) Fail(g.productions[i].line, "start symbol used again");
+        const Production& p = g.productions[i];
+        if (p.left == 0) Fail(p.line, "start symbol used again");
+        for (int symbol : p.right) {
+            if (symbol == kEof || symbol == 0) {
+                Fail(p.line, "eof and the start symbol only in production 0");
+            }
+        }
     }
 }
 
@@ -207,8 +214,11 @@ Grammar ReadGrammar(const std::string& path) {
         std::string first;
         if (!(words >> first) || first[0] == '#' || first == "%list") continue;
         if (first == "%productions" || first == "%resolve") {
-            if (first == "%resolve") NumberSymbols(g, lines);
-            section = first == "%resolve" ? kResolve : kProductions;
+            const bool resolve = first == "%resolve";
+            if (section != (resolve ? kProductions : kTokens))
+                Fail(number, first + " out of place");
+            if (resolve) NumberSymbols(g, lines);
+            section = resolve ? kResolve : kProductions;
         } else if (section == kTokens) {
             ReadTokenLine(g, words, first, number);
         } else if (section == kProductions) {
@@ -250,7 +260,7 @@ private:
     }
     void ComputeFirst();
     // FIRST of the symbols of production `p` from position `from`, and whether all can vanish.
-    Lookahead FirstOf(int p, int from, bool& nullable) const;
+    Lookahead FirstOf(int p, int from, bool& vanishes) const;
     int Add(std::vector<Item> kernel);
     void AddTransitions(int s);
     void Propagate();
@@ -283,12 +293,12 @@ Lookahead Builder::FirstOf(int p, int from, bool& vanishes) const {
     Lookahead f;
     const std::vector<int>& right = g.productions[p].right;
     for (size_t i = static_cast<size_t>(from); i < right.size(); ++i) {
-        if (!g.IsSymbolNonterminal(right[i])) {
+        if (!IsNonterminal(right[i])) {
             f.set(static_cast<size_t>(right[i] + 1));
             vanishes = false;
             return f;
         }
-        const int n = g.Index(right[i]);
+        const int n = Index(right[i]);
         f |= first[n];
         if (!nullable[n]) {
             vanishes = false;
@@ -316,8 +326,9 @@ void Builder::AddTransitions(int s) {
     std::map<int, std::vector<Item>> kernels;
     for (const auto& entry : Closure(states[s])) {
         const int symbol = SymbolAfterDot(entry.first);
-        if (symbol != kNoSymbol)
+        if (symbol != kNoSymbol) {
             kernels[symbol].push_back({entry.first.first, entry.first.second + 1});
+        }
     }
     for (auto& [symbol, kernel] : kernels) {
         const int target = Add(std::move(kernel));  // map order keeps each kernel sorted
@@ -332,12 +343,12 @@ std::map<Item, Lookahead> Builder::Closure(const State& state) const {
         const Item item = work.back();
         work.pop_back();
         const int symbol = SymbolAfterDot(item);
-        if (symbol == kNoSymbol || !g.IsSymbolNonterminal(symbol)) continue;
+        if (symbol == kNoSymbol || !IsNonterminal(symbol)) continue;
         bool vanishes = false;
         Lookahead ahead = FirstOf(item.first, item.second + 1, vanishes);
         if (vanishes) ahead |= items[item];
         for (size_t p = 0; p < g.productions.size(); ++p) {
-            if (g.Code(g.productions[p].left) != symbol) continue;
+            if (Code(g.productions[p].left) != symbol) continue;
             const Item start{static_cast<int>(p), 0};
             const auto found = items.find(start);
             if (found == items.end()) {
@@ -402,8 +413,9 @@ private:
 
 std::vector<Row> Tabulator::Rows(const std::vector<State>& states) {
     std::vector<Row> rows;
-    for (size_t s = 0; s < states.size(); ++s)
+    for (size_t s = 0; s < states.size(); ++s) {
         rows.push_back(RowOf(static_cast<int>(s), states[s]));
+    }
     for (const Resolution& r : g.resolutions) {
         if (!r.used) {
             Fail(r.line, "production " + std::to_string(r.production) + " on " + g.Name(r.token) +
@@ -416,10 +428,10 @@ std::vector<Row> Tabulator::Rows(const std::vector<State>& states) {
 Row Tabulator::RowOf(int s, const State& state) {
     Row row;
     for (const auto& [symbol, target] : state.next) {
-        if (g.IsSymbolNonterminal(symbol)) {
+        if (IsNonterminal(symbol)) {
             row.gotos[symbol] = target;
-        } else if (symbol == kEof && state.kernel == std::vector<Item>{{0, 1}}) {
-            row.actions[symbol] = kAccept;  // the start symbol is complete: eof accepts
+        } else if (symbol == kEof) {
+            row.actions[symbol] = kAccept;  // only production 0 holds eof, behind the start
         } else {
             row.actions[symbol] = kShift | static_cast<u32>(target);
         }
@@ -445,6 +457,7 @@ void Tabulator::Settle(int s, int token, int p, Row& row) {
         row.actions[token] = kReduce | static_cast<u32>(p);
         return;
     }
+    if (present->second == kAccept) Fail(where + "conflict with the accept");
     if ((present->second & kShift) == 0) {
         Fail(where + "reduce/reduce conflict with production " +
              std::to_string(present->second & ~kReduce));
@@ -477,7 +490,7 @@ std::vector<unsigned char> BuildImage(const Grammar& g, const std::vector<Row>& 
     }
     for (const Production& p : g.productions) {
         PutWord(image, static_cast<u32>(p.right.size()));
-        PutWord(image, static_cast<u32>(g.Code(p.left)));
+        PutWord(image, static_cast<u32>(Code(p.left)));
     }
     for (const Row& row : rows) {
         for (u32 word :
