@@ -74,7 +74,7 @@ private:
             return false;
         }
         std::unique_ptr<T[]> larger = ssNewArray<T>(capacity + growth);
-        std::copy(entries.get(), entries.get() + count, larger.get());
+        std::move(entries.get(), entries.get() + count, larger.get());
         entries = std::move(larger);
         capacity += growth;
         return true;

@@ -12,6 +12,7 @@
 
 #include "platform/files.h"
 #include "server/filter/ssfile.h"
+#include "server/filter/ssword.h"
 #include "server/filter/ssresource.h"
 
 namespace {
@@ -24,18 +25,14 @@ constexpr u32 kKeywordHeader = 40;
 constexpr u32 kKeywordEntry = 41;
 constexpr u32 kClassEntry = 12;
 
-u32 Word(const u8* at) {
-    return u32(at[0]) | u32(at[1]) << 8 | u32(at[2]) << 16 | u32(at[3]) << 24;
-}
-
 bool ValidRows(const u8* list, u32 end, u32 states, u32 rowTable) {
     for (u32 s = 0; s < states; ++s) {
-        const u32 row = Word(list + rowTable + 4 * s);
+        const u32 row = ssWord(list + rowTable + 4 * s);
         if (row > end - 4) return false;
-        const u32 ranges = Word(list + row);
+        const u32 ranges = ssWord(list + row);
         if (ranges > (end - row - 4) / kRangeSize) return false;
         for (u32 k = 0; k < ranges; ++k) {
-            if (Word(list + row + 4 + kRangeSize * k + 8) >= states) return false;
+            if (ssWord(list + row + 4 + kRangeSize * k + 8) >= states) return false;
         }
     }
     return true;
@@ -43,11 +40,11 @@ bool ValidRows(const u8* list, u32 end, u32 states, u32 rowTable) {
 
 // Checks (1) of one list of size bytes.
 bool ValidList(const u8* list, u32 size, u32 tag, SSLexList& out) {
-    if (tag != 0 && Word(list) != tag) return false;
-    const u32 end = Word(list + 44);
-    out.states = Word(list + 40);
-    out.rowTable = Word(list + 48);
-    out.records = Word(list + 52);
+    if (tag != 0 && ssWord(list) != tag) return false;
+    const u32 end = ssWord(list + 44);
+    out.states = ssWord(list + 40);
+    out.rowTable = ssWord(list + 48);
+    out.records = ssWord(list + 52);
     if (end < kListHeader || end > size || out.states == 0) return false;
     if (out.rowTable > end || out.states > (end - out.rowTable) / 4) return false;
     if (out.records > end || out.states > (end - out.records) / kRecordSize) return false;
@@ -56,13 +53,13 @@ bool ValidList(const u8* list, u32 size, u32 tag, SSLexList& out) {
 
 // Checks (2) of one entry's texts and fills the entry.
 bool ReadKeyword(const u8* table, u32 size, const u8* entry, SSLexKeyword& out) {
-    const u32 text = Word(entry + 5);
-    const u32 text16 = Word(entry + 17);
+    const u32 text = ssWord(entry + 5);
+    const u32 text16 = ssWord(entry + 17);
     if (text >= size || !std::memchr(table + text, 0, size - text)) return false;
-    out.token = static_cast<i32>(Word(entry));
+    out.token = static_cast<i32>(ssWord(entry));
     out.caseInsensitive = entry[4] != 0;
     out.text = reinterpret_cast<const char*>(table + text);
-    out.value = Word(entry + 13);
+    out.value = ssWord(entry + 13);
     out.text16 = nullptr;
     if (text16 == 0) return true;
     if (text16 > size - 2) return false;
@@ -119,7 +116,7 @@ void SSLexTable::Load(const Source& source) {
         Refuse(source, source.fromFile ? kSSLexReadFile : kSSLexInvalidTable);
         return;
     }
-    const u32 tag = Word(source.data + 4);
+    const u32 tag = ssWord(source.data + 4);
     if (tag != 0 && tag != kSSLexTag) {
         Refuse(source, kSSLexInvalidTable);
         return;
@@ -129,12 +126,12 @@ void SSLexTable::Load(const Source& source) {
 }
 
 bool SSLexTable::LoadLists(const Source& source, size_t& at) {
-    const u32 count = Word(source.data);
-    const u32 tag = Word(source.data + 4);
+    const u32 count = ssWord(source.data);
+    const u32 tag = ssWord(source.data + 4);
     const i32 cutId = source.fromFile ? kSSLexReadFile : kSSLexInvalidTable;
     for (u32 i = 0; i < count; ++i) {
         if (source.size - at < kListHeader) return Refuse(source, cutId);
-        const u32 size = Word(source.data + at + 4);
+        const u32 size = ssWord(source.data + at + 4);
         if (size < kListHeader) return Refuse(source, kSSLexInvalidTable);
         if (size > source.size - at) return Refuse(source, cutId);
         SSLexList list;
@@ -151,12 +148,12 @@ bool SSLexTable::LoadLists(const Source& source, size_t& at) {
 }
 
 bool SSLexTable::LoadKeywordTables(const Source& source, size_t& at) {
-    const u32 count = Word(source.data + 8);
+    const u32 count = ssWord(source.data + 8);
     const i32 cutId = source.fromFile ? kSSLexKeywordTable : kSSLexInvalidTable;
     for (u32 i = 0; i < count; ++i) {
         if (source.size - at < kKeywordHeader) return Refuse(source, cutId);
-        const u32 size = Word(source.data + at);
-        const u32 entries = Word(source.data + at + 4);
+        const u32 size = ssWord(source.data + at);
+        const u32 entries = ssWord(source.data + at + 4);
         if (size < kKeywordHeader || entries > (size - kKeywordHeader) / kKeywordEntry) {
             return Refuse(source, kSSLexInvalidTable);
         }
@@ -178,13 +175,13 @@ bool SSLexTable::LoadKeywordTables(const Source& source, size_t& at) {
 }
 
 bool SSLexTable::LoadClasses(const Source& source, size_t at) {
-    const u32 count = Word(source.data + 12);
+    const u32 count = ssWord(source.data + 12);
     if (count > (source.size - at) / kClassEntry) {
         return Refuse(source, source.fromFile ? kSSLexReadFile : kSSLexInvalidTable);
     }
     for (u32 i = 0; i < count; ++i, at += kClassEntry) {
-        const Class entry{Word(source.data + at), Word(source.data + at + 4),
-                          Word(source.data + at + 8)};
+        const Class entry{ssWord(source.data + at), ssWord(source.data + at + 4),
+                          ssWord(source.data + at + 8)};
         if (entry.low > entry.high) return Refuse(source, kSSLexInvalidTable);
         classes.push_back(entry);
         lowestClassChar = i == 0 ? entry.low : std::min(lowestClassChar, entry.low);
@@ -220,12 +217,12 @@ i32 SSLexTable::transition(u32 listIndex, u32 state, u32 character) const {
     if (listIndex >= lists.size() || state >= lists[listIndex].states) return -1;
     const SSLexList& l = lists[listIndex];
     const u32 c = MapCharacter(character);
-    const u8* row = l.bytes.get() + Word(l.bytes.get() + l.rowTable + 4 * state);
-    const u32 ranges = Word(row);
+    const u8* row = l.bytes.get() + ssWord(l.bytes.get() + l.rowTable + 4 * state);
+    const u32 ranges = ssWord(row);
     for (u32 k = 0; k < ranges; ++k) {
         const u8* range = row + 4 + kRangeSize * k;
-        if (Word(range) > c) break;  // rows are sorted by their low bound
-        if (c <= Word(range + 4)) return static_cast<i32>(Word(range + 8));
+        if (ssWord(range) > c) break;  // rows are sorted by their low bound
+        if (c <= ssWord(range + 4)) return static_cast<i32>(ssWord(range + 8));
     }
     return -1;
 }
@@ -235,11 +232,11 @@ SSLexStateRecord SSLexTable::stateRecord(u32 listIndex, u32 state) const {
     if (listIndex >= lists.size() || state >= lists[listIndex].states) return record;
     const SSLexList& l = lists[listIndex];
     const u8* r = l.bytes.get() + l.records + kRecordSize * state;
-    record.token = static_cast<i32>(Word(r));
-    record.list = Word(r + 4);
-    record.flags = Word(r + 8);
-    record.keywordIndex = Word(r + 12);
-    record.value = Word(r + 16);
+    record.token = static_cast<i32>(ssWord(r));
+    record.list = ssWord(r + 4);
+    record.flags = ssWord(r + 8);
+    record.keywordIndex = ssWord(r + 12);
+    record.value = ssWord(r + 16);
     return record;
 }
 

@@ -34,6 +34,17 @@ public:
         set(other.object);
         return *this;
     }
+    // A move hands the reference over without touching the count.
+    SSRef(SSRef&& other) noexcept : object(other.object) { other.object = nullptr; }
+    SSRef& operator=(SSRef&& other) noexcept {
+        if (this != &other) {
+            T* old = object;
+            object = other.object;
+            other.object = nullptr;
+            if (old) old->release(true);
+        }
+        return *this;
+    }
     ~SSRef() { set(nullptr); }
 
     void set(T* next) {

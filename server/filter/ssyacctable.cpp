@@ -14,6 +14,7 @@
 
 #include "platform/files.h"
 #include "server/filter/ssfile.h"
+#include "server/filter/ssword.h"
 #include "server/filter/ssresource.h"
 
 namespace {
@@ -24,10 +25,6 @@ constexpr size_t kRowHeader = 12;
 constexpr size_t kEntry = 8;
 constexpr size_t kLexImageHeader = 36;
 constexpr size_t kLexListHeader = 88;
-
-u32 Word(const u8* at) {
-    return u32(at[0]) | u32(at[1]) << 8 | u32(at[2]) << 16 | u32(at[3]) << 24;
-}
 
 void PutWord(u8* at, u32 word) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<u8>(word >> (8 * i));
@@ -84,17 +81,17 @@ void SSYaccTable::LoadFile(const char* fileName, bool buffered) {
 
 void SSYaccTable::Load(const Source& source) {
     if (source.size < kHeader) return Refuse(source.label);
-    const u32 magic = Word(source.data);
+    const u32 magic = ssWord(source.data);
     if (magic != 0 && magic != 1 && magic != kMagic) return Refuse(source.label);
-    const u32 counts = Word(source.data + 4);
-    const u32 stateWords = Word(source.data + 8);
+    const u32 counts = ssWord(source.data + 4);
+    const u32 stateWords = ssWord(source.data + 8);
     const u32 productionWords = counts & 0xFFFF;
     // The sum in 64 bits: in 32 it wraps and lets a huge table through.
     if (kHeader + 4 * u64(stateWords) + 8 * u64(productionWords) > 0xFFFFFFFEull) {
         ssError(kSSYaccTableTooBig, "%s", kSSYaccTableTooBigMsg);
         return;
     }
-    const u32 productionTable = Word(source.data + 16);
+    const u32 productionTable = ssWord(source.data + 16);
     if (kHeader + 4 * u64(stateWords) > source.size ||
         productionTable + kEntry * u64(productionWords) > source.size) {
         return Refuse(source.label);
@@ -112,20 +109,20 @@ void SSYaccTable::Load(const Source& source) {
 
 // Checks (1) of every row; end becomes the end of the row that ends last.
 bool SSYaccTable::CheckRows(const Source& source, size_t& end) {
-    const u32 conflictLists = Word(source.data + 4) >> 16;
+    const u32 conflictLists = ssWord(source.data + 4) >> 16;
     for (u32 s = 0; s < states; ++s) {
-        const u32 at = Word(source.data + kHeader + 4 * s);
+        const u32 at = ssWord(source.data + kHeader + 4 * s);
         if (at > source.size || source.size - at < kRowHeader) return false;
         const u8* row = source.data + at;
-        const u32 flags = Word(row);
-        const u32 gotos = Word(row + 4);
-        const u32 actions = Word(row + 8);
+        const u32 flags = ssWord(row);
+        const u32 gotos = ssWord(row + 4);
+        const u32 actions = ssWord(row + 8);
         const u64 length = RowLength(flags, gotos, actions);
         if (length > source.size - at) return false;
         end = std::max(end, size_t(at + length));
         if (flags & kSSYaccRowEmpty) continue;
         for (u32 i = 0; i < actions; ++i) {
-            const u32 word = Word(row + kRowHeader + kEntry * i);
+            const u32 word = ssWord(row + kRowHeader + kEntry * i);
             const u32 argument = word & kSSYaccArgumentMask;
             switch (ssYaccActionKind(word)) {
                 case SSYaccAction::kShift:
@@ -144,10 +141,10 @@ bool SSYaccTable::CheckRows(const Source& source, size_t& end) {
         }
         const u8* gotoEntries = row + kRowHeader + kEntry * actions;
         for (u32 i = 0; i < gotos; ++i) {
-            if (Word(gotoEntries + kEntry * i) >= states) return false;
+            if (ssWord(gotoEntries + kEntry * i) >= states) return false;
         }
         if ((flags & kSSYaccRowError) &&
-            (Word(gotoEntries + kEntry * gotos) & kSSYaccArgumentMask) >= states) {
+            (ssWord(gotoEntries + kEntry * gotos) & kSSYaccArgumentMask) >= states) {
             return false;
         }
     }
@@ -158,7 +155,7 @@ bool SSYaccTable::CheckRows(const Source& source, size_t& end) {
 bool SSYaccTable::LoadConflicts(const Source& source, size_t at, u32 count) {
     for (u32 i = 0; i < count; ++i) {
         if (at > source.size || source.size - at < kLexListHeader) return false;
-        const u32 listSize = Word(source.data + at + 4);
+        const u32 listSize = ssWord(source.data + at + 4);
         if (listSize < kLexListHeader || listSize > source.size - at) return false;
         std::vector<u8> lexImage(kLexImageHeader + listSize, 0);
         PutWord(lexImage.data(), 1);
@@ -186,32 +183,32 @@ void SSYaccTable::Refuse(const char* label) {
 
 const u8* SSYaccTable::Row(u32 state) const {
     if (state >= states) return nullptr;
-    return image.get() + Word(image.get() + kHeader + 4 * state);
+    return image.get() + ssWord(image.get() + kHeader + 4 * state);
 }
 
 u32 SSYaccTable::rowFlags(u32 state) const {
     const u8* row = Row(state);
-    return row ? Word(row) : 0;
+    return row ? ssWord(row) : 0;
 }
 
 u32 SSYaccTable::actionCount(u32 state) const {
     const u8* row = Row(state);
-    if (!row || (Word(row) & kSSYaccRowEmpty)) return 0;
-    return Word(row + 8);
+    if (!row || (ssWord(row) & kSSYaccRowEmpty)) return 0;
+    return ssWord(row + 8);
 }
 
 SSYaccEntry SSYaccTable::actionEntry(u32 state, u32 index) const {
     if (index >= actionCount(state)) return {0, 0};
     const u8* entry = Row(state) + kRowHeader + kEntry * index;
-    return {Word(entry), static_cast<i32>(Word(entry + 4))};
+    return {ssWord(entry), static_cast<i32>(ssWord(entry + 4))};
 }
 
 bool SSYaccTable::action(u32 state, i32 token, u32& word) const {
     const u32 count = actionCount(state);
     const u8* entries = count ? Row(state) + kRowHeader : nullptr;
     for (u32 i = 0; i < count; ++i) {
-        if (static_cast<i32>(Word(entries + kEntry * i + 4)) == token) {
-            word = Word(entries + kEntry * i);
+        if (static_cast<i32>(ssWord(entries + kEntry * i + 4)) == token) {
+            word = ssWord(entries + kEntry * i);
             return true;
         }
     }
@@ -220,12 +217,12 @@ bool SSYaccTable::action(u32 state, i32 token, u32& word) const {
 
 bool SSYaccTable::gotoState(u32 state, u32 symbol, u32& target) const {
     const u8* row = Row(state);
-    if (!row || (Word(row) & kSSYaccRowEmpty)) return false;
-    const u32 gotos = Word(row + 4);
-    const u8* entries = row + kRowHeader + kEntry * Word(row + 8);
+    if (!row || (ssWord(row) & kSSYaccRowEmpty)) return false;
+    const u32 gotos = ssWord(row + 4);
+    const u8* entries = row + kRowHeader + kEntry * ssWord(row + 8);
     for (u32 i = 0; i < gotos; ++i) {
-        if (Word(entries + kEntry * i + 4) == symbol) {
-            target = Word(entries + kEntry * i);
+        if (ssWord(entries + kEntry * i + 4) == symbol) {
+            target = ssWord(entries + kEntry * i);
             return true;
         }
     }
@@ -235,17 +232,17 @@ bool SSYaccTable::gotoState(u32 state, u32 symbol, u32& target) const {
 bool SSYaccTable::errorEntry(u32 state, u32& word) const {
     const u8* row = Row(state);
     if (!row) return false;
-    const u32 flags = Word(row);
+    const u32 flags = ssWord(row);
     if ((flags & kSSYaccRowEmpty) || !(flags & kSSYaccRowError)) return false;
-    word = Word(row + kRowHeader + kEntry * (u64(Word(row + 4)) + Word(row + 8)));
+    word = ssWord(row + kRowHeader + kEntry * (u64(ssWord(row + 4)) + ssWord(row + 8)));
     return true;
 }
 
 bool SSYaccTable::production(u32 n, u32& length, u32& leftSymbol) const {
     if (n >= productions) return false;
-    const u8* entry = image.get() + Word(image.get() + 16) + kEntry * n;
-    length = Word(entry);
-    leftSymbol = Word(entry + 4);
+    const u8* entry = image.get() + ssWord(image.get() + 16) + kEntry * n;
+    length = ssWord(entry);
+    leftSymbol = ssWord(entry + 4);
     return true;
 }
 

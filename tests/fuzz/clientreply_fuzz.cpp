@@ -9,16 +9,11 @@
 #include <cstring>
 
 #include "client/workarea.h"
-#include "lib_base/gmlassert.h"
 #include "lib_common/commbuffer.h"
 #include "lib_common/fieldsize.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 // Every field lies inside the record, and a write through each stays there.
 void CheckLayout(tClientWorkArea& area) {

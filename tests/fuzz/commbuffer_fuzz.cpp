@@ -12,18 +12,14 @@
 #include <vector>
 
 #include "lib_base/autochar.h"
-#include "lib_base/gmlassert.h"
 #include "lib_base/stringz.h"
 #include "lib_common/commbuffer.h"
 #include "tests/support/bytesource.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
 
 // Fails the run: the frame reader and the model disagree.
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 // The frame as plain bytes: what every get and put should do, without any of the buffer's
 // bookkeeping.

@@ -7,18 +7,14 @@
 #include <cstring>
 #include <string>
 
-#include "lib_base/gmlassert.h"
 #include "lib_common/commbuffer.h"
 #include "server/process/acceptance.h"
 #include "tests/support/bytesource.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
 
 // Fails the run: the receipt and the model disagree.
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 const u8 kMagic[] = {0xAE, 'G', 'M', 'L', 0xAE, 0};
 constexpr size_t kOrderAt = 10;

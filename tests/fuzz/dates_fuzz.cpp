@@ -12,16 +12,12 @@
 #include <string>
 
 #include "lib_base/datetime.h"
-#include "lib_base/gmlassert.h"
 #include "lib_base/stringz.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
 
 // Fails the run: a date came back other than it went in.
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 constexpr i64 kLastStampTime = 253402300799;  // 9999-12-31 23:59:59 UTC
 

@@ -7,18 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "lib_base/gmlassert.h"
 #include "server/filter/filterengine.h"
 #include "tests/server/support/testisam.h"
-
-namespace {
-
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
-
-}  // namespace
+#include "tests/fuzz/fuzzcheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static gmtest::IsamTestBed* bed = new gmtest::IsamTestBed;  // lives as long as the process

@@ -4,19 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "lib_base/gmlassert.h"
 #include "server/filter/filterdfa.h"
 #include "server/filter/filterllr.h"
 #include "server/filter/ssyacc.h"
-
-namespace {
-
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
-
-}  // namespace
+#include "tests/fuzz/fuzzcheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static SSLexTable lexTable(kFilterDfaImage, kFilterDfaImageSize, "filter.dfa");

@@ -14,16 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "lib_base/gmlassert.h"
 #include "platform/inifile.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
 
 // Fails the run: the reader or the writer broke what it promises.
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 constexpr size_t kMaxNames = 24;
 constexpr const char* kMissing = "\x01missing";

@@ -9,17 +9,12 @@
 #include <cstring>
 #include <string>
 
-#include "lib_base/gmlassert.h"
 #include "platform/codepage.h"
 #include "server/filter/filterdfa.h"
 #include "server/filter/sslex.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 bool HighBytesLead(unsigned char byte) { return byte >= 0x81; }
 

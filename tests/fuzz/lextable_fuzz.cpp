@@ -4,15 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "lib_base/gmlassert.h"
 #include "server/filter/sslex.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 const char kText[] = "a *EQ 'b\nc' 12.5 %SST(x 1) \x81\x40 \xFF\xFE";
 

@@ -7,16 +7,12 @@
 #include <cstdint>
 #include <string>
 
-#include "lib_base/gmlassert.h"
 #include "server/drivers/postgres_query.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
 
 // Fails the run: the rewrite broke what it must keep.
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 // The text split as a reader of SQL splits it: the quoted bytes ('...' and "...", quotes
 // included, a doubled quote being a close and an open) and the unquoted bytes.

@@ -8,16 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "lib_base/gmlassert.h"
 #include "lib_common/sqltext.h"
 #include "server/dispatch/structtext.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 constexpr u16 kChangeFlags =
     tActionField::kTypeChange | tActionField::kLengthChange | tActionField::kDecimalsChange;

@@ -3,16 +3,11 @@
 // read outside the image, and every parse must end, whatever the table says.
 #include <cstdint>
 
-#include "lib_base/gmlassert.h"
 #include "server/filter/filterdfa.h"
 #include "server/filter/ssyacc.h"
+#include "tests/fuzz/fuzzcheck.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                     \
-    do {                                                     \
-        if (!(cond)) DoAssert(__FILE__, __LINE__, #cond, 0); \
-    } while (0)
 
 const char* const kTexts[] = {"A *EQ 'b' *AND f(1, x) *OR *NOT (C + -2)", "[", ""};
 
