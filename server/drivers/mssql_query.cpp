@@ -11,6 +11,8 @@
 namespace {
 
 constexpr const char* kQueryRoutine = "tMSSQLConnection::GetQueryFile";
+// How much of the client's query an error text repeats.
+constexpr i32 kQuotedQueryLimit = 65536;
 
 }  // namespace
 
@@ -46,7 +48,7 @@ tQueryFile* tMSSQLConnection::GetQueryFile(tCommBuffer& reply, u32 lockOwner, tS
     stmt.reset();
     if (ran) {
         tString text("Query does not return any supported column.\nQuery : ");
-        text += query;
+        text.Append(query, kQuotedQueryLimit);
         text += "\n";
         SetError(RC_FAILED, kQueryRoutine, text, nullptr);
     } else {
