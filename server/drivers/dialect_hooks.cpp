@@ -35,4 +35,3 @@ bool AppendEmptyCondition(const tField& field, tString& out) {
             return false;
     }
 }
-

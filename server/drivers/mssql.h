@@ -71,7 +71,7 @@ public:
     void GetSessionID(tString& text) override;  // appends "(SPID: <spid>) "
     bool IsMemoAsBlob() override { return memoAsBlob; }
     bool SetParam(const char* name, const char* value) override;  // this session's row
-    bool ClearTable(const char* table) override;                    // TRUNCATE TABLE
+    bool ClearTable(const char* table) override;                  // TRUNCATE TABLE
     void DropIndex(tString& sql, const char* table, const char* index) override;
     void IndexSpaceClause(tString& sql, u8 flag) override;  // " ON [<IndexSpace>]" when set
     // Alters the columns in place: renamed aside and copied for a conversion to C, dropped and

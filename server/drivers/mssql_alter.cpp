@@ -186,8 +186,7 @@ bool tMSSQLConnection::DropTouchedIndexes(const char* table, tArray<tActionField
 
 // The ADD of the new columns; a row grown past the server's limit (native error 511) gets the
 // table's indexes rebuilt and the ADD once more.
-bool tMSSQLConnection::AddColumns(tODBCStatement& stmt, const char* table,
-                                  const tString& columns) {
+bool tMSSQLConnection::AddColumns(tODBCStatement& stmt, const char* table, const tString& columns) {
     tString sql("ALTER TABLE dbo.");
     sql += table;
     sql += " ADD ";
@@ -206,8 +205,7 @@ bool tMSSQLConnection::AddColumns(tODBCStatement& stmt, const char* table,
     return stmt.ExecDirect(sql, "tMSSQLConnectionAlterTable_2c", 1);
 }
 
-bool tMSSQLConnection::AlterTable(const char* table, tArray<tActionField>& actions,
-                                  u8 hasRecDel) {
+bool tMSSQLConnection::AlterTable(const char* table, tArray<tActionField>& actions, u8 hasRecDel) {
     if (!CheckAlterNames(table, actions, kAlterRoutine)) return false;
     const f64 recCount = GetRecCount(table);
     if (recCount < 0.0) return false;  // an unread count is no empty table
@@ -419,7 +417,8 @@ bool tMSSQLConnection::CopyBack(const char* table, tArray<tActionField>& actions
             backup.GetText());
         return true;
     }
-    const char* reserved = hasRecDel ? "D_E_L_E_T_,R_E_C_N_O_,R_E_C_D_E_L_" : "D_E_L_E_T_,R_E_C_N_O_";
+    const char* reserved =
+        hasRecDel ? "D_E_L_E_T_,R_E_C_N_O_,R_E_C_D_E_L_" : "D_E_L_E_T_,R_E_C_N_O_";
     tString sql("INSERT INTO ");
     sql += table;
     sql += "(";

@@ -81,8 +81,8 @@ bool tMSSQLConnection::SetRowCount(i16 rows) {
 f64 tMSSQLConnection::GetInsertedRecno() {
     std::unique_ptr<tODBCStatement> stmt = Statement();
     f64 recno = -1.0;
-    if (stmt->ExecDirect("SELECT SCOPE_IDENTITY() AS LASTID", "tMSSQLConnection::GetInsertedRecno()",
-                         1) &&
+    if (stmt->ExecDirect("SELECT SCOPE_IDENTITY() AS LASTID",
+                         "tMSSQLConnection::GetInsertedRecno()", 1) &&
         stmt->Fetch()) {
         recno = stmt->FieldAsDouble(0);
     }

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
+#include "platform/registry.h"
 #include "server/drivers/mssql.h"
 #include "server/isam/gatemill_query.h"
 #include "server/tables/dbtable.h"
-#include "platform/registry.h"
 #include "tests/server/support/recodbc_fixture.h"
 #include "tests/support/tempdir.h"
 
@@ -83,10 +83,7 @@ protected:
                     {"B", "39", "10", "0", "1", "0"},
                     {"R_E_C_N_O_", "56", "4", "0", "1", "0"}});
         ScriptRows(kIndexesQuery, {"indexname", "fieldname"},
-                   {{"T1_1", "A"},
-                    {"T1_2", "PRICE"},
-                    {"T1_2", "B"},
-                    {"T1_REC", "R_E_C_N_O_"}});
+                   {{"T1_1", "A"}, {"T1_2", "PRICE"}, {"T1_2", "B"}, {"T1_REC", "R_E_C_N_O_"}});
     }
     // The default-constraint query of the field, answering its constraint or none.
     void ScriptDefault(const char* field, bool found = true) {
@@ -150,7 +147,8 @@ TEST_P(MSSQLAlter, SmallDDLTextsAndTheIndexSpace) {
 
 TEST_P(MSSQLAlter, SetParamUpdatesOrInsertsWithQuotesDoubled) {
     auto conn = Connected();
-    const char* select = "SELECT * FROM GML_PARAM WHERE PARAM_NAME = 'O''K' AND PARAM_SESSION = @@SPID";
+    const char* select =
+        "SELECT * FROM GML_PARAM WHERE PARAM_NAME = 'O''K' AND PARAM_SESSION = @@SPID";
     ScriptRows(select, {"PARAM_NAME"}, {{"O'K"}});
     EXPECT_TRUE(conn->SetParam("O'K", "it's"));
     EXPECT_EQ(rec.Statements(),
@@ -275,7 +273,8 @@ TEST_P(MSSQLAlter, AlterTablePlansAsStatementSequences) {
 TEST_P(MSSQLAlter, AlterTableRecoversFromRowSizeErrorAndFallsBackWhenNotForced) {
     auto conn = Connected();
     ScriptNumber(kCount, "10");
-    const char* add = "ALTER TABLE dbo.T1 ADD NEW VARCHAR(3) NOT NULL CONSTRAINT T1_NEW_DF DEFAULT '   '";
+    const char* add =
+        "ALTER TABLE dbo.T1 ADD NEW VARCHAR(3) NOT NULL CONSTRAINT T1_NEW_DF DEFAULT '   '";
     rec.FailNext(add, "42000", 511, "Cannot create a row of size");
     tAutoArray<tActionField> list;
     Fill(list, {{"NEW", 'C', 3, 'C', 3, tActionField::kAdd}});
@@ -348,8 +347,8 @@ TEST_P(MSSQLAlter, AlterStructureRebuildsThroughTheBackupAndCopiesBack) {
         EXPECT_TRUE(conn->AlterStructure("T1", list, 1));
         std::string expectedCreate = create;
         if (identity) {
-            expectedCreate.replace(expectedCreate.find("CONSTRAINT T1_R_E_C_N_O__DF DEFAULT 0"),
-                                   37, "IDENTITY (1,1)");
+            expectedCreate.replace(expectedCreate.find("CONSTRAINT T1_R_E_C_N_O__DF DEFAULT 0"), 37,
+                                   "IDENTITY (1,1)");
         }
         std::vector<std::string> expected = {"select * into T1_BKP from T1",
                                              "CREATE INDEX T1_BKPIDX ON T1_BKP(R_E_C_N_O_)",
@@ -362,7 +361,8 @@ TEST_P(MSSQLAlter, AlterStructureRebuildsThroughTheBackupAndCopiesBack) {
 }
 
 TEST_P(MSSQLAlter, AlterStructureKeepsALargerBackupAndWarnsWhenNothingIsCopied) {
-    const char* probe = "SELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = object_id('T1_BKP')";
+    const char* probe =
+        "SELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = object_id('T1_BKP')";
     auto conn = Connected();
     ScriptNumber(kCount, "7");
     ScriptNumber(probe, "T1_BKP");

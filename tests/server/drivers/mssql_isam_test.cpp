@@ -54,8 +54,12 @@ TEST_F(MSSQLFilter, WholeFiltersUseTheDialectsForms) {
         std::string sql;
     } cases[] = {
         // Control characters first, inside and last in a literal.
-        {"NAME *EQ \"\x01" "ab\"", "NAME = CHAR(1) + 'ab'"},
-        {"NAME *EQ \"a\x02" "b\"", "NAME = 'a' +CHAR(2) + 'b'"},
+        {"NAME *EQ \"\x01"
+         "ab\"",
+         "NAME = CHAR(1) + 'ab'"},
+        {"NAME *EQ \"a\x02"
+         "b\"",
+         "NAME = 'a' +CHAR(2) + 'b'"},
         {"NAME *EQ \"ab\x03\"", "NAME = 'ab' +CHAR(3)"},
         {"NAME *EQ \"it's\"", "NAME = 'it' +CHAR(39) + 's'"},
         // Containment: character fields longer than 2 at their full width.
