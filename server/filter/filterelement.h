@@ -48,6 +48,8 @@ public:
 
 protected:
     void SetTranslated(bool on) { translated = on; }
+    // Sets the translated flag; appends work when it is set, the fallback term otherwise.
+    void AppendOrFallback(tString& out, const tString& work, bool translatedWork);
     bool IsRangePaired() const { return paired; }
     tFilterOwner& GetOwner() const { return owner; }
 

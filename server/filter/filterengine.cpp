@@ -2,6 +2,7 @@
 // the tables built from the embedded images, and emits the tree's SQL.
 #include "server/filter/filterengine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -55,6 +56,9 @@ void tFilterEngine::Run(const char* expression, tString& out) {
     filterLexClass lexer(consumer, *lexTable);
     filterYaccClass parser(lexer, *yaccTable, owner);
     if (parser.parse() || !parser.HasRoot()) return;
+    // Room for the usual condition at once: a string grows only by what each append needs.
+    const size_t room = out.GetLength() + 2 * std::strlen(expression) + 64;
+    out.Reserve(static_cast<i32>(std::min<size_t>(room, tString::kMaxCapacity)));
     parser.EmitSQL(out);
     translated = parser.IsFullyTranslated();
 }

@@ -16,6 +16,15 @@ void tFilterElement::EmitFallback(tString& out) {
     SetTranslated(false);
 }
 
+void tFilterElement::AppendOrFallback(tString& out, const tString& work, bool translatedWork) {
+    SetTranslated(translatedWork);
+    if (translatedWork) {
+        out += work;
+    } else {
+        EmitFallback(out);
+    }
+}
+
 tFLTMain::tFLTMain(tFilterOwner& owner, tFilterNodePtr expression)
     : tFilterElement(owner), expression(std::move(expression)) {}
 
@@ -101,12 +110,7 @@ void tFLTRelation::EmitSQL(tString& out) {
     bool translated = left->AppendSQL(work);
     if (translated) translated = op->AppendSQL(work);
     if (translated) translated = right->AppendSQL(work);
-    SetTranslated(translated);
-    if (translated) {
-        out += work;
-    } else {
-        EmitFallback(out);
-    }
+    AppendOrFallback(out, work, translated);
 }
 
 // Only a term of the top AND list is a candidate: a relation inside another relation's operand
@@ -126,12 +130,7 @@ void tFLTLogicalNot::EmitSQL(tString& out) {
         translated = expression->AppendSQL(work);
         work += " )";
     }
-    SetTranslated(translated);
-    if (translated) {
-        out += work;
-    } else {
-        EmitFallback(out);
-    }
+    AppendOrFallback(out, work, translated);
 }
 
 tFLTSignOper::tFLTSignOper(tFilterOwner& owner, tFilterNodePtr sign, tFilterNodePtr operand)

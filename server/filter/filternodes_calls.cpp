@@ -42,12 +42,7 @@ void tFLTFunction::EmitSQL(tString& out) {
         // between its parentheses.
         translated = false;
     }
-    SetTranslated(translated);
-    if (translated) {
-        out += work;
-    } else {
-        EmitFallback(out);
-    }
+    AppendOrFallback(out, work, translated);
 }
 
 tFLTParam::tFLTParam(tFilterOwner& owner, tFilterNodePtr expression, tFilterNodePtr next)

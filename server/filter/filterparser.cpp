@@ -3,6 +3,7 @@
 #include "server/filter/filterparser.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 #include "server/filter/filterrelations.h"
@@ -15,13 +16,13 @@ struct tTokenName {
 };
 
 constexpr tTokenName kTokenNames[] = {
-    {-2, "%error"},    {-1, "eof"},  {52, "NullStr"}, {55, "*EQ"},       {56, "*GT"},
-    {57, "*LT"},       {58, "*GE"},  {59, "*LE"},     {60, "*NE"},       {61, "*AND"},
-    {62, "*OR"},       {63, "*NOT"}, {64, "*CT"},     {65, "%NONNULL"},  {66, "DTOS"},
-    {67, "SST"},       {68, "("},    {69, ")"},       {70, "{"},         {71, "}"},
-    {72, "["},         {73, "]"},    {74, "fract"},   {75, "number"},    {76, "identName"},
-    {77, "+"},         {78, "*CAT"}, {79, "-"},       {80, "/"},         {81, "*"},
-    {82, "%"},         {83, "**"},   {84, ","},       {85, "STRING"},
+    {-2, "%error"}, {-1, "eof"},  {52, "NullStr"}, {55, "*EQ"},      {56, "*GT"},
+    {57, "*LT"},    {58, "*GE"},  {59, "*LE"},     {60, "*NE"},      {61, "*AND"},
+    {62, "*OR"},    {63, "*NOT"}, {64, "*CT"},     {65, "%NONNULL"}, {66, "DTOS"},
+    {67, "SST"},    {68, "("},    {69, ")"},       {70, "{"},        {71, "}"},
+    {72, "["},      {73, "]"},    {74, "fract"},   {75, "number"},   {76, "identName"},
+    {77, "+"},      {78, "*CAT"}, {79, "-"},       {80, "/"},        {81, "*"},
+    {82, "%"},      {83, "**"},   {84, ","},       {85, "STRING"},
 };
 
 u32 Deeper(std::initializer_list<u32> depths) { return std::max(depths) + 1; }
@@ -133,14 +134,30 @@ bool filterYaccClass::BuildExpression(u32 production, tBuilt& built) {
 
 bool filterYaccClass::BuildOperator(u32 production, tBuilt& built) {
     switch (production) {
-        case 7: built.node = std::make_unique<tFLTEQ>(owner); return true;
-        case 8: built.node = std::make_unique<tFLTNE>(owner); return true;
-        case 9: built.node = std::make_unique<tFLTLT>(owner); return true;
-        case 10: built.node = std::make_unique<tFLTLE>(owner); return true;
-        case 11: built.node = std::make_unique<tFLTGT>(owner); return true;
-        case 12: built.node = std::make_unique<tFLTGE>(owner); return true;
-        case 13: built.node = std::make_unique<tFLTCT>(owner); return true;
-        case 21: built.node = std::make_unique<tFLTSignMinus>(owner); return true;
+        case 7:
+            built.node = std::make_unique<tFLTEQ>(owner);
+            return true;
+        case 8:
+            built.node = std::make_unique<tFLTNE>(owner);
+            return true;
+        case 9:
+            built.node = std::make_unique<tFLTLT>(owner);
+            return true;
+        case 10:
+            built.node = std::make_unique<tFLTLE>(owner);
+            return true;
+        case 11:
+            built.node = std::make_unique<tFLTGT>(owner);
+            return true;
+        case 12:
+            built.node = std::make_unique<tFLTGE>(owner);
+            return true;
+        case 13:
+            built.node = std::make_unique<tFLTCT>(owner);
+            return true;
+        case 21:
+            built.node = std::make_unique<tFLTSignMinus>(owner);
+            return true;
         case 17:
         case 18:
         case 19:
@@ -148,8 +165,11 @@ bool filterYaccClass::BuildOperator(u32 production, tBuilt& built) {
         case 25:
         case 26:
         case 27:
-        case 28: built.node = std::make_unique<tFLTDummy>(owner); return true;
-        default: return false;
+        case 28:
+            built.node = std::make_unique<tFLTDummy>(owner);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -170,10 +190,18 @@ bool filterYaccClass::BuildTerm(u32 production, tBuilt& built) {
         case 29:  // ".5": the digits behind the point
             built.node = std::make_unique<tFLTReal>(owner, "0", Text(0) + 1);
             return true;
-        case 30: built.node = std::make_unique<tFLTNumber>(owner, Text(0)); return true;
-        case 31: built.node = std::make_unique<tFLTString>(owner, Text(0)); return true;
-        case 32: built.node = std::make_unique<tFLTString>(owner, ""); return true;
-        case 33: built.node = std::make_unique<tFLTIdent>(owner, Text(0)); return true;
+        case 30:
+            built.node = std::make_unique<tFLTNumber>(owner, Text(0));
+            return true;
+        case 31:
+            built.node = std::make_unique<tFLTString>(owner, Text(0));
+            return true;
+        case 32:
+            built.node = std::make_unique<tFLTString>(owner, "");
+            return true;
+        case 33:
+            built.node = std::make_unique<tFLTIdent>(owner, Text(0));
+            return true;
         case 37:  // %NONNULL(text default): the text alone
             Take(3);
             built.node = std::make_unique<tFLTString>(owner, Text(2));
@@ -200,7 +228,9 @@ bool filterYaccClass::BuildCall(u32 production, tBuilt& built) {
             built.depth = Depth(2) + 1;
             built.node = std::make_unique<tFLTFunction>(owner, Text(0), Take(2));
             return true;
-        case 45: built.node = std::make_unique<tFLTFunction>(owner, Text(0), nullptr); return true;
+        case 45:
+            built.node = std::make_unique<tFLTFunction>(owner, Text(0), nullptr);
+            return true;
         case 46:
         case 47: {
             // An empty argument gets a node of its own, which makes the call untranslatable.

@@ -18,7 +18,8 @@ tRelationRef::~tRelationRef() {
     }
 }
 
-void tRelationRef::Add(tFilterElement& leftNode, tFilterElement& opNode, tFilterElement& rightNode) {
+void tRelationRef::Add(tFilterElement& leftNode, tFilterElement& opNode,
+                       tFilterElement& rightNode) {
     tRelationRef* entry = this;
     if (op) {
         while (entry->next) entry = entry->next;
@@ -53,8 +54,8 @@ void PairRangeRelations(tRelationRef& first) {
     if (!first.left) return;
     std::vector<tRangeTerm> terms;
     for (tRelationRef* entry = &first; entry; entry = entry->next) {
-        terms.push_back({entry->left->GetText(), entry->right->GetText(),
-                         entry->left->IsConstant(), entry->op});
+        terms.push_back({entry->left->GetText(), entry->right->GetText(), entry->left->IsConstant(),
+                         entry->op});
     }
     for (const tRangeTerm& a : terms) {
         for (const tRangeTerm& b : terms) {

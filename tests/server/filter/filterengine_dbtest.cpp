@@ -20,9 +20,10 @@ const Rows kAll = {"1", "2", "3", "4", "5", "6"};
 
 // The fixture table F: ID, NAME, QTY, NUM.
 //   1 ANA 5 5 | 2 BIA 7 1 | 3 O'BRIEN 0 0 | 4 C:\DIR 5 9 | 5 ana 12 3 | 6 (blank) 0 7
-const char* const kRows[] = {"('1', 'ANA', 5, 5)", "('2', 'BIA', 7, 1)", "('3', 'O''BRIEN', 0, 0)",
-                             nullptr /* 4 holds a backslash, written per database */,
-                             "('5', 'ana', 12, 3)", "('6', '', 0, 7)"};
+const char* const kRows[] = {
+    "('1', 'ANA', 5, 5)",      "('2', 'BIA', 7, 1)",
+    "('3', 'O''BRIEN', 0, 0)", nullptr /* 4 holds a backslash, written per database */,
+    "('5', 'ana', 12, 3)",     "('6', '', 0, 7)"};
 
 std::shared_ptr<tTableDefinitionShared> FDefinition(const std::string& environment) {
     auto def = std::make_shared<tTableDefinitionShared>("F", environment.c_str());
@@ -71,7 +72,7 @@ std::vector<FilterCase> Cases() {
         {"NAME *EQ 'C:\\DIR'", {"4"}, true, {"4"}, true},
         {"NAME *EQ \"x' OR '1'='1\"", {}, true, {}, true},
         // Operands without a text of their own do not pair.
-        {"(QTY) *GE 5 *AND (NUM) *LE 5", {"1", "5"}, true, {"1", "5"}, true},
+        {"(QTY) *GE 5 *AND (NUM) *LE 5", {"1", "2", "5"}, true, {"1", "2", "5"}, true},
         {"UPPER(NAME) *GE 'B' *AND UPPER(ID) *LE 'B'", {"2", "3", "4"}, true, kAll, false},
         // Calls without arguments, or with an empty one, fall back.
         {"UPPER() *EQ 'ANA'", kAll, false, kAll, false},
@@ -86,11 +87,12 @@ template <class Database>
 class FilteredTable : public Database {
 protected:
     void CreateFixture(const char* backslashRow) {
-        ASSERT_TRUE(this->Run("CREATE TABLE F (ID CHAR(1), NAME CHAR(10), QTY NUMERIC(12,2), "
-                              "NUM NUMERIC(12,2))"));
+        ASSERT_TRUE(
+            this->Run("CREATE TABLE F (ID CHAR(1), NAME CHAR(10), QTY NUMERIC(12,2), "
+                      "NUM NUMERIC(12,2))"));
         for (const char* row : kRows) {
-            ASSERT_TRUE(this->Run(std::string("INSERT INTO F VALUES ") +
-                                  (row ? row : backslashRow)));
+            ASSERT_TRUE(
+                this->Run(std::string("INSERT INTO F VALUES ") + (row ? row : backslashRow)));
         }
     }
     void ExpectSelections(tFilterOwner& file, bool postgres) {

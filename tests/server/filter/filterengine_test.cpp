@@ -1,5 +1,7 @@
 // The filter engine over files of the base dialect and of PostgreSQL: the SQL and the translated
 // flag of filter texts, the quotes around the expression, errors, range pairing, and nesting.
+#include "server/filter/filterengine.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,7 +13,6 @@
 #include "platform/thread.h"
 #include "server/drivers/postgres.h"
 #include "server/filter/filterdfa.h"
-#include "server/filter/filterengine.h"
 #include "server/filter/filterparser.h"
 #include "tests/server/support/testisam.h"
 
@@ -73,36 +74,39 @@ protected:
 };
 
 TEST_F(FilterEngine, TranslatesEachConstructWithTheBaseDialect) {
-    ExpectTranslations(base, {
-        {"CUST_ID *EQ '000001'", "CUST_ID = '000001'", true},
-        {"A *EQ 'x'", "A = 'x'", true},
-        {"A *NE 10 *AND B *LT 2.5", "A <> 10 AND B < 2.5", true},
-        {"A *gt 1 *or B *Le 2 *AnD Z *ge 3", "A > 1 OR B <= 2 AND Z >= 3", true},
-        {"*NOT ( A *EQ 1 )", " NOT ( ( A = 1 ) )", true},
-        {"A *EQ 1 *OR B *GT -2", "A = 1 OR B >  - 2", true},
-        {"A *EQ +2", "A = 2", true},
-        {"A *EQ .5", "A = 0.5", true},
-        {"A *EQ 12.5", "A = 12.5", true},
-        {"NAME *EQ %NONNULL('abc' X)", "NAME = 'abc'", true},
-        {"NAME *EQ ''", "NAME = ''", true},
-        {"NAME *EQ \"\"", "NAME = ''", true},
-        {"NAME *EQ \"it's\"", "NAME = 'it''s'", true},
-        {"NAME *EQ 'say \"hi\"'", "NAME = 'say \"hi\"'", true},
-        {"X *EQ Y *EQ Z", "X = Y = Z", true},
-        {"5 *LE A", "5 <= A", true},
-        {"A + 1 *GT 5", "F1=F1", false},
-        {"A *EQ 1 *AND B + 1 *GT 5", "A = 1 AND F1=F1", false},
-        {"A *EQ 2 ** 3", "F1=F1", false},
-        {"A *EQ B ^ -3", "F1=F1", false},
-        {"NAME *EQ 'a' *CAT 'b'", "F1=F1", false},
-        {"A *EQ 1 *OR B *CT 'x'", "A = 1 OR F1=F1", false},
-        {"%SST(NAME 1 3) *EQ 'abc'", "F1=F1", false},
-        {"UPPER(NAME) *EQ 'X'", "F1=F1", false},
-        {"DTOS(D1) *GE '20200101'", "F1=F1", false},
-        {"*NOT ( A + 1 *EQ 2 )", "F1=F1", false},
-        {"( A + 1 )", "F1=F1", false},
-        {"A *EQ -( B + 1 )", "F1=F1", false},
-    });
+    ExpectTranslations(
+        base,
+        {
+            {"CUST_ID *EQ '000001'", "CUST_ID = '000001'", true},
+            {"A *EQ 'x'", "A = 'x'", true},
+            {"A *NE 10 *AND B *LT 2.5", "A <> 10 AND B < 2.5", true},
+            {"A *gt 1 *or B *Le 2 *AnD Z *ge 3", "A > 1 OR B <= 2 AND Z >= 3", true},
+            {"*NOT ( A *EQ 1 )", " NOT ( ( A = 1 ) )", true},
+            {"A *EQ 1 *OR B *GT -2", "A = 1 OR B >  - 2", true},
+            {"A *EQ +2", "A = 2", true},
+            {"A *EQ .5", "A = 0.5", true},
+            {"A *EQ 12.5", "A = 12.5", true},
+            {"NAME *EQ %NONNULL('abc' X)", "NAME = 'abc'", true},
+            {"NAME *EQ ''", "NAME = ''", true},
+            {"NAME *EQ \"\"", "NAME = ''", true},
+            {"NAME *EQ \"it's\"", "NAME = 'it''s'", true},
+            {"NAME *EQ 'say \"hi\"'", "NAME = 'say \"hi\"'", true},
+            {"NAME *EQ 'S\xC3\xA3o \xE3'", "NAME = 'S\xC3\xA3o \xE3'", true},  // bytes as they are
+            {"X *EQ Y *EQ Z", "X = Y = Z", true},
+            {"5 *LE A", "5 <= A", true},
+            {"A + 1 *GT 5", "F1=F1", false},
+            {"A *EQ 1 *AND B + 1 *GT 5", "A = 1 AND F1=F1", false},
+            {"A *EQ 2 ** 3", "F1=F1", false},
+            {"A *EQ B ^ -3", "F1=F1", false},
+            {"NAME *EQ 'a' *CAT 'b'", "F1=F1", false},
+            {"A *EQ 1 *OR B *CT 'x'", "A = 1 OR F1=F1", false},
+            {"%SST(NAME 1 3) *EQ 'abc'", "F1=F1", false},
+            {"UPPER(NAME) *EQ 'X'", "F1=F1", false},
+            {"DTOS(D1) *GE '20200101'", "F1=F1", false},
+            {"*NOT ( A + 1 *EQ 2 )", "F1=F1", false},
+            {"( A + 1 )", "F1=F1", false},
+            {"A *EQ -( B + 1 )", "F1=F1", false},
+        });
 }
 
 TEST_F(FilterEngine, FallbackNamesTheFirstFieldOfTheTable) {
@@ -111,77 +115,76 @@ TEST_F(FilterEngine, FallbackNamesTheFirstFieldOfTheTable) {
 }
 
 TEST_F(FilterEngine, PairsRangesOnOneOperandUnderAnd) {
-    ExpectTranslations(base, {
-        {"A *GE 5 *AND A *LE 5", "A = 5 AND A = 5", true},
-        {"A *GE 5 *AND A *LE 6", "A >= 5 AND A <= 6", true},
-        {"A *GE 'x' *AND a *LE 'x'", "A = 'x' AND a = 'x'", true},
-        {"A *GE 5 *OR A *LE 5", "A >= 5 OR A <= 5", true},
-        {"( A *GE 5 ) *AND B *EQ 1 *AND A *LE 5", "( A = 5 ) AND B = 1 AND A = 5", true},
-        {"A *GE 5 *AND *NOT ( A *LE 5 )", "A >= 5 AND  NOT ( ( A <= 5 ) )", true},
-        {"5 *LE A *AND 5 *GE A", "5 <= A AND 5 >= A", true},
-        {"A *GE 5 *AND B *LE 5", "A >= 5 AND B <= 5", true},
-        {"A *GE 5 *AND A *GE 5", "A >= 5 AND A >= 5", true},
-        // Only terms of the AND list pair: a relation inside another's operand is no such term.
-        {"Z *EQ ( A *GE 5 ) *AND A *LE 5", "Z = ( A >= 5 ) AND A <= 5", true},
-        // A text is no name: 'a' and a are different operands, 'x' and 'X' different texts.
-        {"'a' *GE 5 *AND a *LE 5", "'a' >= 5 AND a <= 5", true},
-        {"'x' *GE 'm' *AND 'X' *LE 'm'", "'x' >= 'm' AND 'X' <= 'm'", true},
-        {"'x' *GE 'm' *AND 'x' *LE 'm'", "'x' = 'm' AND 'x' = 'm'", true},
-    });
+    ExpectTranslations(
+        base,
+        {
+            {"A *GE 5 *AND A *LE 5", "A = 5 AND A = 5", true},
+            {"A *GE 5 *AND A *LE 6", "A >= 5 AND A <= 6", true},
+            {"A *GE 'x' *AND a *LE 'x'", "A = 'x' AND a = 'x'", true},
+            {"A *GE 5 *OR A *LE 5", "A >= 5 OR A <= 5", true},
+            {"( A *GE 5 ) *AND B *EQ 1 *AND A *LE 5", "( A = 5 ) AND B = 1 AND A = 5", true},
+            {"A *GE 5 *AND *NOT ( A *LE 5 )", "A >= 5 AND  NOT ( ( A <= 5 ) )", true},
+            {"5 *LE A *AND 5 *GE A", "5 <= A AND 5 >= A", true},
+            {"A *GE 5 *AND B *LE 5", "A >= 5 AND B <= 5", true},
+            {"A *GE 5 *AND A *GE 5", "A >= 5 AND A >= 5", true},
+            // Only terms of the AND list pair: a relation inside another's operand is no such term.
+            {"Z *EQ ( A *GE 5 ) *AND A *LE 5", "Z = ( A >= 5 ) AND A <= 5", true},
+            // A text is no name: 'a' and a are different operands, 'x' and 'X' different texts.
+            {"'a' *GE 5 *AND a *LE 5", "'a' >= 5 AND a <= 5", true},
+            {"'x' *GE 'm' *AND 'X' *LE 'm'", "'x' >= 'm' AND 'X' <= 'm'", true},
+            {"'x' *GE 'm' *AND 'x' *LE 'm'", "'x' = 'm' AND 'x' = 'm'", true},
+        });
     // Calls have no text of their own: two different calls never pair.
-    ExpectTranslations(postgres, {
-        {"UPPER(A) *GE 'X' *AND UPPER(B) *LE 'X'", "UPPER(A) >= 'X' AND UPPER(B) <= 'X'", true},
-        {"(A) *GE 5 *AND (B) *LE 5", "( A ) >= 5 AND ( B ) <= 5", true},
-    });
+    ExpectTranslations(
+        postgres,
+        {
+            {"UPPER(A) *GE 'X' *AND UPPER(B) *LE 'X'", "UPPER(A) >= 'X' AND UPPER(B) <= 'X'", true},
+            {"(A) *GE 5 *AND (B) *LE 5", "( A ) >= 5 AND ( B ) <= 5", true},
+        });
 }
 
 TEST_F(FilterEngine, DialectHooksTranslateCallsSubstringsAndContainment) {
-    ExpectTranslations(postgres, {
-        {"UPPER(A) *EQ 'X'", "UPPER(A) = 'X'", true},
-        {"STRTRAN(NAME, 'a', 'b') *EQ 'x'", "REPLACE(NAME,'a','b') = 'x'", true},
-        {"EMPTY(A)", "ROUND(A,0) = 0.0 ", true},
-        {"NAME *CT 'ab'", "position('ab' in NAME)>0", true},
-        {"%SST(NAME 2 3) *EQ 'abc'", " substring(NAME,2,3) = 'abc'", true},
-        {"%SST(NAME 19) *EQ 'ab'", " substring(NAME,19,2) = 'ab'", true},
-        {"NAME *EQ \"it's\"", "NAME = 'it' || CHR(39) || 's'", true},
-        {"UPPER(A + 1) *EQ 'X'", "F1=F1", false},
-        {"ROUND(A, 2) *EQ 1", "F1=F1", false},
-        // Empty argument lists and empty arguments have no SQL form.
-        {"UPPER() *EQ 'X'", "F1=F1", false},
-        {"UPPER(NAME,) *EQ 'X'", "F1=F1", false},
-        {"UPPER(,NAME) *EQ 'X'", "F1=F1", false},
-        {"EMPTY()", "F1=F1", false},
-    });
+    ExpectTranslations(postgres,
+                       {
+                           {"UPPER(A) *EQ 'X'", "UPPER(A) = 'X'", true},
+                           {"STRTRAN(NAME, 'a', 'b') *EQ 'x'", "REPLACE(NAME,'a','b') = 'x'", true},
+                           {"EMPTY(A)", "ROUND(A,0) = 0.0 ", true},
+                           {"NAME *CT 'ab'", "position('ab' in NAME)>0", true},
+                           {"%SST(NAME 2 3) *EQ 'abc'", " substring(NAME,2,3) = 'abc'", true},
+                           {"%SST(NAME 19) *EQ 'ab'", " substring(NAME,19,2) = 'ab'", true},
+                           {"NAME *EQ \"it's\"", "NAME = 'it' || CHR(39) || 's'", true},
+                           {"UPPER(A + 1) *EQ 'X'", "F1=F1", false},
+                           {"ROUND(A, 2) *EQ 1", "F1=F1", false},
+                           // Empty argument lists and empty arguments have no SQL form.
+                           {"UPPER() *EQ 'X'", "F1=F1", false},
+                           {"UPPER(NAME,) *EQ 'X'", "F1=F1", false},
+                           {"UPPER(,NAME) *EQ 'X'", "F1=F1", false},
+                           {"EMPTY()", "F1=F1", false},
+                       });
 }
 
 TEST_F(FilterEngine, QuotesDelimitTheExpressionAndTheLastBecomesNul) {
-    {
-        char text[] = "A *EQ 1";
-        tFilterEngine engine(base, text);
-        tString out("kept");
+    const struct {
+        std::string text;
+        const char* out;  // after Translate appended to "kept "
+        bool translated;
+        std::string after;  // the text afterwards
+    } cases[] = {
+        {"A *EQ 1", "kept ", false, "A *EQ 1"},  // no quote: nothing happens
+        {"junk'A *EQ 1", "kept A = 1", true, std::string("junk\0A *EQ 1", 12)},
+        {"'NAME *EQ 'x'' trailing", "kept NAME = 'x'", true,
+         std::string("'NAME *EQ 'x'\0 trailing", 23)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<char> text(c.text.begin(), c.text.end());
+        text.push_back('\0');
+        tFilterEngine engine(base, text.data());
+        tString out("kept ");
         engine.Translate(out);
-        EXPECT_STREQ(out.GetText(), "kept");
-        EXPECT_FALSE(engine.IsTranslated());
-        EXPECT_STREQ(text, "A *EQ 1");
-    }
-    {
-        char text[] = "junk'A *EQ 1";
-        tFilterEngine engine(base, text);
-        tString out("(");
-        engine.Translate(out);
-        EXPECT_STREQ(out.GetText(), "(A = 1");
-        EXPECT_TRUE(engine.IsTranslated());
-        EXPECT_STREQ(text, "junk");
-    }
-    {
-        char text[] = "'NAME *EQ 'x'' trailing";
-        tFilterEngine engine(base, text);
-        tString out;
-        engine.Translate(out);
-        EXPECT_STREQ(out.GetText(), "NAME = 'x'");
-        EXPECT_TRUE(engine.IsTranslated());
-        EXPECT_EQ(std::string(text, sizeof text - 1),
-                  std::string("'NAME *EQ 'x'\0 trailing", sizeof text - 1));
+        EXPECT_STREQ(out.GetText(), c.out);
+        EXPECT_EQ(engine.IsTranslated(), c.translated);
+        EXPECT_EQ(std::string(text.data(), c.text.size()), c.after);
     }
 }
 
@@ -304,9 +307,16 @@ TEST(FilterLexClass, NamesTheLanguagesTokens) {
     const struct {
         i32 token;
         const char* name;
-    } cases[] = {{52, "NullStr"}, {61, "*AND"}, {66, "DTOS"}, {76, "identName"},
-                 {83, "**"},      {85, "STRING"}, {-1, "eof"}, {-2, "%error"},
-                 {51, "SSLexTokenNotFound"},     {86, "SSLexTokenNotFound"},
+    } cases[] = {{52, "NullStr"},
+                 {61, "*AND"},
+                 {66, "DTOS"},
+                 {76, "identName"},
+                 {83, "**"},
+                 {85, "STRING"},
+                 {-1, "eof"},
+                 {-2, "%error"},
+                 {51, "SSLexTokenNotFound"},
+                 {86, "SSLexTokenNotFound"},
                  {0, "SSLexTokenNotFound"}};
     SSLexStringConsumer consumer("", SSLexConsumer::kMultiByte);
     SSLexTable table(kFilterDfaImage, kFilterDfaImageSize, "filter.dfa");
