@@ -1,14 +1,20 @@
 // The Microsoft SQL Server dialect of the ODBC connection: session start (server version, the
 // session id, read-uncommitted isolation), the check-up block, the pool of child connections
 // that serve query files, catalogue questions answered from sysobjects, syscolumns, systypes,
-// sysindexes and sysindexkeys, and the DDL of its tables and of GML_PARAM.
+// sysindexes and sysindexkeys, the DDL of its tables and of GML_PARAM, table alterations in place
+// or through a copy named <table>_BKP, query files on child connections, and its table file with
+// the dialect's hooks.
 #pragma once
 #include <memory>
+#include <vector>
 
 #include "lib_base/gmlalloc.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
 #include "server/drivers/odbc.h"
+#include "server/isam/gatemill.h"
+
+class tActionField;
 
 // The connection for the database types "MSSQL" and "MSSQL7". A main connection owns a pool of
 // idle children, and its own list (the tArray base) holds the children that serve open query
@@ -64,6 +70,31 @@ public:
     i16 GetDBVersion() override { return version; }
     void GetSessionID(tString& text) override;  // appends "(SPID: <spid>) "
     bool IsMemoAsBlob() override { return memoAsBlob; }
+    bool SetParam(const char* name, const char* value) override;  // this session's row
+    bool ClearTable(const char* table) override;                  // TRUNCATE TABLE
+    void DropIndex(tString& sql, const char* table, const char* index) override;
+    void IndexSpaceClause(tString& sql, u8 flag) override;  // " ON [<IndexSpace>]" when set
+    // Alters the columns in place: renamed aside and copied for a conversion to C, dropped and
+    // added for other type changes, ALTER COLUMN for a C length; the indexes over touched
+    // columns are dropped and not made again. Falls back to AlterStructure when ForceAlterTable
+    // is off and a type changes or a C field shortens.
+    bool AlterTable(const char* table, tArray<tActionField>& actions, u8 hasRecDel) override;
+    // Rebuilds the table through a copy <table>_BKP, which stays; an existing copy with more
+    // rows than the table is kept and the call fails (-19).
+    bool AlterStructure(const char* table, tArray<tActionField>& actions, u8 hasRecDel) override;
+    // A tMSSQLISAMFile over the definition, not yet opened; owned by the caller.
+    tGenericFile* NewISAMFile(tCommBuffer& reply,
+                              const std::shared_ptr<tTableDefinitionShared>& def,
+                              u32 lockOwner) override;
+    // Runs the query on a child connection, which the file holds until ReleaseChild; null when
+    // it cannot run, with the child's error (or -19 for a result without columns) as this
+    // connection's last error.
+    tQueryFile* GetQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query) override;
+    tQueryFile* PrepareStmt(tCommBuffer& reply, u32 lockOwner, const char* text) override;
+    bool SetRowCount(i16 rows) override;  // SET ROWCOUNT, sent only when the count changes
+    bool IsDuplicateKey(i32 native) override { return native == 2601 || native == 2627; }
+    bool IsUserError(i32 native) override { return native == 50000 || native == 547; }
+    f64 GetInsertedRecno() override;  // SCOPE_IDENTITY(); -1.0 when none is read
 
     // ---- The child connections of query files.
     // The first idle child of the pool, or a new one of this session, connected; null (the new
@@ -85,6 +116,8 @@ public:
     static void DefaultClause(tString& out, u8 letter, i32 length);
     // The column's definition; R_E_C_N_O_ is an identity column when UseAutoRecno of the table.
     void FieldDefinition(tString& out, const char* table, const char* field, u8 letter, i32 length);
+    // Queues the drops of the column's default constraints; false when the query failed.
+    bool DropColumnConstraints(const char* table, const char* field, std::vector<tString>& queue);
 
     GML_CLASS_ALLOCATOR(tMSSQLConnection, Mem_DBConnection)
 
@@ -100,6 +133,11 @@ private:
     // Adds the finished index to def; false when it is the record-number index.
     bool CloseIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index);
     bool CountRecnoColumns(const char* table, const char* condition, const char* routine);
+    bool CheckAlterNames(const char* table, tArray<tActionField>& actions, const char* routine);
+    bool DropTouchedIndexes(const char* table, tArray<tActionField>& actions,
+                            std::vector<tString>& queue);
+    bool AddColumns(tODBCStatement& stmt, const char* table, const tString& columns);
+    bool CopyBack(const char* table, tArray<tActionField>& actions, u8 hasRecDel);
 
     // Constant after construction.
     tODBCLibrary& library;                     // the process's loader or the caller's
@@ -112,4 +150,27 @@ private:
     tString spid;
     u8 memoAsBlob = 0;
     tString textType;
+};
+
+// A table of a SQL Server connection opened as an ISAM file: characters that would end a
+// literal written as CHAR() calls, the prepared record fetch, and the filter hooks in T-SQL.
+// Made by tMSSQLConnection::NewISAMFile; its session's thread only.
+class tMSSQLISAMFile : public tISAMFile {
+public:
+    tMSSQLISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
+                   tCommBuffer& reply, u32 lockOwner);
+
+    // "CHAR(<code>)" joined to what stands before and after by "+".
+    bool CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) override;
+    void RecnoParamMarker() override;  // " = ?", then AddAfterOrder
+    void AddIndexSpace() override;     // the connection's IndexSpaceClause
+    // CHARINDEX(right,left)>0, a C field longer than 2 as CONVERT(CHAR(<length>),field).
+    bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) override;
+    // SUBSTRING(text,start,length); without a length the rest of the field from start.
+    bool SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
+                    tFilterElement* length) override;
+    bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
+                     tString& suffix) override;
+
+    GML_CLASS_ALLOCATOR(tMSSQLISAMFile, Mem_IsamFile)
 };

@@ -101,6 +101,7 @@ private:
     bool AddColumns(const char* table, tArray<tActionField>& actions, u16 flags, bool memoNullable,
                     const char* routine, bool& ran);
     bool CopyChangedColumns(const char* table, tArray<tActionField>& actions);
+    // The shared guard, then a column of the backup that the table lacks.
     bool KeepsBackup(const char* table, const char* backup);
     // A column of the backup but R_E_C_N_O_ that the table lacks ("" when none); "?" when
     // either cannot be described.

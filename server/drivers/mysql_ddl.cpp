@@ -338,25 +338,14 @@ bool tMySQLConnection::CopyChangedColumns(const char* table, tArray<tActionField
 // A backup may be the only copy of what a failed rebuild took from the table (3): rows the
 // table lacks, or a column that was dropped and not yet added again.
 bool tMySQLConnection::KeepsBackup(const char* table, const char* backup) {
-    const f64 live = GetTableCount(table, nullptr);
-    const f64 kept = GetTableCount(backup, nullptr);
+    if (tDBConnection::KeepsBackup(table, backup, kRebuildRoutine)) return true;
+    const tString missing = MissingBackupColumn(table, backup);
+    if (missing.GetLength() == 0) return false;
     tString message;
-    if (live < 0.0 || kept < 0.0 || live < kept) {
-        char liveText[kRecnoTextSize];
-        char keptText[kRecnoTextSize];
-        message.sprintf(
-            "Table [%s] Error - Backup table [%s] kept: it holds %s rows, the table %s. Restore "
-            "or drop it before altering the table.\n",
-            table, backup, RecnoToStr(kept, keptText), RecnoToStr(live, liveText));
-    } else if (const tString missing = MissingBackupColumn(table, backup);
-               missing.GetLength() > 0) {
-        message.sprintf(
-            "Table [%s] Error - Backup table [%s] kept: the table lacks its column [%s]. Restore "
-            "or drop it before altering the table.\n",
-            table, backup, missing.GetText());
-    } else {
-        return false;
-    }
+    message.sprintf(
+        "Table [%s] Error - Backup table [%s] kept: the table lacks its column [%s]. Restore "
+        "or drop it before altering the table.\n",
+        table, backup, missing.GetText());
     SetError(RC_FAILED, kRebuildRoutine, message, nullptr);
     return true;
 }

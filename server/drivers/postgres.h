@@ -77,7 +77,6 @@ private:
     bool ReadHighestRecno(tODBCStatement& stmt, const char* table, f64& highest);
     bool MoveToBackup(tODBCStatement& stmt, const char* table);
     bool CopyBack(tODBCStatement& stmt, const tString& copySql, f64 highest);
-    bool KeepsBackup(const char* table, const char* backup);
     bool FailRebuild(std::unique_ptr<tODBCStatement>& stmt);
     // The query's refusal as the last error (-19): the message, the query, a line feed.
     void RefuseQuery(const char* message, const tString& query);

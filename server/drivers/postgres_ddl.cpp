@@ -254,7 +254,7 @@ bool tPostgresConnection::MoveToBackup(tODBCStatement& stmt, const char* table) 
     backup += "_BKP";
     tString sql;
     if (CanOpen(backup, nullptr)) {
-        if (KeepsBackup(table, backup)) return false;
+        if (KeepsBackup(table, backup, kAlterRoutine)) return false;
         sql = "drop table ";
         sql += backup;
         if (!stmt.ExecDirect(sql, kAlterRoutine, 1)) return false;
@@ -288,22 +288,6 @@ bool tPostgresConnection::CopyBack(tODBCStatement& stmt, const tString& copySql,
         sql += RecnoToStr(lower + kBlockRecnos, to);
         if (!stmt.ExecDirect(sql, kAlterRoutine, 1) || Commit() != 0) return false;
     }
-    return true;
-}
-
-// A backup with more rows than the table may be the only full copy of a failed rebuild (3).
-bool tPostgresConnection::KeepsBackup(const char* table, const char* backup) {
-    const f64 live = GetTableCount(table, nullptr);
-    const f64 kept = GetTableCount(backup, nullptr);
-    if (live >= 0.0 && kept >= 0.0 && live >= kept) return false;
-    char liveText[kRecnoTextSize];
-    char keptText[kRecnoTextSize];
-    tString message;
-    message.sprintf(
-        "Table [%s] Error - Backup table [%s] kept: it holds %s rows, the table %s. Restore or "
-        "drop it before altering the table.\n",
-        table, backup, RecnoToStr(kept, keptText), RecnoToStr(live, liveText));
-    SetError(RC_FAILED, kAlterRoutine, message, nullptr);
     return true;
 }
 

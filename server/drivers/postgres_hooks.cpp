@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "server/drivers/dialect_hooks.h"
 #include "server/drivers/postgres.h"
 #include "server/filter/filterelement.h"
 #include "server/tables/dbtable.h"
@@ -12,38 +13,6 @@ namespace {
 
 bool IsNamed(const tString& name, const char* function) {
     return strcasecmp(name.GetText(), function) == 0;
-}
-
-// The condition that a field holds its empty value; false for a type without one.
-bool EmptyCondition(const tField& field, tString& out) {
-    char text[48];
-    switch (field.GetType()) {
-        case 'A':
-        case 'C':
-        case 'D':
-            out += field.GetName();
-            out += " = '";
-            out += tString(field.GetLen() + 1, ' ');
-            out += "'";
-            return true;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'R':
-        case 'Z':
-            std::snprintf(text, sizeof text, ",%u) = 0.0 ", static_cast<u32>(field.GetDecimals()));
-            out += "ROUND(";
-            out += field.GetName();
-            out += text;
-            return true;
-        case 'L':
-            out += field.GetName();
-            out += " = 'F'";
-            return true;
-        default:
-            return false;
-    }
 }
 
 }  // namespace
@@ -86,7 +55,7 @@ bool tPostgresISAMFile::MapFunction(tString& name, tFilterElement* argument, tSt
     }
     if (IsNamed(name, "EMPTY")) {
         const tField* field = argument ? argument->FindField() : nullptr;
-        return field && EmptyCondition(*field, replacement);
+        return field && AppendEmptyCondition(*field, replacement);
     }
     return false;
 }

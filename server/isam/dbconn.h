@@ -260,6 +260,11 @@ public:
     GML_CLASS_ALLOCATOR(tDBConnection, Mem_DBConnection)
 
 protected:
+    // Whether a rebuild must keep the existing backup copy of the table: it holds more rows
+    // than the table, or a count failed; it may then be the only full copy of a failed rebuild.
+    // True with error -19 under routine.
+    bool KeepsBackup(const char* table, const char* backup, const char* routine);
+
     // Constant after construction.
     const tString user;
     const tString password;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/isam/dbconn.h"
 #include "server/tables/dbtable.h"
@@ -62,10 +63,9 @@ bool tDBConnection::IsQueryStmt(const char* sql) {
         word[n] = static_cast<char>(std::toupper(static_cast<unsigned char>(p[n])));
     }
     if (n == 0) return false;
-    if (!std::strcmp(word, "SELECT") || !std::strcmp(word, "SHOW") || !std::strcmp(word, "WITH")) {
-        return true;
-    }
-    if (std::strcmp(word, "EXEC") != 0) return false;
+    if (!std::strcmp(word, "SHOW") || !std::strcmp(word, "WITH")) return true;
+    // "select * into T_BKP from T" makes a table and returns no rows.
+    if (std::strcmp(word, "EXEC") != 0 && std::strcmp(word, "SELECT") != 0) return false;
     return !HasIntoOutsideQuotes(sql);
 }
 
@@ -122,6 +122,21 @@ bool tDBConnection::ExecInBlocks(const char* sql, const char* routine, f64 maxRe
     message += " record(s).";
     LogError(message, routine, nullptr);
     return false;
+}
+
+bool tDBConnection::KeepsBackup(const char* table, const char* backup, const char* routine) {
+    const f64 live = GetTableCount(table, nullptr);
+    const f64 kept = GetTableCount(backup, nullptr);
+    if (live >= 0.0 && kept >= 0.0 && live >= kept) return false;
+    char liveText[kRecnoTextSize];
+    char keptText[kRecnoTextSize];
+    tString message;
+    message.sprintf(
+        "Table [%s] Error - Backup table [%s] kept: it holds %s rows, the table %s. Restore or "
+        "drop it before altering the table.\n",
+        table, backup, RecnoToStr(kept, keptText), RecnoToStr(live, liveText));
+    SetError(RC_FAILED, routine, message, nullptr);
+    return true;
 }
 
 bool tDBConnection::PackTable(const char* table) {

@@ -40,6 +40,8 @@ TEST_F(DBConnectionMaint, IsQueryStmtByTheFirstWordAndIntoOutsideQuotes) {
         {"EXEC p  INTO x", true},  // a second blank breaks the match and starts none
         {"EXEC p ' x' INTO y", false},
         {"EXEC p INT O x", true},
+        {"select * into T_BKP from T", false},
+        {"SELECT A FROM T WHERE B = ' INTO '", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sql);

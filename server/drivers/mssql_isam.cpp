@@ -1,0 +1,107 @@
+// The SQL Server table file: the prepared record fetch, character codes as CHAR() calls, the
+// index space, and the filter hooks in T-SQL (CHARINDEX, SUBSTRING and the function names).
+#include <strings.h>
+
+#include <utility>
+
+#include "server/drivers/dialect_hooks.h"
+#include "server/drivers/mssql.h"
+#include "server/filter/filterelement.h"
+#include "server/tables/dbtable.h"
+
+namespace {
+
+bool IsNamed(const tString& name, const char* function) {
+    return strcasecmp(name.GetText(), function) == 0;
+}
+
+// A character field longer than 2 compared at its full width; other operands as they write
+// themselves. False when the operand has no SQL form.
+bool AppendContainsOperand(tString& out, tFilterElement& operand) {
+    const tField* field = operand.FindField();
+    if (field && field->GetType() == 'C' && field->GetLen() > 2) {
+        out += "CONVERT(CHAR(";
+        out += IntToString(field->GetLen());
+        out += "),";
+        out += field->GetName();
+        out += ")";
+        return true;
+    }
+    return operand.AppendSQL(out);
+}
+
+}  // namespace
+
+tGenericFile* tMSSQLConnection::NewISAMFile(tCommBuffer& reply,
+                                            const std::shared_ptr<tTableDefinitionShared>& def,
+                                            u32 lockOwner) {
+    return new tMSSQLISAMFile(this, def, reply, lockOwner);
+}
+
+tMSSQLISAMFile::tMSSQLISAMFile(tDBConnection* connection,
+                               std::shared_ptr<tTableDefinitionShared> def, tCommBuffer& reply,
+                               u32 lockOwner)
+    : tISAMFile(connection, std::move(def), reply, lockOwner) {
+    if (connection->UsePreparedStmt()) {
+        preparedStmt.reset(connection->NewStatement());
+        preparedStmt->SetOwnerFile(this);
+    }
+}
+
+bool tMSSQLISAMFile::CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) {
+    if (!afterFunction && !first) out += " +";
+    out += "CHAR(";
+    out += IntToString(c);
+    out += ")";
+    if (!last) out += " + ";
+    return true;
+}
+
+void tMSSQLISAMFile::RecnoParamMarker() {
+    sql += " = ?";
+    AddAfterOrder();
+}
+
+void tMSSQLISAMFile::AddIndexSpace() { connection->IndexSpaceClause(sql, 0); }
+
+bool tMSSQLISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) {
+    tString text("CHARINDEX(");
+    if (!AppendContainsOperand(text, right)) return false;
+    text += ",";
+    if (!AppendContainsOperand(text, left)) return false;
+    text += ")>0 ";
+    out += text;
+    return true;
+}
+
+bool tMSSQLISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
+                                tFilterElement* length) {
+    return AppendSubstring(out, " SUBSTRING(", text, start, length);
+}
+
+bool tMSSQLISAMFile::MapFunction(tString& name, tFilterElement* argument, tString& replacement,
+                                 tString& suffix) {
+    for (const char* same : {"LOWER", "UPPER", "SPACE", "LEFT", "RIGHT"}) {
+        if (IsNamed(name, same)) return true;
+    }
+    if (IsNamed(name, "TRIM")) {
+        name = "RTRIM(LTRIM";
+        suffix = ")";
+        return true;
+    }
+    const struct {
+        const char* client;
+        const char* server;
+    } renamed[] = {{"CHR", "CHAR"}, {"ASC", "ASCII"}, {"STRTRAN", "REPLACE"}};
+    for (const auto& r : renamed) {
+        if (IsNamed(name, r.client)) {
+            name = r.server;
+            return true;
+        }
+    }
+    if (IsNamed(name, "EMPTY")) {
+        const tField* field = argument ? argument->FindField() : nullptr;
+        return field && AppendEmptyCondition(*field, replacement);
+    }
+    return false;  // ROUND, LEN, VAL and the rest fall back
+}
