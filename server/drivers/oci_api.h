@@ -2,6 +2,7 @@
 // them: C signatures only, bound by name at run time. The recording OCI library of the tests
 // implements the same declarations.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 extern "C" {
@@ -49,16 +50,16 @@ typedef int (*tOerhms)(void* lda, int code, char* buffer, int bufferSize);
 // ---- OCI 8: handles instead of data areas; 0 success, 1 success with information, 100 no
 // data, -1 error, -2 invalid handle.
 typedef int (*tOCIEnvCreate)(void** env, uint32_t mode, void* context, void* allocate,
-                             void* reallocate, void* free, size_t extraSize, void** extra);
+                             void* reallocate, void* free, std::size_t extraSize, void** extra);
 typedef int (*tOCIInitialize)(uint32_t mode, void* context, void* allocate, void* reallocate,
                               void* free);
-typedef int (*tOCIEnvInit)(void** env, uint32_t mode, size_t extraSize, void** extra);
+typedef int (*tOCIEnvInit)(void** env, uint32_t mode, std::size_t extraSize, void** extra);
 typedef int (*tOCILogon)(void* env, void* err, void** serviceContext, const char* user,
                          uint32_t userLength, const char* password, uint32_t passwordLength,
                          const char* service, uint32_t serviceLength);
 typedef int (*tOCILogoff)(void* serviceContext, void* err);
 typedef int (*tOCIHandleAlloc)(const void* parent, void** handle, uint32_t type,
-                               size_t extraSize, void** extra);
+                               std::size_t extraSize, void** extra);
 typedef int (*tOCIHandleFree)(void* handle, uint32_t type);
 typedef int (*tOCIStmtPrepare)(void* stmt, void* err, const char* sql, uint32_t sqlLength,
                                uint32_t syntax, uint32_t mode);

@@ -15,7 +15,11 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+// The entry points keep the driver's signatures (oci_api.h) and are the library's exports.
+#define GM_RECOCI_EXPORT __attribute__((visibility("default")))
 
 namespace {
 
@@ -273,13 +277,13 @@ void RecOciClearLog(void) {
 }
 
 #ifndef GM_RECOCI_NO_OPINIT
-int opinit(int mode) {
+GM_RECOCI_EXPORT int opinit(int mode) {
     std::lock_guard<std::mutex> hold(lock);
     return Record(nullptr, "opinit", std::to_string(mode), 0);
 }
 #endif
 
-int olog(void* lda, void*, const char* user, int userLength, const char*, int,
+GM_RECOCI_EXPORT int olog(void* lda, void*, const char* user, int userLength, const char*, int,
          const char* service, int serviceLength, int mode) {
     std::lock_guard<std::mutex> hold(lock);
     return Record(lda, "olog",
@@ -288,26 +292,26 @@ int olog(void* lda, void*, const char* user, int userLength, const char*, int,
                   TakeFailure("olog", nullptr));
 }
 
-int ologof(void* lda) { return SimpleCall(lda, "ologof"); }
-int ocof(void* lda) { return SimpleCall(lda, "ocof"); }
-int ocom(void* lda) { return SimpleCall(lda, "ocom"); }
-int ocon(void* lda) { return SimpleCall(lda, "ocon"); }
-int orol(void* lda) { return SimpleCall(lda, "orol"); }
+GM_RECOCI_EXPORT int ologof(void* lda) { return SimpleCall(lda, "ologof"); }
+GM_RECOCI_EXPORT int ocof(void* lda) { return SimpleCall(lda, "ocof"); }
+GM_RECOCI_EXPORT int ocom(void* lda) { return SimpleCall(lda, "ocom"); }
+GM_RECOCI_EXPORT int ocon(void* lda) { return SimpleCall(lda, "ocon"); }
+GM_RECOCI_EXPORT int orol(void* lda) { return SimpleCall(lda, "orol"); }
 
-int oopen(void* cda, void*, const char*, int, int, const char*, int) {
+GM_RECOCI_EXPORT int oopen(void* cda, void*, const char*, int, int, const char*, int) {
     std::lock_guard<std::mutex> hold(lock);
     const int code = TakeFailure("oopen", nullptr);
     if (code == 0) cursors[cda] = tCursor{};
     return Record(cda, "oopen", "", code);
 }
 
-int oclose(void* cda) {
+GM_RECOCI_EXPORT int oclose(void* cda) {
     std::lock_guard<std::mutex> hold(lock);
     const int code = cursors.erase(cda) ? TakeFailure("oclose", nullptr) : 1001;
     return Record(cda, "oclose", "", code);
 }
 
-int oparse(void* cda, const char* sql, int sqlLength, int deferred, int behaviour) {
+GM_RECOCI_EXPORT int oparse(void* cda, const char* sql, int sqlLength, int deferred, int behaviour) {
     std::lock_guard<std::mutex> hold(lock);
     auto found = cursors.find(cda);
     const std::string text = Text(sql, sqlLength);
@@ -328,7 +332,7 @@ int oparse(void* cda, const char* sql, int sqlLength, int deferred, int behaviou
     return Record(cda, "oparse", args, 0);
 }
 
-int odescr(void* cda, int position, int32_t* size, int16_t* type, char* name,
+GM_RECOCI_EXPORT int odescr(void* cda, int position, int32_t* size, int16_t* type, char* name,
            int32_t* nameLength, int32_t* displaySize, int16_t* precision, int16_t* scale,
            int16_t* nullOk) {
     std::lock_guard<std::mutex> hold(lock);
@@ -353,7 +357,7 @@ int odescr(void* cda, int position, int32_t* size, int16_t* type, char* name,
     return Record(cda, "odescr", std::to_string(position), 0);
 }
 
-int odefin(void* cda, int position, void* buffer, int bufferLength, int type, int scale,
+GM_RECOCI_EXPORT int odefin(void* cda, int position, void* buffer, int bufferLength, int type, int scale,
            int16_t* indicator, const char*, int, int, uint16_t* returnedLength, uint16_t*) {
     std::lock_guard<std::mutex> hold(lock);
     const std::string args = std::to_string(position) + "," + std::to_string(bufferLength) + "," +
@@ -365,7 +369,7 @@ int odefin(void* cda, int position, void* buffer, int bufferLength, int type, in
     return Record(cda, "odefin", args, TakeFailure("odefin", nullptr));
 }
 
-int obndrn(void* cda, int placeholder, const void* value, int valueLength, int type, int scale,
+GM_RECOCI_EXPORT int obndrn(void* cda, int placeholder, const void* value, int valueLength, int type, int scale,
            int16_t*, const char*, int, int formatType) {
     std::lock_guard<std::mutex> hold(lock);
     const std::string args = std::to_string(placeholder) + "," + std::to_string(valueLength) +
@@ -377,7 +381,7 @@ int obndrn(void* cda, int placeholder, const void* value, int valueLength, int t
     return Record(cda, "obndrn", args, TakeFailure("obndrn", nullptr));
 }
 
-int oexec(void* cda) {
+GM_RECOCI_EXPORT int oexec(void* cda) {
     std::lock_guard<std::mutex> hold(lock);
     auto found = cursors.find(cda);
     if (found == cursors.end()) return Record(cda, "oexec", "", 1001);
@@ -390,7 +394,7 @@ int oexec(void* cda) {
     return Record(cda, "oexec", args, TakeFailure("oexec", &cursor.sql));
 }
 
-int ofetch(void* cda) {
+GM_RECOCI_EXPORT int ofetch(void* cda) {
     std::lock_guard<std::mutex> hold(lock);
     auto found = cursors.find(cda);
     if (found == cursors.end()) return Record(cda, "ofetch", "", 1001);
@@ -405,7 +409,7 @@ int ofetch(void* cda) {
     return Record(cda, "ofetch", "", code);
 }
 
-int oerhms(void* lda, int code, char* buffer, int bufferSize) {
+GM_RECOCI_EXPORT int oerhms(void* lda, int code, char* buffer, int bufferSize) {
     std::lock_guard<std::mutex> hold(lock);
     auto found = errorTexts.find(code);
     char text[600];
@@ -425,7 +429,7 @@ int oerhms(void* lda, int code, char* buffer, int bufferSize) {
     return n;
 }
 
-int odessp(void* lda, const char* name, int nameLength, void*, int, void*, int,
+GM_RECOCI_EXPORT int odessp(void* lda, const char* name, int nameLength, void*, int, void*, int,
            uint16_t* overload, uint16_t* position, uint16_t* level, char (*argumentNames)[30],
            uint16_t* nameLengths, uint16_t* dataTypes, uint8_t* defaults, uint8_t* modes,
            uint32_t* dataSizes, int16_t* precisions, int16_t* scales, uint8_t* radixes,
@@ -461,3 +465,23 @@ int odessp(void* lda, const char* name, int nameLength, void*, int, void*, int,
 }
 
 }  // extern "C"
+
+#ifndef GM_RECOCI_NO_OPINIT
+static_assert(std::is_same<decltype(&opinit), tOpinit>::value, "opinit as the driver calls it");
+#endif
+static_assert(std::is_same<decltype(&olog), tOlog>::value, "olog as the driver calls it");
+static_assert(std::is_same<decltype(&ologof), tOlogof>::value, "ologof as the driver calls it");
+static_assert(std::is_same<decltype(&ocof), tOcof>::value, "ocof as the driver calls it");
+static_assert(std::is_same<decltype(&ocom), tOcom>::value, "ocom as the driver calls it");
+static_assert(std::is_same<decltype(&ocon), tOcon>::value, "ocon as the driver calls it");
+static_assert(std::is_same<decltype(&orol), tOrol>::value, "orol as the driver calls it");
+static_assert(std::is_same<decltype(&oopen), tOopen>::value, "oopen as the driver calls it");
+static_assert(std::is_same<decltype(&oclose), tOclose>::value, "oclose as the driver calls it");
+static_assert(std::is_same<decltype(&oparse), tOparse>::value, "oparse as the driver calls it");
+static_assert(std::is_same<decltype(&odescr), tOdescr>::value, "odescr as the driver calls it");
+static_assert(std::is_same<decltype(&odefin), tOdefin>::value, "odefin as the driver calls it");
+static_assert(std::is_same<decltype(&obndrn), tObndrn>::value, "obndrn as the driver calls it");
+static_assert(std::is_same<decltype(&oexec), tOexec>::value, "oexec as the driver calls it");
+static_assert(std::is_same<decltype(&ofetch), tOfetch>::value, "ofetch as the driver calls it");
+static_assert(std::is_same<decltype(&oerhms), tOerhms>::value, "oerhms as the driver calls it");
+static_assert(std::is_same<decltype(&odessp), tOdessp>::value, "odessp as the driver calls it");
