@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "lib_base/printer.h"
 #include "lib_common/logwriter.h"
@@ -332,8 +333,8 @@ i16 tOCI7Stmt::SPExec(const char* procedure, const char*, tArray<tDATAField>& in
         std::snprintf(NumberText, sizeof NumberText, "%s:%u", i > 0 ? "," : "", i + 1);
         text.Append(NumberText);
         const size_t nameLength = nameLengths[i] < 30 ? nameLengths[i] : 30;
-        tString name(names[i], static_cast<i32>(nameLength));
-        params.Add(new tOracleParam(name.GetText(), modes[i], dataTypes[i]));
+        const std::string name(names[i], nameLength);  // the names are not terminated
+        params.Add(new tOracleParam(name.c_str(), modes[i], dataTypes[i]));
     }
     text.Append("); end;");
     if (!Open() || Oci().oparse(Cda, text.GetText(), -1, 0, 2) != 0) return kSPExecCallFailed;
