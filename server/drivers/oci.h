@@ -46,7 +46,7 @@ protected:
 };
 
 // SPExec result codes.
-constexpr i16 kSPExecCallFailed = -21;   // a client call failed: GetRC holds the code
+constexpr i16 kSPExecCallFailed = -21;    // a client call failed: GetRC holds the code
 constexpr i16 kSPExecBadArguments = -41;  // the inputs do not fit the procedure: see GetMessage
 constexpr i16 kSPExecNotImplemented = -13;
 

@@ -121,9 +121,7 @@ bool tOCI7Stmt::Close() {
     return !Opened;
 }
 
-bool tOCI7Stmt::Parse(const char* sql) {
-    return Opened && Oci().oparse(Cda, sql, -1, 0, 2) == 0;
-}
+bool tOCI7Stmt::Parse(const char* sql) { return Opened && Oci().oparse(Cda, sql, -1, 0, 2) == 0; }
 
 bool tOCI7Stmt::Execute() { return Opened && Oci().oexec(Cda) == 0; }
 
@@ -162,22 +160,28 @@ void tOCI7Stmt::AssignFields(i16 count, tColumnDesc* columns, i32& total, u8* fl
         u8 letter = 'X';
         if (IsCharacterType(type) && size < kMaxCharColumn) {
             if (size > kWideCharColumn) {
-                BasePrintf("[WARNING] Column [%s] type [%i] bind using (%i) bytes exceeded 2047 "
-                           "bytes. (from tOCI7Stmt::AssignFields)\n", name, type, size);
+                BasePrintf(
+                    "[WARNING] Column [%s] type [%i] bind using (%i) bytes exceeded 2047 "
+                    "bytes. (from tOCI7Stmt::AssignFields)\n",
+                    name, type, size);
             }
             letter = 'C';
             column->bufferLength = static_cast<i16>(size + 1);
             offset += size + 1;
         } else if (IsCharacterType(type)) {
-            BasePrintf("[WARNING] Column [%s] type [%i] IGNORED : Precision (%i) TOO BIG (from "
-                       "tOCI7Stmt::AssignFields)\n", name, type, size);
+            BasePrintf(
+                "[WARNING] Column [%s] type [%i] IGNORED : Precision (%i) TOO BIG (from "
+                "tOCI7Stmt::AssignFields)\n",
+                name, type, size);
         } else if (IsNumberType(type)) {
             letter = 'N';
             column->bufferLength = 8;
         } else {
-            BasePrintf("[WARNING] Unsupported column type [%i] in field %s - Column removed from "
-                       "result set because binary (blob/image/memo) data types are not supported "
-                       "in query - (tOCI7Stmt::AssignFields)\n", type, name);
+            BasePrintf(
+                "[WARNING] Unsupported column type [%i] in field %s - Column removed from "
+                "result set because binary (blob/image/memo) data types are not supported "
+                "in query - (tOCI7Stmt::AssignFields)\n",
+                type, name);
         }
         column->type = letter;
         if (letter == 'X') {
@@ -204,8 +208,8 @@ bool tOCI7Stmt::Define(i16 count, tColumnDesc* columns, i16& keptCount, char* ro
             column->value.text = rowBuffer + column->rowOffset;
             // The library writes a 16-bit length: the low word of returnedLength, whose upper
             // bytes AssignFields left zero (little-endian host).
-            Oci().odefin(Cda, position, column->value.text, column->bufferLength, kTypeVarchar2,
-                         0, &column->nullMarker, nullptr, 0, 0,
+            Oci().odefin(Cda, position, column->value.text, column->bufferLength, kTypeVarchar2, 0,
+                         &column->nullMarker, nullptr, 0, 0,
                          reinterpret_cast<u16*>(&column->returnedLength), nullptr);
         } else {
             Oci().odefin(Cda, position, &column->value.number, 8, kTypeFloat, -1,
@@ -229,8 +233,8 @@ bool tOCI7Stmt::BindDoubleParam(f64 value) {
 }
 
 bool tOCI7Stmt::BindStringParam(const char* text) {
-    return Opened && Oci().obndrn(Cda, 1, text, static_cast<int>(std::strlen(text)),
-                                  kTypeVarchar2, -1, nullptr, nullptr, -1, -1) == 0;
+    return Opened && Oci().obndrn(Cda, 1, text, static_cast<int>(std::strlen(text)), kTypeVarchar2,
+                                  -1, nullptr, nullptr, -1, -1) == 0;
 }
 
 bool tOCI7Stmt::BindBlobParam(const void* data, i32 length) {
@@ -292,8 +296,8 @@ bool tOCI7Stmt::ParseExec(const char* sql) {
 }
 
 bool tOCI7Stmt::BindDoubleParamAt(f64* value, i32 position) {
-    return Opened && Oci().obndrn(Cda, position + 1, value, 8, kTypeFloat, -1, nullptr, nullptr,
-                                  0, -1) == 0;
+    return Opened &&
+           Oci().obndrn(Cda, position + 1, value, 8, kTypeFloat, -1, nullptr, nullptr, 0, -1) == 0;
 }
 
 bool tOCI7Stmt::BindStringParamAt(char* text, i32 length, i32 position) {
@@ -319,8 +323,8 @@ i16 tOCI7Stmt::SPExec(const char* procedure, const char*, tArray<tDATAField>& in
     i16 precisions[kMaxProcedureArguments], scales[kMaxProcedureArguments];
     u32 count = kMaxProcedureArguments;
     if (Oci().odessp(Owner->GetEnv(), procedure, -1, nullptr, 0, nullptr, 0, overload, position,
-                     level, names, nameLengths, dataTypes, defaults, modes, dataSizes,
-                     precisions, scales, radixes, spare, &count) != 0) {
+                     level, names, nameLengths, dataTypes, defaults, modes, dataSizes, precisions,
+                     scales, radixes, spare, &count) != 0) {
         return kSPExecCallFailed;
     }
     if (count > kMaxProcedureArguments) count = kMaxProcedureArguments;
@@ -345,9 +349,8 @@ i16 tOCI7Stmt::SPExec(const char* procedure, const char*, tArray<tDATAField>& in
 }
 
 // Outputs get new fields; inputs are taken in order and must carry the argument's letter.
-bool tOCI7Stmt::BindProcedureArguments(tAutoArray<tOracleParam>& params,
-                                       tArray<tDATAField>& inputs, tArray<tDATAField>& outputs,
-                                       i16& result) {
+bool tOCI7Stmt::BindProcedureArguments(tAutoArray<tOracleParam>& params, tArray<tDATAField>& inputs,
+                                       tArray<tDATAField>& outputs, i16& result) {
     i32 nextInput = 0;
     for (i32 i = 0; i < params.Count(); ++i) {
         const tOracleParam& param = *params[i];
@@ -373,8 +376,8 @@ bool tOCI7Stmt::BindProcedureArguments(tAutoArray<tOracleParam>& params,
         }
         int rc;
         if (field->GetType() == 'N') {
-            rc = Oci().obndrn(Cda, i + 1, field->GetData(), 8, kTypeFloat, -1, nullptr, nullptr,
-                              0, -1);
+            rc = Oci().obndrn(Cda, i + 1, field->GetData(), 8, kTypeFloat, -1, nullptr, nullptr, 0,
+                              -1);
         } else {
             // Never past the field's own bytes, whatever its declared length says.
             const u32 length = static_cast<u32>(field->GetLen()) + 1;

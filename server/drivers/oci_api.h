@@ -17,15 +17,15 @@ typedef int (*tOpinit)(int mode);
 typedef int (*tOlog)(void* lda, void* hda, const char* user, int userLength, const char* password,
                      int passwordLength, const char* service, int serviceLength, int mode);
 typedef int (*tOlogof)(void* lda);
-typedef int (*tOopen)(void* cda, void* lda, const char* database, int databaseLength,
-                      int areaSize, const char* user, int userLength);
+typedef int (*tOopen)(void* cda, void* lda, const char* database, int databaseLength, int areaSize,
+                      const char* user, int userLength);
 typedef int (*tOparse)(void* cda, const char* sql, int sqlLength, int deferred, int behaviour);
 typedef int (*tOdescr)(void* cda, int position, int32_t* size, int16_t* type, char* name,
                        int32_t* nameLength, int32_t* displaySize, int16_t* precision,
                        int16_t* scale, int16_t* nullOk);
-typedef int (*tOdefin)(void* cda, int position, void* buffer, int bufferLength, int type,
-                       int scale, int16_t* indicator, const char* format, int formatLength,
-                       int formatType, uint16_t* returnedLength, uint16_t* columnCode);
+typedef int (*tOdefin)(void* cda, int position, void* buffer, int bufferLength, int type, int scale,
+                       int16_t* indicator, const char* format, int formatLength, int formatType,
+                       uint16_t* returnedLength, uint16_t* columnCode);
 typedef int (*tObndrn)(void* cda, int placeholder, const void* value, int valueLength, int type,
                        int scale, int16_t* indicator, const char* format, int formatLength,
                        int formatType);
@@ -34,9 +34,8 @@ typedef int (*tOdessp)(void* lda, const char* name, int nameLength, void* reserv
                        int reserved1Length, void* reserved2, int reserved2Length,
                        uint16_t* overload, uint16_t* position, uint16_t* level,
                        char (*argumentNames)[30], uint16_t* nameLengths, uint16_t* dataTypes,
-                       uint8_t* defaults, uint8_t* modes, uint32_t* dataSizes,
-                       int16_t* precisions, int16_t* scales, uint8_t* radixes, uint32_t* spare,
-                       uint32_t* count);
+                       uint8_t* defaults, uint8_t* modes, uint32_t* dataSizes, int16_t* precisions,
+                       int16_t* scales, uint8_t* radixes, uint32_t* spare, uint32_t* count);
 typedef int (*tOexec)(void* cda);
 typedef int (*tOfetch)(void* cda);
 typedef int (*tOclose)(void* cda);
@@ -63,8 +62,8 @@ typedef int (*tOCIHandleAlloc)(const void* parent, void** handle, uint32_t type,
 typedef int (*tOCIHandleFree)(void* handle, uint32_t type);
 typedef int (*tOCIStmtPrepare)(void* stmt, void* err, const char* sql, uint32_t sqlLength,
                                uint32_t syntax, uint32_t mode);
-typedef int (*tOCIDefineByPos)(void* stmt, void** define, void* err, uint32_t position,
-                               void* value, int32_t valueSize, uint16_t type, void* indicator,
+typedef int (*tOCIDefineByPos)(void* stmt, void** define, void* err, uint32_t position, void* value,
+                               int32_t valueSize, uint16_t type, void* indicator,
                                uint16_t* returnedLength, uint16_t* returnCode, uint32_t mode);
 typedef int (*tOCIBindByPos)(void* stmt, void** bind, void* err, uint32_t position, void* value,
                              int32_t valueSize, uint16_t type, void* indicator,
@@ -87,11 +86,10 @@ typedef int (*tOCIAttrGet)(const void* handle, uint32_t type, void* value, uint3
                            uint32_t attribute, void* err);
 typedef int (*tOCIAttrSet)(void* handle, uint32_t type, void* value, uint32_t size,
                            uint32_t attribute, void* err);
-typedef int (*tOCIDescribeAny)(void* serviceContext, void* err, void* object,
-                               uint32_t objectLength, uint8_t objectPointerType,
-                               uint8_t infoLevel, uint8_t objectType, void* describe);
+typedef int (*tOCIDescribeAny)(void* serviceContext, void* err, void* object, uint32_t objectLength,
+                               uint8_t objectPointerType, uint8_t infoLevel, uint8_t objectType,
+                               void* describe);
 typedef int (*tOCIDescriptorFree)(void* descriptor, uint32_t type);
-typedef int (*tOCIClientVersion)(int* major, int* minor, int* update, int* patch,
-                                 int* portUpdate);
+typedef int (*tOCIClientVersion)(int* major, int* minor, int* update, int* patch, int* portUpdate);
 
 }  // extern "C"

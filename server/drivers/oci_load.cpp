@@ -6,13 +6,13 @@
 //  (1) loaded implies a module is held and the required entry point was bound.
 //  (2) refCount counts the successful loads not yet unloaded; it is 0 whenever not loaded.
 //  (3) The entry table changes only while refCount is 0, so holders read it without the lock.
+#include <strings.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <strings.h>
 
 #include "lib_base/critsec.h"
 #include "lib_base/misc.h"
@@ -46,17 +46,17 @@ const tEntryName kOCI7Names[] = {
 };
 
 const tEntryName kOCI8Names[] = {
-    GM_OCI8_ENTRY(OCIEnvCreate),      GM_OCI8_ENTRY(OCIInitialize),
-    GM_OCI8_ENTRY(OCIEnvInit),        GM_OCI8_ENTRY(OCILogon),
-    GM_OCI8_ENTRY(OCILogoff),         GM_OCI8_ENTRY(OCIHandleAlloc),
-    GM_OCI8_ENTRY(OCIHandleFree),     GM_OCI8_ENTRY(OCIStmtPrepare),
-    GM_OCI8_ENTRY(OCIDefineByPos),    GM_OCI8_ENTRY(OCIBindByPos),
-    GM_OCI8_ENTRY(OCIStmtExecute),    GM_OCI8_ENTRY(OCIStmtFetch),
-    GM_OCI8_ENTRY(OCITransStart),     GM_OCI8_ENTRY(OCITransDetach),
-    GM_OCI8_ENTRY(OCITransCommit),    GM_OCI8_ENTRY(OCITransRollback),
-    GM_OCI8_ENTRY(OCIErrorGet),       GM_OCI8_ENTRY(OCIParamGet),
-    GM_OCI8_ENTRY(OCIAttrGet),        GM_OCI8_ENTRY(OCIAttrSet),
-    GM_OCI8_ENTRY(OCIDescribeAny),    GM_OCI8_ENTRY(OCIDescriptorFree),
+    GM_OCI8_ENTRY(OCIEnvCreate),     GM_OCI8_ENTRY(OCIInitialize),
+    GM_OCI8_ENTRY(OCIEnvInit),       GM_OCI8_ENTRY(OCILogon),
+    GM_OCI8_ENTRY(OCILogoff),        GM_OCI8_ENTRY(OCIHandleAlloc),
+    GM_OCI8_ENTRY(OCIHandleFree),    GM_OCI8_ENTRY(OCIStmtPrepare),
+    GM_OCI8_ENTRY(OCIDefineByPos),   GM_OCI8_ENTRY(OCIBindByPos),
+    GM_OCI8_ENTRY(OCIStmtExecute),   GM_OCI8_ENTRY(OCIStmtFetch),
+    GM_OCI8_ENTRY(OCITransStart),    GM_OCI8_ENTRY(OCITransDetach),
+    GM_OCI8_ENTRY(OCITransCommit),   GM_OCI8_ENTRY(OCITransRollback),
+    GM_OCI8_ENTRY(OCIErrorGet),      GM_OCI8_ENTRY(OCIParamGet),
+    GM_OCI8_ENTRY(OCIAttrGet),       GM_OCI8_ENTRY(OCIAttrSet),
+    GM_OCI8_ENTRY(OCIDescribeAny),   GM_OCI8_ENTRY(OCIDescriptorFree),
     GM_OCI8_ENTRY(OCIClientVersion),
 };
 
@@ -71,7 +71,7 @@ struct tGeneration {
     const char* label;  // "OCI7", "OCI8"
     const tEntryName* names;
     size_t nameCount;
-    void* table;        // the generation's entry table
+    void* table;  // the generation's entry table
     size_t tableSize;
     void (*path)(std::string&);
     tCriticalSection lock;
@@ -157,8 +157,7 @@ std::string ConfiguredText(const char* key) {
 void BindEntries(tGeneration& gen) {
     for (size_t i = 0; i < gen.nameCount; ++i) {
         void* address = gen.module.Find(gen.names[i].name);
-        std::memcpy(static_cast<char*>(gen.table) + gen.names[i].offset, &address,
-                    sizeof address);
+        std::memcpy(static_cast<char*>(gen.table) + gen.names[i].offset, &address, sizeof address);
     }
 }
 

@@ -1,8 +1,9 @@
 // The recording OCI library: OCI 7 entry points over scripted results, with one log line per
 // call. One lock guards everything; no entry point calls another.
 #pragma GCC visibility push(default)
-#include "server/drivers/oci_api.h"
 #include "tests/recoci/recoci.h"
+
+#include "server/drivers/oci_api.h"
 #pragma GCC visibility pop
 
 #include <cstdint>
@@ -244,9 +245,7 @@ void RecOciAddValueBytes(const void* bytes, size_t length) {
     result.rows.back().push_back(value);
 }
 
-void RecOciAddValue(const char* text) {
-    RecOciAddValueBytes(text, text ? std::strlen(text) : 0);
-}
+void RecOciAddValue(const char* text) { RecOciAddValueBytes(text, text ? std::strlen(text) : 0); }
 
 void RecOciFailNext(const char* target, int code, const char* text) {
     std::lock_guard<std::mutex> hold(lock);
@@ -284,12 +283,12 @@ GM_RECOCI_EXPORT int opinit(int mode) {
 #endif
 
 GM_RECOCI_EXPORT int olog(void* lda, void*, const char* user, int userLength, const char*, int,
-         const char* service, int serviceLength, int mode) {
+                          const char* service, int serviceLength, int mode) {
     std::lock_guard<std::mutex> hold(lock);
-    return Record(lda, "olog",
-                  Text(user, userLength) + "," + Text(service, serviceLength) + "," +
-                      std::to_string(mode),
-                  TakeFailure("olog", nullptr));
+    return Record(
+        lda, "olog",
+        Text(user, userLength) + "," + Text(service, serviceLength) + "," + std::to_string(mode),
+        TakeFailure("olog", nullptr));
 }
 
 GM_RECOCI_EXPORT int ologof(void* lda) { return SimpleCall(lda, "ologof"); }
@@ -311,12 +310,13 @@ GM_RECOCI_EXPORT int oclose(void* cda) {
     return Record(cda, "oclose", "", code);
 }
 
-GM_RECOCI_EXPORT int oparse(void* cda, const char* sql, int sqlLength, int deferred, int behaviour) {
+GM_RECOCI_EXPORT int oparse(void* cda, const char* sql, int sqlLength, int deferred,
+                            int behaviour) {
     std::lock_guard<std::mutex> hold(lock);
     auto found = cursors.find(cda);
     const std::string text = Text(sql, sqlLength);
-    const std::string args = text + "," + std::to_string(deferred) + "," +
-                             std::to_string(behaviour);
+    const std::string args =
+        text + "," + std::to_string(deferred) + "," + std::to_string(behaviour);
     if (found == cursors.end()) return Record(cda, "oparse", args, 1001);
     tCursor& cursor = found->second;
     cursor = tCursor{};
@@ -333,8 +333,8 @@ GM_RECOCI_EXPORT int oparse(void* cda, const char* sql, int sqlLength, int defer
 }
 
 GM_RECOCI_EXPORT int odescr(void* cda, int position, int32_t* size, int16_t* type, char* name,
-           int32_t* nameLength, int32_t* displaySize, int16_t* precision, int16_t* scale,
-           int16_t* nullOk) {
+                            int32_t* nameLength, int32_t* displaySize, int16_t* precision,
+                            int16_t* scale, int16_t* nullOk) {
     std::lock_guard<std::mutex> hold(lock);
     auto found = cursors.find(cda);
     if (found == cursors.end()) return Record(cda, "odescr", std::to_string(position), 1001);
@@ -357,23 +357,24 @@ GM_RECOCI_EXPORT int odescr(void* cda, int position, int32_t* size, int16_t* typ
     return Record(cda, "odescr", std::to_string(position), 0);
 }
 
-GM_RECOCI_EXPORT int odefin(void* cda, int position, void* buffer, int bufferLength, int type, int scale,
-           int16_t* indicator, const char*, int, int, uint16_t* returnedLength, uint16_t*) {
+GM_RECOCI_EXPORT int odefin(void* cda, int position, void* buffer, int bufferLength, int type,
+                            int scale, int16_t* indicator, const char*, int, int,
+                            uint16_t* returnedLength, uint16_t*) {
     std::lock_guard<std::mutex> hold(lock);
     const std::string args = std::to_string(position) + "," + std::to_string(bufferLength) + "," +
                              std::to_string(type) + "," + std::to_string(scale);
     auto found = cursors.find(cda);
     if (found == cursors.end()) return Record(cda, "odefin", args, 1001);
-    found->second.defines[position] = tDefine{buffer, bufferLength, type, indicator,
-                                              returnedLength};
+    found->second.defines[position] =
+        tDefine{buffer, bufferLength, type, indicator, returnedLength};
     return Record(cda, "odefin", args, TakeFailure("odefin", nullptr));
 }
 
-GM_RECOCI_EXPORT int obndrn(void* cda, int placeholder, const void* value, int valueLength, int type, int scale,
-           int16_t*, const char*, int, int formatType) {
+GM_RECOCI_EXPORT int obndrn(void* cda, int placeholder, const void* value, int valueLength,
+                            int type, int scale, int16_t*, const char*, int, int formatType) {
     std::lock_guard<std::mutex> hold(lock);
-    const std::string args = std::to_string(placeholder) + "," + std::to_string(valueLength) +
-                             "," + std::to_string(type) + "," + std::to_string(scale) + "," +
+    const std::string args = std::to_string(placeholder) + "," + std::to_string(valueLength) + "," +
+                             std::to_string(type) + "," + std::to_string(scale) + "," +
                              std::to_string(formatType);
     auto found = cursors.find(cda);
     if (found == cursors.end()) return Record(cda, "obndrn", args, 1001);
@@ -430,10 +431,11 @@ GM_RECOCI_EXPORT int oerhms(void* lda, int code, char* buffer, int bufferSize) {
 }
 
 GM_RECOCI_EXPORT int odessp(void* lda, const char* name, int nameLength, void*, int, void*, int,
-           uint16_t* overload, uint16_t* position, uint16_t* level, char (*argumentNames)[30],
-           uint16_t* nameLengths, uint16_t* dataTypes, uint8_t* defaults, uint8_t* modes,
-           uint32_t* dataSizes, int16_t* precisions, int16_t* scales, uint8_t* radixes,
-           uint32_t* spare, uint32_t* count) {
+                            uint16_t* overload, uint16_t* position, uint16_t* level,
+                            char (*argumentNames)[30], uint16_t* nameLengths, uint16_t* dataTypes,
+                            uint8_t* defaults, uint8_t* modes, uint32_t* dataSizes,
+                            int16_t* precisions, int16_t* scales, uint8_t* radixes, uint32_t* spare,
+                            uint32_t* count) {
     std::lock_guard<std::mutex> hold(lock);
     const std::string procedure = Text(name, nameLength);
     auto found = procedures.find(procedure);

@@ -98,7 +98,7 @@ TEST_F(OCI7, ColumnsAreKeptOrDroppedByTypeAndSize) {
         int type;
         int size;
     } described[] = {
-        {"name", 1, 4000}, {"big", 1, 32768}, {"born", 12, 7},  {"notes", 8, 0},
+        {"name", 1, 4000}, {"big", 1, 32768}, {"born", 12, 7},   {"notes", 8, 0},
         {"raw", 23, 16},   {"image", 24, 0},  {"amount", 2, 22}, {"code", 96, 10},
     };
     for (const auto& d : described) rec.AddColumn(d.name, d.type, d.size);
@@ -137,12 +137,14 @@ TEST_F(OCI7, ColumnsAreKeptOrDroppedByTypeAndSize) {
     EXPECT_EQ(columns[3].type, 0);  // the reused descriptor of the last dropped column
 
     const std::string text = console.Get();
-    EXPECT_TRUE(gmtest::Holds(text, "[WARNING] Column [NAME] type [1] bind using (4000) bytes "
-                                    "exceeded 2047 bytes. (from tOCI7Stmt::AssignFields)\n"));
-    EXPECT_TRUE(gmtest::Holds(text, "[WARNING] Column [BIG] type [1] IGNORED : Precision (32768) "
-                                    "TOO BIG (from tOCI7Stmt::AssignFields)\n"));
-    for (const char* dropped : {"[12] in field BORN", "[8] in field NOTES", "[23] in field RAW",
-                                "[24] in field IMAGE"}) {
+    EXPECT_TRUE(gmtest::Holds(text,
+                              "[WARNING] Column [NAME] type [1] bind using (4000) bytes "
+                              "exceeded 2047 bytes. (from tOCI7Stmt::AssignFields)\n"));
+    EXPECT_TRUE(gmtest::Holds(text,
+                              "[WARNING] Column [BIG] type [1] IGNORED : Precision (32768) "
+                              "TOO BIG (from tOCI7Stmt::AssignFields)\n"));
+    for (const char* dropped :
+         {"[12] in field BORN", "[8] in field NOTES", "[23] in field RAW", "[24] in field IMAGE"}) {
         EXPECT_TRUE(gmtest::Holds(text, std::string("[WARNING] Unsupported column type ") +
                                             dropped + " - Column removed from result set"))
             << dropped;
@@ -163,8 +165,9 @@ TEST_F(OCI7, ColumnsAreKeptOrDroppedByTypeAndSize) {
     EXPECT_EQ(columns[1].value.number, 3.0);
     EXPECT_FALSE(stmt->Fetch());
     EXPECT_EQ(stmt->GetRC(), 1403);
-    EXPECT_TRUE(gmtest::Holds(rec.Calls(), "odefin(1,4001,1,0)=0\nodefin(7,8,4,-1)=0\n"
-                                           "odefin(8,11,1,0)=0\n"));
+    EXPECT_TRUE(gmtest::Holds(rec.Calls(),
+                              "odefin(1,4001,1,0)=0\nodefin(7,8,4,-1)=0\n"
+                              "odefin(8,11,1,0)=0\n"));
 }
 
 TEST_F(OCI7, ErrorTextGivesTheOracleNumber) {

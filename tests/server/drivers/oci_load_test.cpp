@@ -119,8 +119,8 @@ TEST_F(OCILibrary, ObjectsShareOneLoadAndTheLastOneFreesIt) {
     home.Client("oci.dll");
     other.Client("oci.dll");
     process.SetIni("Oracle", "ORACLE_HOME", home.Path().c_str());
-    const std::string line =
-        "[INFO] Connection [ORACLE] using (OCI7) client library [" + home.Path() + "\\bin\\oci.dll]";
+    const std::string line = "[INFO] Connection [ORACLE] using (OCI7) client library [" +
+                             home.Path() + "\\bin\\oci.dll]";
 
     auto first = std::make_unique<tOCI7>();
     auto second = std::make_unique<tOCI7>();
