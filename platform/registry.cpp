@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <mutex>
+#include <utility>
 
 #include "platform/inifile.h"
 #include "platform/procinfo.h"
@@ -41,6 +42,16 @@ bool RegistryKeyExists(const char* key) {
 
 std::string RegistryReadString(const char* key, const char* value, const char* def) {
     return IniReadString(RegistryFile().c_str(), key, value, def);
+}
+
+bool RegistryReadValue(const char* key, const char* value, std::string& out) {
+    // The ini reader answers a missing value with the default: two defaults that no stored
+    // value equals at once tell a missing value from any present one.
+    const std::string path = RegistryFile();
+    std::string text = IniReadString(path.c_str(), key, value, "\x01");
+    if (text == "\x01" && IniReadString(path.c_str(), key, value, "\x02") == "\x02") return false;
+    out = std::move(text);
+    return true;
 }
 
 bool RegistryDeleteValue(const char* key, const char* value) {

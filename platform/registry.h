@@ -14,6 +14,9 @@ std::string RegistryFile();
 bool RegistryKeyExists(const char* key);
 // The value's text; def when the key or the value is missing.
 std::string RegistryReadString(const char* key, const char* value, const char* def);
+// The value's text into out when the key holds the value (an empty one included); false, with
+// out untouched, when the key or the value is missing.
+bool RegistryReadValue(const char* key, const char* value, std::string& out);
 // Deletes the value of an existing key; false when the key is missing or the file could not be
 // written (it then stays whole).
 bool RegistryDeleteValue(const char* key, const char* value);
