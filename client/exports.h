@@ -50,9 +50,9 @@ R WithTable(u32 handle, Body&& body) noexcept {
 }
 
 // A request export on one work area: -24 when the connection has none of that number.
-template <class Body>
-i16 WithWorkArea(u32 handle, u16 wa, Body&& body) noexcept {
-    return WithTable<i16>(handle, [&](tGMLClient& client) -> i16 {
+template <class R = i16, class Body>
+R WithWorkArea(u32 handle, u16 wa, Body&& body) noexcept {
+    return WithTable<R>(handle, [&](tGMLClient& client) -> R {
         tClientWorkArea* area = client.FindWorkArea(wa);
         if (!area) return RC_NOT_OPEN;
         return body(client, *area);

@@ -219,6 +219,17 @@ GM_EXPORT int16_t GM_Execute(GM_HANDLE handle, const char* sql, uint32_t length)
 GM_EXPORT int16_t GM_ExecuteEx(GM_HANDLE handle, const char* sql, uint32_t length,
                                void* statusBlock);
 
+/* ---- Memo fields (field: the field's number among the data fields, from 1) ------------------ */
+/* The memo's length in bytes; recno 0 names the current record. -24, -2 or -88 as usual. */
+GM_EXPORT int32_t GM_Blob_Length(GM_HANDLE handle, uint16_t wa, uint16_t field, uint32_t recno);
+/* Copies at most length bytes of the memo into out; gives the server's code (0). */
+GM_EXPORT int32_t GM_Blob_Read(GM_HANDLE handle, uint16_t wa, uint16_t field, uint32_t recno,
+                               void* out, uint32_t length);
+/* Sets the memo of the current record to length bytes of data (null data: an empty memo); the
+ * next GM_Write or GM_UpdateR stores it. */
+GM_EXPORT int16_t GM_Blob_Write(GM_HANDLE handle, uint16_t wa, uint16_t field, const void* data,
+                                uint32_t length);
+
 /* ---- Work areas: local access, no request ------------------------------------------------ */
 /* Unless said otherwise: -24 for an unknown work area, -2 for an unknown handle or a connection
  * that is not connected. Functions that return an address or a byte count give 0 (null)
