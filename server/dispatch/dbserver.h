@@ -16,6 +16,7 @@
 #include "server/isam/session.h"
 #include "server/runtime/gmlsockconn.h"
 
+class tActionField;
 class tDBConnection;
 class tDATAField;
 class tDBProperties;
@@ -204,6 +205,27 @@ public:
     i16 DecodeParams(tAutoArray<tDATAField>& params, i16 count);
     void GetDBSID();     // OP_GETDBSID: the database's session id as a bare string
 
+    // ---- Table structure changed while served: refresh, unique keys and index services,
+    // alteration (dbserver_refresh.cpp, dbserver_unique.cpp, dbserver_alter.cpp). Each runs
+    // under the table's named node. Table and index names are checked as identifiers first: any
+    // other name is an unknown object and reaches no SQL.
+    void RefreshFile();  // OP_REFRESHFILE: always 0
+    void UniqueKey();    // OP_UNIQUE
+    void AlterFile();    // OP_ALTERFILE
+    // Loads the table's definition from the database into its cache entry, in place, so that
+    // open files keep the definition they share: 0, or -19 when the database gives none.
+    i16 ReloadTableDef(const char* table);
+    // The index services; false on failure, with the connection's error set where the cause is
+    // known. DropIndex takes "table|index", IsIndexReverse "table.index".
+    bool DropIndexes(const char* table);
+    bool DropIndex(const char* tableAndIndex);
+    bool IsIndexReverse(const char* tableAndIndex);
+    // The columns of the table's unique key ("<table>_unq") but its last, joined by "+"; "" when
+    // there is no such table or key.
+    tString GetUniqueKeyFields(const char* table);
+    // Logs the warning for a table named with the reserved "_BKP" after its first character.
+    void WarnReservedSuffix(const char* table, const char* routine);
+
     // ---- Handlers: transactions, record changes, locks, the order and the field map
     // (dbserver_tran.cpp, dbserver_write.cpp, dbserver_lock.cpp, dbserver_order.cpp).
     void StrCmtCtl();  // OP_STRCMTCTL
@@ -268,6 +290,11 @@ private:
     i16 DirectDrop(tStatement& stmt, const tString& statement);
     // The procedure's code, or its results, as the reply; the outcome appended to callText.
     void ReplyProcResults(i16 code, tAutoArray<tDATAField>& results, tString& callText);
+
+    // dbserver_alter.cpp
+    bool CanAlter(const tString& table);  // false, with the refusal as the connection's error
+    i16 AlterTableLocked(const char* table, const tArray<tActionField>& oldColumns,
+                         const tArray<tActionField>& newColumns);
 
     // dbserver_tran.cpp
     void EndTransactionRequest(i16 code, const char* auditKind, const char* text,

@@ -80,22 +80,12 @@ tString CloseText(tGenericFile& file, i16 id) {
     return text;
 }
 
-// A reserved suffix is only warned about: such tables open as any other.
-void WarnReservedSuffix(tDBConnection& conn, const tString& table) {
-    if (table.Find("_BKP") <= 0) return;
-    tString text;
-    text.sprintf(
-        "[WARNING] Table [%s] has reserved file suffix. Avoid use _BKP table name suffix.\n",
-        table.GetText());
-    conn.LogError(text, kOpenRoutine, nullptr);
-}
-
 // Registers the opening and makes the table file; code 0, the id and the file's open reply are
 // then in the buffer, and the file in the table. Any other result has written nothing.
 i16 OpenTable(tDBServer& server, tDBConnection& conn, const tString& table, bool readOnly,
               bool exclusive) {
     tWaiting hold(server.GetTableNode(table), __FILE__, __LINE__);  // (2)
-    WarnReservedSuffix(conn, table);
+    server.WarnReservedSuffix(table, kOpenRoutine);
     const std::shared_ptr<tTableDefinitionShared> def =
         conn.GetTableDef(table, server.GetEnvironment(), true);
     if (!def) return RC_FAILED;  // the load said why
@@ -133,6 +123,17 @@ i16 OpenTable(tDBServer& server, tDBConnection& conn, const tString& table, bool
 }
 
 }  // namespace
+
+// A reserved suffix is only warned about: such tables are served as any other. The name is an
+// identifier by now, so it fits the text.
+void tDBServer::WarnReservedSuffix(const char* table, const char* routine) {
+    if (tString(table).Find("_BKP") <= 0) return;
+    tString text;
+    text.sprintf(
+        "[WARNING] Table [%s] has reserved file suffix. Avoid use _BKP table name suffix.\n",
+        table);
+    connection->LogError(text, routine, nullptr);
+}
 
 void tDBServer::OpenFile() {
     tCommBuffer& in = *GetCommBuffer();

@@ -6,6 +6,7 @@
 
 #include "lib_base/replaceable.h"
 #include "lib_common/logwriter.h"
+#include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
 #include "server/isam/dbconn.h"
@@ -19,6 +20,11 @@ struct tDriverEntry {
     tMaker maker;  // null: the driver is not in this build
 };
 
+std::unique_ptr<tDBConnection> MakeMSSQL(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tMSSQLConnection(request.dbType, request.alias, request.user, request.password));
+}
+
 std::unique_ptr<tDBConnection> MakeMySQL(const tDBConnectionRequest& request) {
     return std::unique_ptr<tDBConnection>(
         new tMySQLConnection(request.dbType, request.alias, request.user, request.password));
@@ -31,7 +37,7 @@ std::unique_ptr<tDBConnection> MakePostgres(const tDBConnectionRequest& request)
 
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
-    {"MSSQL", nullptr},    {"ORACLE", nullptr},        {"DB2", nullptr},
+    {"MSSQL", MakeMSSQL},  {"ORACLE", nullptr},        {"DB2", nullptr},
     {"INFORMIX", nullptr}, {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
     {"CTREESQL", nullptr}, {"CLOUDSCAPE", nullptr},    {"SYBASE", nullptr},
     {"ODBC", nullptr},

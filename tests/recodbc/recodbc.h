@@ -11,6 +11,16 @@
 // dlopen still sees its handles, scripts and log. GM_RECODBC_NOCONNECT_PATH names a variant
 // built without the entry point "SQLConnect".
 //
+// Driven from outside (a server process that binds it as its client library): when the
+// environment variable GM_RECODBC_SCRIPT names a file, its script is added when the library
+// starts, one tab-separated line each ('#' begins a comment line):
+//   RESULT <pattern>                     as RecOdbcAddResult
+//   COLUMN <name> <SQL type> <size>      as RecOdbcAddColumn (0 decimals, nullability unknown)
+//   ROW <value>...                       one value per column; \N is SQL NULL
+//   FAIL <target> <SQLSTATE> <native> <text>   as RecOdbcFailNext
+// When GM_RECODBC_LOG names a file, every call appends one line to it: the call's line as
+// RecOdbcCalls gives it, and for an execution a tab and its line as RecOdbcStatements gives it.
+//
 // Scripts are matched against executions in the order they were added:
 //  - A SQL pattern is "*" (any statement), a text ending in '*' (every statement that starts with
 //    the text before that '*'), or any other text (exactly that statement).

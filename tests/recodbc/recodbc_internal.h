@@ -223,6 +223,13 @@ private:
 // SQL_ERROR or SQL_SUCCESS_WITH_INFO, or SQL_SUCCESS when none matched.
 SQLRETURN ScriptedSqlFailure(tHandle* on, const std::string& sql);
 
+// ---- files (recodbc_files.cpp)
+
+// Adds the script of the file named by GM_RECODBC_SCRIPT, when set; a line it cannot read aborts.
+void LoadScriptFile(tState& st);
+// Appends the entry's line to the file named by GM_RECODBC_LOG, when set.
+void AppendLogFile(const tEntry& e);
+
 // ---- values (recodbc_values.cpp)
 
 // Writes value (from byte `offset` on) into an application buffer as C type cType. consumed

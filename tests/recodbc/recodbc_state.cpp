@@ -109,6 +109,7 @@ tState& State() {
     static tState* st = [] {
         auto* s = new tState;  // lives until exit: handles may be freed by static destructors
         SetDefaultInfo(*s);
+        LoadScriptFile(*s);
         return s;
     }();
     return *st;
@@ -226,6 +227,7 @@ SQLRETURN tCall::Return(SQLRETURN rc) {
         p.fixed.text = p.text.c_str();
         e.paramView.push_back(p.fixed);
     }
+    AppendLogFile(e);
     return rc;
 }
 

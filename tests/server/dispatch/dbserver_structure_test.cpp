@@ -448,4 +448,35 @@ TEST_F(DBServerStructure, DatabaseSessionIdComesAsABareString) {
     session->End();
 }
 
+TEST_F(DBServerStructure, AlterationsAreRefusedWithTheFirstReasonThatAppliesAndNoSql) {
+    const std::string columns = std::string("CODE") + '\x02' + "C" + '\x02' + "6" + '\x02' + "0";
+    const struct {
+        std::string ini;
+        bool inTransaction;
+        std::string table;
+        std::string error;
+    } cases[] = {
+        {"IsamConnection=0\nReadOnly=1\n", true, "clients",
+         "Invalid operation with active transaction."},
+        {"IsamConnection=0\nReadOnly=1\n", false, "clients",
+         "[WARNING] AlterFile only supported when IsamConnection is ENABLED.\n"},
+        {"ReadOnly=1\n", false, "clients",
+         "[WARNING] AlterFile not supported on READONLY Connection.\n"},
+        {"", true, "cli'ents", "[ERROR] File [CLI'ENTS] does NOT exists.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        Restart(c.ini);
+        script.inTransaction = c.inTransaction;
+        auto session = OpenConnected();
+        const size_t before = made->executed.size();
+        EXPECT_EQ(session->Exchange(OP_ALTERFILE, Text(c.table) + Text(columns) + Text(columns)),
+                  Short(RC_FAILED));
+        EXPECT_EQ(made->executed.size(), before);
+        EXPECT_NE(LastError(*session).find(c.error), std::string::npos) << LastError(*session);
+        session->Disconnect();
+        session->End();
+    }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
 #include "server/isam/dbconn.h"
@@ -28,8 +29,6 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
         tDBTypeAnswer answer;
         const char* logged;  // null: nothing logged
     } cases[] = {
-        {"MSSQL", tDBTypeAnswer::NotInBuild,
-         "*** DATABASE TYPE MSSQL (ERP) NOT AVAILABLE IN THIS BUILD ***"},
         {"ORACLE", tDBTypeAnswer::NotInBuild,
          "*** DATABASE TYPE ORACLE (ERP) NOT AVAILABLE IN THIS BUILD ***"},
         {"CLOUDSCAPE", tDBTypeAnswer::NotInBuild,
@@ -58,15 +57,17 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
 
 TEST(DriverFactory, BuiltDriversMakeTheirDialectsConnectionUnconnected) {
     gmtest::TestDBProcess process;
-    for (const char* type : {"POSTGRES", "MYSQL"}) {
+    for (const char* type : {"POSTGRES", "MYSQL", "MSSQL"}) {
         SCOPED_TRACE(type);
         std::unique_ptr<tDBConnection> out;
         ASSERT_EQ(Ask(type, out), tDBTypeAnswer::Made);
         ASSERT_NE(out, nullptr);
         const bool mysql = dynamic_cast<tMySQLConnection*>(out.get()) != nullptr;
         const bool postgres = dynamic_cast<tPostgresConnection*>(out.get()) != nullptr;
+        const bool mssql = dynamic_cast<tMSSQLConnection*>(out.get()) != nullptr;
         EXPECT_EQ(mysql, std::string(type) == "MYSQL");
         EXPECT_EQ(postgres, std::string(type) == "POSTGRES");
+        EXPECT_EQ(mssql, std::string(type) == "MSSQL");
         EXPECT_STREQ(out->GetDBType(), type);
         EXPECT_STREQ(out->GetAlias().GetText(), "ERP");
         EXPECT_FALSE(out->IsConnected());
