@@ -219,6 +219,26 @@ GM_EXPORT int16_t GM_Execute(GM_HANDLE handle, const char* sql, uint32_t length)
 GM_EXPORT int16_t GM_ExecuteEx(GM_HANDLE handle, const char* sql, uint32_t length,
                                void* statusBlock);
 
+/* ---- Prepared statements and stored procedures ----------------------------------------------
+ * A descriptor list is one text of descriptors "T/nnn/d/" (type letter, length of at least three
+ * digits, a digit), 8 bytes each, one more byte per extra length digit for A, B, D and I; the data
+ * area holds the values one after another: A B D n bytes, E R 4, F G 8, I n bytes, L 1, T n bytes
+ * and two int32, X 2 bytes (its value is the descriptor's seventh character). */
+/* Prepares a statement: the handle of its work area, or the server's negative code. */
+GM_EXPORT int16_t GM_SqlPrepare(GM_HANDLE handle, const char* sql);
+/* Binds values to the prepared statement and runs it; the first bind with a result reads its
+ * structure into the work area. */
+GM_EXPORT int16_t GM_SqlBind(GM_HANDLE handle, uint16_t wa, const char* descriptors,
+                             const void* data);
+/* Frees a prepared statement and its work area; -15 while its cursor is open (the area stays). */
+GM_EXPORT int16_t GM_SqlFree(GM_HANDLE handle, uint16_t wa);
+/* Runs a stored procedure. descriptors holds count 8-byte descriptors: the first describes the
+ * procedure's name, the others its parameters (A and D texts, F doubles, L bytes; other letters
+ * send no value). The results are written back over the descriptors ("C/nnn/0/" for a text of
+ * at most 999 bytes, "F/008/0/" for a double) and the data, at most count of them, followed by a
+ * descriptor "*" when there is room. The number of results written, or a negative code. */
+GM_EXPORT int16_t GM_ProcExec(GM_HANDLE handle, char* descriptors, void* data, int16_t count);
+
 /* ---- Memo fields (field: the field's number among the data fields, from 1) ------------------ */
 /* The memo's length in bytes; recno 0 names the current record. -24, -2 or -88 as usual. */
 GM_EXPORT int32_t GM_Blob_Length(GM_HANDLE handle, uint16_t wa, uint16_t field, uint32_t recno);
