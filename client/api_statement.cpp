@@ -75,18 +75,6 @@ size_t PutParam(tCommBuffer& out, const char* d, const u8*& data) {
     return size;
 }
 
-// The i16 count and the parameters of a descriptor list (one text of descriptors) and data.
-void PutParams(tCommBuffer& out, const char* descriptors, const void* data) {
-    const size_t length = descriptors ? std::strlen(descriptors) : 0;
-    const i16 count = length == 0 ? 0 : static_cast<i16>((length - 1) / kDescriptorSize);
-    out.PutShort(count);
-    const u8* at = static_cast<const u8*>(data);
-    size_t pos = 0;
-    for (i16 i = 0; i < count && pos + kDescriptorSize <= length; ++i) {
-        pos += PutParam(out, descriptors + pos, at);
-    }
-}
-
 // One procedure result into the descriptor and the data at pos; false when the reply ends.
 bool ReadProcResult(tCommBuffer& in, char* descriptor, u8* data, size_t& pos) {
     u8 type = 0;
@@ -115,6 +103,17 @@ bool ReadProcResult(tCommBuffer& in, char* descriptor, u8* data, size_t& pos) {
 
 }  // namespace
 
+void gmapi::PutParams(tCommBuffer& out, const char* descriptors, const void* data) {
+    const size_t length = descriptors ? std::strlen(descriptors) : 0;
+    const i16 count = length == 0 ? 0 : static_cast<i16>((length - 1) / kDescriptorSize);
+    out.PutShort(count);
+    const u8* at = static_cast<const u8*>(data);
+    size_t pos = 0;
+    for (i16 i = 0; i < count && pos + kDescriptorSize <= length; ++i) {
+        pos += PutParam(out, descriptors + pos, at);
+    }
+}
+
 int16_t GM_SqlPrepare(GM_HANDLE handle, const char* sql) {
     return WithTable<int16_t>(handle, [&](tGMLClient& client) -> int16_t {
         client.BeginRequest(OP_SQLPREPARE);
@@ -132,7 +131,7 @@ int16_t GM_SqlBind(GM_HANDLE handle, uint16_t wa, const char* descriptors, const
         tCommBuffer& buffer = client.GetBuffer();
         client.BeginRequest(OP_SQLBIND);
         buffer.PutShort(static_cast<i16>(wa));
-        PutParams(buffer, descriptors, data);
+        gmapi::PutParams(buffer, descriptors, data);
         i16 status = 0;
         if (!client.Request(status) || status != 0 || area.bound) return status;
         // The structure comes with the first bind whose statement has a result.
