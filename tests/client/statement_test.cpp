@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <iterator>
+#include <vector>
 #include <string>
 
 #include "client/gatemillapi.h"
@@ -175,6 +178,115 @@ TEST(ClientMemos, RequestsAndRepliesStayWithinTheirBytes) {
     EXPECT_EQ(requests[2], tWire().Short(35).Short(kWa).Short(2).Long(9).Long(3).Frame());
     EXPECT_EQ(requests[5], tWire().Short(36).Short(kWa).Short(2).Long(3).Raw("abc").Frame());
     EXPECT_EQ(requests[6], tWire().Short(36).Short(kWa).Short(2).Long(0).Byte(0).Frame());
+}
+
+TEST(ClientEmbedded, EachExportSendsItsRequestBytes) {
+    const i32 seven = 7;
+    const i32 values[3] = {2, 10, 20};
+    const struct {
+        const char* name;
+        std::function<int32_t(GM_HANDLE)> call;
+        std::string reply;
+        std::string request;
+        int32_t result;
+    } cases[] = {
+        {"GM_PrepareStmt", [](GM_HANDLE h) { return GM_PrepareStmt(h, "SELECT 1", nullptr); },
+         PrepareReply(), tWire().Short(60).Text("SELECT 1").Payload(), kWa},
+        {"GM_PrepareUnload",
+         [](GM_HANDLE h) { return GM_PrepareUnload(h, "SELECT 2", nullptr); }, Status(-19),
+         tWire().Short(85).Text("SELECT 2").Payload(), -19},
+        {"GM_FieldCount", [](GM_HANDLE h) { return GM_FieldCount(h, kWa); }, Status(4),
+         tWire().Short(84).Short(kWa).Payload(), 4},
+        {"GM_ExecEmbeddedNoReturn",
+         [&](GM_HANDLE h) {
+             return GM_ExecEmbeddedNoReturn(h, "DELETE", "E/004/0/*", &seven, nullptr);
+         },
+         Status(0), tWire().Short(88).Text("DELETE").Short(1).Byte('E').Long(7).Payload(), 0},
+        {"GM_ExecStmt",
+         [](GM_HANDLE h) { return GM_ExecStmt(h, kWa, 1, "go", 2, 3, nullptr); }, Status(-25),
+         tWire().Short(62).Short(kWa).Short(1).Text("go").Short(2).Short(3).Payload(), -25},
+        {"GM_BindParam",
+         [&](GM_HANDLE h) {
+             return GM_BindParam(h, kWa, "E/004/0/*", &seven, "t", 4, 5, nullptr);
+         },
+         Status(-19),
+         tWire().Short(61).Short(kWa).Text("t").Byte(4).Byte(5).Short(1).Byte('E').Long(7).Payload(),
+         -19},
+        {"GM_ExecProcedure",
+         [&](GM_HANDLE h) { return GM_ExecProcedure(h, "P", nullptr, nullptr, values, nullptr); },
+         Status(-3), tWire().Short(91).Text("P").Short(0).Long(2).Long(10).Long(20).Payload(),
+         -25},
+        {"GM_ExecProcedure without values",
+         [](GM_HANDLE h) { return GM_ExecProcedure(h, "P", nullptr, nullptr, nullptr, nullptr); },
+         Status(-19), tWire().Short(91).Text("P").Short(0).Long(0).Payload(), -25},
+        {"GM_GetQryDescription status out of range",
+         [](GM_HANDLE h) {
+             char types[4] = "---";
+             return GM_GetQryDescription(h, "SELECT", types, nullptr) + (types[0] == '-' ? 0 : 1);
+         },
+         Status(100), tWire().Short(90).Text("SELECT").Payload(), 0},
+        {"GM_FetchScroll", [](GM_HANDLE h) { return GM_FetchScroll(h, kWa, 9, 2, nullptr); },
+         tWire().Short(-25).Byte(0).Byte(1).Byte(0).Long(0).Payload(),
+         tWire().Short(59).Short(kWa).Long(9).Short(2).Payload(), -25},
+        {"GM_IsEofEmbedded", [](GM_HANDLE h) { return GM_IsEofEmbedded(h, kWa); },
+         tWire().Short(0).Double(1).Raw(std::string(8, 'x')).Byte(0).Byte(0).Byte(0).Long(1)
+             .Payload(),
+         tWire().Short(59).Short(kWa).Long(1).Short(1).Payload(), 0},
+    };
+    std::vector<gmtest::tFakeAnswer> answers;
+    for (const auto& c : cases) answers.push_back(Reply(c.reply));
+    tTableSession session(answers);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.call(session.handle), c.result);
+    }
+    const auto requests = session.Requests();
+    ASSERT_EQ(requests.size(), std::size(cases));
+    for (size_t i = 0; i < requests.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(requests[i], tWire().Raw(cases[i].request).Frame());
+    }
+}
+
+TEST(ClientEmbedded, DescriptionStoresOneTypePerColumn) {
+    tWire reply;
+    reply.Long(1).Long(2).Long(3).Short(0).Short(2);
+    reply.Text("A").Byte('C').Short(3).Short(0).Text("B").Byte('N').Short(9).Short(2);
+    tTableSession session({Reply(reply.Payload())}, true);
+    char types[4] = "---";
+    std::vector<u8> block(96, 0);
+    EXPECT_EQ(GM_GetQryDescription(session.handle, "SELECT A, B", types, block.data()), 0);
+    EXPECT_STREQ(types, "CN-");
+    i32 words[3];
+    std::memcpy(&words[0], &block[0], 4);
+    std::memcpy(&words[1], &block[88], 4);
+    std::memcpy(&words[2], &block[92], 4);
+    EXPECT_EQ(words[0], 1);
+    EXPECT_EQ(words[1], 2);
+    EXPECT_EQ(words[2], 3);
+}
+
+TEST(ClientEmbedded, EchoedRequestsFailAndMakeNoWorkArea) {
+    const struct {
+        const char* name;
+        std::function<int32_t(GM_HANDLE)> call;
+    } cases[] = {
+        {"GM_PrepareStmt", [](GM_HANDLE h) { return GM_PrepareStmt(h, "SELECT 1", nullptr); }},
+        {"GM_PrepareUnload", [](GM_HANDLE h) { return GM_PrepareUnload(h, "SELECT 1", nullptr); }},
+        {"GM_FieldCount", [](GM_HANDLE h) { return GM_FieldCount(h, 2); }},
+        {"GM_ExecProcedure",
+         [](GM_HANDLE h) { return GM_ExecProcedure(h, "P", nullptr, nullptr, nullptr, nullptr); }},
+        {"GM_ExecEmbeddedNoReturn",
+         [](GM_HANDLE h) { return GM_ExecEmbeddedNoReturn(h, "X", "", nullptr, nullptr); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tTableSession session({gmtest::Echo()});
+        EXPECT_LT(c.call(session.handle), 0);
+        for (uint16_t wa : {2, 60, 84, 85, 88, 91}) {
+            EXPECT_EQ(GM_GetColCount(session.handle, wa) > 0, false) << wa;
+        }
+    }
 }
 
 }  // namespace
