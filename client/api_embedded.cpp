@@ -55,6 +55,16 @@ i16 ReadStatementResult(tGMLClient& client, u16 wa, i16 status) {
     return client.Finish(status, read && client.GetBuffer().GetBytesLeft() == 0);
 }
 
+// A bind or run of the work area: the request, then its reply.
+i16 RunStatement(tGMLClient& client, u16 wa, void* statusBlock) {
+    i16 status = 0;
+    if (gmapi::StatementRequest(client, status, true)) {
+        status = ReadStatementResult(client, wa, status);
+    }
+    client.CopyStatementWords(statusBlock);
+    return status;
+}
+
 }  // namespace
 
 int16_t GM_PrepareStmt(GM_HANDLE handle, const char* sql, void* statusBlock) {
@@ -110,12 +120,7 @@ int16_t GM_BindParam(GM_HANDLE handle, uint16_t wa, const char* descriptors, con
         buffer.PutByte(first);
         buffer.PutByte(second);
         gmapi::PutParams(buffer, descriptors, data);
-        i16 status = 0;
-        if (gmapi::StatementRequest(client, status, true)) {
-            status = ReadStatementResult(client, wa, status);
-        }
-        client.CopyStatementWords(statusBlock);
-        return status;
+        return RunStatement(client, wa, statusBlock);
     });
 }
 
@@ -129,12 +134,7 @@ int16_t GM_ExecStmt(GM_HANDLE handle, uint16_t wa, uint8_t first, const char* te
         buffer.PutString(text);
         buffer.PutShort(second);
         buffer.PutShort(third);
-        i16 status = 0;
-        if (gmapi::StatementRequest(client, status, true)) {
-            status = ReadStatementResult(client, wa, status);
-        }
-        client.CopyStatementWords(statusBlock);
-        return status;
+        return RunStatement(client, wa, statusBlock);
     });
 }
 

@@ -157,53 +157,43 @@ tStep DecodeProcOne(tCommBuffer& in, u8 letter, std::unique_ptr<tDATAField>& fie
     }
 }
 
-i16 Finish(tStep step, tAutoArray<tDATAField>& params) {
-    if (step == tStep::Next) return RC_OK;
-    params.Clear();
-    return RC_FAILED;  // a malformed request is ended by the request loop; its code is unused
-}
-
-}  // namespace
-
-i16 DecodeParamList(tCommBuffer& in, i16 count, bool mssql, tAutoArray<tDATAField>& params) {
-    if (count < 0) return RC_FAILED;
-    // Every value takes at least its type byte: a larger count cannot be in the request.
-    if (static_cast<u32>(count) > in.GetBytesLeft()) {
-        in.GetBytes(static_cast<void*>(nullptr), count);
-        return RC_FAILED;
-    }
-    params.SetCapacity(count);
-    for (i16 i = 0; i < count; ++i) {
-        u8 type = 0;
-        in.GetByte(type);
-        std::unique_ptr<tDATAField> field;
-        const tStep step = in.IsMalformed() ? tStep::Malformed : DecodeOne(in, type, mssql, field);
-        if (step != tStep::Next) return Finish(step, params);
-        if (field) params.Add(field.release());
-    }
-    return RC_OK;
-}
-
-i16 DecodeProcParams(tCommBuffer& in, i16 count, tAutoArray<tDATAField>& params,
-                     tString& callText) {
+// Decodes count values, each a letter byte and what decodeOne reads for it. Every value takes
+// at least its letter byte, so a count larger than what is left cannot be in the request.
+template <class DecodeOneFn>
+i16 DecodeEach(tCommBuffer& in, i16 count, tAutoArray<tDATAField>& params, DecodeOneFn decodeOne) {
     if (count < 0) return RC_FAILED;
     if (static_cast<u32>(count) > in.GetBytesLeft()) {
-        in.GetBytes(static_cast<void*>(nullptr), count);
+        in.GetBytes(static_cast<void*>(nullptr), count);  // marks the frame, reads nothing
         return RC_FAILED;
     }
     params.SetCapacity(count);
     for (i16 i = 0; i < count; ++i) {
         u8 letter = 0;
         in.GetByte(letter);
-        if (in.IsMalformed()) return Finish(tStep::Malformed, params);
-        if (params.Count() > 0 && (letter == 'A' || letter == 'D' || letter == 'F' ||
-                                   letter == 'L')) {
-            callText += ",";
-        }
         std::unique_ptr<tDATAField> field;
-        const tStep step = DecodeProcOne(in, letter, field, callText);
-        if (step != tStep::Next) return Finish(step, params);
+        const tStep step = in.IsMalformed() ? tStep::Malformed : decodeOne(letter, field);
+        if (step != tStep::Next) {
+            params.Clear();
+            return RC_FAILED;  // a malformed request is ended by the request loop instead
+        }
         if (field) params.Add(field.release());
     }
     return RC_OK;
+}
+
+}  // namespace
+
+i16 DecodeParamList(tCommBuffer& in, i16 count, bool mssql, tAutoArray<tDATAField>& params) {
+    return DecodeEach(in, count, params, [&](u8 type, std::unique_ptr<tDATAField>& field) {
+        return DecodeOne(in, type, mssql, field);
+    });
+}
+
+i16 DecodeProcParams(tCommBuffer& in, i16 count, tAutoArray<tDATAField>& params,
+                     tString& callText) {
+    return DecodeEach(in, count, params, [&](u8 letter, std::unique_ptr<tDATAField>& field) {
+        const bool valued = letter == 'A' || letter == 'D' || letter == 'F' || letter == 'L';
+        if (valued && params.Count() > 0) callText += ",";
+        return DecodeProcOne(in, letter, field, callText);
+    });
 }
