@@ -67,7 +67,8 @@ public:
 
 class DBServerProc : public gmtest::DBServerTest {
 protected:
-    void SetUp() override {
+    void SetUp() override { UseProcConnections(); }
+    void UseProcConnections() {
         ScriptConnections();
         SetDBConnectionFactory(
             [this](const tDBConnectionRequest& request, std::unique_ptr<tDBConnection>& out) {
@@ -131,6 +132,35 @@ TEST_F(DBServerProc, BadNamesAndCountsCallNothing) {
     session->Join();
     EXPECT_TRUE(made->calls.empty());
     session->End();
+}
+
+TEST_F(DBServerProc, CallIsAuditedAtLevelTwoUnlessSwitchedOff) {
+    const struct {
+        const char* ini;
+        size_t records;
+    } cases[] = {
+        {"AuditLog=1\nAuditServer=aud\nAuditLevel=2\n", 1},
+        {"AuditLog=1\nAuditServer=aud\nAuditLevel=1\n", 0},
+        {"AuditLog=1\nAuditServer=aud\nAuditLevel=2\nAuditProcExec=0\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ini);
+        StartGlobals(c.ini);
+        UseProcConnections();
+        gmtest::AuditRecorder recorder;
+        gmtest::RecordingAuditMaker maker(recorder);
+        auto session = OpenConnected();
+        EXPECT_EQ(session->Exchange(OP_SPEXEC, Text("P") + Short(1) + "A" + Text("a")).substr(0, 2),
+                  Short(3));
+        session->Disconnect();
+        session->End();
+        const std::vector<std::string> records = recorder.Records();
+        ASSERT_EQ(records.size(), c.records);
+        if (c.records) {
+            EXPECT_EQ(records[0].rfind("X||0||-- CALL P ('a') RETURN ('ab',4294967295,3)|", 0), 0u)
+                << records[0];
+        }
+    }
 }
 
 }  // namespace
