@@ -10,6 +10,7 @@
 #include "lib_common/opcodes.h"
 
 using gmapi::WithTable;
+using gmapi::WithWorkArea;
 
 namespace {
 
@@ -124,8 +125,8 @@ int16_t GM_BindParam(GM_HANDLE handle, uint16_t wa, const char* descriptors, con
     });
 }
 
-int16_t GM_ExecStmt(GM_HANDLE handle, uint16_t wa, uint8_t first, const char* text,
-                    uint8_t second, uint8_t third, void* statusBlock) {
+int16_t GM_ExecStmt(GM_HANDLE handle, uint16_t wa, uint8_t first, const char* text, uint8_t second,
+                    uint8_t third, void* statusBlock) {
     return WithTable<int16_t>(handle, [&](tGMLClient& client) -> int16_t {
         tCommBuffer& buffer = client.GetBuffer();
         client.BeginRequest(kOpExecStmt);
@@ -214,8 +215,7 @@ int16_t GM_IsEofEmbedded(GM_HANDLE handle, uint16_t wa) {
 
 int16_t GM_FetchScroll(GM_HANDLE handle, uint16_t wa, uint32_t first, uint16_t second,
                        void* statusBlock) {
-    return gmapi::WithWorkArea(handle, wa, [&](tGMLClient& client,
-                                               tClientWorkArea& area) -> int16_t {
+    return WithWorkArea(handle, wa, [&](tGMLClient& client, tClientWorkArea& area) -> int16_t {
         tCommBuffer& buffer = client.GetBuffer();
         client.BeginRequest(kOpFetch);
         buffer.PutShort(static_cast<i16>(wa));

@@ -284,7 +284,8 @@ void PutProcResult(tCommBuffer& out, tDATAField& result, tString& callText) {
         std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(value));
     } else {
         f64 value = 0.0;
-        if (result.GetValueSize() >= sizeof value) std::memcpy(&value, result.GetData(), sizeof value);
+        if (result.GetValueSize() >= sizeof value)
+            std::memcpy(&value, result.GetData(), sizeof value);
         out.PutDouble(value);
         std::snprintf(number, sizeof number, "%.0f", value);
     }
@@ -303,7 +304,8 @@ void tDBServer::SPExec() {
     callText += name;
     callText += " (";
     tAutoArray<tDATAField> params;
-    const i16 decoded = in.IsMalformed() ? RC_FAILED : DecodeProcParams(in, count, params, callText);
+    const i16 decoded =
+        in.IsMalformed() ? RC_FAILED : DecodeProcParams(in, count, params, callText);
     if (in.IsMalformed()) return;
     callText += ")";
     in.Reset();

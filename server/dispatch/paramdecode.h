@@ -18,5 +18,4 @@ i16 DecodeParamList(tCommBuffer& in, i16 count, bool mssql, tAutoArray<tDATAFiel
 // The procedure call's encoding: "A" and "D" texts, "F" doubles, "L" bytes; any other letter
 // carries nothing. Each value is also appended to callText as the call's trace shows it,
 // separated by ",". Failures as DecodeParamList.
-i16 DecodeProcParams(tCommBuffer& in, i16 count, tAutoArray<tDATAField>& params,
-                     tString& callText);
+i16 DecodeProcParams(tCommBuffer& in, i16 count, tAutoArray<tDATAField>& params, tString& callText);

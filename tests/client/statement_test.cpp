@@ -6,8 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/clienttest.h"
@@ -24,8 +24,16 @@ constexpr uint16_t kWa = 3;
 
 // A result of one field, N 8 bytes, then the status block.
 tWire& PutStructure(tWire& w) {
-    return w.Long(8).Short(1).Text("TOTAL").Byte('N').Short(15).Short(2).Byte(0).Byte(0).Byte(0).Long(
-        0);
+    return w.Long(8)
+        .Short(1)
+        .Text("TOTAL")
+        .Byte('N')
+        .Short(15)
+        .Short(2)
+        .Byte(0)
+        .Byte(0)
+        .Byte(0)
+        .Long(0);
 }
 
 std::string PrepareReply() {
@@ -118,12 +126,20 @@ TEST(ClientProcedures, ResultsRewriteTheDescriptorsWithinTheirCount) {
         int16_t result;
         std::string descriptors;  // after the call, the first 26 bytes
     } cases[] = {
-        {"text and number",
-         tWire().Short(2).Byte('C').Text("ab").Byte('N').Double(3.5).Payload(), 2,
-         std::string("C/002/0/F/008/0/*\0", 18)},
+        {"text and number", tWire().Short(2).Byte('C').Text("ab").Byte('N').Double(3.5).Payload(),
+         2, std::string("C/002/0/F/008/0/*\0", 18)},
         {"more results than descriptors",
-         tWire().Short(4).Byte('I').Double(-1).Byte('C').Text("x").Byte('C').Text("y").Byte(
-             'C').Text("z").Payload(),
+         tWire()
+             .Short(4)
+             .Byte('I')
+             .Double(-1)
+             .Byte('C')
+             .Text("x")
+             .Byte('C')
+             .Text("y")
+             .Byte('C')
+             .Text("z")
+             .Payload(),
          3, "F/008/0/C/001/0/C/001/0/"},
         {"a text of 1200", tWire().Short(1).Byte('C').Text(long1200.c_str()).Payload(), 1,
          std::string("C/999/0/*\0", 10)},
@@ -192,9 +208,8 @@ TEST(ClientEmbedded, EachExportSendsItsRequestBytes) {
     } cases[] = {
         {"GM_PrepareStmt", [](GM_HANDLE h) { return GM_PrepareStmt(h, "SELECT 1", nullptr); },
          PrepareReply(), tWire().Short(60).Text("SELECT 1").Payload(), kWa},
-        {"GM_PrepareUnload",
-         [](GM_HANDLE h) { return GM_PrepareUnload(h, "SELECT 2", nullptr); }, Status(-19),
-         tWire().Short(85).Text("SELECT 2").Payload(), -19},
+        {"GM_PrepareUnload", [](GM_HANDLE h) { return GM_PrepareUnload(h, "SELECT 2", nullptr); },
+         Status(-19), tWire().Short(85).Text("SELECT 2").Payload(), -19},
         {"GM_FieldCount", [](GM_HANDLE h) { return GM_FieldCount(h, kWa); }, Status(4),
          tWire().Short(84).Short(kWa).Payload(), 4},
         {"GM_ExecEmbeddedNoReturn",
@@ -202,20 +217,26 @@ TEST(ClientEmbedded, EachExportSendsItsRequestBytes) {
              return GM_ExecEmbeddedNoReturn(h, "DELETE", "E/004/0/*", &seven, nullptr);
          },
          Status(0), tWire().Short(88).Text("DELETE").Short(1).Byte('E').Long(7).Payload(), 0},
-        {"GM_ExecStmt",
-         [](GM_HANDLE h) { return GM_ExecStmt(h, kWa, 1, "go", 2, 3, nullptr); }, Status(-25),
-         tWire().Short(62).Short(kWa).Short(1).Text("go").Short(2).Short(3).Payload(), -25},
+        {"GM_ExecStmt", [](GM_HANDLE h) { return GM_ExecStmt(h, kWa, 1, "go", 2, 3, nullptr); },
+         Status(-25), tWire().Short(62).Short(kWa).Short(1).Text("go").Short(2).Short(3).Payload(),
+         -25},
         {"GM_BindParam",
-         [&](GM_HANDLE h) {
-             return GM_BindParam(h, kWa, "E/004/0/*", &seven, "t", 4, 5, nullptr);
-         },
+         [&](GM_HANDLE h) { return GM_BindParam(h, kWa, "E/004/0/*", &seven, "t", 4, 5, nullptr); },
          Status(-19),
-         tWire().Short(61).Short(kWa).Text("t").Byte(4).Byte(5).Short(1).Byte('E').Long(7).Payload(),
+         tWire()
+             .Short(61)
+             .Short(kWa)
+             .Text("t")
+             .Byte(4)
+             .Byte(5)
+             .Short(1)
+             .Byte('E')
+             .Long(7)
+             .Payload(),
          -19},
         {"GM_ExecProcedure",
          [&](GM_HANDLE h) { return GM_ExecProcedure(h, "P", nullptr, nullptr, values, nullptr); },
-         Status(-3), tWire().Short(91).Text("P").Short(0).Long(2).Long(10).Long(20).Payload(),
-         -25},
+         Status(-3), tWire().Short(91).Text("P").Short(0).Long(2).Long(10).Long(20).Payload(), -25},
         {"GM_ExecProcedure without values",
          [](GM_HANDLE h) { return GM_ExecProcedure(h, "P", nullptr, nullptr, nullptr, nullptr); },
          Status(-19), tWire().Short(91).Text("P").Short(0).Long(0).Payload(), -25},
@@ -229,7 +250,14 @@ TEST(ClientEmbedded, EachExportSendsItsRequestBytes) {
          tWire().Short(-25).Byte(0).Byte(1).Byte(0).Long(0).Payload(),
          tWire().Short(59).Short(kWa).Long(9).Short(2).Payload(), -25},
         {"GM_IsEofEmbedded", [](GM_HANDLE h) { return GM_IsEofEmbedded(h, kWa); },
-         tWire().Short(0).Double(1).Raw(std::string(8, 'x')).Byte(0).Byte(0).Byte(0).Long(1)
+         tWire()
+             .Short(0)
+             .Double(1)
+             .Raw(std::string(8, 'x'))
+             .Byte(0)
+             .Byte(0)
+             .Byte(0)
+             .Long(1)
              .Payload(),
          tWire().Short(59).Short(kWa).Long(1).Short(1).Payload(), 0},
     };

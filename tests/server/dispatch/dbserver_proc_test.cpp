@@ -30,8 +30,7 @@ class ProcConnection : public gmtest::ScriptedConnection {
 public:
     using ScriptedConnection::ScriptedConnection;
 
-    i16 ExecSP(const char* name, tArray<tDATAField>& inputs,
-               tArray<tDATAField>& outputs) override {
+    i16 ExecSP(const char* name, tArray<tDATAField>& inputs, tArray<tDATAField>& outputs) override {
         std::string call = std::string(name) + " limit " + std::to_string(GetRowCount());
         for (i32 i = 0; i < inputs.Count(); ++i) {
             tDATAField& f = *inputs.Get(i);
@@ -86,8 +85,8 @@ TEST_F(DBServerProc, ParametersByLetterAndResultsByTypeWithTheCallTraced) {
     tDBServer& server = *session->server;
     made->SetRowCount(7);
     gmtest::TraceOn(*globals, server);
-    const std::string request = Text("P") + Short(5) + "A" + Text("a") + "X" + "F" +
-                                Double(2.5) + "L" + "x" + "Q";
+    const std::string request =
+        Text("P") + Short(5) + "A" + Text("a") + "X" + "F" + Double(2.5) + "L" + "x" + "Q";
     EXPECT_EQ(session->Exchange(OP_SPEXEC, request),
               Short(3) + "C" + Text("ab") + "I" + Double(-1.0) + "N" + Double(3.0));
     // X and Q carry nothing: the F after X arrives whole, the call gets three values.

@@ -57,8 +57,8 @@ TEST(DecodeParamList, BuildsOneElementPerKnownTypeByte) {
     const f64 two = 2.5;
     std::string twoBytes(reinterpret_cast<const char*>(&two), 8);
     const i32 seven = 7;
-    std::string sevenBytes = std::string(reinterpret_cast<const char*>(&seven), 4) +
-                             std::string(4, '\0');
+    std::string sevenBytes =
+        std::string(reinterpret_cast<const char*>(&seven), 4) + std::string(4, '\0');
     const struct {
         const char* name;
         std::string payload;  // one parameter, then a trailing 'B' "z" that must arrive whole
@@ -68,22 +68,46 @@ TEST(DecodeParamList, BuildsOneElementPerKnownTypeByte) {
     } cases[] = {
         {"A", Host().Byte('A').Text("abc").out, false, {"char", 'A', 3, "abc"}, 0, 0},
         {"B", Host().Byte('B').Text("").out, false, {"char", 'B', 0, std::string(1, '\0')}, 0, 0},
-        {"D elsewhere", Host().Byte('D').Text("20110117").out, false,
-         {"date", 'D', 24, "20110117"}, 0, 0},
-        {"D on MSSQL", Host().Byte('D').Text("25/12/2010").out, true,
-         {"datetime", 'D', 24, "25/12/2010"}, 0, 0},
-        {"D long", Host().Byte('D').Text("2010-12-25 10:11:12.123456789").out, false,
-         {"date", 'D', 29, "2010-12-25 10:11:12.123456789"}, 0, 0},
+        {"D elsewhere",
+         Host().Byte('D').Text("20110117").out,
+         false,
+         {"date", 'D', 24, "20110117"},
+         0,
+         0},
+        {"D on MSSQL",
+         Host().Byte('D').Text("25/12/2010").out,
+         true,
+         {"datetime", 'D', 24, "25/12/2010"},
+         0,
+         0},
+        {"D long",
+         Host().Byte('D').Text("2010-12-25 10:11:12.123456789").out,
+         false,
+         {"date", 'D', 29, "2010-12-25 10:11:12.123456789"},
+         0,
+         0},
         {"E", Host().Byte('E').Long(7).out, false, {"numeric", 'E', 4, sevenBytes}, 0, 0},
         {"R", Host().Byte('R').Long(7).out, false, {"numeric", 'R', 4, sevenBytes}, 0, 0},
         {"F", Host().Byte('F').out + twoBytes, false, {"numeric", 'N', 15, twoBytes}, 0, 0},
-        {"I", Host().Byte('I').Long(3).out + std::string("\0\xFF\x01", 3), false,
-         {"image", 'I', 0, std::string("\0\xFF\x01\0", 4)}, 0, 0},
-        {"I empty", Host().Byte('I').Long(0).out, false,
-         {"image", 'I', 0, std::string(1, '\0')}, 0, 0},
+        {"I",
+         Host().Byte('I').Long(3).out + std::string("\0\xFF\x01", 3),
+         false,
+         {"image", 'I', 0, std::string("\0\xFF\x01\0", 4)},
+         0,
+         0},
+        {"I empty",
+         Host().Byte('I').Long(0).out,
+         false,
+         {"image", 'I', 0, std::string(1, '\0')},
+         0,
+         0},
         {"L", Host().Byte('L').Byte('T').out, false, {"char", 'C', 1, std::string("T\0", 2)}, 0, 0},
-        {"T", Host().Byte('T').Text("10:11:12").Long(4).Long(6).out, false,
-         {"datetime", 'T', 24, "10:11:12"}, 4, 6},
+        {"T",
+         Host().Byte('T').Text("10:11:12").Long(4).Long(6).out,
+         false,
+         {"datetime", 'T', 24, "10:11:12"},
+         4,
+         6},
         {"X", Host().Byte('X').Byte('1').out, false, {"char", 'X', 1, std::string("1\0", 2)}, 0, 0},
     };
     tCommBuffer in;
@@ -133,8 +157,8 @@ TEST(DecodeParamList, RefusesNegativeCountsAndRequestsTooShortWithNothingKept) {
     } cases[] = {
         {"negative count", Host().Byte('A').Text("x").out, -1, false},
         {"negative I count", Host().Byte('A').Text("x").Byte('I').Long(-5).out, 2, false},
-        {"I count past the frame", Host().Byte('A').Text("x").Byte('I').Long(1000).out + "abc",
-         2, true},
+        {"I count past the frame", Host().Byte('A').Text("x").Byte('I').Long(1000).out + "abc", 2,
+         true},
         {"count past the frame", Host().Byte('A').Text("x").out, 3, true},
         {"text without its NUL", Host().Byte('A').Text("x").Byte('A').out + "yz", 2, true},
         {"T without its units", Host().Byte('A').Text("x").Byte('T').Text("t").Long(1).out, 2,
