@@ -177,6 +177,7 @@ class tAuditClient : public tBasicClient {
 public:
     tAuditClient(u16 port, char kind) : tBasicClient(port), kind(kind) {}
     i16 Connect(const char* host, const char* string1, const char* string2) override;
+    bool IsMonitor() const { return kind == '1'; }
 
 private:
     const char kind;

@@ -34,6 +34,34 @@ bool StatementRequest(tGMLClient& client, i16& status, bool withBody) {
     return client.ReadReplyStatus(status, withBody);
 }
 
+bool ReadTextInto(tCommBuffer& in, char* out, size_t size) {
+    char none[1];
+    if (out && size > 0) {
+        in.GetText(out, size);
+    } else {
+        in.GetText(none, sizeof none);  // consumes the text, copies nothing
+    }
+    return !in.IsMalformed();
+}
+
+void PutArg(tCommBuffer& out, u32 value) { out.PutLong(static_cast<i32>(value)); }
+void PutArg(tCommBuffer& out, f64 value) { out.PutDouble(value); }
+void PutArg(tCommBuffer& out, const char* text) { out.PutString(text); }
+void PutArg(tCommBuffer& out, u8 flag) { out.PutByte(flag); }
+
+i16 StatusRequest(tBasicClient& client) {
+    i16 status = 0;
+    client.Request(status);
+    return status;
+}
+
+i16 StatusAndText(tBasicClient& client, char* out, size_t size) {
+    i16 status = 0;
+    if (!client.Request(status, true)) return status;
+    if (status != RC_OK) return status;
+    return client.Finish(status, ReadTextInto(client.GetBuffer(), out, size));
+}
+
 i16 ReadNewWorkArea(tGMLClient& client, bool withIndexes) {
     auto area = std::make_unique<tClientWorkArea>(client.GetBuffer(), client.HasShortRecords());
     const bool read = area->ReadHandle() && area->ReadStructure() && area->ReadStatus() &&

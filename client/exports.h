@@ -3,6 +3,7 @@
 #pragma once
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 #include "client/clientconn.h"
 #include "client/handles.h"
@@ -29,24 +30,38 @@ R Guarded(const std::shared_ptr<tBasicClient>& client, R fallback, Body&& body,
     try {
         if (client && client->InExchange()) {
             client->CommFail(dropped);
-            if constexpr (std::is_integral_v<R>) return static_cast<R>(dropped);
+            if constexpr (std::is_arithmetic_v<R>) return static_cast<R>(dropped);
         }
     } catch (...) {
     }
     return fallback;
 }
 
-// A request export of a table connection: -2 unless handle names a connected one.
-template <class R, class Body>
-R WithTable(u32 handle, Body&& body) noexcept {
+// A request export of a connection of kind T: -2 unless handle names a connected one that
+// accepts (the audit kinds tell their two connections apart).
+template <class T, class R, class Body, class Accepts>
+R WithConnection(u32 handle, Body&& body, Accepts&& accepts) noexcept {
     std::shared_ptr<tBasicClient> held;
     return Guarded<R>(held, static_cast<R>(RC_NOT_CONNECTED), [&]() -> R {
-        auto client = FindHandleOf<tGMLClient>(handle);
+        auto client = FindHandleOf<T>(handle);
         held = client;
-        if (!client || !client->IsConnected()) return static_cast<R>(RC_NOT_CONNECTED);
+        if (!client || !accepts(*client) || !client->IsConnected()) {
+            return static_cast<R>(RC_NOT_CONNECTED);
+        }
         client->BeginCall();
         return body(*client);
     });
+}
+
+template <class T, class R, class Body>
+R WithConnection(u32 handle, Body&& body) noexcept {
+    return WithConnection<T, R>(handle, std::forward<Body>(body), [](const T&) { return true; });
+}
+
+// A request export of a table connection: -2 unless handle names a connected one.
+template <class R, class Body>
+R WithTable(u32 handle, Body&& body) noexcept {
+    return WithConnection<tGMLClient, R>(handle, std::forward<Body>(body));
 }
 
 // A request export on one work area: -24 when the connection has none of that number.
@@ -93,6 +108,19 @@ bool StatementRequest(tGMLClient& client, i16& status, bool withBody);
 void PutParams(tCommBuffer& out, const char* descriptors, const void* data);
 // Copies min(length + 1, max) bytes of a non-empty text into out: the NUL only when it fits.
 void CopyText(char* out, const tString& text, i32 max);
+// Reads a text of the reply into out, cut to size - 1 bytes and a NUL (out may be null: the
+// text is read and dropped). False when the reply holds no whole text.
+bool ReadTextInto(tCommBuffer& in, char* out, size_t size);
+// The elements of a request: u32 values go out as i32; a null text goes out empty.
+void PutArg(tCommBuffer& out, u32 value);
+void PutArg(tCommBuffer& out, f64 value);
+void PutArg(tCommBuffer& out, const char* text);
+void PutArg(tCommBuffer& out, u8 flag);
+// Sends the request and reads the status; the status, or -88 (the connection dropped).
+i16 StatusRequest(tBasicClient& client);
+// Sends the request and reads the status and, on 0, one text into out (as ReadTextInto). The
+// status, or -88 (the connection dropped) when the reply is not whole.
+i16 StatusAndText(tBasicClient& client, char* out, size_t size);
 
 // After a status of 0 or more in reply to an open or a query: a new work area from the reply
 // (handle, structure, status block, and the index lists when withIndexes). Its handle; -88 (the

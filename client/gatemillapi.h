@@ -11,6 +11,7 @@
  * Status codes made by the library itself (never sent by the server):
  *   -2   null or unknown handle, not connected, or the connect failed;
  *   -24  no work area with that number on the connection;
+ *   -40  the monitor's user list is longer than GM_InfoManager takes;
  *   -88  communication failure during a request: the connection is dropped, and the next
  *        request on the handle returns -2 without any network traffic;
  *   -99  the server's build is older than 20050901 (the library disconnected again).
@@ -196,6 +197,20 @@ GM_EXPORT int16_t GM_UpdateR(GM_HANDLE handle, uint16_t wa, int32_t unused, uint
 GM_EXPORT int16_t GM_DeleteR(GM_HANDLE handle, uint16_t wa, uint32_t record);
 GM_EXPORT int16_t GM_RecallR(GM_HANDLE handle, uint16_t wa, uint32_t record, int32_t unused);
 
+/* ---- Filters ----------------------------------------------------------------------------- */
+/* Restricts the work area to the records that match condition (a filter expression; "@" and SQL
+ * as written; an empty one removes it) and reads the current record again: the buffer holds it,
+ * or is zeroed when the area no longer stands on one (GM_Skip then starts from the top). 0, or
+ * -19 when the server refused the condition. */
+GM_EXPORT int16_t GM_ChgQuery(GM_HANDLE handle, uint16_t wa, const char* condition);
+/* As GM_ChgQuery; *partial becomes 0 when the server translated the whole condition, 1 when a
+ * part of it selects more rows than it says, 2 when the reply did not tell. */
+GM_EXPORT int16_t GM_ChgQueryEx(GM_HANDLE handle, uint16_t wa, const char* condition,
+                                uint16_t* partial);
+/* Sets the condition of a further filter level (1 and up) beside the plain filter; an empty
+ * condition removes the level. The server's code: -19 when it refused the condition. */
+GM_EXPORT int16_t GM_FilterEx(GM_HANDLE handle, uint16_t wa, uint16_t level, const char* condition);
+
 /* ---- Locks ------------------------------------------------------------------------------- */
 
 /* Locks a record (0: the current one) and reads it afresh: a move. -31 when another owner
@@ -349,6 +364,152 @@ GM_EXPORT void* GM_SetCreateField(GM_HANDLE descriptor, int16_t n, const char* n
  * bytes, when it is not empty. Returns the answer's length + 1; -2 or -88. */
 GM_EXPORT int32_t GM_InternalF(GM_HANDLE handle, uint8_t subcode, char* buffer, int16_t length,
                                int16_t max);
+
+/* ---- Monitor connections (GM_GetManager) ------------------------------------------------- */
+/* Unless said otherwise each returns the server's status (0 success, -19 failed), -2 for an
+ * unknown handle or one not connected, or -88 (communication failure, the connection dropped).
+ * Out values are written only on 0. Texts without a size argument are cut to the buffer size
+ * named here less one byte, and end in a NUL. */
+
+/* Room for the user list, the diagnostic report and a trace summary. */
+#define GM_INFO_TEXT_SIZE 786433
+/* Room for the log and for a piece of a diagnostic file with its heading. */
+#define GM_LOG_TEXT_SIZE 1000512
+
+/* The number of user connections into count and the user list into out (GM_INFO_TEXT_SIZE
+ * bytes). -40 when the list is longer than 786432 bytes: nothing is copied (count is set). */
+GM_EXPORT int16_t GM_InfoManager(GM_HANDLE handle, char* out, int32_t* count);
+/* Always 0; sends nothing. */
+GM_EXPORT int16_t GM_ErrorCountManager(GM_HANDLE handle);
+/* connection names a server connection by its thread id. Start tracing it; stop, with the
+ * trace's summary into out when the server sends one (out may be null; GM_INFO_TEXT_SIZE
+ * bytes); the number of trace lines waiting (0 or more). */
+GM_EXPORT int16_t GM_StartTraceManager(GM_HANDLE handle, const char* connection);
+GM_EXPORT int16_t GM_StopTraceManager(GM_HANDLE handle, const char* connection, char* out);
+GM_EXPORT int16_t GM_GetTraceCount(GM_HANDLE handle, const char* connection);
+/* Takes the next trace line: at most number bytes of it into out (number + 1 bytes) and its
+ * elapsed seconds into elapsed. -19 when no line waits. */
+GM_EXPORT int16_t GM_GetTrace(GM_HANDLE handle, const char* connection, char* out, uint32_t number,
+                              double* elapsed);
+/* Ends the client connection with that thread id at its next request. */
+GM_EXPORT int16_t GM_KillUser(GM_HANDLE handle, const char* connection);
+/* The start of the server's log into out (GM_LOG_TEXT_SIZE bytes); clearing it. */
+GM_EXPORT int16_t GM_ErrorLog(GM_HANDLE handle, char* out);
+GM_EXPORT int16_t GM_ClearLog(GM_HANDLE handle);
+/* Server configuration values. GM_ReadIniString zeroes max bytes of out, then copies at most
+ * max bytes of the value (a NUL only when it fits), or of defaultValue when the value is empty.
+ * Values of the keys "password" and "guestpassword" (any case) are kept enciphered by the
+ * server: GM_WriteIniString enciphers them and GM_ReadIniString gives them back plain. */
+GM_EXPORT int16_t GM_ReadIniString(GM_HANDLE handle, const char* section, const char* key,
+                                   const char* defaultValue, char* out, int32_t max);
+GM_EXPORT int16_t GM_WriteIniString(GM_HANDLE handle, const char* section, const char* key,
+                                    const char* value);
+/* Deletes the key, or the whole section when key is empty. */
+GM_EXPORT int16_t GM_DelSection(GM_HANDLE handle, const char* section, const char* key);
+/* The value into out; defaultValue when the server has 0 (or nothing) for the key. */
+GM_EXPORT int16_t GM_ReadIniInteger(GM_HANDLE handle, const char* section, const char* key,
+                                    uint32_t defaultValue, uint32_t* out);
+GM_EXPORT int16_t GM_WriteIniInteger(GM_HANDLE handle, const char* section, const char* key,
+                                     uint32_t value);
+/* The record-lock list: max bytes of out zeroed, then at most max bytes of the list copied. */
+GM_EXPORT int16_t GM_GetLockInfo(GM_HANDLE handle, char* out, uint32_t max);
+/* Allows (enable != 0) or refuses new table connections; whether they are allowed (1 or 0). */
+GM_EXPORT int16_t GM_SetConnectionEnable(GM_HANDLE handle, uint16_t enable);
+GM_EXPORT int16_t GM_IsConnectionEnabled(GM_HANDLE handle, uint8_t* out);
+/* The server's diagnostic report (GM_INFO_TEXT_SIZE bytes). */
+GM_EXPORT int16_t GM_DiagLog(GM_HANDLE handle, char* out);
+/* A file of the server's directory, in pieces: the first call names it and gives the first
+ * piece, each later call the next one; after the last piece -24 (GM_LOG_TEXT_SIZE bytes). */
+GM_EXPORT int16_t GM_DiagFile(GM_HANDLE handle, const char* file, char* out);
+/* The server's memory in use and its processor load; third is 1 from a server that sends no
+ * third value. */
+GM_EXPORT int16_t GM_DiagMiscInfo(GM_HANDLE handle, double* memory, double* processor,
+                                  int32_t* third);
+
+/* ---- Lock-client connections (GM_GetLockClient) ------------------------------------------ */
+/* A slave server's requests to its master. owner and hash go out as given; a null table is
+ * sent empty (every table, for an unlock). Each returns the master's status (0 granted or
+ * done, -31 held by another owner or, for GM_LockClientIsLocked, not held by owner), -2 when
+ * the handle is unknown or not connected, -88 after a communication failure (dropped). */
+
+/* Room for a lock holder's description. */
+#define GM_LOCK_OWNER_SIZE 1024
+
+GM_EXPORT int16_t GM_LockClientRLock(GM_HANDLE handle, uint32_t owner, uint32_t hash,
+                                     const char* table, double recno);
+GM_EXPORT int16_t GM_LockClientRUnLock(GM_HANDLE handle, uint32_t owner, uint32_t hash,
+                                       const char* table, double recno);
+GM_EXPORT int16_t GM_LockClientFLock(GM_HANDLE handle, uint32_t owner, uint32_t hash,
+                                     const char* table);
+GM_EXPORT int16_t GM_LockClientFUnLock(GM_HANDLE handle, uint32_t owner, uint32_t hash,
+                                       const char* table);
+GM_EXPORT int16_t GM_LockClientVLock(GM_HANDLE handle, uint32_t owner, const char* key1,
+                                     const char* key2);
+GM_EXPORT int16_t GM_LockClientVUnLock(GM_HANDLE handle, uint32_t owner, const char* key1,
+                                       const char* key2);
+GM_EXPORT int16_t GM_LockClientIsLocked(GM_HANDLE handle, uint32_t owner, uint32_t hash,
+                                        const char* table, double recno);
+/* The next record number of the table, or its record count: -2.0 when not connected, -88.0
+ * after a communication failure. */
+GM_EXPORT double GM_LockClientNextRecno(GM_HANDLE handle, uint32_t owner, uint32_t hash,
+                                        const char* table);
+GM_EXPORT double GM_LockClientRecCount(GM_HANDLE handle, uint32_t hash, const char* table);
+GM_EXPORT int16_t GM_LockClientSetRecCount(GM_HANDLE handle, uint32_t hash, const char* table,
+                                           double count);
+GM_EXPORT int16_t GM_LockClientSetOpen(GM_HANDLE handle, uint32_t owner, uint32_t hash,
+                                       const char* table, uint8_t exclusive);
+GM_EXPORT int16_t GM_LockClientSetClose(GM_HANDLE handle, uint32_t owner, uint32_t hash,
+                                        const char* table);
+GM_EXPORT int16_t GM_LockClientSetOwnerInfo(GM_HANDLE handle, uint32_t owner, const char* text);
+/* The holder of the record's lock into out (GM_LOCK_OWNER_SIZE bytes). */
+GM_EXPORT int16_t GM_LockClientLockOwnerInfo(GM_HANDLE handle, uint32_t hash, const char* table,
+                                             double recno, char* out);
+
+/* ---- Audit connections (GM_GetAudit) and audit-monitor connections (GM_GetAuditMonitor) -- */
+/* Each returns the audit server's status (0 success), -2 for an unknown handle, one of the
+ * other audit kind or one not connected, -88 after a communication failure (dropped). */
+
+/* Room for each text of the audit server's configuration. */
+#define GM_AUDIT_CONFIG_SIZE 256
+
+/* One audit record. Nothing is sent, and 0 returned, when table contains "AUDIT_TRAIL" (case
+ * counts): the audit table itself is not audited. GM_WriteAudit2 sends extra only when it is
+ * not null. */
+GM_EXPORT int16_t GM_WriteAudit(GM_HANDLE handle, const char* action, const char* table,
+                                double recno, const char* detail1, const char* detail2,
+                                const char* detail3);
+GM_EXPORT int16_t GM_WriteAudit2(GM_HANDLE handle, const char* action, const char* table,
+                                 double recno, const char* detail1, const char* detail2,
+                                 const char* auditId, const char* extra);
+GM_EXPORT int16_t GM_WriteAppLog(GM_HANDLE handle, const char* text1, const char* text2,
+                                 uint32_t value, const char* text3, const char* text4);
+/* A custom column of the next records, and the user they are written for. */
+GM_EXPORT int16_t GM_WriteAuditCustom(GM_HANDLE handle, const char* column, const char* value);
+GM_EXPORT int16_t GM_AuditUser(GM_HANDLE handle, const char* user);
+/* Audit-monitor connections: the server's three counters; its configuration (texts of
+ * GM_AUDIT_CONFIG_SIZE bytes; the reply has no status, so the result is 0, -2 or -88) and
+ * setting it; its log (GM_LOG_TEXT_SIZE bytes) and clearing it. */
+GM_EXPORT int16_t GM_AuditMonitorStats(GM_HANDLE handle, int32_t* first, int32_t* second,
+                                       int32_t* third);
+GM_EXPORT int16_t GM_AuditMonitorGetConfig(GM_HANDLE handle, char* text1, int32_t* value,
+                                           char* text2, char* text3);
+GM_EXPORT int16_t GM_AuditMonitorSetConfig(GM_HANDLE handle, const char* text1, uint32_t value,
+                                           const char* text2, const char* text3);
+GM_EXPORT int16_t GM_AuditMonitorErrorLog(GM_HANDLE handle, char* out);
+GM_EXPORT int16_t GM_AuditMonitorClearLog(GM_HANDLE handle);
+
+/* ---- Kept for older programs: they send nothing --------------------------------------------- */
+
+GM_EXPORT int16_t GM_SyncFiles(GM_HANDLE handle, int32_t value);                        /* 0 */
+GM_EXPORT int16_t GM_BufferizeServer(GM_HANDLE handle, int32_t value1, int32_t value2); /* 0 */
+GM_EXPORT int16_t GM_SetAutoScan(GM_HANDLE handle, int32_t value);                      /* 0 */
+GM_EXPORT int16_t GM_SetFields(GM_HANDLE handle, int32_t value1, int32_t value2,
+                               int32_t value3); /* 0 */
+GM_EXPORT int16_t GM_Call(GM_HANDLE handle, int32_t value1, int32_t value2,
+                          int32_t value3);                   /* -19 */
+GM_EXPORT int16_t GM_QCall(GM_HANDLE handle, int32_t value); /* -19 */
+GM_EXPORT void GM_InitCache(int32_t value);
+GM_EXPORT void GM_Shutdown(void);
 
 #ifdef __cplusplus
 }

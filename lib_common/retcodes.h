@@ -31,7 +31,8 @@ constexpr i16 RC_AUDIT_FAILED = -50;          // audit server missing or refusin
 constexpr i16 RC_CLIENT_CODE_REPLACED = -86;  // what RC_NOT_CONNECTED and RC_COMM_FAILURE become
 
 // Made by the client library for its own failures; never sent as they are.
-constexpr i16 RC_NOT_CONNECTED = -2;  // null handle, not connected, connect failed
-constexpr i16 RC_NO_SUCH_FIELD = -13;  // field number outside a work area's fields
-constexpr i16 RC_COMM_FAILURE = -88;   // communication failure during a request
-constexpr i16 RC_OLD_SERVER = -99;     // server build older than the library accepts
+constexpr i16 RC_NOT_CONNECTED = -2;    // null handle, not connected, connect failed
+constexpr i16 RC_NO_SUCH_FIELD = -13;   // field number outside a work area's fields
+constexpr i16 RC_INFO_TOO_LARGE = -40;  // monitor's user list longer than the library takes
+constexpr i16 RC_COMM_FAILURE = -88;    // communication failure during a request
+constexpr i16 RC_OLD_SERVER = -99;      // server build older than the library accepts

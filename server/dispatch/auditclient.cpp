@@ -1,26 +1,35 @@
-// The audit-client maker with its built-in handle, and the custom audit columns.
+// The audit-client maker with its built-in handle on the client library, and the custom audit
+// columns.
 #include "server/dispatch/auditclient.h"
 
+#include "client/gatemillapi.h"
 #include "lib_base/replaceable.h"
-#include "lib_common/logwriter.h"
-#include "lib_common/retcodes.h"
 
 namespace {
 
-// This build carries no audit transport: a handle never connects, so a client connection that
-// must audit is refused at its connect.
-class tUnavailableAudit : public tAuditClient {
+// A connection of the client library to the audit server.
+class tLibraryAudit : public tAuditClient {
 public:
+    explicit tLibraryAudit(u16 port) : handle(GM_GetAudit(port)) {}
+    // A connected handle says goodbye to the audit server first.
+    ~tLibraryAudit() override { GM_ReleaseAudit(handle); }
+    tLibraryAudit(const tLibraryAudit&) = delete;
+    tLibraryAudit& operator=(const tLibraryAudit&) = delete;
+
     i16 Connect(const char* host, const char* caller) override {
-        tString line;
-        line.sprintf("*** AUDIT SERVER (%s) NOT AVAILABLE IN THIS BUILD ***", host);
-        WriteLog(line, 0);
-        return RC_NOT_CONNECTED;
+        return GM_ConnectAudit(handle, host, caller);
     }
-    i16 Write(const char*, const char*, f64, const char*, const char*, const char*,
-              const char*) override {
-        return RC_COMM_FAILURE;  // what a handle whose link is down answers
+    i16 Write(const char* action, const char* table, f64 recno, const char* detail1,
+              const char* detail2, const char* auditId, const char* extra) override {
+        return GM_WriteAudit2(handle, action, table, recno, detail1, detail2, auditId, extra);
     }
+    i16 AuditUser(const char* user) override { return GM_AuditUser(handle, user); }
+    i16 WriteCustom(const char* column, const char* value) override {
+        return GM_WriteAuditCustom(handle, column, value);
+    }
+
+private:
+    const GM_HANDLE handle;  // 0 when the library could not make one: every call answers -2
 };
 
 // The maker that tests install. Never destroyed: a connection may still ask while the process
@@ -41,7 +50,7 @@ void SetAuditClientMaker(tAuditClientMaker maker) { Replacement().Set(std::move(
 
 std::unique_ptr<tAuditClient> NewAuditClient(u16 port) {
     if (const tAuditClientMaker maker = Replacement().Get()) return maker(port);
-    return std::make_unique<tUnavailableAudit>();
+    return std::make_unique<tLibraryAudit>(port);
 }
 
 bool tAuditCustomFieldList::Find(const char* name, i32& pos) const {

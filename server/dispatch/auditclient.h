@@ -18,15 +18,22 @@ public:
     // failure's code.
     virtual i16 Connect(const char* host, const char* caller) = 0;
     // Sends one audit record; 0 when the server took it. extra is sent only when not null.
+    // Records of a table whose name holds "AUDIT_TRAIL" are not sent (0).
     virtual i16 Write(const char* action, const char* table, f64 recno, const char* detail1,
                       const char* detail2, const char* auditId, const char* extra) = 0;
+    // Names the user that the next records are written for.
+    virtual i16 AuditUser(const char* user) = 0;
+    // Sets a custom column of the next records.
+    virtual i16 WriteCustom(const char* column, const char* value) = 0;
+    // Each answers the audit server's status, -2 when not connected, or -88 when the exchange
+    // failed (the handle is then no longer connected).
 };
 
 // Makes the handle of a port, owned by the caller.
 using tAuditClientMaker = std::function<std::unique_ptr<tAuditClient>(u16 port)>;
 // Replaces the maker (tests record what is sent); an empty maker restores the built-in one,
-// whose handles never connect (this build has no audit transport): Connect answers -2 with a
-// log line, Write -88. Set while no client connection runs.
+// whose handles are the client library's audit connections. Set while no client connection
+// runs.
 void SetAuditClientMaker(tAuditClientMaker maker);
 std::unique_ptr<tAuditClient> NewAuditClient(u16 port);
 

@@ -241,6 +241,8 @@ public:
     void SetKey();     // OP_SETKEY
     void SetDeleOn();  // OP_SETDELEON
     void SrvMap();     // OP_SETFIELDMAP
+    void SetFilter();    // OP_FILTER
+    void SetFilterEx();  // OP_FILTEREX
 
     // ---- Handlers: tables opened and closed, navigation and seek, probes and dummy mode
     // (dbserver_open.cpp, dbserver_nav.cpp, dbserver_probe.cpp).
@@ -378,4 +380,5 @@ private:
     u8 profiling = 0;
     bool ownerInfoPending = true;
     tString lockText;
+    tString filterMessage;  // what the file said of the last extended filter's expression
 };

@@ -1,5 +1,5 @@
 // How an open table presents its rows: the index order, the rows marked deleted hidden or shown,
-// and the server-side field map. The open file does the work and answers the code.
+// the filters and the server-side field map. The open file does the work and answers the code.
 #include <cstdio>
 
 #include "lib_common/commbuffer.h"
@@ -62,4 +62,55 @@ void tDBServer::SrvMap() {
         TraceHandler("SrvMap", text);
     }
     io.PutReturnCode(file->SrvMap(fields));
+}
+
+void tDBServer::SetFilter() {
+    i16 fileId = 0;
+    tString expression;
+    tGenericFile* file =
+        ReadFileRequest(fileId, expression);  // not owned: the open-file table keeps it
+    if (!file) return;
+    tCommBuffer& io = *GetCommBuffer();
+    if (IsHandlerTraced()) {
+        tString text;
+        if (expression.GetLength() > 0) {
+            text = "Set Filter to [";
+            text += expression;
+            text += "]";
+        } else {
+            text = "Clear Filter";
+        }
+        text += " on Table ";
+        text += file->GetTableName();
+        TraceHandler("SetFilter", text);
+    }
+    bool whole = true;
+    const bool onRecord = file->SetFilter(expression, whole);
+    io.PutReturnCode(onRecord ? RC_OK : RC_NO_RECORD);
+    if (onRecord) file->SendRecord();
+    file->SendStatus();
+    io.PutByte(whole ? 1 : 0);
+}
+
+void tDBServer::SetFilterEx() {
+    i16 fileId = 0;
+    i16 level = 0;
+    tString expression;
+    tGenericFile* file =
+        ReadFileRequest(fileId, level, expression);  // not owned: the open-file table keeps it
+    if (!file) return;
+    tCommBuffer& io = *GetCommBuffer();
+    if (IsHandlerTraced()) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%u", static_cast<u32>(static_cast<i32>(level)));
+        tString text("Set Filter Extended to ");
+        text += file->GetTableName();
+        text += " Expression [";
+        text += expression;
+        text += "] Level ";
+        text += number;
+        TraceHandler("SetFilterEx", text);
+    }
+    filterMessage = "";
+    io.PutReturnCode(file->SetFilterEx(level, expression, filterMessage));
 }

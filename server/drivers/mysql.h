@@ -132,6 +132,10 @@ public:
     // asks for it. Everything else is written as the base writes it.
     bool ValueToSql(i16 fieldNo, tString& out, const char* record, bool pad, bool quote,
                     bool charFunctions) override;
+    // A quoted literal with a character that needs CHAR() is written as ValueToSql writes it,
+    // as CONCAT(), padded only when asked.
+    void WriteLiteral(tString& out, const char* text, i32 length, i32 width, bool pad, bool quote,
+                      bool charFunctions) override;
     // " LOCATE(right,left)>0", or mscharindex where the server has it, with a test that a
     // function operand is not empty.
     bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) override;
@@ -143,6 +147,7 @@ public:
     GML_CLASS_ALLOCATOR(tMySQLISAMFile, Mem_IsamFile)
 
 private:
+    bool NeedsConcat(const char* text, i32 length, bool quote, bool charFunctions);
     void WriteConcat(tString& out, const char* text, i32 length, i32 width);
 
     tMySQLConnection& mysql;  // the connection that made the file

@@ -65,17 +65,29 @@ bool tMySQLISAMFile::ValueToSql(i16 fieldNo, tString& out, const char* record, b
         default:
             return tISAMFile::ValueToSql(fieldNo, out, record, pad, quote, charFunctions);
     }
-    // A backslash would escape what follows it in a quoted literal, so there it always asks for
-    // CHAR(); unquoted text (an audit's values) keeps it as it stands.
-    bool concat = false;
-    for (i32 i = 0; i < length && !concat; ++i) {
-        concat = NeedsCharFunc(value[i]) && (charFunctions || (quote && value[i] == '\\'));
-    }
-    if (!field.IsData() || !concat) {
+    if (!field.IsData() || !NeedsConcat(value, length, quote, charFunctions)) {
         return tISAMFile::ValueToSql(fieldNo, out, record, pad, quote, charFunctions);
     }
     WriteConcat(out, value, length, field.GetType() == 'L' ? 1 : field.GetLen());
     return true;
+}
+
+// A backslash would escape what follows it in a quoted literal, so there it always asks for
+// CHAR(); unquoted text (an audit's values) keeps it as it stands.
+bool tMySQLISAMFile::NeedsConcat(const char* text, i32 length, bool quote, bool charFunctions) {
+    for (i32 i = 0; i < length; ++i) {
+        if (NeedsCharFunc(text[i]) && (charFunctions || (quote && text[i] == '\\'))) return true;
+    }
+    return false;
+}
+
+void tMySQLISAMFile::WriteLiteral(tString& out, const char* text, i32 length, i32 width, bool pad,
+                                  bool quote, bool charFunctions) {
+    if (quote && NeedsConcat(text, length, quote, charFunctions)) {
+        WriteConcat(out, text, length, pad ? width : length);
+    } else {
+        tISAMFile::WriteLiteral(out, text, length, width, pad, quote, charFunctions);
+    }
 }
 
 // CONCAT('ab',CHAR(10),'c','  '): quoted runs of plain characters, CHAR() codes between them,

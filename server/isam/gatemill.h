@@ -11,6 +11,7 @@
 #include "lib_base/list.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
+#include "server/filter/filterowner.h"
 
 class tAuditClient;
 class tCommBuffer;
@@ -241,6 +242,7 @@ public:
     // (forward) or before (backward) the current slot; the number of rows read.
     i32 LoadForward(i32 offset);
     i32 LoadBackward(i32 offset);
+    void ForgetOrder() { order = -1; }  // the next Revalidate resets
     void GoFirst();  // the lowest filled slot, 0 when none
     void GoLast();   // the highest filled slot, kSlots - 1 when none
 
@@ -290,7 +292,7 @@ f64 PowInt(f64 base, i32 exponent);
 // works on a private copy of the table definition (the mirror), to which an open adds the joined
 // fields; the shared definition stays as cached. Every statement of the file is composed in the
 // connection's one SQL buffer. Used by its session's thread only.
-class tISAMFile : public tGenericFile {
+class tISAMFile : public tGenericFile, public tFilterOwner {
 public:
     tISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
               tCommBuffer& reply, u32 lockOwner);
@@ -334,9 +336,15 @@ public:
     bool IsQuery() override;
     bool IsExclusive() override;
     void ReleaseRecnoStmt() override;  // forgets the record fetch's text and prepared statement
-    // The condition of an extended filter level (1 and up); an empty expression removes it.
-    // Refusals answer -19 with the reason in the connection's last error. Filter expressions
-    // are not translated here: any other expression is refused as one that does not translate.
+    // The plain filter (level 0): the condition that the expression translates to, "@" and SQL
+    // taken as written, an empty expression none; a KEYFLD(...) clause orders by the fields it
+    // names. translated is cleared when a part of the expression has no SQL form (that part
+    // then selects every row). The file stays on its record when it can still be read; false,
+    // with EOF set, when it cannot, and the next skip starts from the top.
+    bool SetFilter(const char* expression, bool& translated) override;
+    // The condition of an extended filter level (1 and up), its SQL appended to translated; an
+    // empty expression removes it. Refusals (KEYFLD, "@", level 0, a part without SQL) answer
+    // -19 with the reason in the connection's last error and change nothing.
     i16 SetFilterEx(i16 level, const char* expression, tString& translated) override;
     // Appends the incoming record as a new row under a record number that no other holder has;
     // the file then stands on it and holds its lock. On failure nativeError holds the
@@ -425,15 +433,20 @@ public:
     // leaves the construct to the translation's fallback. The base forms answer false and
     // append nothing.
     // The test that the text of right occurs in left.
-    virtual bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right);
+    bool ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) override;
     // The substring of text from start, length characters long; length null: to the end.
-    virtual bool SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
-                            tFilterElement* length);
+    bool SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,
+                    tFilterElement* length) override;
     // Whether the named function has an SQL form. The hook may rewrite name in place, put the
     // whole SQL of the call into replacement, or put into suffix a text that follows the call's
     // closing parenthesis. argument: the first argument, or null.
-    virtual bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
-                             tString& suffix);
+    bool MapFunction(tString& name, tFilterElement* argument, tString& replacement,
+                     tString& suffix) override;
+    tTableDefinition* GetFilterTable() const override { return GetTableDef(); }
+    // The characters of a literal with the dialect's character functions, padded with blanks
+    // to width when asked.
+    void WriteLiteral(tString& out, const char* text, i32 length, i32 width, bool pad, bool quote,
+                      bool charFunctions) override;
     // function + "text,start,length)" appended to out, as the dialects' substring hooks write
     // it. Without a length operand, the length is the rest of the field that text stands for,
     // from start (a plain integer within the field). False, with nothing appended, when an
@@ -515,6 +528,15 @@ protected:
 
     void AddJoin(i32 joinNo, const tJoinInfo& join);
     i32 FindFilter(i16 level) const;  // the first node of the level, or -1
+    // The SQL of a filter text (written into: the translation cuts it); whether it all
+    // translated.
+    bool TranslateFilter(char* text, tString& condition);
+    void ReplaceFilter(i16 level, const tString& condition);
+    // The custom order of a KEYFLD list (names separated by blanks or commas), read after
+    // marker when one is given; an unknown name ends the list with a console warning. Used
+    // while the order is 0.
+    void SetOrderBy(const char* list, const char* marker);
+    void ClearOrderBy();
     void BuildRecordSelect();
     void AppendJoinedSelect(bool& first);
     bool OpenPrepared(f64 recno);
@@ -565,10 +587,6 @@ protected:
     bool RunSeekQuery(i16 keyFields, const char* op);
     i16 LoadSeekResult(i16 keyFields, i16 asked, i16 keyLength, bool soft, bool& loaded);
     i16 EndSeek(i16 code, bool soft);
-    // The characters of a literal with the dialect's character functions, padded with blanks
-    // to width when asked.
-    void WriteLiteral(tString& out, const char* text, i32 length, i32 width, bool pad, bool quote,
-                      bool charFunctions);
 
     // The session's thread only.
     tAutoArray<tFilterNode> filterList;

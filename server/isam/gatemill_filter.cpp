@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const char* kFilterExRoutine = "tISAMFile::SetFilterEx";
-
 // Whether text is a plain decimal integer (blanks around it allowed) that fits value.
 bool ParsePlainInteger(const char* text, i32& value) {
     while (*text == ' ') ++text;
@@ -80,36 +78,4 @@ i32 tISAMFile::FindFilter(i16 level) const {
         if (filterList.Get(i)->level == level) return i;
     }
     return -1;
-}
-
-// An extended level holds only a condition that translates whole; no translation of filter
-// expressions is built in, so an expression is refused the way an untranslatable one is, and an
-// empty one removes the level's condition.
-i16 tISAMFile::SetFilterEx(i16 level, const char* expression, tString&) {
-    const char* refusal = nullptr;
-    if (std::strstr(expression, "KEYFLD(")) {
-        refusal = "Unsupported Key field in FilterEX.";
-    } else if (expression[0] == '@') {
-        refusal = "Invalid use of SQL expression in FilterEX.";
-    } else if (level == 0) {
-        refusal = "Invalid level in FilterEX.";
-    }
-    if (refusal) {
-        connection->SetError(RC_FAILED, kFilterExRoutine, refusal, this);
-        return RC_FAILED;
-    }
-    if (expression[0] != '\0') {
-        tString message("[ERROR] Filter Extended Error.\nExpression [");
-        message += expression;
-        message += "]";
-        connection->SetError(RC_FAILED, kFilterExRoutine, message, this);
-        return RC_FAILED;
-    }
-    const i32 at = FindFilter(level);
-    if (at >= 0) {
-        filterChanged = true;
-        std::unique_ptr<tFilterNode> removed(filterList.Get(at));
-        filterList.Delete(at);
-    }
-    return RC_OK;
 }

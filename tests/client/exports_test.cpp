@@ -749,3 +749,42 @@ TEST(ClientBadReplies, EndInAFailureCodeAndNeverInAWorkArea) {
         EXPECT_EQ(area->GetFieldCount(), 4);
     }
 }
+
+namespace {
+
+TEST(ClientFilters, RepliesMapToTheCallersCodes) {
+    const std::string abc = Record("ABC", 2.5, 'T', ' ');
+    const std::string zero(kRecordSize, '\0');
+    tTableSession session({
+        Reply(OpenReply()),
+        Reply(PutStatus(tWire().Short(0).Double(2).Raw(abc), 0, 0, 9).Byte(1).Payload()),
+        Reply(PutStatus(tWire().Short(-25), 0, 1, 9).Byte(0).Payload()),  // partial, no record
+        Reply(StatusOnly(-10)),                                           // no such file
+        Reply(PutStatus(tWire().Short(-14), 0, 0, 9).Byte(1).Payload()),
+        Reply(PutStatus(tWire().Short(-19), 0, 0, 9).Byte(1).Payload()),
+        Reply(StatusOnly(-19)),  // GM_FilterEx refused
+    });
+    ASSERT_EQ(GM_Open(session.handle, "T", 0, 0), kWa);
+    uint16_t partial = 99;
+    EXPECT_EQ(GM_ChgQueryEx(session.handle, kWa, "'CODE *EQ \"ABC\"'", &partial), 0);
+    EXPECT_EQ(partial, 0);
+    EXPECT_EQ(Current(session.handle), abc);
+    EXPECT_EQ(GM_RecNo(session.handle, kWa), 2);
+    EXPECT_EQ(GM_ChgQueryEx(session.handle, kWa, "'X'", &partial), 0);
+    EXPECT_EQ(partial, 1);
+    EXPECT_EQ(Current(session.handle), zero);
+    EXPECT_EQ(GM_Eof(session.handle, kWa), 1);
+    EXPECT_EQ(GM_ChgQueryEx(session.handle, kWa, "'X'", &partial), 0);
+    EXPECT_EQ(partial, 2);
+    EXPECT_EQ(GM_IsConnected(session.handle), 1);
+    EXPECT_EQ(GM_ChgQuery(session.handle, kWa, "'X'"), 0);
+    EXPECT_EQ(GM_ChgQuery(session.handle, kWa, "'X'"), -19);
+    EXPECT_EQ(GM_FilterEx(session.handle, kWa, 3, "'A *EQ 1'"), -19);
+    EXPECT_EQ(GM_IsConnected(session.handle), 1);
+    const auto requests = session.Requests();
+    ASSERT_EQ(requests.size(), 7u);
+    EXPECT_EQ(requests[1], tWire().Short(33).Short(kWa).Text("'CODE *EQ \"ABC\"'").Frame());
+    EXPECT_EQ(requests[6], tWire().Short(89).Short(kWa).Short(3).Text("'A *EQ 1'").Frame());
+}
+
+}  // namespace

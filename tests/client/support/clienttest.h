@@ -44,6 +44,9 @@ inline tGMLClient& TableOf(GM_HANDLE handle) {
 // The request frame of a payload, as the server receives it.
 inline std::string Frame(const tWire& payload) { return payload.Frame(); }
 
+// A reply payload that is the status alone.
+inline std::string Status(i16 status) { return tWire().Short(status).Payload(); }
+
 // The disconnect request.
 inline std::string DisconnectFrame() { return tWire().Short(254).Frame(); }
 
@@ -77,6 +80,80 @@ public:
 
     tFakeServer server;
     tTestEnvironment environment;
+    GM_HANDLE handle = 0;
+    int16_t connectStatus = 0;
+};
+
+// The connection kinds besides the table connection, each with its handshake.
+enum class tKind { Manager, LockClient, Audit, AuditMonitor };
+
+// A connection of kind, with the test environment, connected to a fake server that accepts its
+// handshake and then answers each request with the given replies.
+class tKindSession {
+public:
+    tKindSession(tKind kind, std::vector<tFakeAnswer> answers) {
+        std::vector<tFakeAnswer> script = Accept(kind);
+        handshakeFrames = script.size();
+        script.insert(script.end(), answers.begin(), answers.end());
+        server.Run({script});
+        handle = Make(kind, server.Port());
+        ClientOf(handle).SetEnvironment(&environment);
+        connectStatus = Connect(kind, handle);
+    }
+    ~tKindSession() { GM_ReleaseManager(handle); }
+
+    // Disconnects and gives the payloads that the server received after the handshake, the
+    // disconnect left out; keeps the connect packet in connectFrame.
+    std::vector<std::string> Requests() {
+        GM_DisconnectManager(handle);
+        auto connections = server.Join();
+        std::vector<std::string> requests;
+        if (connections.empty() || connections[0].empty()) return requests;
+        connectFrame = connections[0][0];
+        for (size_t i = handshakeFrames; i < connections[0].size(); ++i) {
+            if (connections[0][i] != DisconnectFrame()) {
+                requests.push_back(connections[0][i].substr(4));
+            }
+        }
+        return requests;
+    }
+
+    static std::vector<tFakeAnswer> Accept(tKind kind) {
+        if (kind != tKind::Manager) return {Reply(tWire().Short(0).Payload())};
+        return {Reply(tWire().Short(0).Text("WinNT").Text("report").Payload()),
+                Reply(tWire().Text("20110117").Payload())};
+    }
+    static GM_HANDLE Make(tKind kind, u16 port) {
+        switch (kind) {
+            case tKind::Manager:
+                return GM_GetManager(port);
+            case tKind::LockClient:
+                return GM_GetLockClient(port);
+            case tKind::Audit:
+                return GM_GetAudit(port);
+            case tKind::AuditMonitor:
+                return GM_GetAuditMonitor(port);
+        }
+        return 0;
+    }
+    static int16_t Connect(tKind kind, GM_HANDLE handle) {
+        switch (kind) {
+            case tKind::Manager:
+                return GM_ConnectManager(handle, "127.0.0.1");
+            case tKind::LockClient:
+                return GM_ConnectLockClient(handle, "127.0.0.1");
+            case tKind::Audit:
+                return GM_ConnectAudit(handle, "127.0.0.1", "ERP\\PC01");
+            case tKind::AuditMonitor:
+                return GM_ConnectAuditMonitor(handle, "127.0.0.1", "mon");
+        }
+        return 0;
+    }
+
+    tFakeServer server;
+    tTestEnvironment environment;
+    size_t handshakeFrames = 0;
+    std::string connectFrame;
     GM_HANDLE handle = 0;
     int16_t connectStatus = 0;
 };

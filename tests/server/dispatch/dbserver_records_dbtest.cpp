@@ -13,6 +13,8 @@
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
 #include "server/tables/dbtable.h"
+#include "tests/client/support/fakeserver.h"
+#include "tests/client/support/wirebytes.h"
 #include "tests/server/dispatch/support/dbserverpg.h"
 #include "tests/server/dispatch/support/tracelines.h"
 #include "tests/server/support/recordingaudit.h"
@@ -152,6 +154,36 @@ TEST_F(DBServerRecords, FailedAuditReplacesTheReplyOfAChangeThatStays) {
         session->End();
         ++recno;
     }
+}
+
+// With the client library's audit handle and the fake as the audit server: an update of an
+// auditable table sends one "U" record per changed field, with its old and new values as the
+// record holds them (a C field at its length), under the id of the unit that the update closes.
+TEST_F(DBServerRecords, FieldAuditOfAnUpdateReachesTheAuditServer) {
+    gmtest::tFakeServer audit;
+    audit.Run({std::vector<gmtest::tFakeAnswer>(3, gmtest::Reply(Short(0)))});
+    const std::string port = std::to_string(audit.Port());
+    StartServerGlobals("",
+                       "AuditLog=1\nAuditServer=127.0.0.1\nAuditAll=1\nAuditLevel=2\n"
+                       "AuditPort=" +
+                           port + "\n");
+    auto session = Opened();
+    EXPECT_EQ(session->Exchange(OP_UPDATE, Recno(1) + ClientesRecord("N001", "POA")), Short(0));
+    EXPECT_EQ(Row(1), "N001|POA|");
+    session->Disconnect();
+    const std::string id = std::string(session->server->GetConnectionKey().GetText()) + "000000002";
+    session->End();
+    const auto connections = audit.Join();
+    ASSERT_EQ(connections.size(), 1u);
+    std::vector<std::string> payloads;
+    for (size_t i = 1; i < connections[0].size(); ++i) {
+        payloads.push_back(connections[0][i].substr(4));
+    }
+    gmtest::tWire record;
+    record.Short(OP_WRITEAUDIT).Text("U").Text("CLIENTES").Double(1).Text("CIDADE");
+    record.Text("SP      ").Text(id.c_str()).Text("POA     ");
+    EXPECT_EQ(payloads, (std::vector<std::string>{record.Payload(),
+                                                  gmtest::tWire().Short(OP_DISCONNECT).Payload()}));
 }
 
 TEST_F(DBServerRecords, LocksOfTwoConnectionsOnOneTable) {

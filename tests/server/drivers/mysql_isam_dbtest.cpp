@@ -213,7 +213,7 @@ protected:
         def->AddField("FIELD", 'C', 10, 0, true, true);
         def->AddField("NAME", 'C', 5, 0, true, true);
         def->AddField("R_E_C_N_O_", 'N', 15, 0, false, true);
-        file = std::make_unique<tMySQLISAMFile>(conn.get(), def, reply, 1);
+        file = std::make_unique<gmtest::TrimmingMySQLFile>(conn.get(), def, reply, 1);
     }
     // The rows of H that the condition keeps.
     std::string Kept(const tString& condition) {
@@ -226,33 +226,32 @@ protected:
 };
 
 TEST_F(MySQLFilterHooks, HookTextsRunAsConditions) {
+    using gmtest::Ident;
+    using gmtest::Literal;
     const struct {
-        const char* left;
-        bool leftFunction;
-        const char* right;
+        gmtest::NodePtr left;
+        gmtest::NodePtr right;
         const char* sql;
         const char* kept;
     } contains[] = {
-        {"FIELD", false, "'ABC'", " LOCATE('ABC',FIELD)>0", "2"},
-        {"'ZZABCYZZ'", false, "FIELD", " LOCATE(FIELD,'ZZABCYZZ')>0", "1"},
-        {"TRIM(NAME)", true, "'N'", " LOCATE('N',TRIM(NAME))>0 AND LENGTH(TRIM(NAME))>0", "1"},
-        {"FIELD", false, "'abc'", " LOCATE('abc',FIELD)>0", "2"},  // the collation ignores case
+        {Ident(*file, "FIELD"), Literal(*file, "ABC"), " LOCATE('ABC',FIELD)>0", "2"},
+        {Literal(*file, "ZZABCYZZ"), Ident(*file, "FIELD"), " LOCATE(FIELD,'ZZABCYZZ')>0", "1"},
+        {gmtest::Call(*file, "TRIM", Ident(*file, "NAME")), Literal(*file, "N"),
+         " LOCATE('N',TRIM(NAME))>0 AND LENGTH(TRIM(NAME))>0", "1"},
+        {Ident(*file, "FIELD"), Literal(*file, "abc"), " LOCATE('abc',FIELD)>0",
+         "2"},  // the collation ignores case
     };
     for (const auto& c : contains) {
         SCOPED_TRACE(c.sql);
-        gmtest::TestElement left(c.left);
-        if (c.leftFunction) left.AsFunction();
-        gmtest::TestElement right(c.right);
         tString sql;
-        ASSERT_TRUE(file->ContainsExpr(sql, left, right));
+        ASSERT_TRUE(file->ContainsExpr(sql, *c.left, *c.right));
         EXPECT_STREQ(sql.GetText(), c.sql);
         EXPECT_EQ(Kept(sql), c.kept);
     }
-    gmtest::TestElement text("FIELD");
-    text.StandingFor(def->GetField(0));
-    gmtest::TestElement start("2");
+    gmtest::NodePtr text = Ident(*file, "FIELD");
+    gmtest::NodePtr start = gmtest::Number(*file, "2");
     tString sql;
-    ASSERT_TRUE(file->SubstrFunc(sql, text, start, nullptr));
+    ASSERT_TRUE(file->SubstrFunc(sql, *text, *start, nullptr));
     EXPECT_STREQ(sql.GetText(), " SUBSTRING(FIELD,2,9)");
     sql += " = 'ABCY'";
     EXPECT_EQ(Kept(sql), "1");

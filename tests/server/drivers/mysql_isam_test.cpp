@@ -1,6 +1,6 @@
 // The MySQL table file's hooks without a server: which characters need CHAR(), the CONCAT
 // literals, the row limit and the parameter marker, and the containment and substring forms
-// that filters get, with test operands standing in for the filter translation.
+// that filters get, with operands made of filter nodes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,7 +17,11 @@
 
 namespace {
 
-using gmtest::TestElement;
+using gmtest::Call;
+using gmtest::Ident;
+using gmtest::NodePtr;
+using gmtest::NoSql;
+using gmtest::Number;
 
 std::string Text(const tString& s) { return s.GetText(); }
 
@@ -32,7 +36,7 @@ protected:
         def->AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
         def->AddField("R_E_C_N_O_", 'N', 15, 0, false, true);
         conn.SetRowCount(0);
-        file = std::make_unique<tMySQLISAMFile>(&conn, def, reply, 7);
+        file = std::make_unique<gmtest::TrimmingMySQLFile>(&conn, def, reply, 7);
         record.assign(def->GetRecLen(), 0);
     }
 
@@ -130,26 +134,27 @@ TEST_F(MySQLFile, ContainsLocatesTheRightOperandInTheLeft) {
     } cases[] = {
         {false, false, true, true, " LOCATE('AB',CODE)>0"},
         {true, false, true, true, " LOCATE('AB',TRIM(CODE))>0 AND LENGTH(TRIM(CODE))>0"},
-        {false, true, true, true, " LOCATE('AB',CODE)>0 AND LENGTH('AB')>0"},
+        {false, true, true, true, " LOCATE(TRIM('AB'),CODE)>0 AND LENGTH(TRIM('AB'))>0"},
         {true, true, true, true,
-         " LOCATE('AB',TRIM(CODE))>0 AND LENGTH('AB')>0 AND LENGTH(TRIM(CODE))>0"},
+         " LOCATE(TRIM('AB'),TRIM(CODE))>0 AND LENGTH(TRIM('AB'))>0 AND LENGTH(TRIM(CODE))>0"},
         {false, false, false, true, nullptr},
         {false, false, true, false, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected ? c.expected : "(not translated)");
-        TestElement left(c.leftFunction ? "TRIM(CODE)" : "CODE", c.leftTranslated);
-        TestElement right("'AB'", c.rightTranslated);
-        if (c.leftFunction) left.AsFunction();
-        if (c.rightFunction) right.AsFunction();
+        NodePtr left = !c.leftTranslated ? NoSql(*file)
+                       : c.leftFunction  ? Call(*file, "TRIM", Ident(*file, "CODE"))
+                                         : Ident(*file, "CODE");
+        NodePtr right = !c.rightTranslated ? NoSql(*file)
+                        : c.rightFunction  ? Call(*file, "TRIM", gmtest::Literal(*file, "AB"))
+                                           : gmtest::Literal(*file, "AB");
         tString out("X");
-        EXPECT_EQ(file->ContainsExpr(out, left, right), c.expected != nullptr);
+        EXPECT_EQ(file->ContainsExpr(out, *left, *right), c.expected != nullptr);
         EXPECT_EQ(Text(out), std::string("X") + (c.expected ? c.expected : ""));
     }
 }
 
 TEST_F(MySQLFile, SubstringWithoutLengthTakesTheRestOfTheField) {
-    tField* code = def->GetField(0);  // C 10
     const struct {
         const char* start;
         const char* length;  // null: none given
@@ -160,29 +165,27 @@ TEST_F(MySQLFile, SubstringWithoutLengthTakesTheRestOfTheField) {
         {"1", nullptr, true, " SUBSTRING(CODE,1,10)"},
         {"10", nullptr, true, " SUBSTRING(CODE,10,1)"},
         {"3", "2", true, " SUBSTRING(CODE,3,2)"},
-        {"3", "2", false, " SUBSTRING(CODE,3,2)"},
+        {"3", "2", false, " SUBSTRING(OTHER,3,2)"},
         {"11", nullptr, true, nullptr},
         {"0", nullptr, true, nullptr},
         {"VALOR", nullptr, true, nullptr},
-        {"1+2", nullptr, true, nullptr},
         {"3", nullptr, false, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.start) + "/" + (c.length ? c.length : "-"));
-        TestElement text("CODE");
-        if (c.field) text.StandingFor(code);
-        TestElement start(c.start);
-        std::unique_ptr<TestElement> length(c.length ? new TestElement(c.length) : nullptr);
+        NodePtr text = Ident(*file, c.field ? "CODE" : "OTHER");  // OTHER is no field
+        NodePtr start = c.start[0] == 'V' ? Ident(*file, c.start) : Number(*file, c.start);
+        NodePtr length = c.length ? Number(*file, c.length) : nullptr;
         tString out;
-        EXPECT_EQ(file->SubstrFunc(out, text, start, length.get()), c.expected != nullptr);
+        EXPECT_EQ(file->SubstrFunc(out, *text, *start, length.get()), c.expected != nullptr);
         EXPECT_EQ(Text(out), c.expected ? c.expected : "");
     }
-    TestElement text("CODE");
-    TestElement start("3");
-    TestElement untranslated("X", false);
+    NodePtr text = Ident(*file, "CODE");
+    NodePtr start = Number(*file, "3");
+    NodePtr untranslated = NoSql(*file);
     tString out;
-    EXPECT_FALSE(file->SubstrFunc(out, text, start, &untranslated));
-    EXPECT_FALSE(file->SubstrFunc(out, untranslated, start, nullptr));
+    EXPECT_FALSE(file->SubstrFunc(out, *text, *start, untranslated.get()));
+    EXPECT_FALSE(file->SubstrFunc(out, *untranslated, *start, nullptr));
     EXPECT_EQ(Text(out), "");
 }
 
@@ -204,11 +207,14 @@ protected:
         tCommBuffer reply;
         std::unique_ptr<tGenericFile> file(
             conn.NewISAMFile(reply, gmtest::ClientesDefinition(), 1));
-        TestElement left(leftFunction ? "TRIM(NOME)" : "NOME");
-        if (leftFunction) left.AsFunction();
-        TestElement right("'AB'");
+        auto& mysqlFile = static_cast<tMySQLISAMFile&>(*file);
+        // The call's node asks a file that maps TRIM, which no MySQL file does by itself.
+        gmtest::TrimmingMySQLFile trimming(&conn, gmtest::ClientesDefinition(), reply, 1);
+        NodePtr left = leftFunction ? Call(trimming, "TRIM", Ident(trimming, "NOME"))
+                                    : Ident(mysqlFile, "NOME");
+        NodePtr right = gmtest::Literal(mysqlFile, "AB");
         tString out;
-        EXPECT_TRUE(static_cast<tMySQLISAMFile&>(*file).ContainsExpr(out, left, right));
+        EXPECT_TRUE(mysqlFile.ContainsExpr(out, *left, *right));
         return Text(out);
     }
 };

@@ -279,9 +279,6 @@ protected:
         def->AddField("R_E_C_N_O_", 'N', 15, 0, false, true);
         file = std::make_unique<tPostgresISAMFile>(conn.get(), def, reply, 1);
     }
-    const tField* Field(const char* name) {
-        return file->GetMirror().GetField(file->GetMirror().GetFieldNo(name));
-    }
     // The rows of h that the condition keeps.
     i32 Kept(const tString& condition) {
         return Count(std::string("select count(*) from h where ") + condition.GetText());
@@ -292,27 +289,25 @@ protected:
 
 TEST_F(PostgresFilterHooks, HookTextsRunAsConditions) {
     {
-        gmtest::TestElement left("'ZZABC       ZZ'");
-        gmtest::TestElement right("FIELD");
-        right.StandingFor(const_cast<tField*>(Field("FIELD")));
+        gmtest::NodePtr left = gmtest::Literal(*file, "ZZABC       ZZ");
+        gmtest::NodePtr right = gmtest::Ident(*file, "FIELD");
         tString sql;
-        ASSERT_TRUE(file->ContainsExpr(sql, left, right));
+        ASSERT_TRUE(file->ContainsExpr(sql, *left, *right));
         EXPECT_STREQ(sql.GetText(), "position( rpad ( FIELD,10)  in 'ZZABC       ZZ')>0");
         EXPECT_EQ(Kept(sql), 1);
     }
     {
-        gmtest::TestElement left("FIELD");
-        gmtest::TestElement right("'ABC'");
+        gmtest::NodePtr left = gmtest::Ident(*file, "FIELD");
+        gmtest::NodePtr right = gmtest::Literal(*file, "ABC");
         tString sql;
-        ASSERT_TRUE(file->ContainsExpr(sql, left, right));
+        ASSERT_TRUE(file->ContainsExpr(sql, *left, *right));
         EXPECT_EQ(Kept(sql), 2);
     }
     {
-        gmtest::TestElement text("FIELD");
-        text.StandingFor(const_cast<tField*>(Field("FIELD")));
-        gmtest::TestElement start("2");
+        gmtest::NodePtr text = gmtest::Ident(*file, "FIELD");
+        gmtest::NodePtr start = gmtest::Number(*file, "2");
         tString sql;
-        ASSERT_TRUE(file->SubstrFunc(sql, text, start, nullptr));
+        ASSERT_TRUE(file->SubstrFunc(sql, *text, *start, nullptr));
         EXPECT_STREQ(sql.GetText(), " substring(FIELD,2,9)");
         sql += " = 'BC'";
         EXPECT_EQ(Kept(sql), 1);
@@ -328,12 +323,11 @@ TEST_F(PostgresFilterHooks, HookTextsRunAsConditions) {
     };
     for (const auto& c : empties) {
         SCOPED_TRACE(c.field);
-        gmtest::TestElement argument(c.field);
-        argument.StandingFor(const_cast<tField*>(Field(c.field)));
+        gmtest::NodePtr argument = gmtest::Argument(*file, gmtest::Ident(*file, c.field));
         tString name("EMPTY");
         tString sql;
         tString suffix;
-        ASSERT_TRUE(file->MapFunction(name, &argument, sql, suffix));
+        ASSERT_TRUE(file->MapFunction(name, argument.get(), sql, suffix));
         EXPECT_STREQ(sql.GetText(), c.sql);
         EXPECT_EQ(Kept(sql), c.kept);
     }

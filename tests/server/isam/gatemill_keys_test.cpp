@@ -175,42 +175,6 @@ TEST_F(KeyCursor, AlwaysTrueLastConditionIsLeftOut) {
     }
 }
 
-TEST_F(KeyCursor, ExtendedFilterLevelsAreRefusedOrRemovedWithoutTranslation) {
-    auto file = MakeFile();
-    file->AddFilter(0, "VALOR > 10");
-    file->AddFilter(2, "CIDADE = 'RIO'");
-    const struct {
-        i16 level;
-        const char* expression;
-        i16 code;
-        const char* error;
-    } refused[] = {
-        {1, "'NOME = \"A\"' KEYFLD(NOME)", -19, "Unsupported Key field in FilterEX."},
-        {1, "@NOME = 'A'", -19, "Invalid use of SQL expression in FilterEX."},
-        {0, "", -19, "Invalid level in FilterEX."},
-        {2, "'VALOR > 1'", -19, "[ERROR] Filter Extended Error.\nExpression ['VALOR > 1']"},
-    };
-    for (const auto& c : refused) {
-        SCOPED_TRACE(c.expression);
-        tString translated;
-        EXPECT_EQ(file->SetFilterEx(c.level, c.expression, translated), c.code);
-        tString text;
-        conn.GetLastErrorInfo(text);
-        const std::string expected =
-            std::string("GML Error -19 - ") + c.error + " ( From tISAMFile::SetFilterEx )";
-        EXPECT_EQ(std::string(text.GetText()).rfind(expected, 0), 0u) << text.GetText();
-        EXPECT_FALSE(file->IsFilterChanged());
-    }
-    tString translated;
-    EXPECT_EQ(file->SetFilterEx(3, "", translated), 0) << "no such level: nothing to remove";
-    EXPECT_FALSE(file->IsFilterChanged());
-    EXPECT_EQ(file->SetFilterEx(2, "", translated), 0);
-    EXPECT_TRUE(file->IsFilterChanged());
-    file->AddSelectFrom(true, true);
-    file->AddFilterWhere(false);
-    EXPECT_EQ(Sql(), "SELECT R_E_C_N_O_ FROM CLIENTES WHERE (VALOR > 10)");
-}
-
 class Literal : public ::testing::Test, public gmtest::IsamTestBed {};
 
 TEST_F(Literal, FieldValuesWithTheBaseHooks) {

@@ -46,6 +46,8 @@ public:
               const char*) override {
         return 0;
     }
+    i16 AuditUser(const char*) override { return 0; }
+    i16 WriteCustom(const char*, const char*) override { return 0; }
 };
 
 class Writes : public gmtest::RecordedTableFile {

@@ -1,5 +1,5 @@
 // An audit client for tests: its handles keep what a client connection asks of them (connects,
-// records, releases) and answer as the test scripts them.
+// records, users, custom columns, releases) and answer as the test scripts them.
 #pragma once
 #include <mutex>
 #include <string>
@@ -19,6 +19,8 @@ struct AuditRecorder {
     std::vector<u16> ports;             // of each handle made
     std::vector<std::string> connects;  // "host|caller"
     std::vector<std::string> records;   // "action|table|recno|detail1|detail2|auditId|extra"
+    std::vector<std::string> users;     // of AuditUser
+    std::vector<std::string> customs;   // "column|value" of WriteCustom
     int released = 0;                   // handles destroyed
 
     std::vector<std::string> Records() {
@@ -50,6 +52,16 @@ public:
                                    std::to_string(static_cast<long long>(recno)) + "|" + detail1 +
                                    "|" + detail2 + "|" + auditId + "|" +
                                    (extra ? extra : "(none)"));
+        return recorder.writeResult;
+    }
+    i16 AuditUser(const char* user) override {
+        std::lock_guard<std::mutex> hold(recorder.lock);
+        recorder.users.push_back(user);
+        return recorder.writeResult;
+    }
+    i16 WriteCustom(const char* column, const char* value) override {
+        std::lock_guard<std::mutex> hold(recorder.lock);
+        recorder.customs.push_back(std::string(column) + "|" + value);
         return recorder.writeResult;
     }
 

@@ -1,50 +1,46 @@
-// A filter operand for tests of the dialects' filter hooks: it stands in for a node of the
-// filter translation's tree with the SQL, translation, kind and field that the test gives it.
+// Nodes of a filter tree for the tests of the dialects' filter hooks, made as the parser makes
+// them, over the file whose hooks are tested; and a MySQL file that maps TRIM.
 #pragma once
-#include <string>
+#include <strings.h>
 
-#include "lib_base/stringz.h"
-#include "server/filter/filterelement.h"
+#include <memory>
+#include <utility>
+
+#include "server/drivers/mysql.h"
+#include "server/filter/filternodes.h"
 
 namespace gmtest {
 
-class TestElement : public tFilterElement {
+using NodePtr = std::unique_ptr<tFilterElement>;
+
+inline NodePtr Ident(tFilterOwner& owner, const char* name) {
+    return std::make_unique<tFLTIdent>(owner, name);
+}
+inline NodePtr Literal(tFilterOwner& owner, const char* text) {
+    return std::make_unique<tFLTString>(owner, text);
+}
+inline NodePtr Number(tFilterOwner& owner, const char* text) {
+    return std::make_unique<tFLTNumber>(owner, text);
+}
+// An operand without an SQL form (arithmetic, for one): it reports itself untranslated.
+inline NodePtr NoSql(tFilterOwner& owner) { return std::make_unique<tNotSupported>(owner); }
+// The argument list of one argument.
+inline NodePtr Argument(tFilterOwner& owner, NodePtr argument) {
+    return std::make_unique<tFLTParam>(owner, std::move(argument), nullptr);
+}
+// name(argument).
+inline NodePtr Call(tFilterOwner& owner, const char* name, NodePtr argument) {
+    return std::make_unique<tFLTFunction>(owner, name, Argument(owner, std::move(argument)));
+}
+
+// A MySQL file whose dialect also maps TRIM, so that a function operand has SQL there, which no
+// MySQL file has by itself.
+class TrimmingMySQLFile : public tMySQLISAMFile {
 public:
-    // sql: what EmitSQL appends; translated: what IsTranslated then answers.
-    explicit TestElement(std::string sql, bool translated = true) : sql(std::move(sql)) {
-        emitsTranslated = translated;
+    using tMySQLISAMFile::tMySQLISAMFile;
+    bool MapFunction(tString& name, tFilterElement*, tString&, tString&) override {
+        return strcasecmp(name, "TRIM") == 0;
     }
-    TestElement& AsFunction() {
-        function = true;
-        return *this;
-    }
-    TestElement& AsConstant() {
-        constant = true;
-        return *this;
-    }
-    TestElement& StandingFor(tField* f) {
-        field = f;
-        return *this;
-    }
-
-    void EmitSQL(tString& out) override {
-        out += sql.c_str();
-        SetTranslated(emitsTranslated);
-        ++emitted;
-    }
-    bool IsFunction() const override { return function; }
-    bool IsConstant() const override { return constant; }
-    tField* FindField() const override { return field; }
-    tString GetText() const override { return tString(sql.c_str()); }
-
-    int emitted = 0;  // how often EmitSQL ran
-
-private:
-    std::string sql;
-    bool emitsTranslated = true;
-    bool function = false;
-    bool constant = false;
-    tField* field = nullptr;  // the table's
 };
 
 }  // namespace gmtest

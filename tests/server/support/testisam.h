@@ -40,6 +40,7 @@ public:
     bool IsHeld(f64 recno) const { return heldRecno == recno; }
     void HoldLock(f64 recno) { lockedList.Add(recno); }
     tAutoArray<tBlobNode>& Blobs() { return blobList; }
+    bool IsEof() const { return eof; }
 };
 
 // The shared definition of CLIENTES:
