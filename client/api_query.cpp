@@ -18,18 +18,6 @@ void PutStatement(tCommBuffer& out, const char* sql, uint32_t length) {
     out.PutByte(0);
 }
 
-// The statement status words (connect mode 0), then the status (as tBasicClient::Request reads
-// it). False after a failed exchange or a reply too short for them: the connection is dropped
-// and status holds -88.
-bool StatementRequest(tGMLClient& client, i16& status, bool withBody) {
-    status = RC_COMM_FAILURE;
-    if (!client.Transact() || !client.ReadStatementWords()) {
-        client.CommFail(RC_COMM_FAILURE);
-        return false;
-    }
-    return client.ReadReplyStatus(status, withBody);
-}
-
 }  // namespace
 
 int16_t GM_Query(GM_HANDLE handle, const char* sql) {
@@ -51,7 +39,7 @@ int16_t GM_QueryEx(GM_HANDLE handle, const char* sql, const char* second, uint8_
         client.GetBuffer().PutByte(first);
         client.GetBuffer().PutByte(third);
         i16 status = 0;
-        if (StatementRequest(client, status, true) && status >= 0) {
+        if (gmapi::StatementRequest(client, status, true) && status >= 0) {
             status = gmapi::ReadNewWorkArea(client, false);
         }
         client.CopyStatementWords(statusBlock);
@@ -74,7 +62,7 @@ int16_t GM_ExecuteEx(GM_HANDLE handle, const char* sql, uint32_t length, void* s
         client.BeginRequest(OP_SQLEXEC);
         PutStatement(client.GetBuffer(), sql, length);
         i16 status = 0;
-        StatementRequest(client, status, false);
+        gmapi::StatementRequest(client, status, false);
         client.CopyStatementWords(statusBlock);
         return status;
     });

@@ -188,9 +188,12 @@ int16_t GM_JustClose(GM_HANDLE handle, uint16_t wa) {
 }
 
 int16_t GM_Close(GM_HANDLE handle, uint16_t wa) {
-    return WithWorkArea(handle, wa, [&](tGMLClient& client, tClientWorkArea&) -> int16_t {
-        client.RemoveWorkArea(wa);  // gone even when the reply is lost
-        client.BeginRequest(OP_CLOSE);
+    return WithWorkArea(handle, wa, [&](tGMLClient& client, tClientWorkArea& area) -> int16_t {
+        // A prepared statement of a GM_Connect connection closes only its cursor: it is bound
+        // and run again later.
+        const bool keep = area.prepared && client.HasShortRecords();
+        if (!keep) client.RemoveWorkArea(wa);  // gone even when the reply is lost
+        client.BeginRequest(keep ? OP_JUSTCLOSE : OP_CLOSE);
         client.GetBuffer().PutShort(static_cast<i16>(wa));
         i16 status = 0;
         client.Request(status);

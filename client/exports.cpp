@@ -25,6 +25,15 @@ void CopyText(char* out, const tString& text, i32 max) {
     std::memcpy(out, text.GetText(), static_cast<size_t>(std::min(text.GetLength() + 1, max)));
 }
 
+bool StatementRequest(tGMLClient& client, i16& status, bool withBody) {
+    status = RC_COMM_FAILURE;
+    if (!client.Transact() || !client.ReadStatementWords()) {
+        client.CommFail(RC_COMM_FAILURE);
+        return false;
+    }
+    return client.ReadReplyStatus(status, withBody);
+}
+
 bool ReadTextInto(tCommBuffer& in, char* out, size_t size) {
     char none[1];
     if (out && size > 0) {

@@ -65,9 +65,9 @@ R WithTable(u32 handle, Body&& body) noexcept {
 }
 
 // A request export on one work area: -24 when the connection has none of that number.
-template <class Body>
-i16 WithWorkArea(u32 handle, u16 wa, Body&& body) noexcept {
-    return WithTable<i16>(handle, [&](tGMLClient& client) -> i16 {
+template <class R = i16, class Body>
+R WithWorkArea(u32 handle, u16 wa, Body&& body) noexcept {
+    return WithTable<R>(handle, [&](tGMLClient& client) -> R {
         tClientWorkArea* area = client.FindWorkArea(wa);
         if (!area) return RC_NOT_OPEN;
         return body(client, *area);
@@ -99,6 +99,13 @@ R WithLocalArea(u32 handle, u16 wa, const tLocalRefusals<R>& refusals, Body&& bo
 // Sends the request and reads a reply that is one text and nothing else. False after a failed
 // exchange or a reply without its NUL: the connection is then dropped.
 bool ReadTextReply(tBasicClient& client, tString& text);
+// Sends the request, then reads the statement status words (connect mode 0) and the status (as
+// tBasicClient::Request reads it). False after a failed exchange or a reply too short for them:
+// the connection is then dropped and status holds -88.
+bool StatementRequest(tGMLClient& client, i16& status, bool withBody);
+// The i16 count and the typed parameters of a descriptor list (one text of 8-byte descriptors)
+// and its data area (api_statement.cpp).
+void PutParams(tCommBuffer& out, const char* descriptors, const void* data);
 // Copies min(length + 1, max) bytes of a non-empty text into out: the NUL only when it fits.
 void CopyText(char* out, const tString& text, i32 max);
 // Reads a text of the reply into out, cut to size - 1 bytes and a NUL (out may be null: the

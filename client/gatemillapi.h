@@ -234,6 +234,68 @@ GM_EXPORT int16_t GM_Execute(GM_HANDLE handle, const char* sql, uint32_t length)
 GM_EXPORT int16_t GM_ExecuteEx(GM_HANDLE handle, const char* sql, uint32_t length,
                                void* statusBlock);
 
+/* ---- Prepared statements and stored procedures ----------------------------------------------
+ * A descriptor list is one text of descriptors "T/nnn/d/" (type letter, length of at least three
+ * digits, a digit), 8 bytes each, one more byte per extra length digit for A, B, D and I; the data
+ * area holds the values one after another: A B D n bytes, E R 4, F G 8, I n bytes, L 1, T n bytes
+ * and two int32, X 2 bytes (its value is the descriptor's seventh character). */
+/* Prepares a statement: the handle of its work area, or the server's negative code. */
+GM_EXPORT int16_t GM_SqlPrepare(GM_HANDLE handle, const char* sql);
+/* Binds values to the prepared statement and runs it; the first bind with a result reads its
+ * structure into the work area. */
+GM_EXPORT int16_t GM_SqlBind(GM_HANDLE handle, uint16_t wa, const char* descriptors,
+                             const void* data);
+/* Frees a prepared statement and its work area; -15 while its cursor is open (the area stays). */
+GM_EXPORT int16_t GM_SqlFree(GM_HANDLE handle, uint16_t wa);
+/* Runs a stored procedure. descriptors holds count 8-byte descriptors: the first describes the
+ * procedure's name, the others its parameters (A and D texts, F doubles, L bytes; other letters
+ * send no value). The results are written back over the descriptors ("C/nnn/0/" for a text of
+ * at most 999 bytes, "F/008/0/" for a double) and the data, at most count of them, followed by a
+ * descriptor "*" when there is room. The number of results written, or a negative code. */
+GM_EXPORT int16_t GM_ProcExec(GM_HANDLE handle, char* descriptors, void* data, int16_t count);
+
+/* ---- Embedded statements ---------------------------------------------------------------------
+ * statusBlock (may be null; at least 96 bytes) receives the three statement status words at
+ * bytes 0, 88 and 92, as for GM_QueryEx. These requests have no handler in pellmar, which
+ * answers with the request itself: the exports then give -88 and make no work area. */
+/* Prepares a statement as a work area: its handle, or the negative status. */
+GM_EXPORT int16_t GM_PrepareStmt(GM_HANDLE handle, const char* sql, void* statusBlock);
+GM_EXPORT int16_t GM_PrepareUnload(GM_HANDLE handle, const char* sql, void* statusBlock);
+/* Stores the type letter of each column of the statement's result into types, one per column;
+ * 0 (also for a status outside 0..99). */
+GM_EXPORT int16_t GM_GetQryDescription(GM_HANDLE handle, const char* sql, char* types,
+                                       void* statusBlock);
+/* Binds the parameters (descriptor list and data as for GM_SqlBind) to a prepared work area. */
+GM_EXPORT int16_t GM_BindParam(GM_HANDLE handle, uint16_t wa, const char* descriptors,
+                               const void* data, const char* text, uint8_t first, uint8_t second,
+                               void* statusBlock);
+GM_EXPORT int16_t GM_ExecStmt(GM_HANDLE handle, uint16_t wa, uint8_t first, const char* text,
+                              uint8_t second, uint8_t third, void* statusBlock);
+/* Runs a statement with parameters that returns no rows. */
+GM_EXPORT int16_t GM_ExecEmbeddedNoReturn(GM_HANDLE handle, const char* sql,
+                                          const char* descriptors, const void* data,
+                                          void* statusBlock);
+/* Runs a procedure opened as a work area; values (may be null): a count n, then n int32. The new
+ * work area's handle; -25 for any failure the server reports. */
+GM_EXPORT int16_t GM_ExecProcedure(GM_HANDLE handle, const char* name, const char* descriptors,
+                                   const void* data, const int32_t* values, void* statusBlock);
+GM_EXPORT int16_t GM_FieldCount(GM_HANDLE handle, uint16_t wa);
+/* Fetches the next row: 0 when one came, 1 at the end (and for an unknown handle or work area). */
+GM_EXPORT int16_t GM_IsEofEmbedded(GM_HANDLE handle, uint16_t wa);
+GM_EXPORT int16_t GM_FetchScroll(GM_HANDLE handle, uint16_t wa, uint32_t first, uint16_t second,
+                                 void* statusBlock);
+
+/* ---- Memo fields (field: the field's number among the data fields, from 1) ------------------ */
+/* The memo's length in bytes; recno 0 names the current record. -24, -2 or -88 as usual. */
+GM_EXPORT int32_t GM_Blob_Length(GM_HANDLE handle, uint16_t wa, uint16_t field, uint32_t recno);
+/* Copies at most length bytes of the memo into out; gives the server's code (0). */
+GM_EXPORT int32_t GM_Blob_Read(GM_HANDLE handle, uint16_t wa, uint16_t field, uint32_t recno,
+                               void* out, uint32_t length);
+/* Sets the memo of the current record to length bytes of data (null data: an empty memo); the
+ * next GM_Write or GM_UpdateR stores it. */
+GM_EXPORT int16_t GM_Blob_Write(GM_HANDLE handle, uint16_t wa, uint16_t field, const void* data,
+                                uint32_t length);
+
 /* ---- Work areas: local access, no request ------------------------------------------------ */
 /* Unless said otherwise: -24 for an unknown work area, -2 for an unknown handle or a connection
  * that is not connected. Functions that return an address or a byte count give 0 (null)

@@ -84,6 +84,9 @@ public:
     // Settings the exports last had accepted by the server, so that repeating one sends nothing.
     i32 keySetting = -1;
     u8 deletedSetting = 0;
+    // Made by GM_SqlPrepare; bound once GM_SqlBind has read the structure of its result.
+    bool prepared = false;
+    bool bound = false;
 
 private:
     bool ReadSizeAndCount(i32& size, i16& count, u32 itemBytes);

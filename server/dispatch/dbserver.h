@@ -18,6 +18,7 @@
 
 class tActionField;
 class tDBConnection;
+class tDATAField;
 class tDBProperties;
 class tField;
 class tGenericFile;
@@ -194,6 +195,14 @@ public:
     void SQLExec();      // OP_SQLEXEC
     void SetParam();     // OP_SETPARAM
     void SqlFree();      // OP_SQLFREE
+    void SPExec();       // OP_SPEXEC
+    void SqlPrepare();   // OP_SQLPREPARE
+    void SqlBind();      // OP_SQLBIND
+    void BlobRead();     // OP_BLOBREAD
+    void BlobWrite();    // OP_BLOBWRITE
+    // Decodes count typed values of the request into params: 0; -19 with nothing kept for a
+    // refused count or value; a value past the request marks the frame malformed.
+    i16 DecodeParams(tAutoArray<tDATAField>& params, i16 count);
     void GetDBSID();     // OP_GETDBSID: the database's session id as a bare string
 
     // ---- Table structure changed while served: refresh, unique keys and index services,
@@ -281,6 +290,8 @@ private:
     // dbserver_query.cpp
     void StoreQueryFile(i16 id, std::unique_ptr<tGenericFile> file);
     i16 DirectDrop(tStatement& stmt, const tString& statement);
+    // The procedure's code, or its results, as the reply; the outcome appended to callText.
+    void ReplyProcResults(i16 code, tAutoArray<tDATAField>& results, tString& callText);
 
     // dbserver_alter.cpp
     bool CanAlter(const tString& table);  // false, with the refusal as the connection's error

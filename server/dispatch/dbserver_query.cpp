@@ -5,15 +5,18 @@
 #include <strings.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 
 #include "lib_base/critsec.h"
 #include "lib_common/commbuffer.h"
+#include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbserver.h"
+#include "server/dispatch/paramdecode.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill_query.h"
 #include "server/runtime/gmlthreads.h"
@@ -251,4 +254,103 @@ void tDBServer::GetError() {
     const i64 positive = code < 0 ? -static_cast<i64>(code) : code;
     out.PutReturnCode(static_cast<i16>(positive > SHRT_MAX ? SHRT_MAX : positive));
     out.PutTString(text);
+}
+
+// ---- stored procedures -------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kSPRoutine = "tDBServer::SPExec";
+
+// One result as the reply carries it, appended to the call text too: a trimmed text, an integer
+// widened to a double, any other number as its double.
+void PutProcResult(tCommBuffer& out, tDATAField& result, tString& callText) {
+    const u8 type = result.GetType();
+    out.PutByte(type);
+    if (type == 'C') {
+        tString text(static_cast<const char*>(result.GetData()));
+        text.Trim();
+        out.PutTString(text);
+        callText += "'";
+        callText += text;
+        callText += "'";
+        return;
+    }
+    char number[32];
+    if (type == 'I') {
+        i32 value = 0;
+        std::memcpy(&value, result.GetData(), sizeof value);
+        out.PutDouble(static_cast<f64>(value));
+        std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(value));
+    } else {
+        f64 value = 0.0;
+        if (result.GetValueSize() >= sizeof value)
+            std::memcpy(&value, result.GetData(), sizeof value);
+        out.PutDouble(value);
+        std::snprintf(number, sizeof number, "%.0f", value);
+    }
+    callText += number;
+}
+
+}  // namespace
+
+void tDBServer::SPExec() {
+    tCommBuffer& in = *GetCommBuffer();
+    tString name;
+    i16 count = 0;
+    in.GetString(name);
+    in.GetShort(count);
+    tString callText("-- CALL ");
+    callText += name;
+    callText += " (";
+    tAutoArray<tDATAField> params;
+    const i16 decoded =
+        in.IsMalformed() ? RC_FAILED : DecodeProcParams(in, count, params, callText);
+    if (in.IsMalformed()) return;
+    callText += ")";
+    in.Reset();
+    tDBConnection& conn = *connection;
+    if (decoded != RC_OK || !IsSqlIdentifier(name)) {
+        tString message("Invalid stored procedure call : ");
+        message += callText;
+        conn.SetError(RC_FAILED, kSPRoutine, message, nullptr);
+        in.PutReturnCode(RC_FAILED);
+        return;
+    }
+    tAutoArray<tDATAField> results;
+    i16 code = RC_OK;
+    {
+        tRowLimitKeeper limit(conn);
+        properties->SetSP(name);
+        conn.AbortTran();
+        conn.ClearError();
+        if (conn.IsTraced()) conn.TraceStart(kSPRoutine);
+        if (threadInfo) SetLastStatement("tDBServer::SPExec()", callText);
+        code = conn.ExecSP(name, params, results);
+        conn.BeginTran();
+        properties->SetSP("");
+    }
+    ReplyProcResults(code, results, callText);
+    AddDetails(callText);
+    if (conn.IsTraced()) conn.TraceEnd(callText);
+    if (audit.log && audit.level > 1 && audit.procExec) {
+        WriteAudit("X", "", 0.0, "", callText, nullptr);  // the reply stands whatever it answers
+    }
+}
+
+void tDBServer::ReplyProcResults(i16 code, tAutoArray<tDATAField>& results, tString& callText) {
+    tCommBuffer& out = *GetCommBuffer();
+    if (code < 0) {
+        out.PutReturnCode(code);
+        callText += " FAILED.";
+        WriteLog(callText, 0);
+        return;
+    }
+    callText += " RETURN (";
+    out.PutReturnCode(static_cast<i16>(results.Count()));
+    for (i32 i = 0; i < results.Count(); ++i) {
+        if (i > 0) callText += ",";
+        PutProcResult(out, *results.Get(i), callText);
+    }
+    callText += ")";
 }
