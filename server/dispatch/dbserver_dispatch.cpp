@@ -58,6 +58,7 @@ constexpr tRoute kRoutes[] = {
     {OP_FILTEREX, &tDBServer::SetFilterEx},
     {OP_SQLFREE, &tDBServer::SqlFree},
     {OP_GETDBSID, &tDBServer::GetDBSID},
+    {OP_INTERNALF, &tDBServer::InternalCall},
     {OP_BUILD, &tDBServer::Build},
 };
 
