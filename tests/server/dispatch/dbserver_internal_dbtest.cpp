@@ -11,6 +11,7 @@
 #include "lib_common/retcodes.h"
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
+#include "server/isam/gatemill.h"
 #include "tests/server/dispatch/support/dbserverpg.h"
 #include "tests/server/support/recordingaudit.h"
 #include "tests/support/gmtest.h"
@@ -278,13 +279,20 @@ TEST_F(DBServerInternal, TablesSwitchesAndLastError) {
     EXPECT_EQ(Internal(*session, 25, "CLOB"), "CLOB NOT SUPPORTED");
     EXPECT_EQ(Internal(*session, 89), "");
     EXPECT_EQ(Internal(*session, 18), "");
-    EXPECT_EQ(Internal(*session, 19, "SA1|A1_NOME|A1_COD=B1_COD|"), "");
+    // Complete join groups wait for the next open; an incomplete one says what it lacks.
+    EXPECT_EQ(Internal(*session, 19, "SA1|X_;A1_NOME;A1_COD=B1_COD"), "0");
+    EXPECT_EQ(Internal(*session, 19, "SB1;B1_DESC;B1_COD=C1_COD;SC1"), "1");
+    EXPECT_EQ(Internal(*session, 19, "SC1;C1_DESC"), "2");
+    EXPECT_EQ(Internal(*session, 19), "");
 
     EXPECT_EQ(Internal(*session, 10), "0");
     const std::string error = session->Exchange(OP_GETERROR);
     EXPECT_EQ(error.substr(0, 2), Short(19));
     EXPECT_TRUE(gmtest::Holds(error, "[WARNING] OP_INTERNAL 10 UNAVAILABLE.\n")) << error;
     session->Disconnect();
+    const auto joins = session->server->GetDBConnection()->TakeJoinInfo();
+    ASSERT_NE(joins, nullptr);
+    EXPECT_EQ(joins->Count(), 2);
     session->End();
 }
 
