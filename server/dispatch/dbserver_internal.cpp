@@ -10,6 +10,7 @@
 #include "lib_base/gmlassert.h"
 #include "lib_common/build.h"
 #include "lib_common/commbuffer.h"
+#include "lib_common/configcache.h"
 #include "lib_common/sqltext.h"
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"

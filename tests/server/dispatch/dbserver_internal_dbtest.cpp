@@ -12,6 +12,7 @@
 #include "server/dispatch/dbserver.h"
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
+#include "server/runtime/gmlthreads.h"
 #include "tests/server/dispatch/support/dbserverpg.h"
 #include "tests/server/support/recordingaudit.h"
 #include "tests/support/gmtest.h"
