@@ -262,6 +262,23 @@ TEST_F(DBServerInternal, DeleteMarkingSwitch) {
     session->End();
 }
 
+// Sub-code 20: the translation of the last extended filter, emptied by a refused one.
+TEST_F(DBServerInternal, TranslationOfTheLastExtendedFilter) {
+    auto session = Opened();
+    const auto filter = [&](i16 level, const std::string& expression) {
+        return session->Exchange(OP_FILTEREX, Short(kFileId) + Short(level) + expression + '\0');
+    };
+    EXPECT_EQ(Internal(*session, 20), "");
+    EXPECT_EQ(filter(1, "'NOME *EQ \"N001\"'"), Short(RC_OK));
+    const std::string translated = Internal(*session, 20);
+    EXPECT_TRUE(gmtest::Holds(translated, "NOME") && !gmtest::Holds(translated, "*EQ"))
+        << translated;
+    EXPECT_EQ(filter(2, "'NOME > 1'"), Short(RC_FAILED));
+    EXPECT_EQ(Internal(*session, 20), "");
+    session->Disconnect();
+    session->End();
+}
+
 // Tables, switches and the connection's last error.
 TEST_F(DBServerInternal, TablesSwitchesAndLastError) {
     ASSERT_TRUE(Run("create unique index clientes_unq on clientes (nome, cidade, r_e_c_n_o_)"));
