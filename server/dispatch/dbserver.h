@@ -204,6 +204,9 @@ public:
     // refused count or value; a value past the request marks the frame malformed.
     i16 DecodeParams(tAutoArray<tDATAField>& params, i16 count);
     void GetDBSID();     // OP_GETDBSID: the database's session id as a bare string
+    // OP_INTERNALF: a sub-code and an optional text; the reply is one string, no return code
+    // (dbserver_internal.cpp).
+    void InternalCall();
 
     // ---- Table structure changed while served: refresh, unique keys and index services,
     // alteration (dbserver_refresh.cpp, dbserver_unique.cpp, dbserver_alter.cpp). Each runs
@@ -303,6 +306,14 @@ private:
                                const char* routine);
     // dbserver_write.cpp
     void MarkRecord(bool deleting);
+    // dbserver_internal.cpp
+    void RunInternalCall(u8 subcode, bool hasParameter, const tString& parameter, tString& reply);
+    void SetThreadComment(const tString& parameter);
+    void MemoStorage(tString& reply);
+    void SetCustomAuditField(const tString& parameter, tString& reply);
+    bool VirtualLock(bool hasParameter, const tString& key);
+    void DirectRecordUnlock(const tString& parameter, tString& reply);
+    void RunTestHook(const tString& keyword);
     // dbserver_lock.cpp
     void SendOwnerInfo();
     tGenericFile* ReadLockRequest(u8& wholeTable, i32& recno);
@@ -380,5 +391,6 @@ private:
     u8 profiling = 0;
     bool ownerInfoPending = true;
     tString lockText;
+    tString virtualLockText;  // the holder of the last refused named lock, or why it was refused
     tString filterMessage;  // what the file said of the last extended filter's expression
 };

@@ -63,6 +63,7 @@ constexpr tRoute kRoutes[] = {
     {OP_SQLBIND, &tDBServer::SqlBind},
     {OP_SQLFREE, &tDBServer::SqlFree},
     {OP_GETDBSID, &tDBServer::GetDBSID},
+    {OP_INTERNALF, &tDBServer::InternalCall},
     {OP_BUILD, &tDBServer::Build},
 };
 

@@ -14,6 +14,7 @@
 #include "lib_base/threads.h"
 #include "lib_common/configcache.h"
 #include "server/process/acceptance.h"
+#include "server/process/win32start.h"
 #include "server/runtime/appsummary.h"
 #include "server/runtime/consolelog.h"
 #include "server/runtime/diagnostics.h"
@@ -50,6 +51,8 @@ tGMLServer::tGMLServer(tThreadList* threads, u32 mode, bool autoDelete)
 void tGMLServer::SetWorkerPacing(const tWorkerPacing& pacing) { workerPacing = pacing; }
 
 u8 tGMLServer::GetOSVersionCode() { return ::GetOSVersionCode(); }
+
+void tGMLServer::RequestShutdown() { SignalShutdown(); }
 
 void tGMLServer::LoadThreadLimits() {
     tGMLGlobals& globals = TheGlobals();

@@ -34,6 +34,7 @@ public:
     void SetWorkerPacing(const tWorkerPacing& pacing);  // before workers start
     const tWorkerPacing& GetWorkerPacing() const { return workerPacing; }
     u32 GetMode() const override { return mode; }
+    void RequestShutdown() override;  // sets the process stop event
     u8 GetOSVersionCode();
 
     const char* GetClassName() override { return "tGMLServer"; }

@@ -31,6 +31,7 @@ class tListeningServer {
 public:
     virtual ~tListeningServer() = default;
     virtual u32 GetMode() const = 0;  // one of the kMode values
+    virtual void RequestShutdown() {}  // asks the process to stop; any thread
 };
 
 // The local time as seconds from the start of the current year (day of the year from 0,

@@ -31,6 +31,11 @@ size_t Count(const std::string& text, const std::string& part) {
     return n;
 }
 
+// The catalogue's answer that T1's R_E_C_N_O_ accepts nulls.
+const std::string kRecnoProbe =
+    "RESULT\tselect count(*) from syscolumns where name = 'R_E_C_N_O_' and id = object_id( 'T1' ) "
+    "and isnullable = 1";
+
 class MSSQLProgram : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -46,7 +51,8 @@ protected:
             "# two sessions, and the catalogue that answers for T1\n" + SessionScript("51") +
                 SessionScript("52") +
                 "RESULT\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
-                "object_id('T1')\nCOLUMN\tname\t12\t128\nROW\tT1\n");
+                "object_id('T1')\nCOLUMN\tname\t12\t128\nROW\tT1\n" + kRecnoProbe +
+                "\nCOLUMN\tn\t4\t10\nROW\t1\n");
         setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
         setenv("GM_RECODBC_LOG", log.c_str(), 1);
         program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
@@ -119,6 +125,30 @@ TEST_F(MSSQLProgram, FirstConnectCreatesTheCatalogueAndTheScriptAnswersTheProbes
                     "\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
                     "object_id('T2')\n"),
               1u);
+}
+
+// The service channel's catalogue probes send their SQL, and a name that is no identifier
+// sends none.
+TEST_F(MSSQLProgram, ServiceChannelProbesTheRecordNumberColumn) {
+    int16_t status = -1;
+    const GM_HANDLE db = Connect(status);
+    ASSERT_EQ(status, 0) << program->Output();
+    const auto call = [&](uint8_t subcode, const std::string& parameter) {
+        char buffer[256] = "";
+        parameter.copy(buffer, parameter.size());
+        GM_InternalF(db, subcode, buffer, static_cast<int16_t>(parameter.size()),
+                     sizeof buffer - 1);
+        return std::string(buffer);
+    };
+    EXPECT_EQ(call(61, "T1"), "1");
+    EXPECT_EQ(Count(Log(), kRecnoProbe.substr(7) + "\n"), 1u) << Log();
+    EXPECT_EQ(call(71, "T1"), "0");
+    EXPECT_EQ(Count(Log(), "object_id( 'T1' ) and status & 128 in (128)\n"), 1u) << Log();
+    const std::string before = Log();
+    EXPECT_EQ(call(62, "x'; DROP TABLE t --"), "0");
+    EXPECT_EQ(call(61, "x'; DROP TABLE t --"), "0");
+    EXPECT_EQ(call(72, "x'; DROP TABLE t --"), "0");
+    EXPECT_EQ(Log(), before);
 }
 
 }  // namespace
