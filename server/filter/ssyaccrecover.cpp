@@ -1,8 +1,8 @@
 // The parser's ways out of trouble: conflicts resolved by reading ahead through a conflict list's
 // automaton, the error-token recovery and panic recovery.
-#include <algorithm>
-
 #include "server/filter/ssyacc.h"
+
+#include <algorithm>
 
 namespace {
 

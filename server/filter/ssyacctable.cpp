@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/files.h"
 #include "server/filter/ssfile.h"
 #include "server/filter/ssword.h"
 #include "server/filter/ssresource.h"
