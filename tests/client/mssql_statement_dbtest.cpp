@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sqlext.h>
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/fakeserver.h"
@@ -162,6 +165,139 @@ TEST_F(MSSQLStatements, PreparedStatementIsBoundReadAgainAndFreed) {
     EXPECT_EQ(Count(LogFrom(beforeStale), "SQLExecute("), 0u);
     EXPECT_EQ(Count(LogFrom(beforeStale), "SQLBindParameter("), 0u);
     ASSERT_EQ(GM_Connect(db, "127.0.0.1", "MSSQL7/ERP", "once more"), 0) << program->Output();
+}
+
+// The catalogue's answer for procedure name: its parameters as (name, COLUMN_TYPE, DATA_TYPE,
+// BUFFER_LENGTH).
+struct tProcParam {
+    const char* name;
+    int columnType;
+    int dataType;
+    int bufferLength;
+};
+std::string ProcCatalogue(const std::string& name, const std::vector<tProcParam>& params) {
+    std::string script = "RESULT\tSQLProcedureColumns(,dbo," + name + ",)\n";
+    const char* columns[] = {"PROCEDURE_CAT", "PROCEDURE_SCHEM", "PROCEDURE_NAME",
+                             "COLUMN_NAME",   "COLUMN_TYPE",     "DATA_TYPE",
+                             "TYPE_NAME",     "COLUMN_SIZE",     "BUFFER_LENGTH"};
+    for (int i = 0; i < 9; ++i) {
+        const bool number = i == 4 || i == 5 || i == 7 || i == 8;
+        script += std::string("COLUMN\t") + columns[i] + (number ? "\t5\t5\n" : "\t12\t128\n");
+    }
+    for (const tProcParam& p : params) {
+        const std::string length = std::to_string(p.bufferLength);
+        script += "ROW\tERP\tdbo\t" + name + "\t" + p.name + "\t" + std::to_string(p.columnType) +
+                  "\t" + std::to_string(p.dataType) + "\tt\t" + length + "\t" + length + "\n";
+    }
+    return script;
+}
+
+// P takes a text, a number and a logical and gives a text, an integer and a number; Q gives the
+// same results and takes nothing; R fails.
+std::string ProcScript() {
+    const std::vector<tProcParam> outputs = {{"@OUT_C", SQL_PARAM_OUTPUT, SQL_VARCHAR, 20},
+                                             {"@OUT_I", SQL_PARAM_OUTPUT, SQL_INTEGER, 4},
+                                             {"@OUT_F", SQL_PARAM_OUTPUT, SQL_FLOAT, 8}};
+    std::vector<tProcParam> p = {{"@RETURN_VALUE", SQL_RETURN_VALUE, SQL_INTEGER, 4},
+                                 {"@IN_A", SQL_PARAM_INPUT, SQL_VARCHAR, 10},
+                                 {"@IN_N", SQL_PARAM_INPUT, SQL_FLOAT, 8},
+                                 {"@IN_L", SQL_PARAM_INPUT, SQL_VARCHAR, 1}};
+    p.insert(p.end(), outputs.begin(), outputs.end());
+    return ProcCatalogue("P", p) +
+           "RESULT\t{ call dbo.P(?,?,?,?,?,?) }\nOUTPUT\t4\t  ab  \nOUTPUT\t5\t-1\nOUTPUT\t6\t3\n" +
+           ProcCatalogue("Q", outputs) +
+           "RESULT\t{ call dbo.Q(?,?,?) }\nOUTPUT\t1\t  ab  \nOUTPUT\t2\t-1\nOUTPUT\t3\t3\n" +
+           ProcCatalogue("R", {}) + "FAIL\t{ call dbo.R }\t42000\t50000\tR refuses.\n";
+}
+
+// Every trace line of the connection that the manager connection traces.
+std::string TakeTrace(GM_HANDLE manager, const std::string& thread) {
+    std::string lines;
+    auto text = std::make_unique<char[]>(GM_INFO_TEXT_SIZE);
+    double elapsed = 0;
+    for (int i = 0; i < 1000 && GM_GetTrace(manager, thread.c_str(), text.get(), 4000,
+                                            &elapsed) == 0;
+         ++i) {
+        lines += text.get();
+        lines += "\n";
+    }
+    return lines;
+}
+
+TEST_F(MSSQLStatements, ProcedureCallsAreTracedAuditedAndAnsweredWithinTheDescriptors) {
+    gmtest::tFakeServer audit;
+    // The audit handshake, then a record of each call.
+    const gmtest::tFakeAnswer accepted = gmtest::Reply(gmtest::tWire().Short(0).Payload());
+    audit.Run({{accepted, accepted, accepted, accepted}});
+    Start(MSSQLSessionScript("51") + ProcScript(),
+          "AuditLog=1\r\nAuditServer=127.0.0.1\r\nAuditPort=" + std::to_string(audit.Port()) +
+              "\r\nAuditLevel=2\r\n");
+    const GM_HANDLE db = Connected();
+    const GM_HANDLE manager = GM_GetManager(port);
+    ASSERT_EQ(GM_ConnectManager(manager, "127.0.0.1"), 0);
+    const std::string thread = std::to_string(GM_GetSID(db));
+    ASSERT_EQ(GM_StartTraceManager(manager, thread.c_str()), 0);
+
+    // The name, then a text, an X that carries no value, a number and a logical; room for four
+    // results and a guard behind the descriptors.
+    char descriptors[8 * 5 + 8] = "A/001/0/A/001/0/X/001/0/F/008/0/L/001/0/GUARD..";
+    const double two = 2.0;
+    unsigned char data[64] = {};
+    std::memcpy(data, "Pa", 2);
+    std::memcpy(data + 2, &two, 8);
+    data[10] = 'x';
+    const size_t beforeCall = Log().size();
+    ASSERT_EQ(GM_ProcExec(db, descriptors, data, 5), 3) << Error(db);
+    const std::string call = LogFrom(beforeCall);
+    EXPECT_EQ(Count(call, "{ call dbo.P(?,?,?,?,?,?) } [1='a', 2=2, 3='x', 4=OUT, 5=OUT, 6=OUT]"),
+              1u)
+        << call;
+    // The text trimmed, the integer -1 as a double, the number; then the end mark.
+    EXPECT_EQ(std::string(descriptors, 26), std::string("C/002/0/F/008/0/F/008/0/*\0", 26));
+    EXPECT_EQ(std::string(descriptors + 40, 7), "GUARD..");
+    double minusOne = 0;
+    double three = 0;
+    std::memcpy(&minusOne, data + 2, 8);
+    std::memcpy(&three, data + 10, 8);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 2), "ab");
+    EXPECT_EQ(minusOne, -1.0);
+    EXPECT_EQ(three, 3.0);
+
+    // Room for one result: one is written, and nothing past the caller's descriptors.
+    char one[8 + 8] = "A/001/0/GUARD..";
+    std::memcpy(data, "Q", 1);
+    ASSERT_EQ(GM_ProcExec(db, one, data, 1), 1) << Error(db);
+    EXPECT_EQ(std::string(one, 15), "C/002/0/GUARD..");
+
+    // A failing procedure replies its code, and the log has its call.
+    char failing[8 + 2] = "A/001/0/";
+    std::memcpy(data, "R", 1);
+    EXPECT_EQ(GM_ProcExec(db, failing, data, 1), -21);
+
+    const std::string trace = TakeTrace(manager, thread);
+    EXPECT_EQ(Count(trace, "-- CALL P ('a',2,'x') RETURN ('ab',4294967295,3)"), 1u) << trace;
+    EXPECT_EQ(Count(trace, "-- CALL Q () RETURN ('ab',4294967295,3)"), 1u) << trace;
+    EXPECT_EQ(Count(gmtest::ReadFileText(dir.File("gatemill.log")), "-- CALL R () FAILED."), 1u);
+    // The row limit stayed 0 on every path: no statement changed it.
+    EXPECT_EQ(Count(Log(), "SET ROWCOUNT"), 0u);
+    GM_StopTraceManager(manager, thread.c_str(), nullptr);
+    GM_DisconnectManager(manager);
+    GM_ReleaseManager(manager);
+
+    // An audit record of kind "X" for each call (opcode 96, then the kind).
+    GM_DisConnect(db);
+    const auto frames = audit.Join();
+    ASSERT_EQ(frames.size(), 1u);
+    for (const char* text : {"-- CALL P ('a',2,'x') RETURN ('ab',4294967295,3)",
+                             "-- CALL Q () RETURN ('ab',4294967295,3)", "-- CALL R () FAILED."}) {
+        size_t records = 0;
+        for (const std::string& frame : frames[0]) {
+            if (Count(frame, text) == 0) continue;
+            ++records;
+            EXPECT_EQ(frame.substr(4, 4), std::string("\x60\0X\0", 4)) << text;
+        }
+        EXPECT_EQ(records, 1u) << text;
+    }
 }
 
 }  // namespace
