@@ -65,18 +65,8 @@ struct Area {
         return Text("CODE", 8) + " " + std::to_string(Number("PRICE")).substr(0, 3) + " " +
                std::to_string(GM_RecNo(db, static_cast<uint16_t>(wa)));
     }
-    // The field's description: "name type length declared decimals".
     std::string Describe(int16_t index) const {
-        char name[30] = "";
-        uint8_t type = 0;
-        uint32_t length = 0;
-        uint16_t declared = 0;
-        uint16_t decimals = 0;
-        const int16_t status = GM_GetFieldDesc(db, static_cast<uint16_t>(wa), index, name, &type,
-                                               &length, &declared, &decimals);
-        if (status != 0) return "(status " + std::to_string(status) + ")";
-        return std::string(name) + " " + static_cast<char>(type) + " " + std::to_string(length) +
-               " " + std::to_string(declared) + " " + std::to_string(decimals);
+        return gmtest::DescribeField(db, static_cast<uint16_t>(wa), index);
     }
 };
 

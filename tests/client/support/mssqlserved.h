@@ -5,13 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "client/gatemillapi.h"
-#include "tests/server/process/support/programprocess.h"
-#include "tests/server/process/support/programrun.h"
+#include "tests/client/support/pellmarrun.h"
 
 namespace gmtest {
 
@@ -37,7 +34,7 @@ protected:
     // Starts pellmar over the driver's script (lines of the recording driver's script file);
     // moreGeneral: further [General] lines ("Key=value\r\n").
     void Start(const std::string& script, const std::string& moreGeneral = "") {
-        port = gmtest::FreePort();
+        port = pellmar.Port();
         ASSERT_NE(port, 0);
         gmtest::WriteFileText(
             dir.File("gatemill.ini"),
@@ -47,30 +44,15 @@ protected:
         gmtest::WriteFileText(dir.File("script.txt"), script);
         setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
         setenv("GM_RECODBC_LOG", log.c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
+        const ::testing::AssertionResult started = pellmar.Start(dir);
         unsetenv("GM_RECODBC_SCRIPT");
         unsetenv("GM_RECODBC_LOG");
-        ASSERT_TRUE(program->Started());
-        ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
-            << program->Output();
+        ASSERT_TRUE(started);
+        program = &pellmar.Program();
     }
-    void TearDown() override {
-        for (GM_HANDLE handle : handles) {
-            GM_DisConnect(handle);
-            GM_Release(handle);
-        }
-        size_t from = 0;
-        if (program && program->Started()) {
-            EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
-        }
-    }
+    void TearDown() override { pellmar.Stop(); }
     GM_HANDLE Connect(int16_t& status) {
-        const GM_HANDLE handle = GM_GetGmlConn(0, port);
-        EXPECT_NE(handle, 0u);
-        handles.push_back(handle);
-        status = GM_Connect(handle, "127.0.0.1", "MSSQL7/ERP", "gatemill mssql");
-        return handle;
+        return pellmar.Connection(status, "MSSQL7/ERP", "gatemill mssql");
     }
     GM_HANDLE Connected() {
         int16_t status = -1;
@@ -78,12 +60,7 @@ protected:
         EXPECT_EQ(status, 0) << program->Output();
         return handle;
     }
-    // The connection's last error text, for failure messages.
-    static std::string Error(GM_HANDLE db) {
-        char text[512] = "";
-        GM_GetError(db, text, sizeof text - 1);
-        return text;
-    }
+    static std::string Error(GM_HANDLE db) { return gmtest::ErrorOf(db); }
     std::string Log() const { return gmtest::ReadFileText(log); }
     // The log's lines from offset on.
     std::string LogFrom(size_t offset) const {
@@ -93,9 +70,9 @@ protected:
 
     gmtest::TempDir dir;
     const std::string log = dir.File("calls.log");
+    gmtest::PellmarRun pellmar;
     u16 port = 0;
-    std::unique_ptr<gmtest::ProgramRun> program;
-    std::vector<GM_HANDLE> handles;
+    gmtest::ProgramRun* program = nullptr;  // pellmar's, once started
 };
 
 }  // namespace gmtest
