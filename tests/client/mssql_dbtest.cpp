@@ -24,8 +24,8 @@ protected:
     void SetUp() override {
         Start(MSSQLSessionScript("51") + MSSQLSessionScript("52") +
               "RESULT\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
-              "object_id('T1')\nCOLUMN\tname\t12\t128\nROW\tT1\n" + kRecnoProbe +
-              "\nCOLUMN\tn\t4\t10\nROW\t1\n");
+              "object_id('T1')\nCOLUMN\tname\t12\t128\nROW\tT1\n" +
+              kRecnoProbe + "\nCOLUMN\tn\t4\t10\nROW\t1\n");
     }
 };
 

@@ -108,8 +108,9 @@ TEST_F(MSSQLRoad, CreateOpenAppendWalkFilterQueryAndList) {
     ASSERT_EQ(GM_SetInternalFld(db, road.wa, "PRICE", &price), 8);
     ASSERT_EQ(GM_Write(db, road.wa, 0), 0) << Error(db);
     EXPECT_EQ(GM_RecNo(db, road.wa), 1);
-    EXPECT_EQ(Count(Log(), "\tINSERT INTO dbo.ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( 'K1      '"
-                           ",1.5000000000,1)\n"),
+    EXPECT_EQ(Count(Log(),
+                    "\tINSERT INTO dbo.ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( 'K1      '"
+                    ",1.5000000000,1)\n"),
               1u)
         << Log();
     ASSERT_EQ(GM_FUnLock(db, road.wa), 0);

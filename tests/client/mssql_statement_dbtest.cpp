@@ -2,6 +2,7 @@
 // connection whose client library is the recording ODBC driver, reached through the shared
 // library's GM_ functions; the bound values, calls and texts as the driver's log shows them.
 #include <gtest/gtest.h>
+#include <sqlext.h>
 
 #include <cstdint>
 #include <cstring>
@@ -9,8 +10,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <sqlext.h>
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/fakeserver.h"
@@ -215,9 +214,8 @@ std::string TakeTrace(GM_HANDLE manager, const std::string& thread) {
     std::string lines;
     auto text = std::make_unique<char[]>(GM_INFO_TEXT_SIZE);
     double elapsed = 0;
-    for (int i = 0; i < 1000 && GM_GetTrace(manager, thread.c_str(), text.get(), 4000,
-                                            &elapsed) == 0;
-         ++i) {
+    for (int i = 0;
+         i < 1000 && GM_GetTrace(manager, thread.c_str(), text.get(), 4000, &elapsed) == 0; ++i) {
         lines += text.get();
         lines += "\n";
     }

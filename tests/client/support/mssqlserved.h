@@ -36,11 +36,11 @@ protected:
     void Start(const std::string& script, const std::string& moreGeneral = "") {
         port = pellmar.Port();
         ASSERT_NE(port, 0);
-        gmtest::WriteFileText(
-            dir.File("gatemill.ini"),
-            "[General]\r\nPort=" + std::to_string(port) + "\r\nThreadMin=2\r\nThreadInc=1\r\n" +
-                moreGeneral + "[MSSQL]\r\nClientLibrary=" + GM_RECODBC_PATH + "\r\n[" + kAnsiKey +
-                "]\r\nAnsiNPW=Yes\r\nDriver=sqlsrv.so\r\n");
+        gmtest::WriteFileText(dir.File("gatemill.ini"),
+                              "[General]\r\nPort=" + std::to_string(port) +
+                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n" + moreGeneral +
+                                  "[MSSQL]\r\nClientLibrary=" + GM_RECODBC_PATH + "\r\n[" +
+                                  kAnsiKey + "]\r\nAnsiNPW=Yes\r\nDriver=sqlsrv.so\r\n");
         gmtest::WriteFileText(dir.File("script.txt"), script);
         setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
         setenv("GM_RECODBC_LOG", log.c_str(), 1);

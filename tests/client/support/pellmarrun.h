@@ -27,8 +27,8 @@ inline std::string DescribeField(GM_HANDLE db, uint16_t wa, int16_t index) {
     uint32_t length = 0;
     uint16_t declared = 0;
     uint16_t decimals = 0;
-    const int16_t status = GM_GetFieldDesc(db, wa, index, name, &type, &length, &declared,
-                                           &decimals);
+    const int16_t status =
+        GM_GetFieldDesc(db, wa, index, name, &type, &length, &declared, &decimals);
     if (status != 0) return "(status " + std::to_string(status) + ")";
     return std::string(name) + " " + static_cast<char>(type) + " " + std::to_string(length) + " " +
            std::to_string(declared) + " " + std::to_string(decimals);
