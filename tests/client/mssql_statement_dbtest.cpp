@@ -235,6 +235,14 @@ TEST_F(MSSQLStatements, ProcedureCallsAreTracedAuditedAndAnsweredWithinTheDescri
     ASSERT_EQ(GM_ConnectManager(manager, "127.0.0.1"), 0);
     const std::string thread = std::to_string(GM_GetSID(db));
     ASSERT_EQ(GM_StartTraceManager(manager, thread.c_str()), 0);
+    // A move on a table sets the connection's row limit to 40.
+    const GM_HANDLE fields = GM_GetCreateStruct(1, 0, 0);
+    ASSERT_NE(GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0), nullptr);
+    ASSERT_EQ(GM_CreateFile(db, "T2", fields), 0) << Error(db);
+    const int16_t table = GM_Open(db, "T2", 0, 0);
+    ASSERT_GT(table, 0) << Error(db);
+    EXPECT_EQ(GM_First(db, table, 0, 0), kNoRecord);
+    ASSERT_EQ(Count(Log(), "\tSET ROWCOUNT 40\n"), 1u);
 
     // The name, then a text, an X that carries no value, a number and a logical; room for four
     // results and a guard behind the descriptors.
@@ -276,8 +284,12 @@ TEST_F(MSSQLStatements, ProcedureCallsAreTracedAuditedAndAnsweredWithinTheDescri
     EXPECT_EQ(Count(trace, "-- CALL P ('a',2,'x') RETURN ('ab',4294967295,3)"), 1u) << trace;
     EXPECT_EQ(Count(trace, "-- CALL Q () RETURN ('ab',4294967295,3)"), 1u) << trace;
     EXPECT_EQ(Count(gmtest::ReadFileText(dir.File("gatemill.log")), "-- CALL R () FAILED."), 1u);
-    // The row limit stayed 0 on every path: no statement changed it.
-    EXPECT_EQ(Count(Log(), "SET ROWCOUNT"), 0u);
+    // Each call ran without a row limit, and the limit was back after it, failed or not.
+    EXPECT_TRUE(gmtest::InOrder(LogFrom(beforeCall),
+                                {"\tSET ROWCOUNT 0\n", "\t{ call dbo.P(", "\tSET ROWCOUNT 40\n",
+                                 "\tSET ROWCOUNT 0\n", "\t{ call dbo.Q(", "\tSET ROWCOUNT 40\n",
+                                 "\tSET ROWCOUNT 0\n", "\t{ call dbo.R }", "\tSET ROWCOUNT 40\n"}));
+    EXPECT_EQ(Count(LogFrom(beforeCall), "SET ROWCOUNT"), 6u);
     GM_StopTraceManager(manager, thread.c_str(), nullptr);
     GM_DisconnectManager(manager);
     GM_ReleaseManager(manager);
