@@ -46,7 +46,8 @@ TEST_F(InternalCalls, AnswersOneTextAndTheShutdownHookStopsTheServer) {
     EXPECT_EQ(program->Finish(), 0) << program->Output();
     // The connections still open end at once: the shutdown waits out no thread.
     EXPECT_EQ(program->Output().find("TIME-OUT"), std::string::npos) << program->Output();
-    program.reset();  // ended on its own: nothing left to stop
+    this->pellmar.Ended();  // ended on its own: nothing left to stop
+    program = nullptr;
 }
 
 // Sub-code 62 drops the named trigger; a name that is no identifier drops nothing.

@@ -3,90 +3,30 @@
 // file, reached through the shared library's GM_ functions.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "client/gatemillapi.h"
-#include "tests/server/process/support/programprocess.h"
-#include "tests/server/process/support/programrun.h"
+#include "tests/client/support/mssqlserved.h"
 
 namespace {
 
-constexpr const char* kAnsiKey = "SOFTWARE\\ODBC\\ODBC.INI\\ERP";
-
-// One session's connect: a banner whose version reads 8, then the session id.
-std::string SessionScript(const char* spid) {
-    return std::string(
-               "RESULT\tselect substring(@@version,charindex('-',@@version)+2,2)\n"
-               "COLUMN\tv\t12\t2\nROW\t8.\n"
-               "RESULT\tSELECT @@SPID AS PARAM_SESSION\nCOLUMN\tPARAM_SESSION\t5\t5\nROW\t") +
-           spid + "\n";
-}
-
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
+using gmtest::Count;
+using gmtest::MSSQLSessionScript;
 
 // The catalogue's answer that T1's R_E_C_N_O_ accepts nulls.
 const std::string kRecnoProbe =
     "RESULT\tselect count(*) from syscolumns where name = 'R_E_C_N_O_' and id = object_id( 'T1' ) "
     "and isnullable = 1";
 
-class MSSQLProgram : public ::testing::Test {
+// Two sessions, and the catalogue that answers for T1.
+class MSSQLProgram : public gmtest::MSSQLServed {
 protected:
     void SetUp() override {
-        port = gmtest::FreePort();
-        ASSERT_NE(port, 0);
-        gmtest::WriteFileText(
-            dir.File("gatemill.ini"),
-            "[General]\r\nPort=" + std::to_string(port) +
-                "\r\nThreadMin=2\r\nThreadInc=1\r\n[MSSQL]\r\nClientLibrary=" + GM_RECODBC_PATH +
-                "\r\n[" + kAnsiKey + "]\r\nAnsiNPW=Yes\r\nDriver=sqlsrv.so\r\n");
-        gmtest::WriteFileText(
-            dir.File("script.txt"),
-            "# two sessions, and the catalogue that answers for T1\n" + SessionScript("51") +
-                SessionScript("52") +
-                "RESULT\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
-                "object_id('T1')\nCOLUMN\tname\t12\t128\nROW\tT1\n" + kRecnoProbe +
-                "\nCOLUMN\tn\t4\t10\nROW\t1\n");
-        setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
-        setenv("GM_RECODBC_LOG", log.c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        unsetenv("GM_RECODBC_SCRIPT");
-        unsetenv("GM_RECODBC_LOG");
-        ASSERT_TRUE(program->Started());
-        ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
-            << program->Output();
+        Start(MSSQLSessionScript("51") + MSSQLSessionScript("52") +
+              "RESULT\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
+              "object_id('T1')\nCOLUMN\tname\t12\t128\nROW\tT1\n" +
+              kRecnoProbe + "\nCOLUMN\tn\t4\t10\nROW\t1\n");
     }
-    void TearDown() override {
-        for (GM_HANDLE handle : handles) {
-            GM_DisConnect(handle);
-            GM_Release(handle);
-        }
-        size_t from = 0;
-        if (program && program->Started()) {
-            EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
-        }
-    }
-    GM_HANDLE Connect(int16_t& status) {
-        const GM_HANDLE handle = GM_GetGmlConn(0, port);
-        EXPECT_NE(handle, 0u);
-        handles.push_back(handle);
-        status = GM_Connect(handle, "127.0.0.1", "MSSQL7/ERP", "gatemill mssql");
-        return handle;
-    }
-    std::string Log() const { return gmtest::ReadFileText(log); }
-
-    gmtest::TempDir dir;
-    const std::string log = dir.File("calls.log");
-    u16 port = 0;
-    std::unique_ptr<gmtest::ProgramRun> program;
-    std::vector<GM_HANDLE> handles;
 };
 
 TEST_F(MSSQLProgram, FirstConnectCreatesTheCatalogueAndTheScriptAnswersTheProbes) {

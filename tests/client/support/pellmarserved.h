@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "client/gatemillapi.h"
+#include "tests/client/support/pellmarrun.h"
 #include "tests/lib_common/support/inipassword.h"
-#include "tests/server/process/support/programprocess.h"
-#include "tests/server/process/support/programrun.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/pgdatabase.h"
 
@@ -21,13 +20,6 @@
 extern "C" const char* __lsan_default_suppressions();
 
 namespace gmtest {
-
-// The connection's last error text, for failure messages.
-inline std::string ErrorOf(GM_HANDLE db) {
-    char text[512] = "";
-    GM_GetError(db, text, sizeof text - 1);
-    return text;
-}
 
 // A copy of pellmar in the test's directory, serving the test's database (Database: the server's
 // fresh-database fixture), and table connections to it that are released at the end.
@@ -41,7 +33,7 @@ protected:
     void SetUp() override {
         Database::SetUp();
         if (this->HasFatalFailure()) return;
-        port = gmtest::FreePort();
+        port = pellmar.Port();
         ASSERT_NE(port, 0);
         gmtest::WriteFileText(dir.File("gatemill.ini"),
                               "[General]\r\nPort=" + std::to_string(port) +
@@ -53,27 +45,18 @@ protected:
         const char* options = std::getenv("LSAN_OPTIONS");
         const std::string kept = options ? options : "";
         setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
+        const ::testing::AssertionResult started = pellmar.Start(dir);
         if (options) {
             setenv("LSAN_OPTIONS", kept.c_str(), 1);
         } else {
             unsetenv("LSAN_OPTIONS");
         }
-        ASSERT_TRUE(program->Started());
-        ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
-            << program->Output();
+        ASSERT_TRUE(started);
+        program = &pellmar.Program();
     }
 
     void TearDown() override {
-        for (GM_HANDLE handle : handles) {
-            GM_DisConnect(handle);
-            GM_Release(handle);
-        }
-        if (program && program->Started()) {
-            size_t from = 0;
-            EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
-        }
+        pellmar.Stop();
         Database::TearDown();
     }
 
@@ -87,11 +70,7 @@ protected:
 
     // A new table connection, released at the end, and the status of its connect.
     GM_HANDLE Connection(int16_t& status, const std::string& environment) {
-        const GM_HANDLE handle = GM_GetGmlConn(0, port);
-        EXPECT_NE(handle, 0u);
-        handles.push_back(handle);
-        status = GM_Connect(handle, "127.0.0.1", environment.c_str(), "gatemill main road");
-        return handle;
+        return pellmar.Connection(status, environment, "gatemill main road");
     }
     GM_HANDLE Connected() {
         int16_t status = 0;
@@ -101,9 +80,9 @@ protected:
     }
 
     std::string moreGeneral;  // further [General] lines ("Key=value\r\n"), set before SetUp
+    gmtest::PellmarRun pellmar;
     u16 port = 0;
-    std::unique_ptr<gmtest::ProgramRun> program;
-    std::vector<GM_HANDLE> handles;
+    gmtest::ProgramRun* program = nullptr;  // pellmar's, once started
 };
 
 struct DatabaseName {
