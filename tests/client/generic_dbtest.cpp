@@ -1,0 +1,159 @@
+// The generic ODBC driver end to end: the real pellmar in console mode serving the harness's
+// SQLite data source gm_sqlite as "ODBC/gm_sqlite", reached through the shared library's GM_
+// functions, with IsamConnection and ReadOnly switched on for the ODBC type in its gatemill.ini.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/gatemillapi.h"
+#include "tests/server/process/support/programprocess.h"
+#include "tests/server/process/support/programrun.h"
+#include "tests/support_db/db_env.h"
+
+extern "C" const char* __lsan_default_suppressions();
+
+namespace {
+
+constexpr const char* kEnvironment = "ODBC/gm_sqlite";
+
+std::string ErrorOf(GM_HANDLE db) {
+    char text[512] = "";
+    GM_GetError(db, text, sizeof text - 1);
+    return text;
+}
+
+// The field's bytes in the work area's record buffer, up to its declared length.
+std::string FieldText(GM_HANDLE db, uint16_t wa, const char* name, size_t length) {
+    const char* bytes = GM_GetInternalFld(db, wa, name);
+    return bytes ? std::string(bytes, strnlen(bytes, length)) : "<none>";
+}
+
+class GenericProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gmtest::DbEnv();  // the harness's ODBCINI, which the program inherits
+        port = gmtest::FreePort();
+        ASSERT_NE(port, 0);
+        gmtest::WriteFileText(dir.File("gatemill.ini"),
+                              "[General]\r\nPort=" + std::to_string(port) +
+                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n[ODBC]\r\nIsamConnection=1\r\n"
+                                  "ReadOnly=1\r\n");
+        gmtest::WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
+        const char* options = std::getenv("LSAN_OPTIONS");
+        const std::string kept = options ? options : "";
+        setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
+        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
+                                                       std::vector<std::string>{"-console"});
+        if (options) {
+            setenv("LSAN_OPTIONS", kept.c_str(), 1);
+        } else {
+            unsetenv("LSAN_OPTIONS");
+        }
+        ASSERT_TRUE(program->Started());
+        ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
+            << program->Output();
+        int16_t status = -1;
+        db = Connect(status);
+        ASSERT_EQ(status, 0) << program->Output();
+        GM_Execute(db, "DROP TABLE IF EXISTS gm_generic_e2e", 0);
+        ASSERT_EQ(GM_Execute(db, "CREATE TABLE gm_generic_e2e (CODE varchar(6), PRICE double)", 0),
+                  0)
+            << ErrorOf(db);
+    }
+    void TearDown() override {
+        if (db) GM_Execute(db, "DROP TABLE IF EXISTS gm_generic_e2e", 0);
+        for (GM_HANDLE handle : handles) {
+            GM_DisConnect(handle);
+            GM_Release(handle);
+        }
+        size_t from = 0;
+        if (program && program->Started()) {
+            EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
+        }
+    }
+    GM_HANDLE Connect(int16_t& status) {
+        const GM_HANDLE handle = GM_GetGmlConn(0, port);
+        EXPECT_NE(handle, 0u);
+        handles.push_back(handle);
+        status = GM_Connect(handle, "127.0.0.1", kEnvironment, "gatemill generic");
+        return handle;
+    }
+
+    gmtest::TempDir dir;
+    u16 port = 0;
+    std::unique_ptr<gmtest::ProgramRun> program;
+    std::vector<GM_HANDLE> handles;
+    GM_HANDLE db = 0;
+};
+
+TEST_F(GenericProgram, CheckUpReportsTheODBCBlockAndMakesNoCatalogueTables) {
+    const std::string output = program->Output();
+    EXPECT_NE(output.find("--------------- ODBC Connection Check-Up ------------------\n"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("[INFO] Initial CheckUp - ISAM OPERATIONS NOT SUPPORTED.\n"),
+              std::string::npos)
+        << output;
+    const int16_t wa = GM_Query(db, "SELECT name FROM sqlite_master WHERE name LIKE 'GML%'");
+    ASSERT_GT(wa, 0) << ErrorOf(db);
+    EXPECT_NE(GM_First(db, wa, 0, 0), 0);  // no GML_ table was made
+    GM_Close(db, wa);
+}
+
+TEST_F(GenericProgram, WritesRunAndAQueryReadsThemBack) {
+    ASSERT_EQ(GM_Execute(db, "INSERT INTO gm_generic_e2e VALUES ('A1', 2.5)", 0), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_Execute(db, "INSERT INTO gm_generic_e2e VALUES ('B22', 7)", 0), 0) << ErrorOf(db);
+    ASSERT_EQ(GM_Execute(db, "UPDATE gm_generic_e2e SET PRICE = 8.25 WHERE CODE = 'B22'", 0), 0)
+        << ErrorOf(db);
+
+    const int16_t wa = GM_Query(db, "SELECT CODE, PRICE FROM gm_generic_e2e ORDER BY CODE");
+    ASSERT_GT(wa, 0) << ErrorOf(db);
+    ASSERT_EQ(GM_GetColCount(db, wa), 2);
+    char name[30] = "";
+    uint8_t type = 0;
+    uint16_t declared = 0;
+    uint16_t decimals = 0;
+    ASSERT_EQ(GM_GetFieldDesc(db, wa, 0, name, &type, nullptr, &declared, &decimals), 0);
+    EXPECT_STREQ(name, "CODE");
+    EXPECT_EQ(type, 'C');
+    const uint16_t codeLength = declared;
+    EXPECT_GT(codeLength, 0);
+    ASSERT_EQ(GM_GetFieldDesc(db, wa, 1, name, &type, nullptr, &declared, &decimals), 0);
+    EXPECT_STREQ(name, "PRICE");
+    EXPECT_EQ(type, 'F');  // N as the client library reports it
+    EXPECT_EQ(declared, 15);
+    EXPECT_EQ(decimals, 8);
+
+    ASSERT_EQ(GM_First(db, wa, 0, 0), 0) << ErrorOf(db);
+    EXPECT_EQ(FieldText(db, wa, "CODE", codeLength).substr(0, 2), "A1");
+    double price = 0;
+    std::memcpy(&price, GM_GetInternalFld(db, wa, "PRICE"), sizeof price);
+    EXPECT_EQ(price, 2.5);
+    ASSERT_EQ(GM_Skip(db, wa, 0, 1, 0), 0) << ErrorOf(db);
+    EXPECT_EQ(FieldText(db, wa, "CODE", codeLength).substr(0, 3), "B22");
+    std::memcpy(&price, GM_GetInternalFld(db, wa, "PRICE"), sizeof price);
+    EXPECT_EQ(price, 8.25);
+    EXPECT_NE(GM_Skip(db, wa, 0, 1, 0), 0);
+    GM_Close(db, wa);
+}
+
+TEST_F(GenericProgram, TablesAreNeitherOpenedNorFound) {
+    EXPECT_EQ(GM_Open(db, "gm_generic_e2e", 0, 0), -19);
+    EXPECT_NE(ErrorOf(db).find("[WARNING] OpenFile only supported when IsamConnection is "
+                               "ENABLED.\n"),
+              std::string::npos)
+        << ErrorOf(db);
+    EXPECT_EQ(GM_CanOpen(db, "gm_generic_e2e", ""), -11);
+}
+
+TEST_F(GenericProgram, StatementWithoutColumnsIsNoQuery) {
+    EXPECT_EQ(GM_Query(db, "UPDATE gm_generic_e2e SET PRICE = 1"), -19);
+    EXPECT_NE(ErrorOf(db).find("Query does not return any supported column."), std::string::npos)
+        << ErrorOf(db);
+}
+
+}  // namespace
