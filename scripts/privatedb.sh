@@ -329,6 +329,7 @@ Driver=$ODBC_DRIVER_DIR/libmaodbc.so
 [gm SQLite]
 Description=SQLite 3 ODBC driver
 Driver=$ODBC_DRIVER_DIR/libsqlite3odbc.so
+DontDLClose=1
 EOF
     tmp=$(mktemp "$dir/.db.env.XXXXXX")
     {

@@ -3,10 +3,6 @@
 #include "server/drivers/generic.h"
 
 #include <memory>
-#include <utility>
-
-#include "server/isam/gatemill_query.h"
-#include "server/tables/dbtable.h"
 
 tGenericConnection::tGenericConnection(const char* dbType, const tString& alias,
                                        const tString& user, const tString& password)
@@ -35,10 +31,6 @@ bool tGenericConnection::IsMemoAsBlob() { return false; }
 tStatement* tGenericConnection::NewStatement() { return new tODBCStatement(this); }
 
 tQueryFile* tGenericConnection::GetQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query) {
-    if (!IsConnected()) return nullptr;
-    auto stmt = std::make_unique<tODBCStatement>(this);  // freed with every refusal
-    std::unique_ptr<tTableDefinitionExclusive> def =
-        DescribeQueryResult(*stmt, query, "tGenericConnection::GetQueryFile");
-    if (!def) return nullptr;
-    return new tQueryFile(this, std::move(def), reply, lockOwner, std::move(stmt), query);
+    return NewQueryFile(reply, lockOwner, query, "tGenericConnection::GetQueryFile",
+                        std::make_unique<tODBCStatement>(this));
 }

@@ -5,12 +5,14 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "lib_base/printer.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
 #include "server/drivers/odbc.h"
 #include "server/isam/gatemill.h"
+#include "server/isam/gatemill_query.h"
 #include "server/isam/session.h"
 #include "server/tables/dbtable.h"
 
@@ -278,9 +280,9 @@ bool tODBCConnection::HandleWriteWarning(tStatement* stmt, const char* routine, 
     return cut;
 }
 
-i32 tODBCConnection::ReportDiagnostic(SQLRETURN diagRc, const tDiagnostic& diag,
-                                      tStatement* stmt, const char* routine, const char* sql,
-                                      i32 nativeRc, u8 report, bool asError) {
+i32 tODBCConnection::ReportDiagnostic(SQLRETURN diagRc, const tDiagnostic& diag, tStatement* stmt,
+                                      const char* routine, const char* sql, i32 nativeRc, u8 report,
+                                      bool asError) {
     if (diagRc != SQL_SUCCESS) {
         lastError.sprintf("Recovery Error Code %i (RC=%i)", diagRc, nativeRc);
         AppendErrorContext(stmt, routine, sql);
@@ -391,4 +393,13 @@ std::unique_ptr<tTableDefinitionExclusive> tODBCConnection::DescribeQueryResult(
         }
     }
     return def;
+}
+
+tQueryFile* tODBCConnection::NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
+                                          const char* routine,
+                                          std::unique_ptr<tODBCStatement> stmt) {
+    if (!IsConnected()) return nullptr;
+    std::unique_ptr<tTableDefinitionExclusive> def = DescribeQueryResult(*stmt, query, routine);
+    if (!def) return nullptr;
+    return new tQueryFile(this, std::move(def), reply, lockOwner, std::move(stmt), query);
 }

@@ -220,8 +220,7 @@ bool tODBCStatement::ReadBytes(u16 column, void* buffer, i32& length, const char
     SQLLEN got = 0;
     // One byte is kept back for the terminator, which a character read writes itself.
     const SQLLEN room = cType == SQL_C_CHAR ? capacity : capacity - 1;
-    const SQLRETURN rc =
-        GM_ODBC(odbc, SQLGetData, handle, column, cType, buffer, room, &got);
+    const SQLRETURN rc = GM_ODBC(odbc, SQLGetData, handle, column, cType, buffer, room, &got);
     if (!Check(rc, routine, nullptr)) return false;
     if (rc == SQL_NO_DATA || (got <= 0 && got != SQL_NO_TOTAL)) return true;  // NULL or empty
     SQLLEN n = got;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "server/drivers/cloudscape.h"
+#include "server/drivers/ctreesql.h"
 #include "server/drivers/generic.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
@@ -81,7 +83,12 @@ TEST(DriverFactory, FurtherODBCDriversAreBuilt) {
     std::unique_ptr<tDBConnection> out;
     ASSERT_EQ(Ask("ODBC", out), tDBTypeAnswer::Made);
     EXPECT_NE(dynamic_cast<tGenericConnection*>(out.get()), nullptr);
-    EXPECT_STREQ(out->GetDBType(), "ODBC");
+    ASSERT_EQ(Ask("CLOUDSCAPE", out), tDBTypeAnswer::Made);
+    EXPECT_NE(dynamic_cast<tCloudScapeConnection*>(out.get()), nullptr);
+    EXPECT_STREQ(out->GetOwner(), "SA.");
+    ASSERT_EQ(Ask("CTREESQL", out), tDBTypeAnswer::Made);
+    EXPECT_NE(dynamic_cast<tCTreeSQLConnection*>(out.get()), nullptr);
+    EXPECT_STREQ(out->GetDBType(), "CTREESQL");
     EXPECT_FALSE(out->IsConnected());
     EXPECT_TRUE(process.LogEntries().empty());
 }

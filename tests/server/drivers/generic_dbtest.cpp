@@ -1,14 +1,13 @@
 // The generic ODBC connection on SQLite through unixODBC and the SQLite ODBC driver (DSN
 // gm_sqlite of the test harness): its configuration overrides, its catalogue answers and its
 // query files. Each test works in a table of its own, dropped whatever happens.
-#include "server/drivers/generic.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
 #include "lib_common/commbuffer.h"
+#include "server/drivers/generic.h"
 #include "server/isam/gatemill_query.h"
 #include "server/tables/dbtable.h"
 #include "tests/server/support/odbctargets.h"
@@ -105,8 +104,8 @@ TEST_F(GenericSQLite, StatementWithoutColumnsGivesNoFileAndError19) {
     tString text;
     EXPECT_EQ(conn->GetLastErrorInfo(text), -19);
     EXPECT_NE(std::string(text.GetText())
-                  .find(std::string("Query does not return any supported column.\nQuery : ") +
-                        sql + "\n"),
+                  .find(std::string("Query does not return any supported column.\nQuery : ") + sql +
+                        "\n"),
               std::string::npos)
         << text.GetText();
 }
