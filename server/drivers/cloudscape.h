@@ -156,6 +156,8 @@ bool CreateParamTable(tODBCConnection& conn, const char* routine);
 // Adds the finished index to def, unless its key is empty or R_E_C_N_O_ alone; true for the
 // record-number key.
 bool CloseDescribedIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index);
+// count blanks, for a text column's default.
+tString DefaultBlanks(u32 count);
 // What a dialect writes after a new table's column name, by type letter.
 struct tColumnTexts {
     const char* text;         // A, C, D: then the length,

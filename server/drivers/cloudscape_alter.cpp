@@ -94,7 +94,7 @@ bool tCloudScapeConnection::AddColumnsInPlace(const char* table, tArray<tActionF
             sql += " NOT NULL DEFAULT 0 ";
         } else if (action.newType != 'M') {
             sql += " NOT NULL DEFAULT '";
-            sql += tString(action.newLength, ' ');
+            sql += DefaultBlanks(action.newLength);
             sql += "' ";
         }
         if (!Run(sql, kAlterRoutine)) return false;
@@ -195,7 +195,7 @@ bool tCloudScapeConnection::AddChangedColumns(const char* table, tArray<tActionF
             sql += " DEFAULT 0";
         } else if (action.newType != 'M') {
             sql += " DEFAULT '";
-            sql += tString(action.newLength, ' ');
+            sql += DefaultBlanks(action.newLength);
             sql += "'";
         }
         sql += " NOT NULL ";

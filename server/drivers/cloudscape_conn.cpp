@@ -291,6 +291,9 @@ bool CreateParamTable(tODBCConnection& conn, const char* routine) {
                             routine, 1);
 }
 
+// The size given to tString counts the NUL.
+tString DefaultBlanks(u32 count) { return tString(static_cast<i32>(count) + 1, ' '); }
+
 void AppendNewColumn(tString& sql, const tField& field, const tColumnTexts& texts) {
     sql += field.GetName();
     const u32 length = field.GetLen() > 0 ? static_cast<u32>(field.GetLen()) : 0;
@@ -301,8 +304,7 @@ void AppendNewColumn(tString& sql, const tField& field, const tColumnTexts& text
             sql += texts.text;
             sql += UIntToStr(length);
             sql += texts.textDefault;
-            sql +=
-                tString(static_cast<i32>(length < texts.maxBlanks ? length : texts.maxBlanks), ' ');
+            sql += DefaultBlanks(length < texts.maxBlanks ? length : texts.maxBlanks);
             sql += "'";
             break;
         case 'B':

@@ -223,8 +223,8 @@ TEST_P(CTreeSQL, EveryAlterationRebuildsTheTable) {
                   Lines({"create table T1_bkp as select * from T1",
                          "create index T1_BKPidx on T1_BKP(r_e_c_n_o_)",
                          "select max(r_e_c_n_o_) from T1", "drop table T1", c.create,
-                         c.insert + "WHERE R_E_C_N_O_ > 0 AND R_E_C_N_O_ <= 4096",
-                         c.insert + "WHERE R_E_C_N_O_ > 4096 AND R_E_C_N_O_ <= 8192"}));
+                         c.insert + " WHERE R_E_C_N_O_ > 0 AND R_E_C_N_O_ <= 4096",
+                         c.insert + " WHERE R_E_C_N_O_ > 4096 AND R_E_C_N_O_ <= 8192"}));
     }
 }
 
