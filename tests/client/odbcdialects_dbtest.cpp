@@ -19,10 +19,9 @@ namespace {
 
 struct tDialect {
     const char* dbType;
-    // The script's answers: the schema (CloudScape), T1 missing before its creation and there
-    // after, and its columns and indexes.
-    std::string script;
-    std::string create;  // the CREATE TABLE that the log must show
+    std::string script;      // the catalogue's answers: the schema of CloudScape
+    std::string create;      // the table's DDL that the log must show
+    std::string primaryKey;  // and its record-number key
 };
 
 std::string Column(const char* name, int sqlType, int size) {
@@ -33,38 +32,15 @@ std::string Column(const char* name, int sqlType, int size) {
 const tDialect kDialects[] = {
     {"CLOUDSCAPE",
      "RESULT\tselect schemaid  from sys.sysschemas  where schemaname = 'ADMIN'\n" +
-         Column("SCHEMAID", 12, 36) + "ROW\tS1\n" +
-         "RESULT\tselect tableid   from sys.systables   where tablename = 'T1' and schemaid = "
-         "'S1'\n" +
-         Column("TABLEID", 12, 36) +
-         "RESULT\tselect tableid   from sys.systables   where tablename = 'T1' and schemaid = "
-         "'S1'\n" +
-         Column("TABLEID", 12, 36) + "ROW\tT-1\n" +
-         "RESULT\tSELECT C.COLUMNNAME, C.COLUMNDATATYPE  FROM SYS.SYSCOLUMNS C, sys.systables T "
-         " WHERE referenceid = tableid  AND t.tablename = 'T1'*\n" +
-         Column("COLUMNNAME", 12, 128) + Column("COLUMNDATATYPE", 12, 128) +
-         "ROW\tCODE\tVARCHAR(8) NOT NULL\nROW\tPRICE\tDOUBLE NOT NULL\n"
-         "ROW\tD_E_L_E_T_\tVARCHAR(1) NOT NULL\nROW\tR_E_C_N_O_\tINTEGER NOT NULL\n"
-         "ROW\tR_E_C_D_E_L_\tINTEGER NOT NULL\n"
-         "RESULT\tSELECT CONGLOMERATENAME, DESCRIPTOR  FROM SYS.SYSCONGLOMERATES C*\n" +
-         Column("CONGLOMERATENAME", 12, 128) + Column("DESCRIPTOR", 12, 128) +
-         "ROW\tSQL1\tBTREE (4)\n",
+         Column("SCHEMAID", 12, 36) + "ROW\tS1\n",
      "CREATE TABLE ADMIN.T1(CODE VARCHAR(8) NOT NULL DEFAULT '        ',PRICE FLOAT NOT NULL "
      "DEFAULT 0.0,D_E_L_E_T_ VARCHAR(1) NOT NULL DEFAULT ' ',R_E_C_N_O_ INTEGER NOT NULL DEFAULT "
-     "0,R_E_C_D_E_L_ INTEGER NOT NULL DEFAULT 0)"},
-    {"CTREESQL",
-     "RESULT\tselect tbl from systables where tbl = 't1'\n" + Column("tbl", 12, 32) +
-         "RESULT\tselect tbl from systables where tbl = 't1'\n" + Column("tbl", 12, 32) +
-         "ROW\tt1\n" + "RESULT\tselect col, coltype, width from syscolumns where tbl = 't1'\n" +
-         Column("col", 12, 32) + Column("coltype", 12, 32) + Column("width", 4, 10) +
-         "ROW\tcode\tvarchar\t8\nROW\tprice\tfloat\t8\nROW\td_e_l_e_t_\tvarchar\t1\n"
-         "ROW\tr_e_c_n_o_\tinteger\t4\nROW\tr_e_c_d_e_l_\tinteger\t4\n"
-         "RESULT\tselect idxseq, id, idxname, tbl, colname from sysindexes where tbl = 't1'*\n" +
-         Column("idxseq", 4, 10) + Column("id", 4, 10) + Column("idxname", 12, 32) +
-         Column("tbl", 12, 32) + Column("colname", 12, 32) + "ROW\t0\t1\tt1_pk\tt1\tr_e_c_n_o_\n",
+     "0)",
+     "ALTER TABLE T1 ADD PRIMARY KEY (R_E_C_N_O_)"},
+    {"CTREESQL", "",
      "create table T1(CODE varchar(8) not null default '        ',PRICE float not null default "
-     "0.0,D_E_L_E_T_ varchar(1) not null default ' ',R_E_C_N_O_ int not null default "
-     "0.0,R_E_C_D_E_L_ int not null default 0.0) "},
+     "0.0,D_E_L_E_T_ varchar(1) not null default ' ',R_E_C_N_O_ int not null default 0.0) ",
+     "alter table t1 add primary key (r_e_c_n_o_)"},
 };
 
 class DialectProgram : public ::testing::TestWithParam<tDialect> {
@@ -77,12 +53,11 @@ protected:
                                   "\r\nThreadMin=2\r\nThreadInc=1\r\n[" + GetParam().dbType +
                                   "]\r\nClientLibrary=" + GM_RECODBC_PATH + "\r\n");
         // After the first open the record fetch finds record 1: CODE A1, PRICE 2.5.
-        const std::string fetch = std::string("RESULT\tSELECT * FROM *\n") +
-                                  Column("CODE", 12, 8) + Column("PRICE", 8, 15) +
-                                  Column("D_E_L_E_T_", 12, 1) + Column("R_E_C_N_O_", 4, 10) +
-                                  Column("R_E_C_D_E_L_", 4, 10) + "ROW\tA1\t2.5\t \t1\t0\n";
-        const std::string keys = "RESULT\tSELECT R_E_C_N_O_ FROM *\n" +
-                                 Column("R_E_C_N_O_", 4, 10) + "ROW\t1\n";
+        const std::string fetch = std::string("RESULT\tSELECT * FROM *\n") + Column("CODE", 12, 8) +
+                                  Column("PRICE", 8, 15) + Column("D_E_L_E_T_", 12, 1) +
+                                  Column("R_E_C_N_O_", 4, 10) + "ROW\tA1\t2.5\t \t1\n";
+        const std::string keys =
+            "RESULT\tSELECT R_E_C_N_O_ FROM *\n" + Column("R_E_C_N_O_", 4, 10) + "ROW\t1\n";
         gmtest::WriteFileText(dir.File("script.txt"), GetParam().script + keys + fetch);
         setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
         setenv("GM_RECODBC_LOG", log.c_str(), 1);
@@ -130,6 +105,7 @@ TEST_P(DialectProgram, ClientCreatesOpensAppendsAndMoves) {
     ASSERT_NE(GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2), nullptr);
     ASSERT_EQ(GM_CreateFile(db, "T1", fields), 0) << ErrorOf();
     EXPECT_NE(Log().find("\t" + GetParam().create + "\n"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("\t" + GetParam().primaryKey + "\n"), std::string::npos) << Log();
 
     const int16_t wa = GM_Open(db, "T1", 0, 0);
     ASSERT_GT(wa, 0) << ErrorOf() << "\n" << Log();
