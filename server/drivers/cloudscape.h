@@ -150,6 +150,8 @@ private:
 };
 
 // ---- Pieces that the c-treeSQL dialect shares.
+// Whether the table and every column of the change list are plain identifiers.
+bool AreAlterNames(const char* table, tArray<tActionField>& actions);
 // Runs "create table GML_PARAM..." and then, when it ran, its index, on statements of conn under
 // routine; true when both ran.
 bool CreateParamTable(tODBCConnection& conn, const char* routine);

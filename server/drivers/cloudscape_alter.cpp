@@ -47,14 +47,6 @@ bool NeedsRebuild(const tActionField& action) {
            (action.Has(tActionField::kLengthChange) && action.newType != 'N');
 }
 
-bool AreIdentifiers(const char* table, tArray<tActionField>& actions) {
-    if (!IsSqlIdentifier(table)) return false;
-    for (i32 i = 0; i < actions.Count(); ++i) {
-        if (!IsSqlIdentifier(actions.Get(i)->name)) return false;
-    }
-    return true;
-}
-
 // " = ( select <value> FROM <table>_BKP where <table>_BKP.R_E_C_N_O_ = <table>.R_E_C_N_O_)".
 void AppendBackupValue(tString& sql, const char* table, const tString& value) {
     sql += " = ( select ";
@@ -70,9 +62,17 @@ void AppendBackupValue(tString& sql, const char* table, const tString& value) {
 
 }  // namespace
 
+bool AreAlterNames(const char* table, tArray<tActionField>& actions) {
+    if (!IsSqlIdentifier(table)) return false;
+    for (i32 i = 0; i < actions.Count(); ++i) {
+        if (!IsSqlIdentifier(actions.Get(i)->name)) return false;
+    }
+    return true;
+}
+
 bool tCloudScapeConnection::AlterTable(const char* table, tArray<tActionField>& actions,
                                        u8 hasRecDel) {
-    if (!AreIdentifiers(table, actions)) return false;
+    if (!AreAlterNames(table, actions)) return false;
     for (i32 i = 0; i < actions.Count(); ++i) {
         if (NeedsRebuild(*actions.Get(i))) return AlterStructure(table, actions, hasRecDel);
     }
@@ -103,7 +103,7 @@ bool tCloudScapeConnection::AddColumnsInPlace(const char* table, tArray<tActionF
 }
 
 bool tCloudScapeConnection::AlterStructure(const char* table, tArray<tActionField>& actions, u8) {
-    if (!AreIdentifiers(table, actions)) return false;
+    if (!AreAlterNames(table, actions)) return false;
     tString backup(table);
     backup += "_BKP";
     bool ran = false;  // a statement ran: the answer when nothing is copied back

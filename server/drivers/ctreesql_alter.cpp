@@ -5,21 +5,12 @@
 #include <memory>
 
 #include "lib_base/stringz.h"
-#include "lib_common/sqltext.h"
 #include "server/drivers/ctreesql.h"
 #include "server/tables/dbtable.h"
 
 namespace {
 
 constexpr const char* kRoutine = "tCTreeSQLConnection::AlterStructure";
-
-bool AreIdentifiers(const char* table, tArray<tActionField>& actions) {
-    if (!IsSqlIdentifier(table)) return false;
-    for (i32 i = 0; i < actions.Count(); ++i) {
-        if (!IsSqlIdentifier(actions.Get(i)->name)) return false;
-    }
-    return true;
-}
 
 bool IsCopied(const tActionField& action) {
     if (action.Has(tActionField::kAdd) || action.Has(tActionField::kDrop)) return false;
@@ -59,7 +50,7 @@ bool tCTreeSQLConnection::AlterTable(const char* table, tArray<tActionField>& ac
 
 bool tCTreeSQLConnection::AlterStructure(const char* table, tArray<tActionField>& actions,
                                          u8 hasRecDel) {
-    if (!AreIdentifiers(table, actions)) return false;
+    if (!AreAlterNames(table, actions)) return false;
     tString backup(table);
     backup += "_BKP";
     if (CanOpen(backup, nullptr)) {

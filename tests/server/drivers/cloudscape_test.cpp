@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "server/filter/filterengine.h"
 #include "server/tables/dbtable.h"
 #include "tests/server/support/odbcdialect.h"
 #include "tests/server/support/recodbc_fixture.h"
@@ -34,11 +33,7 @@ constexpr const char* kBackupProbe =
     "select tableid   from sys.systables   where tablename = 'T1_BKP' and schemaid = 'S1'";
 constexpr const char* kAddRecnoKey = "ALTER TABLE T1 ADD PRIMARY KEY (R_E_C_N_O_)";
 
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
+using gmtest::Lines;
 
 class CloudScape : public gmtest::RecordedODBC {
 protected:
@@ -115,13 +110,7 @@ TEST_P(CloudScape, ProbesCompareIndexNamesWithoutCaseAndLogNothing) {
 TEST_P(CloudScape, DDLTexts) {
     auto conn = Connected();
     tTableDefinitionExclusive def("T1", "RECDSN");
-    def.AddField("CODE", 'C', 300, 0, true, true);
-    def.AddField("NOTE", 'M', 10, 0, true, true);
-    def.AddField("PRICE", 'N', 12, 2, true, true);
-    def.AddField("OK", 'L', 1, 0, true, true);
-    def.AddField("DT", 'D', 8, 0, true, true);
-    def.AddField("ODD", 'X', 0, 0, false, true);
-    def.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
+    gmtest::AddDDLFields(def);
     tString sql;
     conn->CreateTable(def, sql);
     EXPECT_EQ(std::string(sql.GetText()),
@@ -165,25 +154,12 @@ TEST_P(CloudScape, DescribeTableMapsTheCatalogueTypes) {
           {"R_E_C_N_O_", "INTEGER NOT NULL"}});
     tTableDefinitionExclusive def("T1", "RECDSN");
     ASSERT_TRUE(conn->DescribeTable(def));
-    const struct {
-        const char* name;
-        u8 type;
-        i16 length;
-        u16 decimals;
-        bool data;
-    } expected[] = {{"CODE", 'C', 10, 0, true},  {"QTY", 'N', 15, 6, true},
-                    {"PRICE", 'X', 0, 0, false}, {"NOTE", 'M', 10, 0, true},
-                    {"DT", 'C', 8, 0, true},     {"R_E_C_N_O_", 'N', 15, 6, false}};
-    ASSERT_EQ(def.GetFieldCount(), 6);
-    for (i32 i = 0; i < 6; ++i) {
-        SCOPED_TRACE(expected[i].name);
-        const tField& f = *def.GetField(i);
-        EXPECT_STREQ(f.GetName(), expected[i].name);
-        EXPECT_EQ(f.GetType(), expected[i].type);
-        EXPECT_EQ(f.GetLen(), expected[i].length);
-        EXPECT_EQ(f.GetDecimals(), expected[i].decimals);
-        EXPECT_EQ(f.IsData(), expected[i].data);
-    }
+    gmtest::ExpectFields(def, {{"CODE", 'C', 10, 0, true},
+                               {"QTY", 'N', 15, 6, true},
+                               {"PRICE", 'X', 0, 0, false},
+                               {"NOTE", 'M', 10, 0, true},
+                               {"DT", 'C', 8, 0, true},
+                               {"R_E_C_N_O_", 'N', 15, 6, false}});
     EXPECT_NE(console->Get().find("[WARNING] (tCloudScapeConnection::DescribeTable) Table [T1] "
                                   "unsupported field [PRICE] type [DECIMAL(10,2)].\n"),
               std::string::npos)
@@ -393,33 +369,9 @@ TEST_P(CloudScape, DuplicateKeysAndTheRecordNumberKey) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, CloudScape, ::testing::Bool(), gmtest::ODBCModeName);
 
-// F1 C 10, A N 10,2, NAME C 20, R_E_C_N_O_, D_E_L_E_T_.
-std::shared_ptr<tTableDefinitionShared> FilteredDefinition() {
-    auto def = std::make_shared<tTableDefinitionShared>("FILTRADA", "PRODUCAO");
-    def->AddField("F1", 'C', 10, 0, true, true);
-    def->AddField("A", 'N', 10, 2, true, true);
-    def->AddField("NAME", 'C', 20, 0, true, true);
-    def->AddField("R_E_C_N_O_", 'N', 15, 0, false, true);
-    def->AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
-    return def;
-}
-
 class CloudScapeFilter : public ::testing::Test, public gmtest::IsamTestBed {
 protected:
-    CloudScapeFilter() : file(&conn, FilteredDefinition(), reply, session.threadId) {}
-
-    // The SQL of the client filter, or "(fallback)" when it was not translated.
-    std::string Translate(const std::string& filter) {
-        std::vector<char> text(filter.begin(), filter.end());
-        text.insert(text.begin(), '\'');
-        text.push_back('\'');
-        text.push_back('\0');
-        tFilterEngine engine(file, text.data());
-        tString out;
-        engine.Translate(out);
-        return engine.IsTranslated() ? out.GetText() : "(fallback)";
-    }
-
+    CloudScapeFilter() : file(&conn, def, reply, session.threadId) {}
     tCloudScapeISAMFile file;
 };
 
@@ -428,26 +380,26 @@ TEST_F(CloudScapeFilter, WholeFiltersUseTheDialectsForms) {
         const char* filter;
         std::string sql;
     } cases[] = {
-        {"NAME *EQ \"it's\"", "NAME = 'it' || CHAR(39) || 's'"},
-        {"NAME *EQ \"'a\"", "NAME =  CHAR(39) || 'a'"},
-        {"NAME *EQ \"a''\"", "NAME = 'a' || CHAR(39) ||  CHAR(39)"},
+        {"NOME *EQ \"it's\"", "NOME = 'it' || CHAR(39) || 's'"},
+        {"NOME *EQ \"'a\"", "NOME =  CHAR(39) || 'a'"},
+        {"NOME *EQ \"a''\"", "NOME = 'a' || CHAR(39) ||  CHAR(39)"},
         // Control characters and high bytes stay in the literal.
-        {"NAME *EQ \"a\x01\xe9"
+        {"NOME *EQ \"a\x01\xe9"
          "b\"",
-         "NAME = 'a\x01\xe9"
+         "NOME = 'a\x01\xe9"
          "b'"},
-        {"NAME *CT 'ab'", "LOCATE('ab',NAME)>0 "},
-        {"'ab' *CT F1", "LOCATE(F1,'ab')>0 "},
-        {"%SST(NAME 2 3) *EQ 'abc'", " SUBSTRING(NAME,2,3) = 'abc'"},
-        {"%SST(F1 3) *EQ 'ab'", " SUBSTRING(F1,3,8) = 'ab'"},
-        {"%SST(F1 11) *EQ 'ab'", "(fallback)"},
+        {"NOME *CT 'ab'", "LOCATE('ab',NOME)>0 "},
+        {"'ab' *CT CIDADE", "LOCATE(CIDADE,'ab')>0 "},
+        {"%SST(NOME 2 3) *EQ 'abc'", " SUBSTRING(NOME,2,3) = 'abc'"},
+        {"%SST(NOME 3) *EQ 'ab'", " SUBSTRING(NOME,3,8) = 'ab'"},
+        {"%SST(NOME 11) *EQ 'ab'", "(fallback)"},
         {"%SST('abc' 2) *EQ 'b'", "(fallback)"},
-        {"LOWER(NAME) *EQ 'x'", "(fallback)"},
-        {"TRIM(NAME) *EQ 'x'", "(fallback)"},
+        {"LOWER(NOME) *EQ 'x'", "(fallback)"},
+        {"TRIM(NOME) *EQ 'x'", "(fallback)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filter);
-        EXPECT_EQ(Translate(c.filter), c.sql);
+        EXPECT_EQ(gmtest::TranslateFilter(file, c.filter), c.sql);
     }
     EXPECT_EQ(conn.GetRowCount(), 40);
 }

@@ -5,13 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "lib_common/commbuffer.h"
-#include "server/filter/filterengine.h"
 #include "server/tables/dbtable.h"
 #include "tests/server/support/odbcdialect.h"
 #include "tests/server/support/recodbc_fixture.h"
@@ -25,11 +23,7 @@ constexpr const char* kIndexes =
     "idxname,idxseq";
 constexpr const char* kAddRecnoKey = "alter table t1 add primary key (r_e_c_n_o_)";
 
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
+using gmtest::Lines;
 
 class CTreeSQL : public gmtest::RecordedODBC {
 protected:
@@ -78,18 +72,15 @@ TEST_P(CTreeSQL, ProbesAreLowerCasedAndLogNothing) {
 TEST_P(CTreeSQL, DDLTexts) {
     conn = Connected();
     tTableDefinitionExclusive def("T1", "RECDSN");
-    def.AddField("CODE", 'C', 300, 0, true, true);
-    def.AddField("NOTE", 'M', 10, 0, true, true);
-    def.AddField("PRICE", 'N', 12, 2, true, true);
-    def.AddField("OK", 'L', 1, 0, true, true);
-    def.AddField("ODD", 'X', 0, 0, false, true);
-    def.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
+    gmtest::AddDDLFields(def);
     tString sql;
     conn->CreateTable(def, sql);
-    EXPECT_EQ(std::string(sql.GetText()),
-              "create table T1(CODE varchar(300) not null default '" + std::string(245, ' ') +
-                  "',NOTE lvarchar,PRICE float not null default 0.0,OK varchar(1) not null "
-                  "default 'F',ODD,R_E_C_N_O_ int not null default 0.0) ");
+    EXPECT_EQ(
+        std::string(sql.GetText()),
+        "create table T1(CODE varchar(300) not null default '" + std::string(245, ' ') +
+            "',NOTE lvarchar,PRICE float not null default 0.0,OK varchar(1) not null "
+            "default 'F',DT varchar(8) not null default '        ',ODD,R_E_C_N_O_ int not null "
+            "default 0.0) ");
     EXPECT_TRUE(conn->AddPrimaryKey(sql, "T1"));
     EXPECT_STREQ(sql.GetText(), kAddRecnoKey);
     conn->GetRecnoIndex("T1", sql);
@@ -122,25 +113,11 @@ TEST_P(CTreeSQL, DescribeTableMapsTheCatalogueTypes) {
           {"r_e_c_d_e_l_", "integer", "4"}});
     tTableDefinitionExclusive def("T1", "RECDSN");
     ASSERT_TRUE(conn->DescribeTable(def));
-    const struct {
-        const char* name;
-        u8 type;
-        i16 length;
-        bool data;
-    } expected[] = {{"CODE", 'C', 10, true},
-                    {"PRICE", 'N', 15, true},
-                    {"TOTAL", 'X', 0, false},
-                    {"QTY", 'N', 15, true},
-                    {"R_E_C_D_E_L_", 'N', 15, false}};
-    ASSERT_EQ(def.GetFieldCount(), 5);
-    for (i32 i = 0; i < 5; ++i) {
-        SCOPED_TRACE(expected[i].name);
-        const tField& f = *def.GetField(i);
-        EXPECT_STREQ(f.GetName(), expected[i].name);
-        EXPECT_EQ(f.GetType(), expected[i].type);
-        EXPECT_EQ(f.GetLen(), expected[i].length);
-        EXPECT_EQ(f.IsData(), expected[i].data);
-    }
+    gmtest::ExpectFields(def, {{"CODE", 'C', 10, 0, true},
+                               {"PRICE", 'N', 15, 6, true},
+                               {"TOTAL", 'X', 0, 0, false},
+                               {"QTY", 'N', 15, 6, true},
+                               {"R_E_C_D_E_L_", 'N', 15, 6, false}});
     EXPECT_NE(console->Get().find("[WARNING] (tCTreeSQLConnection::DescribeTable) Table [T1] "
                                   "unsupported field [TOTAL] type [float8].\n"),
               std::string::npos)
@@ -265,22 +242,8 @@ protected:
 };
 
 TEST_F(CTreeSQLFilter, QuotesAreWrittenWithCHR) {
-    const struct {
-        const char* filter;
-        const char* sql;
-    } cases[] = {
-        {"'NOME *EQ \"it's\"'", "NOME = 'it' || CHR(39) || 's'"},
-        {"'NOME *CT \"ab\"'", "LOCATE('ab',NOME)>0 "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.filter);
-        std::vector<char> text(c.filter, c.filter + std::strlen(c.filter) + 1);
-        tFilterEngine engine(file, text.data());
-        tString out;
-        engine.Translate(out);
-        EXPECT_TRUE(engine.IsTranslated());
-        EXPECT_STREQ(out.GetText(), c.sql);
-    }
+    EXPECT_EQ(gmtest::TranslateFilter(file, "NOME *EQ \"it's\""), "NOME = 'it' || CHR(39) || 's'");
+    EXPECT_EQ(gmtest::TranslateFilter(file, "NOME *CT 'ab'"), "LOCATE('ab',NOME)>0 ");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Helpers for the tests of ODBC dialects over the recording driver: scripted catalogue rows,
 // alteration lists, and the statements the code ran.
 #pragma once
+#include <gtest/gtest.h>
 #include <sql.h>
 
 #include <string>
@@ -8,9 +9,17 @@
 
 #include "lib_base/list.h"
 #include "server/isam/dbconn.h"
+#include "server/tables/dbtable.h"
 #include "tests/server/support/recodbc_control.h"
 
 namespace gmtest {
+
+// The lines, each ended by a newline, as the driver's statement log writes them.
+inline std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
 
 // The next execution matching sql answers these rows of character columns.
 inline void ScriptRows(RecordingDriver& rec, const char* sql,
@@ -62,6 +71,41 @@ inline std::string StatementsWithout(RecordingDriver& rec,
         at = end == std::string::npos ? all.size() : end + 1;
     }
     return kept;
+}
+
+// T1 as the DDL tests create it: CODE C 300, NOTE M, PRICE N 12,2, OK L, DT D 8, ODD of a letter
+// without a column type, and R_E_C_N_O_.
+inline void AddDDLFields(tTableDefinition& def) {
+    def.AddField("CODE", 'C', 300, 0, true, true);
+    def.AddField("NOTE", 'M', 10, 0, true, true);
+    def.AddField("PRICE", 'N', 12, 2, true, true);
+    def.AddField("OK", 'L', 1, 0, true, true);
+    def.AddField("DT", 'D', 8, 0, true, true);
+    def.AddField("ODD", 'X', 0, 0, false, true);
+    def.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
+}
+
+// One field that a description must have made.
+struct FieldSpec {
+    const char* name;
+    u8 type;
+    i16 length;
+    u16 decimals;
+    bool data;
+};
+
+inline void ExpectFields(const tTableDefinition& def, const std::vector<FieldSpec>& expected) {
+    ASSERT_EQ(def.GetFieldCount(), static_cast<i32>(expected.size()));
+    for (i32 i = 0; i < def.GetFieldCount(); ++i) {
+        const FieldSpec& e = expected[static_cast<size_t>(i)];
+        SCOPED_TRACE(e.name);
+        const tField& f = *def.GetField(i);
+        EXPECT_STREQ(f.GetName(), e.name);
+        EXPECT_EQ(f.GetType(), e.type);
+        EXPECT_EQ(f.GetLen(), e.length);
+        EXPECT_EQ(f.GetDecimals(), e.decimals);
+        EXPECT_EQ(f.IsData(), e.data);
+    }
 }
 
 }  // namespace gmtest
