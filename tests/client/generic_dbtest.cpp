@@ -10,21 +10,14 @@
 #include <vector>
 
 #include "client/gatemillapi.h"
-#include "tests/server/process/support/programprocess.h"
-#include "tests/server/process/support/programrun.h"
+#include "tests/client/support/pellmarserved.h"
 #include "tests/support_db/db_env.h"
-
-extern "C" const char* __lsan_default_suppressions();
 
 namespace {
 
 constexpr const char* kEnvironment = "ODBC/gm_sqlite";
 
-std::string ErrorOf(GM_HANDLE db) {
-    char text[512] = "";
-    GM_GetError(db, text, sizeof text - 1);
-    return text;
-}
+using gmtest::ErrorOf;
 
 // The field's bytes in the work area's record buffer, up to its declared length.
 std::string FieldText(GM_HANDLE db, uint16_t wa, const char* name, size_t length) {
@@ -42,17 +35,7 @@ protected:
                               "[General]\r\nPort=" + std::to_string(port) +
                                   "\r\nThreadMin=2\r\nThreadInc=1\r\n[ODBC]\r\nIsamConnection=1\r\n"
                                   "ReadOnly=1\r\n");
-        gmtest::WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
-        const char* options = std::getenv("LSAN_OPTIONS");
-        const std::string kept = options ? options : "";
-        setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        if (options) {
-            setenv("LSAN_OPTIONS", kept.c_str(), 1);
-        } else {
-            unsetenv("LSAN_OPTIONS");
-        }
+        program = gmtest::StartConsolePellmar(dir);
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
             << program->Output();

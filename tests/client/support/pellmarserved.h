@@ -16,6 +16,7 @@
 #include "tests/server/process/support/programrun.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/pgdatabase.h"
+#include "tests/support/tempdir.h"
 
 // The database drivers' own leaks, which the db test programs suppress (driver_leaks.cpp).
 extern "C" const char* __lsan_default_suppressions();
@@ -27,6 +28,23 @@ inline std::string ErrorOf(GM_HANDLE db) {
     char text[512] = "";
     GM_GetError(db, text, sizeof text - 1);
     return text;
+}
+
+// A copy of pellmar in dir, started in console mode. Under LeakSanitizer it ignores the same
+// driver leaks as this program.
+inline std::unique_ptr<ProgramRun> StartConsolePellmar(const TempDir& dir) {
+    WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
+    const char* options = std::getenv("LSAN_OPTIONS");
+    const std::string kept = options ? options : "";
+    setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
+    auto program =
+        std::make_unique<ProgramRun>(CopyProgram(dir), std::vector<std::string>{"-console"});
+    if (options) {
+        setenv("LSAN_OPTIONS", kept.c_str(), 1);
+    } else {
+        unsetenv("LSAN_OPTIONS");
+    }
+    return program;
 }
 
 // A copy of pellmar in the test's directory, serving the test's database (Database: the server's
@@ -48,18 +66,7 @@ protected:
                                   "\r\nThreadMin=4\r\nThreadInc=2\r\n" + moreGeneral + "[" +
                                   Environment() + "]\r\nuser=" + server.user +
                                   "\r\npassword=" + gmtest::IniPassword(server.password) + "\r\n");
-        // The program under LeakSanitizer ignores the same driver leaks as this one.
-        gmtest::WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
-        const char* options = std::getenv("LSAN_OPTIONS");
-        const std::string kept = options ? options : "";
-        setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        if (options) {
-            setenv("LSAN_OPTIONS", kept.c_str(), 1);
-        } else {
-            unsetenv("LSAN_OPTIONS");
-        }
+        program = StartConsolePellmar(dir);
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
             << program->Output();

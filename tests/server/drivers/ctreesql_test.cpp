@@ -71,36 +71,14 @@ TEST_P(CTreeSQL, ProbesAreLowerCasedAndLogNothing) {
 
 TEST_P(CTreeSQL, DDLTexts) {
     conn = Connected();
-    tTableDefinitionExclusive def("T1", "RECDSN");
-    gmtest::AddDDLFields(def);
-    tString sql;
-    conn->CreateTable(def, sql);
-    EXPECT_EQ(
-        std::string(sql.GetText()),
-        "create table T1(CODE varchar(300) not null default '" + std::string(245, ' ') +
-            "',NOTE lvarchar,PRICE float not null default 0.0,OK varchar(1) not null "
-            "default 'F',DT varchar(8) not null default '        ',ODD,R_E_C_N_O_ int not null "
-            "default 0.0) ");
-    EXPECT_TRUE(conn->AddPrimaryKey(sql, "T1"));
-    EXPECT_STREQ(sql.GetText(), kAddRecnoKey);
-    conn->GetRecnoIndex("T1", sql);
-    EXPECT_STREQ(sql.GetText(), kAddRecnoKey);
-    conn->DropIndex(sql, "T1", "T1_2");
-    EXPECT_STREQ(sql.GetText(), "drop index t1_2 on t1");
-    conn->ListTables(sql);
-    EXPECT_STREQ(sql.GetText(), "select tbl from systables");
-
-    EXPECT_TRUE(conn->CreateGMLParam());
-    Rows("select max(r_e_c_n_o_) recno from T1", {"recno"}, {{"17"}});
-    EXPECT_EQ(conn->GetRecCount("T1"), 17.0);
-    EXPECT_EQ(conn->GetRecCount("T1"), -1.0);  // no row
-    EXPECT_TRUE(conn->ClearTable("T1"));
-    EXPECT_EQ(std::string(rec.Statements()),
-              Lines({"create table GML_PARAM(PARAM_NAME char(50) not null,PARAM_SESSION int not "
-                     "null, PARAM_VALUE char(50) not null)",
-                     "create index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
-                     "select max(r_e_c_n_o_) recno from T1", "select max(r_e_c_n_o_) recno from T1",
-                     "delete from T1"}));
+    gmtest::ExpectDDLTexts(
+        *conn, rec,
+        {"create table T1(CODE varchar(300) not null default '" + std::string(245, ' ') +
+             "',NOTE lvarchar,PRICE float not null default 0.0,OK varchar(1) not null default "
+             "'F',DT varchar(8) not null default '        ',ODD,R_E_C_N_O_ int not null default "
+             "0.0) ",
+         kAddRecnoKey, "drop index t1_2 on t1", "select tbl from systables",
+         "select max(r_e_c_n_o_) recno from T1", "delete from T1"});
 }
 
 TEST_P(CTreeSQL, DescribeTableMapsTheCatalogueTypes) {

@@ -85,6 +85,49 @@ inline void AddDDLFields(tTableDefinition& def) {
     def.AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
 }
 
+// A dialect's texts for the table of AddDDLFields (T1), its keys and its maintenance.
+struct DDLTexts {
+    std::string create;
+    const char* primaryKey;  // AddPrimaryKey and GetRecnoIndex
+    const char* dropIndex;   // of T1_2
+    const char* listTables;
+    const char* recCount;  // the statement GetRecCount runs
+    const char* clear;     // the statement ClearTable runs
+};
+
+// Checks the texts of the connection and the statements that GML_PARAM's creation, two record
+// counts (the first finding 42, the second no row) and the clearing run.
+inline void ExpectDDLTexts(tDBConnection& conn, RecordingDriver& rec, const DDLTexts& texts) {
+    tTableDefinitionExclusive def("T1", "RECDSN");
+    AddDDLFields(def);
+    tString sql;
+    conn.CreateTable(def, sql);
+    EXPECT_EQ(std::string(sql.GetText()), texts.create);
+    EXPECT_TRUE(conn.AddPrimaryKey(sql, "T1"));
+    EXPECT_STREQ(sql.GetText(), texts.primaryKey);
+    conn.GetRecnoIndex("T1", sql);
+    EXPECT_STREQ(sql.GetText(), texts.primaryKey);
+    conn.DropIndex(sql, "T1", "T1_2");
+    EXPECT_STREQ(sql.GetText(), texts.dropIndex);
+    conn.ListTables(sql);
+    EXPECT_STREQ(sql.GetText(), texts.listTables);
+
+    rec.ClearLog();
+    EXPECT_TRUE(conn.CreateGMLParam());
+    ScriptRows(rec, texts.recCount, {"M"}, {{"42"}});
+    EXPECT_EQ(conn.GetRecCount("T1"), 42.0);
+    EXPECT_EQ(conn.GetRecCount("T1"), -1.0);
+    EXPECT_TRUE(conn.ClearTable("T1"));
+    EXPECT_EQ(std::string(rec.Statements()),
+              Lines({"create table GML_PARAM(PARAM_NAME char(50) not null,PARAM_SESSION int not "
+                     "null, PARAM_VALUE char(50) not null)",
+                     "create index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
+                     texts.recCount, texts.recCount, texts.clear}));
+    rec.FailNext("create table GML_PARAM*", "42000", -1, "exists");
+    EXPECT_FALSE(conn.CreateGMLParam());
+    EXPECT_EQ(rec.CountCalls("SQLExecDirect"), 6);  // the index is not tried
+}
+
 // One field that a description must have made.
 struct FieldSpec {
     const char* name;
