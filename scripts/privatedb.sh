@@ -337,11 +337,13 @@ EOF
         echo "export ODBCSYSINI='$dir'"
         echo "export ODBCINI='$dir/odbc.ini'"
     } >"$tmp"
-    # SQLite needs no server: its database is a file beside this configuration.
+    # SQLite needs no server: its database is a file beside this configuration. Tests that run
+    # at once wait up to Timeout milliseconds for each other's writes.
     cat >"$dir/odbc.ini" <<EOF
 [gm_sqlite]
 Driver=gm SQLite
 Database=$dir/sqlite.db
+Timeout=30000
 
 EOF
     if [ "$pg" = 1 ]; then

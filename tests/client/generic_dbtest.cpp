@@ -42,13 +42,14 @@ protected:
         int16_t status = -1;
         db = Connect(status);
         ASSERT_EQ(status, 0) << program->Output();
-        GM_Execute(db, "DROP TABLE IF EXISTS gm_generic_e2e", 0);
-        ASSERT_EQ(GM_Execute(db, "CREATE TABLE gm_generic_e2e (CODE varchar(6), PRICE double)", 0),
-                  0)
+        table =
+            "gm_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        Execute("DROP TABLE IF EXISTS " + table);
+        ASSERT_EQ(Execute("CREATE TABLE " + table + " (CODE varchar(6), PRICE double)"), 0)
             << ErrorOf(db);
     }
     void TearDown() override {
-        if (db) GM_Execute(db, "DROP TABLE IF EXISTS gm_generic_e2e", 0);
+        if (db) Execute("DROP TABLE IF EXISTS " + table);
         for (GM_HANDLE handle : handles) {
             GM_DisConnect(handle);
             GM_Release(handle);
@@ -58,6 +59,7 @@ protected:
             EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
         }
     }
+    int16_t Execute(const std::string& sql) { return GM_Execute(db, sql.c_str(), 0); }
     GM_HANDLE Connect(int16_t& status) {
         const GM_HANDLE handle = GM_GetGmlConn(0, port);
         EXPECT_NE(handle, 0u);
@@ -71,6 +73,7 @@ protected:
     std::unique_ptr<gmtest::ProgramRun> program;
     std::vector<GM_HANDLE> handles;
     GM_HANDLE db = 0;
+    std::string table;  // the test's own, named after it
 };
 
 TEST_F(GenericProgram, CheckUpReportsTheODBCBlockAndMakesNoCatalogueTables) {
@@ -89,12 +92,13 @@ TEST_F(GenericProgram, CheckUpReportsTheODBCBlockAndMakesNoCatalogueTables) {
 }
 
 TEST_F(GenericProgram, WritesRunAndAQueryReadsThemBack) {
-    ASSERT_EQ(GM_Execute(db, "INSERT INTO gm_generic_e2e VALUES ('A1', 2.5)", 0), 0) << ErrorOf(db);
-    ASSERT_EQ(GM_Execute(db, "INSERT INTO gm_generic_e2e VALUES ('B22', 7)", 0), 0) << ErrorOf(db);
-    ASSERT_EQ(GM_Execute(db, "UPDATE gm_generic_e2e SET PRICE = 8.25 WHERE CODE = 'B22'", 0), 0)
+    ASSERT_EQ(Execute("INSERT INTO " + table + " VALUES ('A1', 2.5)"), 0) << ErrorOf(db);
+    ASSERT_EQ(Execute("INSERT INTO " + table + " VALUES ('B22', 7)"), 0) << ErrorOf(db);
+    ASSERT_EQ(Execute("UPDATE " + table + " SET PRICE = 8.25 WHERE CODE = 'B22'"), 0)
         << ErrorOf(db);
 
-    const int16_t wa = GM_Query(db, "SELECT CODE, PRICE FROM gm_generic_e2e ORDER BY CODE");
+    const std::string query = "SELECT CODE, PRICE FROM " + table + " ORDER BY CODE";
+    const int16_t wa = GM_Query(db, query.c_str());
     ASSERT_GT(wa, 0) << ErrorOf(db);
     ASSERT_EQ(GM_GetColCount(db, wa), 2);
     char name[30] = "";
@@ -126,12 +130,12 @@ TEST_F(GenericProgram, WritesRunAndAQueryReadsThemBack) {
 }
 
 TEST_F(GenericProgram, TablesAreNeitherOpenedNorFound) {
-    EXPECT_EQ(GM_Open(db, "gm_generic_e2e", 0, 0), -19);
+    EXPECT_EQ(GM_Open(db, table.c_str(), 0, 0), -19);
     EXPECT_NE(ErrorOf(db).find("[WARNING] OpenFile only supported when IsamConnection is "
                                "ENABLED.\n"),
               std::string::npos)
         << ErrorOf(db);
-    EXPECT_EQ(GM_CanOpen(db, "gm_generic_e2e", ""), -11);
+    EXPECT_EQ(GM_CanOpen(db, table.c_str(), ""), -11);
 }
 
 }  // namespace

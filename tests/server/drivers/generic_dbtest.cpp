@@ -27,11 +27,13 @@ protected:
         conn = std::make_unique<tGenericConnection>("ODBC", tString("gm_sqlite"), tString(""),
                                                     tString(""), loader);
         ASSERT_TRUE(conn->Connect()) << LastError();
-        ASSERT_TRUE(Run("DROP TABLE IF EXISTS gm_generic"));
-        ASSERT_TRUE(Run("CREATE TABLE gm_generic (CODE varchar(6), PRICE double)"));
+        table =
+            "gm_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        ASSERT_TRUE(Run("DROP TABLE IF EXISTS " + table));
+        ASSERT_TRUE(Run("CREATE TABLE " + table + " (CODE varchar(6), PRICE double)"));
     }
     void TearDown() override {
-        if (conn && conn->IsConnected()) Run("DROP TABLE IF EXISTS gm_generic");
+        if (conn && conn->IsConnected()) Run("DROP TABLE IF EXISTS " + table);
     }
 
     bool Run(const std::string& sql) {
@@ -43,8 +45,8 @@ protected:
         conn->GetLastErrorInfo(text);
         return text.GetText();
     }
-    std::unique_ptr<tQueryFile> Query(const char* sql) {
-        tString query(sql);
+    std::unique_ptr<tQueryFile> Query(const std::string& sql) {
+        tString query(sql.c_str());
         return std::unique_ptr<tQueryFile>(conn->GetQueryFile(reply, 1, query));
     }
 
@@ -52,21 +54,22 @@ protected:
     tODBCLibrary loader;
     tCommBuffer reply;
     std::unique_ptr<tGenericConnection> conn;
+    std::string table;  // the test's own, named after it
 };
 
 TEST_F(GenericSQLite, TablesAndReadOnlyModeAreOffWhateverTheConfigurationSays) {
     EXPECT_FALSE(conn->IsIsamAllowed());
     EXPECT_FALSE(conn->IsReadOnly());
     // So a write runs.
-    EXPECT_TRUE(Run("INSERT INTO gm_generic VALUES ('A1', 2.5)")) << LastError();
-    EXPECT_TRUE(Run("UPDATE gm_generic SET PRICE = 3 WHERE CODE = 'A1'")) << LastError();
+    EXPECT_TRUE(Run("INSERT INTO " + table + " VALUES ('A1', 2.5)")) << LastError();
+    EXPECT_TRUE(Run("UPDATE " + table + " SET PRICE = 3 WHERE CODE = 'A1'")) << LastError();
 }
 
 TEST_F(GenericSQLite, EveryCatalogueQuestionAnswersFalse) {
-    EXPECT_FALSE(conn->CanOpen("gm_generic", nullptr));
-    EXPECT_FALSE(conn->CanOpen("gm_generic", "gm_generic_1"));
-    EXPECT_FALSE(conn->SPExist("gm_generic"));
-    tTableDefinitionExclusive def("gm_generic", tString("gm_sqlite"));
+    EXPECT_FALSE(conn->CanOpen(table.c_str(), nullptr));
+    EXPECT_FALSE(conn->CanOpen(table.c_str(), "I1"));
+    EXPECT_FALSE(conn->SPExist(table.c_str()));
+    tTableDefinitionExclusive def(table.c_str(), tString("gm_sqlite"));
     EXPECT_FALSE(conn->DescribeTable(def));
     EXPECT_FALSE(conn->DescribeIndexes(def));
     EXPECT_EQ(def.GetFieldCount(), 0);
@@ -75,9 +78,9 @@ TEST_F(GenericSQLite, EveryCatalogueQuestionAnswersFalse) {
 }
 
 TEST_F(GenericSQLite, QueryFileHasCharacterAndNumberFieldsAndTheRows) {
-    ASSERT_TRUE(Run("INSERT INTO gm_generic VALUES ('A1', 2.5)"));
-    ASSERT_TRUE(Run("INSERT INTO gm_generic VALUES ('B22', 7)"));
-    std::unique_ptr<tQueryFile> file = Query("SELECT CODE, PRICE FROM gm_generic ORDER BY CODE");
+    ASSERT_TRUE(Run("INSERT INTO " + table + " VALUES ('A1', 2.5)"));
+    ASSERT_TRUE(Run("INSERT INTO " + table + " VALUES ('B22', 7)"));
+    std::unique_ptr<tQueryFile> file = Query("SELECT CODE, PRICE FROM " + table + " ORDER BY CODE");
     ASSERT_NE(file, nullptr) << LastError();
     const tTableDefinition& def = *file->GetTableDef();
     ASSERT_EQ(def.GetFieldCount(), 2);
@@ -99,7 +102,7 @@ TEST_F(GenericSQLite, QueryFileHasCharacterAndNumberFieldsAndTheRows) {
 }
 
 TEST_F(GenericSQLite, StatementWithoutColumnsGivesNoFileAndError19) {
-    const char* sql = "UPDATE gm_generic SET PRICE = 1";
+    const std::string sql = "UPDATE " + table + " SET PRICE = 1";
     EXPECT_EQ(Query(sql), nullptr);
     tString text;
     EXPECT_EQ(conn->GetLastErrorInfo(text), -19);
@@ -111,7 +114,7 @@ TEST_F(GenericSQLite, StatementWithoutColumnsGivesNoFileAndError19) {
 }
 
 TEST_F(GenericSQLite, FailedQueryLeavesTheDatabaseError) {
-    EXPECT_EQ(Query("SELECT NOPE FROM gm_generic"), nullptr);
+    EXPECT_EQ(Query("SELECT NOPE FROM " + table), nullptr);
     EXPECT_NE(LastError().find("NOPE"), std::string::npos) << LastError();
 }
 
