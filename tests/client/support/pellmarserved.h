@@ -15,11 +15,28 @@
 #include "tests/lib_common/support/inipassword.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/pgdatabase.h"
+#include "tests/support/tempdir.h"
 
 // The database drivers' own leaks, which the db test programs suppress (driver_leaks.cpp).
 extern "C" const char* __lsan_default_suppressions();
 
 namespace gmtest {
+
+// Starts the copy in dir as PellmarRun::Start does; under LeakSanitizer it ignores the same
+// driver leaks as this program.
+inline ::testing::AssertionResult StartWithDriverLeaks(PellmarRun& pellmar, TempDir& dir) {
+    WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
+    const char* options = std::getenv("LSAN_OPTIONS");
+    const std::string kept = options ? options : "";
+    setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
+    ::testing::AssertionResult started = pellmar.Start(dir);
+    if (options) {
+        setenv("LSAN_OPTIONS", kept.c_str(), 1);
+    } else {
+        unsetenv("LSAN_OPTIONS");
+    }
+    return started;
+}
 
 // A copy of pellmar in the test's directory, serving the test's database (Database: the server's
 // fresh-database fixture), and table connections to it that are released at the end.
@@ -40,18 +57,7 @@ protected:
                                   "\r\nThreadMin=4\r\nThreadInc=2\r\n" + moreGeneral + "[" +
                                   Environment() + "]\r\nuser=" + server.user +
                                   "\r\npassword=" + gmtest::IniPassword(server.password) + "\r\n");
-        // The program under LeakSanitizer ignores the same driver leaks as this one.
-        gmtest::WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
-        const char* options = std::getenv("LSAN_OPTIONS");
-        const std::string kept = options ? options : "";
-        setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
-        const ::testing::AssertionResult started = pellmar.Start(dir);
-        if (options) {
-            setenv("LSAN_OPTIONS", kept.c_str(), 1);
-        } else {
-            unsetenv("LSAN_OPTIONS");
-        }
-        ASSERT_TRUE(started);
+        ASSERT_TRUE(StartWithDriverLeaks(pellmar, dir));
         program = &pellmar.Program();
     }
 

@@ -4,11 +4,9 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/registry.h"
 #include "server/drivers/mssql.h"
-#include "server/filter/filterengine.h"
 #include "tests/server/support/recodbc_fixture.h"
 #include "tests/server/support/testisam.h"
 #include "tests/support/tempdir.h"
@@ -33,16 +31,8 @@ class MSSQLFilter : public ::testing::Test, public gmtest::IsamTestBed {
 protected:
     MSSQLFilter() : file(&conn, FilteredDefinition(), reply, session.threadId) {}
 
-    // The SQL of the client filter 'filter', or "(fallback)" when it was not translated.
     std::string Translate(const std::string& filter) {
-        std::vector<char> text(filter.begin(), filter.end());
-        text.insert(text.begin(), '\'');
-        text.push_back('\'');
-        text.push_back('\0');
-        tFilterEngine engine(file, text.data());
-        tString out;
-        engine.Translate(out);
-        return engine.IsTranslated() ? out.GetText() : "(fallback)";
+        return gmtest::TranslateFilter(file, filter);
     }
 
     tMSSQLISAMFile file;
