@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib_base/printer.h"
 #include "lib_common/logwriter.h"
+#include "server/isam/dbconn.h"
 #include "server/tables/dbtable.h"
 
 bool tOCI::Logon(const char*, const char*, const char*) { return false; }
@@ -70,6 +72,34 @@ u8 TypeLetter(i32 oracleType) {
 tOracleParam::tOracleParam(const char* name, i16 mode, i32 oracleType)
     : Name(name), Mode(mode), Type(TypeLetter(oracleType)) {}
 
+u8 tOCIStmt::LayOutColumn(const char* routine, const char* name, i32 type, i32 size,
+                          tColumnDesc& column, i32& offset) {
+    constexpr i32 kMaxCharColumn = 32768;
+    constexpr i32 kWideCharColumn = 2047;
+    const bool character = type == 1 || type == 5 || type == 9 || type == 96 || type == 97;
+    if (character && size >= kMaxCharColumn) {
+        BasePrintf("[WARNING] Column [%s] type [%i] IGNORED : Precision (%i) TOO BIG (from %s)\n",
+                   name, type, size, routine);
+        return 'W';
+    }
+    if (character) {
+        if (size > kWideCharColumn) {
+            BasePrintf(
+                "[WARNING] Column [%s] type [%i] bind using (%i) bytes exceeded 2047 bytes. "
+                "(from %s)\n",
+                name, type, size, routine);
+        }
+        column.bufferLength = static_cast<i16>(size + 1);
+        offset += size + 1;
+        return 'C';
+    }
+    if (type == 2 || type == 3 || type == 4) {
+        column.bufferLength = 8;
+        return 'N';
+    }
+    return 'X';
+}
+
 void tOCIStmt::BuildCallText(const char* procedure, i32 count, tString& text) {
     text = "begin ";
     text.Append(procedure);
@@ -88,8 +118,7 @@ i32 tOCIStmt::TextArgumentLength(tDATAField& field) {
 }
 
 tDATAField* tOCIStmt::ArgumentField(const tOracleParam& param, tArray<tDATAField>& inputs,
-                                    i32& nextInput, tArray<tDATAField>& outputs,
-                                    tString& message) {
+                                    i32& nextInput, tArray<tDATAField>& outputs, tString& message) {
     if (param.Mode == 1 || param.Mode == 2) {
         tDATAField* field;
         if (param.Type == 'C') {

@@ -93,6 +93,13 @@ public:
     bool IsOpened() const { return Opened != 0; }
 
 protected:
+    // Lays out a described column in its descriptor: a character column below 32768 bytes gets
+    // size + 1 bytes of the row buffer at offset (with a warning above 2047), 'C'; a number 8
+    // bytes, 'N'. A wider character column is warned about here and gives 'W'; any other type
+    // 'X', left to the caller to warn about. routine names the caller in the warnings.
+    static u8 LayOutColumn(const char* routine, const char* name, i32 type, i32 size,
+                           tColumnDesc& column, i32& offset);
+
     // "begin P(:1,:2); end;" with one placeholder per argument.
     void BuildCallText(const char* procedure, i32 count, tString& text);
     // The field an argument binds: a new output field for an out or in/out argument (appended to
@@ -102,8 +109,7 @@ protected:
     // own bytes, whatever its declared length says.
     static i32 TextArgumentLength(tDATAField& field);
     static tDATAField* ArgumentField(const tOracleParam& param, tArray<tDATAField>& inputs,
-                                     i32& nextInput, tArray<tDATAField>& outputs,
-                                     tString& message);
+                                     i32& nextInput, tArray<tDATAField>& outputs, tString& message);
 
     tOCI* Owner;  // not owned
     u8 Opened = 0;

@@ -23,18 +23,10 @@ constexpr int kTypeVarchar2 = 1;
 constexpr int kTypeFloat = 4;
 constexpr int kTypeString = 5;
 constexpr int kTypeLongRaw = 24;
-constexpr i32 kMaxCharColumn = 32768;
-constexpr i32 kWideCharColumn = 2047;
 constexpr int kNameBufferSize = 33;
 constexpr u32 kMaxProcedureArguments = 50;
 
 const OCI7EntryPoints& Oci() { return OCI7Entries(); }
-
-bool IsCharacterType(i16 type) {
-    return type == 1 || type == 5 || type == 9 || type == 96 || type == 97;
-}
-
-bool IsNumberType(i16 type) { return type == 2 || type == 3 || type == 4; }
 
 }  // namespace
 
@@ -157,32 +149,15 @@ void tOCI7Stmt::AssignFields(i16 count, tColumnDesc* columns, i32& total, u8* fl
         column->rowOffset = offset;
         column->returnedLength = 1;
 
-        u8 letter = 'X';
-        if (IsCharacterType(type) && size < kMaxCharColumn) {
-            if (size > kWideCharColumn) {
-                BasePrintf(
-                    "[WARNING] Column [%s] type [%i] bind using (%i) bytes exceeded 2047 "
-                    "bytes. (from tOCI7Stmt::AssignFields)\n",
-                    name, type, size);
-            }
-            letter = 'C';
-            column->bufferLength = static_cast<i16>(size + 1);
-            offset += size + 1;
-        } else if (IsCharacterType(type)) {
-            BasePrintf(
-                "[WARNING] Column [%s] type [%i] IGNORED : Precision (%i) TOO BIG (from "
-                "tOCI7Stmt::AssignFields)\n",
-                name, type, size);
-        } else if (IsNumberType(type)) {
-            letter = 'N';
-            column->bufferLength = 8;
-        } else {
+        u8 letter = LayOutColumn("tOCI7Stmt::AssignFields", name, type, size, *column, offset);
+        if (letter == 'X') {
             BasePrintf(
                 "[WARNING] Unsupported column type [%i] in field %s - Column removed from "
                 "result set because binary (blob/image/memo) data types are not supported "
                 "in query - (tOCI7Stmt::AssignFields)\n",
                 type, name);
         }
+        if (letter == 'W') letter = 'X';
         column->type = letter;
         if (letter == 'X') {
             std::memset(column, 0, sizeof *column);  // reused for the next position
@@ -332,8 +307,8 @@ bool tOCI7Stmt::BindProcedureArguments(tAutoArray<tOracleParam>& params, tArray<
             rc = Oci().obndrn(Cda, i + 1, field->GetData(), 8, kTypeFloat, -1, nullptr, nullptr, 0,
                               -1);
         } else {
-            rc = Oci().obndrn(Cda, i + 1, field->GetData(), TextArgumentLength(*field),
-                              kTypeString, -1, nullptr, nullptr, -1, -1);
+            rc = Oci().obndrn(Cda, i + 1, field->GetData(), TextArgumentLength(*field), kTypeString,
+                              -1, nullptr, nullptr, -1, -1);
         }
         if (rc != 0) {
             result = kSPExecCallFailed;

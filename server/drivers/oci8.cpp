@@ -136,8 +136,7 @@ bool tOCI8Stmt::Parse(const char* sql) {
 bool tOCI8Stmt::Execute() {
     if (!Opened) return false;
     StmtType = 0;
-    Oci().OCIAttrGet(Stmt, kStatementHandle, &StmtType, nullptr, kAttrStatementType,
-                     ErrorHandle());
+    Oci().OCIAttrGet(Stmt, kStatementHandle, &StmtType, nullptr, kAttrStatementType, ErrorHandle());
     // A select only describes and positions at execution: its rows come by fetching.
     const u32 iterations = StmtType == kSelectStatement ? 0 : 1;
     return ExecuteWith(iterations, Owner->InTransaction() ? 0 : kCommitOnSuccess);
@@ -222,8 +221,7 @@ u16 tOCI8Stmt::GetFirstColumnType() {
         return 0;
     }
     u16 type = 0;
-    Oci().OCIAttrGet(parameter, kParameterDescriptor, &type, nullptr, kAttrDataType,
-                     ErrorHandle());
+    Oci().OCIAttrGet(parameter, kParameterDescriptor, &type, nullptr, kAttrDataType, ErrorHandle());
     Oci().OCIDescriptorFree(parameter, kParameterDescriptor);
     return type;
 }

@@ -13,9 +13,7 @@ inline const OCI8EntryPoints& Oci() { return OCI8Entries(); }
 // Success with information counts as success.
 inline bool Succeeded(int rc) { return rc == 0 || rc == 1; }
 
-inline u32 TextLength(const char* text) {
-    return text ? static_cast<u32>(std::strlen(text)) : 0;
-}
+inline u32 TextLength(const char* text) { return text ? static_cast<u32>(std::strlen(text)) : 0; }
 
 constexpr int kNoDataResult = 100;
 constexpr i32 kNoDataCode = 100;

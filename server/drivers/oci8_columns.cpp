@@ -17,18 +17,10 @@ using namespace oci8;
 
 namespace {
 
-constexpr i32 kMaxCharColumn = 32768;
-constexpr i32 kWideCharColumn = 2047;
 constexpr size_t kNameBufferSize = 35;  // names this long or longer are replaced
 constexpr i32 kNullFetched = 1405;
 constexpr i32 kTruncated = 1406;
 constexpr size_t kFetchErrorSize = 4096;
-
-bool IsCharacterType(u16 type) {
-    return type == 1 || type == 5 || type == 9 || type == 96 || type == 97;
-}
-
-bool IsNumberType(u16 type) { return type == 2 || type == 3 || type == 4; }
 
 // The flag of a dropped column: the kind that Define still defines without a buffer, else 0.
 u8 DroppedFlag(u16 type) {
@@ -95,17 +87,15 @@ private:
 
 bool tOCI8Stmt::DescribeColumn(u32 position, u16& type, tString& name, u16& size) {
     void* parameter = nullptr;
-    if (!Succeeded(Oci().OCIParamGet(Stmt, kStatementHandle, ErrorHandle(), &parameter,
-                                     position))) {
+    if (!Succeeded(
+            Oci().OCIParamGet(Stmt, kStatementHandle, ErrorHandle(), &parameter, position))) {
         return false;
     }
     const char* text = nullptr;
     u32 length = 0;
-    Oci().OCIAttrGet(parameter, kParameterDescriptor, &type, nullptr, kAttrDataType,
-                     ErrorHandle());
+    Oci().OCIAttrGet(parameter, kParameterDescriptor, &type, nullptr, kAttrDataType, ErrorHandle());
     Oci().OCIAttrGet(parameter, kParameterDescriptor, &text, &length, kAttrName, ErrorHandle());
-    Oci().OCIAttrGet(parameter, kParameterDescriptor, &size, nullptr, kAttrDataSize,
-                     ErrorHandle());
+    Oci().OCIAttrGet(parameter, kParameterDescriptor, &size, nullptr, kAttrDataSize, ErrorHandle());
     name = text && length > 0 ? std::string(text, length).c_str() : "";
     Oci().OCIDescriptorFree(parameter, kParameterDescriptor);
     return true;
@@ -129,32 +119,13 @@ void tOCI8Stmt::AssignFields(i16 count, tColumnDesc* columns, i32& total, u8* fl
         column->rowOffset = offset;
         column->returnedLength = 1;
 
-        u8 letter = 'X';
-        if (IsCharacterType(type) && size < kMaxCharColumn) {
-            if (size > kWideCharColumn) {
-                BasePrintf(
-                    "[WARNING] Column [%s] type [%i] bind using (%i) bytes exceeded 2047 "
-                    "bytes. (from tOCI8Stmt::AssignFields)\n",
-                    name, type, size);
-            }
-            letter = 'C';
-            column->bufferLength = static_cast<i16>(size + 1);
-            offset += size + 1;
-        } else if (IsCharacterType(type)) {
-            BasePrintf(
-                "[WARNING] Column [%s] type [%i] IGNORED : Precision (%i) TOO BIG (from "
-                "tOCI8Stmt::AssignFields)\n",
-                name, type, size);
-        } else if (IsNumberType(type)) {
-            letter = 'N';
-            column->bufferLength = 8;
-        } else {
-            WarnDropped(type, name);
-        }
+        u8 letter = LayOutColumn("tOCI8Stmt::AssignFields", name, type, size, *column, offset);
+        if (letter == 'X') WarnDropped(type, name);
+        if (letter == 'W') letter = 'X';  // too wide: dropped, and not defined (flag 0)
         column->type = letter;
         if (letter == 'X') {
             std::memset(column, 0, sizeof *column);  // reused for the next position
-            flags[position - 1] = IsCharacterType(type) ? 0 : DroppedFlag(type);
+            flags[position - 1] = DroppedFlag(type);
         } else {
             flags[position - 1] = 1;
             ++column;
@@ -270,8 +241,8 @@ bool tOCI8Stmt::MakeProcedureParams(void* describe, tAutoArray<tOracle8Param>& p
     void* procedure = nullptr;
     void* arguments = nullptr;
     u16 count = 0;
-    if (!Succeeded(Oci().OCIAttrGet(describe, kDescribeHandle, &procedure, nullptr,
-                                    kAttrParameter, ErrorHandle())) ||
+    if (!Succeeded(Oci().OCIAttrGet(describe, kDescribeHandle, &procedure, nullptr, kAttrParameter,
+                                    ErrorHandle())) ||
         !Succeeded(Oci().OCIAttrGet(procedure, kParameterDescriptor, &arguments, nullptr,
                                     kAttrArguments, ErrorHandle())) ||
         !Succeeded(Oci().OCIAttrGet(arguments, kParameterDescriptor, &count, nullptr,
@@ -285,8 +256,8 @@ bool tOCI8Stmt::MakeProcedureParams(void* describe, tAutoArray<tOracle8Param>& p
         u32 nameLength = 0;
         u16 type = 0;
         u32 mode = 0;
-        if (!Succeeded(Oci().OCIParamGet(arguments, kParameterDescriptor, ErrorHandle(),
-                                         &argument, i)) ||
+        if (!Succeeded(
+                Oci().OCIParamGet(arguments, kParameterDescriptor, ErrorHandle(), &argument, i)) ||
             !Succeeded(Oci().OCIAttrGet(argument, kParameterDescriptor, &name, &nameLength,
                                         kAttrName, ErrorHandle())) ||
             !Succeeded(Oci().OCIAttrGet(argument, kParameterDescriptor, &type, nullptr,
@@ -314,10 +285,10 @@ bool tOCI8Stmt::BindProcedureArguments(tAutoArray<tOracle8Param>& params,
             return false;
         }
         const bool number = field->GetType() == 'N';
-        const int rc = Oci().OCIBindByPos(
-            Stmt, &param.Bind, ErrorHandle(), static_cast<u32>(i) + 1, field->GetData(),
-            number ? 8 : TextArgumentLength(*field), number ? kTypeFloat : kTypeString, nullptr,
-            nullptr, nullptr, 0, nullptr, 0);
+        const int rc = Oci().OCIBindByPos(Stmt, &param.Bind, ErrorHandle(), static_cast<u32>(i) + 1,
+                                          field->GetData(), number ? 8 : TextArgumentLength(*field),
+                                          number ? kTypeFloat : kTypeString, nullptr, nullptr,
+                                          nullptr, 0, nullptr, 0);
         if (!Succeeded(rc)) {
             result = kSPExecCallFailed;
             return false;

@@ -4,9 +4,9 @@
 #include "server/drivers/oci_api.h"
 #pragma GCC visibility pop
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <type_traits>
 

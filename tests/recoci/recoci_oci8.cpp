@@ -186,8 +186,8 @@ GM_RECOCI_EXPORT int OCIEnvInit(void** env, uint32_t mode, std::size_t, void**) 
 GM_RECOCI_EXPORT int OCIHandleAlloc(const void* parent, void** handle, uint32_t type, std::size_t,
                                     void**) {
     std::lock_guard<std::mutex> hold(lock);
-    const bool known = type == kErrorHandle || type == kServiceHandle ||
-                       type == kStatementHandle || type == kDescribeHandle;
+    const bool known = type == kErrorHandle || type == kServiceHandle || type == kStatementHandle ||
+                       type == kDescribeHandle;
     if (!Find(parent, kEnvHandle) || !known) {
         return Record("OCIHandleAlloc", std::to_string(type), kInvalidHandle);
     }
@@ -253,8 +253,8 @@ GM_RECOCI_EXPORT int OCITransRollback(void* service, void* error, uint32_t flags
     return SimpleCall("OCITransRollback", service, error, std::to_string(flags));
 }
 
-GM_RECOCI_EXPORT int OCIErrorGet(void* handle, uint32_t record, char*, int32_t* code,
-                                 char* buffer, uint32_t bufferSize, uint32_t type) {
+GM_RECOCI_EXPORT int OCIErrorGet(void* handle, uint32_t record, char*, int32_t* code, char* buffer,
+                                 uint32_t bufferSize, uint32_t type) {
     std::lock_guard<std::mutex> hold(lock);
     const std::string args = std::to_string(record);
     tObject* err = type == kErrorHandle ? Find(handle, kErrorHandle) : nullptr;
@@ -283,9 +283,9 @@ GM_RECOCI_EXPORT int OCIClientVersion(int* major, int* minor, int* update, int* 
 }
 #endif
 
-GM_RECOCI_EXPORT int OCIDescribeAny(void* service, void* error, void* object,
-                                    uint32_t objectLength, uint8_t pointerType, uint8_t infoLevel,
-                                    uint8_t objectType, void* describe) {
+GM_RECOCI_EXPORT int OCIDescribeAny(void* service, void* error, void* object, uint32_t objectLength,
+                                    uint8_t pointerType, uint8_t infoLevel, uint8_t objectType,
+                                    void* describe) {
     std::lock_guard<std::mutex> hold(lock);
     const std::string name = Text(static_cast<const char*>(object), static_cast<int>(objectLength));
     const std::string args = name + "," + std::to_string(pointerType) + "," +
@@ -300,7 +300,8 @@ GM_RECOCI_EXPORT int OCIDescribeAny(void* service, void* error, void* object,
     if (Scripted(err, "OCIDescribeAny", nullptr, answer) && answer < 0) {
         return Record("OCIDescribeAny", args, answer);
     }
-    if (procedures.count(name) == 0) return Record("OCIDescribeAny", args, Fail(err, kNoSuchObject));
+    if (procedures.count(name) == 0)
+        return Record("OCIDescribeAny", args, Fail(err, kNoSuchObject));
     handle->procedure = name;
     return Record("OCIDescribeAny", args, answer);
 }

@@ -108,9 +108,8 @@ GM_RECOCI_EXPORT int OCIStmtPrepare(void* statement, void* error, const char* sq
 }
 
 GM_RECOCI_EXPORT int OCIDefineByPos(void* statement, void** define, void* error, uint32_t position,
-                                    void* value, int32_t valueSize, uint16_t type,
-                                    void* indicator, uint16_t* returnedLength, uint16_t*,
-                                    uint32_t) {
+                                    void* value, int32_t valueSize, uint16_t type, void* indicator,
+                                    uint16_t* returnedLength, uint16_t*, uint32_t) {
     std::lock_guard<std::mutex> hold(lock);
     const std::string args =
         std::to_string(position) + "," + std::to_string(valueSize) + "," + std::to_string(type);
@@ -169,11 +168,12 @@ GM_RECOCI_EXPORT int OCIStmtExecute(void* service, void* statement, void* error,
     }
     std::map<int, tBind> binds;
     for (const auto& bind : stmt->binds) binds[bind.first] = bind.second->bind;
-    const std::string args = stmt->sql + JoinBinds(binds) + "," + std::to_string(iterations) +
-                             "," + std::to_string(mode);
+    const std::string args = stmt->sql + JoinBinds(binds) + "," + std::to_string(iterations) + "," +
+                             std::to_string(mode);
     StartCall(err);
     const bool select = stmt->statementType == kSelect;
-    if (!select && iterations == 0) return Record("OCIStmtExecute", args, Fail(err, kZeroIterations));
+    if (!select && iterations == 0)
+        return Record("OCIStmtExecute", args, Fail(err, kZeroIterations));
     int answer = 0;
     if (Scripted(err, "OCIStmtExecute", &stmt->sql, answer) && answer < 0) {
         return Record("OCIStmtExecute", args, answer);
@@ -181,14 +181,15 @@ GM_RECOCI_EXPORT int OCIStmtExecute(void* service, void* statement, void* error,
     stmt->executed = true;
     stmt->nextRow = 0;
     int fetched = 0;
-    for (uint32_t i = 0; select && i < iterations && stmt->nextRow < stmt->result.rows.size(); ++i) {
+    for (uint32_t i = 0; select && i < iterations && stmt->nextRow < stmt->result.rows.size();
+         ++i) {
         if (const int code = FetchRow(stmt, err)) fetched = code;
     }
     return Record("OCIStmtExecute", args, fetched != 0 ? fetched : answer);
 }
 
-GM_RECOCI_EXPORT int OCIStmtFetch(void* statement, void* error, uint32_t rows,
-                                  uint16_t orientation, uint32_t) {
+GM_RECOCI_EXPORT int OCIStmtFetch(void* statement, void* error, uint32_t rows, uint16_t orientation,
+                                  uint32_t) {
     std::lock_guard<std::mutex> hold(lock);
     const std::string args = std::to_string(rows) + "," + std::to_string(orientation);
     tObject* stmt = Find(statement, kStatementHandle);

@@ -15,6 +15,7 @@
 #include "lib_base/list.h"
 #include "server/isam/dbconn.h"
 #include "server/tables/dbtable.h"
+#include "tests/server/support/ocicases.h"
 #include "tests/server/support/recoci_control.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/support/gmtest.h"
@@ -80,7 +81,8 @@ TEST_F(OCI8, LogonLogsTheFirstErrorRecordAndLogoffEndsTheSession) {
     rec.FailNext("OCILogon", 1017, "invalid username/password; logon denied");
     EXPECT_FALSE(oci->Logon("PROD", "SCOTT", "tiger"));
     EXPECT_FALSE(oci->IsConnected());
-    EXPECT_EQ(Log(), std::vector<std::string>{"ORA-01017: invalid username/password; logon denied"});
+    EXPECT_EQ(Log(),
+              std::vector<std::string>{"ORA-01017: invalid username/password; logon denied"});
 
     rec.ClearLog();
     EXPECT_TRUE(oci->Logon("PROD", "SCOTT", "tiger"));
@@ -139,7 +141,8 @@ TEST_F(OCI8, ColumnsAreKeptDroppedOrDefinedWithoutABuffer) {
         rec.AddValue(v);
     }
     rec.AddRow();
-    const char* const second[] = {"def", "8", "K2", "x", nullptr, nullptr, nullptr, nullptr, "d", "1"};
+    const char* const second[] = {"def",   "8",     "K2",    "x", nullptr,
+                                  nullptr, nullptr, nullptr, "d", "1"};
     for (const char* v : second) {
         rec.AddValue(v);
     }
@@ -153,8 +156,7 @@ TEST_F(OCI8, ColumnsAreKeptDroppedOrDefinedWithoutABuffer) {
     u8 flags[10];
     i32 total = -1;
     stmt->AssignFields(10, columns.data(), total, flags);
-    EXPECT_EQ(std::vector<u8>(flags, flags + 10),
-              (std::vector<u8>{1, 1, 1, 0, 5, 4, 3, 2, 0, 1}));
+    EXPECT_EQ(std::vector<u8>(flags, flags + 10), (std::vector<u8>{1, 1, 1, 0, 5, 4, 3, 2, 0, 1}));
     EXPECT_EQ(total, 4001 + 11);
     const struct {
         const char* name;
@@ -227,7 +229,7 @@ TEST_F(OCI8, FetchResultsAndTheirLogLine) {
         {"success with information", 1, 0, true, nullptr},
         {"null without indicator", -1, 1405, true, nullptr},
         {"truncated", -1, 1406, true, nullptr},
-        {"other error", -1, 3113,  false,
+        {"other error", -1, 3113, false,
          "Error : 3113 ( From tOCI8stmt:Fetch ) - ORA-03113: end-of-file on communication "
          "channel"},
     };
@@ -241,10 +243,12 @@ TEST_F(OCI8, FetchResultsAndTheirLogLine) {
         rec.AddValue("a");
         ASSERT_TRUE(stmt->ParseExec("select A from T"));
         if (c.answer != 0) {
-            rec.AnswerNext("OCIStmtFetch", c.answer, c.code, "end-of-file on communication channel");
+            rec.AnswerNext("OCIStmtFetch", c.answer, c.code,
+                           "end-of-file on communication channel");
         }
         EXPECT_EQ(stmt->Fetch(), c.row);
-        EXPECT_EQ(Log(), c.logged ? std::vector<std::string>{c.logged} : std::vector<std::string>{});
+        EXPECT_EQ(Log(),
+                  c.logged ? std::vector<std::string>{c.logged} : std::vector<std::string>{});
     }
     // The end: 100, silently.
     process.ClearLog();
@@ -298,59 +302,38 @@ TEST_F(OCI8, ErrorTextJoinsTheRecords) {
     EXPECT_STREQ(text, "ORA-00100: no data found");
 }
 
-std::string LongValue(u32 length, u32 claimed) {
-    std::string bytes(6, '\0');
-    const u16 mark = kLongValueMark;
-    std::memcpy(&bytes[0], &mark, 2);
-    std::memcpy(&bytes[2], &claimed, 4);
-    for (u32 i = 0; i < length; ++i) bytes += static_cast<char>('a' + i % 26);
-    return bytes;
-}
-
 TEST_F(OCI8, GetBlobDefinesByTheFirstColumnsTypeAndReadsTheHeader) {
-    const std::string plain(65535, 'p');
-    const std::string long100k = LongValue(100000, 100000);
-    const struct {
-        const char* label;
-        int type;
-        std::string stored;
-        bool ok;
-        i32 length;
-        std::string value;
-        int defined;
-    } cases[] = {
-        {"clob", 112, "0123456789", true, 10, "0123456789", 8},
-        {"blob", 113, long100k, true, 100000, long100k.substr(6), 24},
-        {"long raw without mark", 24, plain, true, 65535, plain, 24},
-        {"header claims more than the buffer", 24, LongValue(70000, kBlobBufferSize), false, 0,
-         "", 24},
-    };
     auto stmt = OpenCursor();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
+    gmtest::ExpectLongValuesRead(rec, *stmt, 113);
+    EXPECT_EQ(Log(), std::vector<std::string>{"tOCI8Stmt::GetBlob: long value of 1048576 bytes "
+                                              "does not fit the 1048576 fetched"});
+    const struct {
+        int column;
+        int defined;
+    } types[] = {{112, 8}, {113, 24}, {24, 24}};
+    for (const auto& t : types) {
+        SCOPED_TRACE(t.column);
         rec.ClearLog();
-        rec.AddResult("select IMG from T where R_E_C_N_O_ = 1");
-        rec.AddColumn("IMG", c.type, 0);
+        rec.AddResult("select IMG from T");
+        rec.AddColumn("IMG", t.column, 0);
         rec.AddRow();
-        rec.AddValueBytes(c.stored.data(), c.stored.size());
-        std::vector<char> buffer(kBlobBufferSize);  // exactly: ASan sees any copy beyond it
+        rec.AddValue("0123456789");
+        std::vector<char> buffer(kBlobBufferSize);
         i32 length = kBlobBufferSize;
-        EXPECT_EQ(stmt->GetBlob("select IMG from T where R_E_C_N_O_ = 1", buffer.data(), length),
-                  c.ok);
-        EXPECT_EQ(length, c.length);
-        if (c.ok) EXPECT_EQ(std::string(buffer.data(), static_cast<size_t>(length)), c.value);
+        EXPECT_TRUE(stmt->GetBlob("select IMG from T", buffer.data(), length));
         EXPECT_EQ(CallsOf({"OCIStmtExecute", "OCIDefineByPos"}),
-                  "OCIStmtExecute(select IMG from T where R_E_C_N_O_ = 1,0,0)=0\n"
-                  "OCIDefineByPos(1,1048576," + std::to_string(c.defined) + ")=0\n");
+                  "OCIStmtExecute(select IMG from T,0,0)=0\n"
+                  "OCIDefineByPos(1,1048576," +
+                      std::to_string(t.defined) + ")=0\n");
     }
-    EXPECT_TRUE(gmtest::Holds(Log().back(), "long value of 1048576 bytes does not fit"));
 
     rec.AddResult("select NAME from T");
     rec.AddColumn("NAME", 1, 10);
     std::vector<char> buffer(kBlobBufferSize);
     i32 length = kBlobBufferSize;
-    EXPECT_EQ(gmtest::AssertText([&] { stmt->GetBlob("select NAME from T", buffer.data(), length); }),
-              "Invalid Memo Type on tOCI8Stmt::GetBlob");
+    EXPECT_EQ(
+        gmtest::AssertText([&] { stmt->GetBlob("select NAME from T", buffer.data(), length); }),
+        "Invalid Memo Type on tOCI8Stmt::GetBlob");
 }
 
 TEST_F(OCI8, BindsCarryTheirTypes) {
@@ -390,28 +373,14 @@ TEST_F(OCI8, ClientVersionIsReadWhenTheLibraryHasIt) {
 
 class OCI8Procedure : public OCI8 {
 protected:
-    void ScriptProcedure() {
-        rec.AddProcedure("P");
-        rec.AddArgument("A", 2, 0);  // NUMBER in
-        rec.AddArgument("B", 1, 0);  // VARCHAR2 in
-        rec.AddArgument("C", 2, 1);  // NUMBER out
-        rec.AddArgument("D", 96, 2);  // CHAR in/out
-    }
     tAutoArray<tDATAField> inputs;
     tAutoArray<tDATAField> outputs;
 };
 
 TEST_F(OCI8Procedure, CallIsDescribedBoundAndRunWithoutCommitting) {
-    ScriptProcedure();
+    gmtest::ScriptProcedureP(rec, 96);
     auto stmt = OpenCursor();
-    auto* a = new tNumericField("A", 'N', 15, 2);
-    const f64 seven = 7;
-    a->SetData(&seven, sizeof seven);
-    inputs.Add(a);
-    auto* b = new tCharField("B", 'C', 5, 0);
-    b->SetData("xy", 2);
-    inputs.Add(b);
-
+    gmtest::ProcedureInputs(2, inputs);
     EXPECT_EQ(stmt->SPExec("P", "ignored", inputs, outputs), 0);
     EXPECT_EQ(CallsOf({"OCIHandle", "OCIDescribeAny", "OCIStmt", "OCIBind"}),
               "OCIHandleAlloc(7)=0\nOCIDescribeAny(P,1,0,3)=0\n"
@@ -421,48 +390,19 @@ TEST_F(OCI8Procedure, CallIsDescribedBoundAndRunWithoutCommitting) {
               "OCIBindByPos(3,8,4)=0\nOCIBindByPos(4,256,5)=0\n"
               "OCIStmtExecute(begin P(:1,:2,:3,:4); end; [1=7] [2='xy'] [3=0] [4=''],1,0)=0\n"
               "OCIHandleFree(7)=0\n");
-    ASSERT_EQ(outputs.Count(), 2);
-    EXPECT_STREQ(outputs[0]->GetName(), "C");
-    EXPECT_EQ(outputs[0]->GetType(), 'N');
-    EXPECT_EQ(outputs[0]->GetLen(), 15);
-    EXPECT_EQ(outputs[0]->GetDecimals(), 2);
-    EXPECT_STREQ(outputs[1]->GetName(), "D");
-    EXPECT_EQ(outputs[1]->GetType(), 'C');
-    EXPECT_EQ(outputs[1]->GetLen(), 255);
+    gmtest::ExpectProcedureOutputs(outputs);
 }
 
 TEST_F(OCI8Procedure, MismatchesAndFailuresGiveTheirCodesAndFreeTheDescribeHandle) {
-    const struct {
-        const char* label;
-        int inputs;  // how many of N(7), C("xy") to pass, or -1 for C then N
-        const char* failCall;
-        i16 code;
-        const char* message;
-    } cases[] = {
-        {"too few inputs", 1, nullptr, kSPExecBadArguments,
-         "Insufficient number of parameters (1)."},
-        {"wrong letter", -1, nullptr, kSPExecBadArguments, "Invalid parameter type (C - N)"},
-        {"failing call", 2, "OCIStmtExecute", kSPExecCallFailed, ""},
-        {"failing bind", 2, "OCIBindByPos", kSPExecCallFailed, ""},
-        {"failing describe", 2, "OCIDescribeAny", kSPExecCallFailed, ""},
-        {"unknown procedure", 2, nullptr, kSPExecCallFailed, ""},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c :
+         gmtest::ProcedureFailures("OCIDescribeAny", "OCIBindByPos", "OCIStmtExecute")) {
         SCOPED_TRACE(c.label);
         rec.Reset();
-        if (std::strcmp(c.label, "unknown procedure") != 0) ScriptProcedure();
+        if (c.scripted) gmtest::ScriptProcedureP(rec, 96);
         auto stmt = OpenCursor();
         inputs.Clear();
         outputs.Clear();
-        inputs.Add(new tNumericField("A", 'N', 15, 2));
-        tDATAField* text = new tCharField("B", 'C', 5, 0);
-        if (c.inputs < 0) {
-            inputs.Insert(0, text);
-        } else if (c.inputs == 2) {
-            inputs.Add(text);
-        } else {
-            delete text;
-        }
+        gmtest::ProcedureInputs(c.inputs, inputs);
         if (c.failCall) rec.FailNext(c.failCall, 6550, "PLS-00306: wrong number or types");
         EXPECT_EQ(stmt->SPExec("P", "", inputs, outputs), c.code);
         EXPECT_STREQ(stmt->GetMessage(), c.message);
@@ -479,10 +419,10 @@ TEST(OCI8Library, VariantsWithoutAnEntryPoint) {
     {
         tOCI8 oci;
         EXPECT_FALSE(oci.IsLibraryLoaded());
-        EXPECT_EQ(process.LogEntries(), std::vector<std::string>{std::string(
-                                            "[ERROR] Invalid client library [") +
-                                        GM_RECOCI_NOENVCREATE_PATH +
-                                        "] (OCI8) used in [ORACLE] connection."});
+        EXPECT_EQ(process.LogEntries(),
+                  std::vector<std::string>{std::string("[ERROR] Invalid client library [") +
+                                           GM_RECOCI_NOENVCREATE_PATH +
+                                           "] (OCI8) used in [ORACLE] connection."});
         EXPECT_FALSE(OCI8LibraryState().holdsModule);
         EXPECT_FALSE(oci.Logon("PROD", "SCOTT", "tiger"));
         EXPECT_EQ(process.LogEntries().back(), "Oracle OCI not loaded!");

@@ -103,9 +103,8 @@ TEST(RecordingOCIFiles, ScriptFileIsPlayedBackAndEveryCallLandsInTheLogFile) {
     void* describe = nullptr;
     ASSERT_EQ(rec.Entry<tOCIHandleAlloc>("OCIHandleAlloc")(env, &describe, 7, 0, nullptr), 0);
     char procedure[] = "P";
-    EXPECT_EQ(rec.Entry<tOCIDescribeAny>("OCIDescribeAny")(svc, err, procedure, 1, 1, 0, 3,
-                                                           describe),
-              0);
+    EXPECT_EQ(
+        rec.Entry<tOCIDescribeAny>("OCIDescribeAny")(svc, err, procedure, 1, 1, 0, 3, describe), 0);
 
     const std::string expected =
         "oopen()=0\noparse(select A, B from T,0,2)=0\nodefin(1,11,1,0)=0\n"
