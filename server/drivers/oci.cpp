@@ -77,7 +77,8 @@ u8 tOCIStmt::LayOutColumn(const char* routine, const char* name, i32 type, i32 s
     constexpr i32 kMaxCharColumn = 32768;
     constexpr i32 kWideCharColumn = 2047;
     const bool character = type == 1 || type == 5 || type == 9 || type == 96 || type == 97;
-    if (character && size >= kMaxCharColumn) {
+    // 32767 bytes too: its buffer of size + 1 would not fit the descriptor's 16-bit length.
+    if (character && size >= kMaxCharColumn - 1) {
         BasePrintf("[WARNING] Column [%s] type [%i] IGNORED : Precision (%i) TOO BIG (from %s)\n",
                    name, type, size, routine);
         return 'W';

@@ -93,7 +93,7 @@ public:
     bool IsOpened() const { return Opened != 0; }
 
 protected:
-    // Lays out a described column in its descriptor: a character column below 32768 bytes gets
+    // Lays out a described column in its descriptor: a character column below 32767 bytes gets
     // size + 1 bytes of the row buffer at offset (with a warning above 2047), 'C'; a number 8
     // bytes, 'N'. A wider character column is warned about here and gives 'W'; any other type
     // 'X', left to the caller to warn about. routine names the caller in the warnings.

@@ -131,10 +131,11 @@ TEST_F(OCI8, ColumnsAreKeptDroppedOrDefinedWithoutABuffer) {
         int type;
         int size;
     } described[] = {
-        {"Name", 1, 4000}, {"", 2, 22},      {longName, 96, 10}, {"Big", 1, 32768},
+        {"Name", 1, 4000}, {"", 2, 22},      {longName, 96, 10}, {"Big", 1, 32767},
         {"Notes", 112, 0}, {"Memo", 8, 0},   {"Image", 113, 0},  {"Raw", 24, 0},
         {"Born", 12, 7},   {"Amount", 4, 8},
     };
+    // Big is dropped: a buffer of 32768 bytes would not fit the descriptor's 16-bit length.
     for (const auto& d : described) rec.AddColumn(d.name.c_str(), d.type, d.size);
     rec.AddRow();
     for (const char* v : {"abc", "7", "K1", "x", "clob text", "m", "i", "r", "d", "12.5"}) {
@@ -178,7 +179,7 @@ TEST_F(OCI8, ColumnsAreKeptDroppedOrDefinedWithoutABuffer) {
     for (const char* warning : {
              "[WARNING] Column [Name] type [1] bind using (4000) bytes exceeded 2047 bytes. "
              "(from tOCI8Stmt::AssignFields)\n",
-             "[WARNING] Column [Big] type [1] IGNORED : Precision (32768) TOO BIG (from "
+             "[WARNING] Column [Big] type [1] IGNORED : Precision (32767) TOO BIG (from "
              "tOCI8Stmt::AssignFields)\n",
              "[WARNING] Unsupported clob type [112] in field Notes - Column removed from result "
              "set because clob data types are not supported in query - "
