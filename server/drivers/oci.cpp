@@ -2,6 +2,14 @@
 // stored-procedure argument's type letter.
 #include "server/drivers/oci.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "lib_base/printer.h"
+#include "lib_common/logwriter.h"
+#include "server/isam/dbconn.h"
+#include "server/tables/dbtable.h"
+
 bool tOCI::Logon(const char*, const char*, const char*) { return false; }
 void tOCI::Logoff() {}
 tOCIStmt* tOCI::NewStmt() { return new tOCIStmt(this); }
@@ -63,3 +71,99 @@ u8 TypeLetter(i32 oracleType) {
 
 tOracleParam::tOracleParam(const char* name, i16 mode, i32 oracleType)
     : Name(name), Mode(mode), Type(TypeLetter(oracleType)) {}
+
+u8 tOCIStmt::LayOutColumn(const char* routine, const char* name, i32 type, i32 size,
+                          tColumnDesc& column, i32& offset) {
+    constexpr i32 kMaxCharColumn = 32768;
+    constexpr i32 kWideCharColumn = 2047;
+    const bool character = type == 1 || type == 5 || type == 9 || type == 96 || type == 97;
+    // 32767 bytes too: its buffer of size + 1 would not fit the descriptor's 16-bit length.
+    if (character && size >= kMaxCharColumn - 1) {
+        BasePrintf("[WARNING] Column [%s] type [%i] IGNORED : Precision (%i) TOO BIG (from %s)\n",
+                   name, type, size, routine);
+        return 'W';
+    }
+    if (character) {
+        if (size > kWideCharColumn) {
+            BasePrintf(
+                "[WARNING] Column [%s] type [%i] bind using (%i) bytes exceeded 2047 bytes. "
+                "(from %s)\n",
+                name, type, size, routine);
+        }
+        column.bufferLength = static_cast<i16>(size + 1);
+        offset += size + 1;
+        return 'C';
+    }
+    if (type == 2 || type == 3 || type == 4) {
+        column.bufferLength = 8;
+        return 'N';
+    }
+    return 'X';
+}
+
+void tOCIStmt::BuildCallText(const char* procedure, i32 count, tString& text) {
+    text = "begin ";
+    text.Append(procedure);
+    text.Append("(");
+    for (i32 i = 0; i < count; ++i) {
+        std::snprintf(NumberText, sizeof NumberText, "%s:%i", i > 0 ? "," : "", i + 1);
+        text.Append(NumberText);
+    }
+    text.Append("); end;");
+}
+
+i32 tOCIStmt::TextArgumentLength(tDATAField& field) {
+    const u32 length = static_cast<u32>(field.GetLen()) + 1;
+    const u32 room = field.GetValueSize() + 1;
+    return static_cast<i32>(length < room ? length : room);
+}
+
+tDATAField* tOCIStmt::ArgumentField(const tOracleParam& param, tArray<tDATAField>& inputs,
+                                    i32& nextInput, tArray<tDATAField>& outputs, tString& message) {
+    if (param.Mode == 1 || param.Mode == 2) {
+        tDATAField* field;
+        if (param.Type == 'C') {
+            field = new tCharField(param.Name.GetText(), 'C', 255, 0);
+        } else {
+            field = new tNumericField(param.Name.GetText(), 'N', 15, 2);
+        }
+        outputs.Add(field);  // the caller owns it from here
+        return field;
+    }
+    if (nextInput >= inputs.Count()) {
+        message.sprintf("Insufficient number of parameters (%i).", inputs.Count());
+        return nullptr;
+    }
+    tDATAField* field = inputs[nextInput++];
+    if (field->GetType() != param.Type) {
+        message.sprintf("Invalid parameter type (%c - %c)", field->GetType(), param.Type);
+        return nullptr;
+    }
+    return field;
+}
+
+bool ReadLongValue(const char* routine, char* buffer, i32 bufferSize, u16 returned, i32& length) {
+    if (returned < 0xFFFF) {
+        length = returned;
+        return true;
+    }
+    u16 mark = 0;
+    std::memcpy(&mark, buffer, sizeof mark);
+    if (mark != kLongValueMark) {
+        length = 0xFFFF;
+        return true;
+    }
+    u32 claimed = 0;
+    std::memcpy(&claimed, buffer + 2, sizeof claimed);
+    if (static_cast<u64>(claimed) + kLongValueHeaderSize > static_cast<u64>(bufferSize)) {
+        tString text;
+        text.sprintf("%s: long value of %u bytes does not fit the %i fetched", routine, claimed,
+                     bufferSize);
+        WriteLog(text, 0);
+        length = 0;
+        return false;
+    }
+    std::memmove(buffer, buffer + kLongValueHeaderSize, claimed);
+    length = static_cast<i32>(claimed);
+    return true;
+}

@@ -13,6 +13,7 @@
 class tDATAField;
 struct tColumnDesc;
 class tOCIStmt;
+class tOracleParam;
 
 // One database logon. Made by the Oracle connection and used by its thread only.
 class tOCI {
@@ -92,6 +93,24 @@ public:
     bool IsOpened() const { return Opened != 0; }
 
 protected:
+    // Lays out a described column in its descriptor: a character column below 32767 bytes gets
+    // size + 1 bytes of the row buffer at offset (with a warning above 2047), 'C'; a number 8
+    // bytes, 'N'. A wider character column is warned about here and gives 'W'; any other type
+    // 'X', left to the caller to warn about. routine names the caller in the warnings.
+    static u8 LayOutColumn(const char* routine, const char* name, i32 type, i32 size,
+                           tColumnDesc& column, i32& offset);
+
+    // "begin P(:1,:2); end;" with one placeholder per argument.
+    void BuildCallText(const char* procedure, i32 count, tString& text);
+    // The field an argument binds: a new output field for an out or in/out argument (appended to
+    // outputs, which owns it), else the next input, which must carry the argument's letter. Null
+    // with the reason in message when the inputs do not fit.
+    // The bytes a text argument binds: its length and the terminator, never past the field's
+    // own bytes, whatever its declared length says.
+    static i32 TextArgumentLength(tDATAField& field);
+    static tDATAField* ArgumentField(const tOracleParam& param, tArray<tDATAField>& inputs,
+                                     i32& nextInput, tArray<tDATAField>& outputs, tString& message);
+
     tOCI* Owner;  // not owned
     u8 Opened = 0;
     char NumberText[31] = {};
@@ -101,6 +120,12 @@ protected:
 constexpr i32 kBlobBufferSize = 1048576;
 constexpr u16 kLongValueMark = 0xFBCF;
 constexpr i32 kLongValueHeaderSize = 6;
+
+// The length of a long value that GetBlob fetched into buffer (bufferSize bytes at most), given
+// the 16-bit length the library returned: 65535 means "at least that", and a value stored with
+// the long-value header (mark, 32-bit length) then carries its own length, which must fit what
+// the fetch could deliver. The header is removed. False, logged under routine, when it does not.
+bool ReadLongValue(const char* routine, char* buffer, i32 bufferSize, u16 returned, i32& length);
 
 // One formal argument of a stored procedure while its call is built.
 class tOracleParam {

@@ -23,18 +23,10 @@ constexpr int kTypeVarchar2 = 1;
 constexpr int kTypeFloat = 4;
 constexpr int kTypeString = 5;
 constexpr int kTypeLongRaw = 24;
-constexpr i32 kMaxCharColumn = 32768;
-constexpr i32 kWideCharColumn = 2047;
 constexpr int kNameBufferSize = 33;
 constexpr u32 kMaxProcedureArguments = 50;
 
 const OCI7EntryPoints& Oci() { return OCI7Entries(); }
-
-bool IsCharacterType(i16 type) {
-    return type == 1 || type == 5 || type == 9 || type == 96 || type == 97;
-}
-
-bool IsNumberType(i16 type) { return type == 2 || type == 3 || type == 4; }
 
 }  // namespace
 
@@ -157,32 +149,15 @@ void tOCI7Stmt::AssignFields(i16 count, tColumnDesc* columns, i32& total, u8* fl
         column->rowOffset = offset;
         column->returnedLength = 1;
 
-        u8 letter = 'X';
-        if (IsCharacterType(type) && size < kMaxCharColumn) {
-            if (size > kWideCharColumn) {
-                BasePrintf(
-                    "[WARNING] Column [%s] type [%i] bind using (%i) bytes exceeded 2047 "
-                    "bytes. (from tOCI7Stmt::AssignFields)\n",
-                    name, type, size);
-            }
-            letter = 'C';
-            column->bufferLength = static_cast<i16>(size + 1);
-            offset += size + 1;
-        } else if (IsCharacterType(type)) {
-            BasePrintf(
-                "[WARNING] Column [%s] type [%i] IGNORED : Precision (%i) TOO BIG (from "
-                "tOCI7Stmt::AssignFields)\n",
-                name, type, size);
-        } else if (IsNumberType(type)) {
-            letter = 'N';
-            column->bufferLength = 8;
-        } else {
+        u8 letter = LayOutColumn("tOCI7Stmt::AssignFields", name, type, size, *column, offset);
+        if (letter == 'X') {
             BasePrintf(
                 "[WARNING] Unsupported column type [%i] in field %s - Column removed from "
                 "result set because binary (blob/image/memo) data types are not supported "
                 "in query - (tOCI7Stmt::AssignFields)\n",
                 type, name);
         }
+        if (letter == 'W') letter = 'X';
         column->type = letter;
         if (letter == 'X') {
             std::memset(column, 0, sizeof *column);  // reused for the next position
@@ -259,35 +234,8 @@ bool tOCI7Stmt::GetBlob(const char* sql, void* buffer, i32& length) {
     }
     if (Oci().oexec(Cda) != 0) return false;
     Oci().ofetch(Cda);  // no row or a null value leaves the returned length 0
-    return ReadLongValue(static_cast<char*>(buffer), bufferSize, returned, length);
-}
-
-// A 16-bit length of 65535 means "at least that": a value stored with the long-value header
-// (mark, 32-bit length) carries its own length, which must fit what the fetch could deliver.
-bool tOCI7Stmt::ReadLongValue(char* buffer, i32 bufferSize, u16 returned, i32& length) {
-    if (returned < 0xFFFF) {
-        length = returned;
-        return true;
-    }
-    u16 mark = 0;
-    std::memcpy(&mark, buffer, sizeof mark);
-    if (mark != kLongValueMark) {
-        length = 0xFFFF;
-        return true;
-    }
-    u32 claimed = 0;
-    std::memcpy(&claimed, buffer + 2, sizeof claimed);
-    if (static_cast<u64>(claimed) + kLongValueHeaderSize > static_cast<u64>(bufferSize)) {
-        tString text;
-        text.sprintf("tOCI7Stmt::GetBlob: long value of %u bytes does not fit the %i fetched",
-                     claimed, bufferSize);
-        WriteLog(text, 0);
-        length = 0;
-        return false;
-    }
-    std::memmove(buffer, buffer + kLongValueHeaderSize, claimed);
-    length = static_cast<i32>(claimed);
-    return true;
+    return ReadLongValue("tOCI7Stmt::GetBlob", static_cast<char*>(buffer), bufferSize, returned,
+                         length);
 }
 
 bool tOCI7Stmt::ParseExec(const char* sql) {
@@ -330,17 +278,13 @@ i16 tOCI7Stmt::SPExec(const char* procedure, const char*, tArray<tDATAField>& in
     if (count > kMaxProcedureArguments) count = kMaxProcedureArguments;
 
     tAutoArray<tOracleParam> params;  // freed on every return
-    tString text("begin ");
-    text.Append(procedure);
-    text.Append("(");
     for (u32 i = 0; i < count; ++i) {
-        std::snprintf(NumberText, sizeof NumberText, "%s:%u", i > 0 ? "," : "", i + 1);
-        text.Append(NumberText);
         const size_t nameLength = nameLengths[i] < 30 ? nameLengths[i] : 30;
         const std::string name(names[i], nameLength);  // the names are not terminated
         params.Add(new tOracleParam(name.c_str(), modes[i], dataTypes[i]));
     }
-    text.Append("); end;");
+    tString text;
+    BuildCallText(procedure, static_cast<i32>(count), text);
     if (!Open() || Oci().oparse(Cda, text.GetText(), -1, 0, 2) != 0) return kSPExecCallFailed;
 
     i16 result = kSPExecCallFailed;
@@ -353,38 +297,18 @@ bool tOCI7Stmt::BindProcedureArguments(tAutoArray<tOracleParam>& params, tArray<
                                        tArray<tDATAField>& outputs, i16& result) {
     i32 nextInput = 0;
     for (i32 i = 0; i < params.Count(); ++i) {
-        const tOracleParam& param = *params[i];
-        tDATAField* field = nullptr;
-        if (param.Mode == 1 || param.Mode == 2) {
-            if (param.Type == 'C') {
-                field = new tCharField(param.Name.GetText(), 'C', 255, 0);
-            } else {
-                field = new tNumericField(param.Name.GetText(), 'N', 15, 2);
-            }
-            outputs.Add(field);  // the caller owns it from here
-        } else if (nextInput >= inputs.Count()) {
-            Message.sprintf("Insufficient number of parameters (%i).", inputs.Count());
+        tDATAField* field = ArgumentField(*params[i], inputs, nextInput, outputs, Message);
+        if (!field) {
             result = kSPExecBadArguments;
             return false;
-        } else {
-            field = inputs[nextInput++];
-            if (field->GetType() != param.Type) {
-                Message.sprintf("Invalid parameter type (%c - %c)", field->GetType(), param.Type);
-                result = kSPExecBadArguments;
-                return false;
-            }
         }
         int rc;
         if (field->GetType() == 'N') {
             rc = Oci().obndrn(Cda, i + 1, field->GetData(), 8, kTypeFloat, -1, nullptr, nullptr, 0,
                               -1);
         } else {
-            // Never past the field's own bytes, whatever its declared length says.
-            const u32 length = static_cast<u32>(field->GetLen()) + 1;
-            const u32 room = field->GetValueSize() + 1;
-            rc = Oci().obndrn(Cda, i + 1, field->GetData(),
-                              static_cast<int>(length < room ? length : room), kTypeString, -1,
-                              nullptr, nullptr, -1, -1);
+            rc = Oci().obndrn(Cda, i + 1, field->GetData(), TextArgumentLength(*field), kTypeString,
+                              -1, nullptr, nullptr, -1, -1);
         }
         if (rc != 0) {
             result = kSPExecCallFailed;

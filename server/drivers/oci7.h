@@ -62,7 +62,6 @@ public:
 private:
     bool BindProcedureArguments(tAutoArray<tOracleParam>& params, tArray<tDATAField>& inputs,
                                 tArray<tDATAField>& outputs, i16& result);
-    bool ReadLongValue(char* buffer, i32 bufferSize, u16 returned, i32& length);
 
     alignas(8) u8 Cda[kOCI7AreaSize] = {};
     tString Message;

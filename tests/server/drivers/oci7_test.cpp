@@ -12,6 +12,7 @@
 #include "lib_base/list.h"
 #include "server/isam/dbconn.h"
 #include "server/tables/dbtable.h"
+#include "tests/server/support/ocicases.h"
 #include "tests/server/support/recoci_control.h"
 #include "tests/server/support/testprocess.h"
 #include "tests/support/gmtest.h"
@@ -185,46 +186,9 @@ TEST_F(OCI7, ErrorTextGivesTheOracleNumber) {
     EXPECT_EQ(oci->GetErrorText(nullptr, text, sizeof text), 0);
 }
 
-std::string LongValue(u32 length, u32 claimed) {
-    std::string bytes(6, '\0');
-    const u16 mark = kLongValueMark;
-    std::memcpy(&bytes[0], &mark, 2);
-    std::memcpy(&bytes[2], &claimed, 4);
-    for (u32 i = 0; i < length; ++i) bytes += static_cast<char>('a' + i % 26);
-    return bytes;
-}
-
 TEST_F(OCI7, GetBlobReadsLongValuesThroughTheirHeader) {
-    const std::string plain(65535, 'p');
-    const std::string long100k = LongValue(100000, 100000);
-    const struct {
-        const char* label;
-        std::string stored;
-        bool ok;
-        i32 length;
-        std::string value;
-    } cases[] = {
-        {"short", "0123456789", true, 10, "0123456789"},
-        {"65535 without mark", plain, true, 65535, plain},
-        {"100000 with header", long100k, true, 100000, long100k.substr(6)},
-        {"header claims more than the buffer", LongValue(70000, kBlobBufferSize), false, 0, ""},
-    };
     auto stmt = OpenCursor();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        rec.AddResult("select IMG from T where R_E_C_N_O_ = 1");
-        rec.AddColumn("IMG", 24, 0);
-        rec.AddRow();
-        rec.AddValueBytes(c.stored.data(), c.stored.size());
-        std::vector<char> buffer(kBlobBufferSize);  // exactly: ASan sees any copy beyond it
-        i32 length = kBlobBufferSize;
-        EXPECT_EQ(stmt->GetBlob("select IMG from T where R_E_C_N_O_ = 1", buffer.data(), length),
-                  c.ok);
-        EXPECT_EQ(length, c.length);
-        if (c.ok) {
-            EXPECT_EQ(std::string(buffer.data(), static_cast<size_t>(length)), c.value);
-        }
-    }
+    gmtest::ExpectLongValuesRead(rec, *stmt, 24);
     EXPECT_TRUE(gmtest::Holds(rec.Calls(), "odefin(1,1048576,24,0)=0\n"));
 }
 
@@ -253,28 +217,14 @@ TEST_F(OCI7, BindsCarryTheirTypesAndClobAndVersionAreRefused) {
 
 class OCI7Procedure : public OCI7 {
 protected:
-    void ScriptProcedure() {
-        rec.AddProcedure("P");
-        rec.AddArgument("A", 2, 0);  // NUMBER in
-        rec.AddArgument("B", 1, 0);  // VARCHAR2 in
-        rec.AddArgument("C", 2, 1);  // NUMBER out
-        rec.AddArgument("D", 1, 2);  // VARCHAR2 in/out
-    }
     tAutoArray<tDATAField> inputs;
     tAutoArray<tDATAField> outputs;
 };
 
 TEST_F(OCI7Procedure, CallBindsInputsAndMakesOutputs) {
-    ScriptProcedure();
+    gmtest::ScriptProcedureP(rec, 1);
     auto stmt = OpenCursor();
-    auto* a = new tNumericField("A", 'N', 15, 2);
-    const f64 seven = 7;
-    a->SetData(&seven, sizeof seven);
-    inputs.Add(a);
-    auto* b = new tCharField("B", 'C', 5, 0);
-    b->SetData("xy", 2);
-    inputs.Add(b);
-
+    gmtest::ProcedureInputs(2, inputs);
     EXPECT_EQ(stmt->SPExec("P", "ignored", inputs, outputs), 0);
     EXPECT_EQ(rec.Calls(),
               "odessp(P)=0\noclose()=0\noopen()=0\n"
@@ -282,51 +232,18 @@ TEST_F(OCI7Procedure, CallBindsInputsAndMakesOutputs) {
               "obndrn(1,8,4,-1,-1)=0\nobndrn(2,6,5,-1,-1)=0\n"
               "obndrn(3,8,4,-1,-1)=0\nobndrn(4,256,5,-1,-1)=0\n"
               "oexec(begin P(:1,:2,:3,:4); end; [1=7] [2='xy'] [3=0] [4=''])=0\n");
-    ASSERT_EQ(outputs.Count(), 2);
-    EXPECT_STREQ(outputs[0]->GetName(), "C");
-    EXPECT_EQ(outputs[0]->GetType(), 'N');
-    EXPECT_EQ(outputs[0]->GetLen(), 15);
-    EXPECT_EQ(outputs[0]->GetDecimals(), 2);
-    EXPECT_EQ(outputs[1]->GetType(), 'C');
-    EXPECT_EQ(outputs[1]->GetLen(), 255);
-    EXPECT_EQ(outputs[1]->GetDecimals(), 0);
+    gmtest::ExpectProcedureOutputs(outputs);
 }
 
 TEST_F(OCI7Procedure, ArgumentMismatchesAndFailuresGiveTheirCodes) {
-    const struct {
-        const char* label;
-        int inputs;  // how many of N(7), C("xy") to pass, or -1 for C then N
-        const char* failCall;
-        i16 code;
-        const char* message;
-    } cases[] = {
-        {"too few inputs", 1, nullptr, kSPExecBadArguments,
-         "Insufficient number of parameters (1)."},
-        {"wrong letter", -1, nullptr, kSPExecBadArguments, "Invalid parameter type (C - N)"},
-        {"failing call", 2, "oexec", kSPExecCallFailed, ""},
-        {"failing bind", 2, "obndrn", kSPExecCallFailed, ""},
-        {"unknown procedure", 2, "odessp", kSPExecCallFailed, ""},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : gmtest::ProcedureFailures("odessp", "obndrn", "oexec")) {
         SCOPED_TRACE(c.label);
         rec.Reset();
-        if (std::strcmp(c.label, "unknown procedure") != 0) ScriptProcedure();
+        if (c.scripted) gmtest::ScriptProcedureP(rec, 1);
         auto stmt = OpenCursor();
         inputs.Clear();
         outputs.Clear();
-        auto* n = new tNumericField("A", 'N', 15, 2);
-        auto* s = new tCharField("B", 'C', 5, 0);
-        if (c.inputs < 0) {
-            inputs.Add(s);
-            inputs.Add(n);
-        } else {
-            inputs.Add(n);
-            if (c.inputs == 2) {
-                inputs.Add(s);
-            } else {
-                delete s;
-            }
-        }
+        gmtest::ProcedureInputs(c.inputs, inputs);
         if (c.failCall) rec.FailNext(c.failCall, 6550, "PLS-00306: wrong number or types");
         EXPECT_EQ(stmt->SPExec("P", "", inputs, outputs), c.code);
         EXPECT_STREQ(stmt->GetMessage(), c.message);

@@ -23,10 +23,12 @@ public:
         AddValue = Bind<decltype(&RecOciAddValue)>("RecOciAddValue");
         AddValueBytes = Bind<decltype(&RecOciAddValueBytes)>("RecOciAddValueBytes");
         FailNext = Bind<decltype(&RecOciFailNext)>("RecOciFailNext");
+        AnswerNext = Bind<decltype(&RecOciAnswerNext)>("RecOciAnswerNext");
         AddProcedure = Bind<decltype(&RecOciAddProcedure)>("RecOciAddProcedure");
         AddArgument = Bind<decltype(&RecOciAddArgument)>("RecOciAddArgument");
         CallsFn = Bind<decltype(&RecOciCalls)>("RecOciCalls");
         ClearLog = Bind<decltype(&RecOciClearLog)>("RecOciClearLog");
+        OpenHandles = Bind<decltype(&RecOciOpenHandles)>("RecOciOpenHandles");
         Reset();
     }
     std::string Calls() const { return CallsFn(); }
@@ -38,9 +40,11 @@ public:
     decltype(&RecOciAddValue) AddValue;
     decltype(&RecOciAddValueBytes) AddValueBytes;
     decltype(&RecOciFailNext) FailNext;
+    decltype(&RecOciAnswerNext) AnswerNext;
     decltype(&RecOciAddProcedure) AddProcedure;
     decltype(&RecOciAddArgument) AddArgument;
     decltype(&RecOciClearLog) ClearLog;
+    decltype(&RecOciOpenHandles) OpenHandles;
 
 private:
     template <class F>
