@@ -22,6 +22,9 @@ bool tISAMFile::SyncCurrent(bool force) {
     bool read = true;
     if (force || recno != heldRecno) {
         read = OpenCurrentRecord();
+        // A row gone since its number was read (deleted by another session) shows as an empty
+        // record: never the previous record's data under this record's number.
+        if (!read) std::memset(currentRecord.data(), 0, mirror->GetRecLen());
         heldRecno = read ? recno : -1.0;
         bufferRecno = heldRecno;
     }

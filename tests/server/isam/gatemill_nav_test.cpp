@@ -205,6 +205,21 @@ TEST_P(Navigation, GoToInsideTheWindowOrByReadingTheRecord) {
     EXPECT_EQ(rec.Pending(), 0);
 }
 
+// A record deleted by another session between the key cursor and its fetch: the move lands on
+// its number, and the buffer shows no record rather than the one held before.
+TEST_P(Navigation, ARecordGoneBeforeItsFetchShowsNoOtherRecordsData) {
+    ScriptKeys(kTop, {1, 2, 3});
+    ScriptRecord(1);
+    ASSERT_TRUE(file->GoTop());
+    ASSERT_EQ(Name(), "C1");
+    file->Skip(1);  // record 2's fetch finds no row
+    EXPECT_EQ(file->GetRecno(), 2.0);
+    EXPECT_EQ(Name(), "");
+    ScriptRecord(3);
+    EXPECT_TRUE(file->Skip(1));
+    EXPECT_EQ(Name(), "C3");
+}
+
 TEST_P(Navigation, PreparedOncePerSelectTextUntilReleased) {
     for (int recno : {4, 6}) {
         ScriptRecord(recno);
