@@ -9,6 +9,7 @@
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
+#include "server/drivers/sybase.h"
 #include "server/isam/dbconn.h"
 
 namespace {
@@ -35,11 +36,16 @@ std::unique_ptr<tDBConnection> MakePostgres(const tDBConnectionRequest& request)
         new tPostgresConnection(request.dbType, request.alias, request.user, request.password));
 }
 
+std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tSybaseConnection(request.dbType, request.alias, request.user, request.password));
+}
+
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
     {"MSSQL", MakeMSSQL},  {"ORACLE", nullptr},        {"DB2", nullptr},
     {"INFORMIX", nullptr}, {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
-    {"CTREESQL", nullptr}, {"CLOUDSCAPE", nullptr},    {"SYBASE", nullptr},
+    {"CTREESQL", nullptr}, {"CLOUDSCAPE", nullptr},    {"SYBASE", MakeSybase},
     {"ODBC", nullptr},
 };
 

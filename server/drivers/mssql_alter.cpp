@@ -1,7 +1,6 @@
 // SQL Server table alteration: in place with ALTER TABLE (columns moved aside as TMPC<i> and
 // copied when they turn into character columns), or by rebuilding the table through a copy
-// named <table>_BKP. Also the smaller DDL statements: TRUNCATE, DROP INDEX, the index space and
-// this session's GML_PARAM row.
+// named <table>_BKP. Also TRUNCATE and this session's GML_PARAM row.
 #include <strings.h>
 
 #include <memory>
@@ -10,7 +9,6 @@
 #include "lib_base/printer.h"
 #include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
-#include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/drivers/mssql.h"
 #include "server/isam/dbprocess.h"
@@ -69,22 +67,6 @@ tString TempName(i32 i) {
 
 }  // namespace
 
-void tMSSQLConnection::IndexSpaceClause(tString& sql, u8) {
-    tString space;
-    DBProcess().GetConfig().GetStringEx(GetDBType(), alias, "IndexSpace", "", space);
-    if (space.GetLength() == 0) return;
-    sql += " ON [";
-    sql += space;
-    sql += "]";
-}
-
-void tMSSQLConnection::DropIndex(tString& sql, const char* table, const char* index) {
-    sql = "DROP INDEX ";
-    sql += table;
-    sql += ".";
-    sql += index;
-}
-
 bool tMSSQLConnection::ClearTable(const char* table) {
     if (!IsSqlIdentifier(table)) return false;
     tString sql("TRUNCATE TABLE ");
@@ -139,23 +121,6 @@ bool tMSSQLConnection::DropColumnConstraints(const char* table, const char* fiel
         queue.push_back(drop);
     }
     return true;
-}
-
-bool tMSSQLConnection::CheckAlterNames(const char* table, tArray<tActionField>& actions,
-                                       const char* routine) {
-    tString problem;
-    if (!IsSqlIdentifier(table)) {
-        problem.sprintf("Table [%s] Error - Invalid Table Name.\n", OrEmpty(table));
-    }
-    for (i32 i = 0; i < actions.Count() && problem.GetLength() == 0; ++i) {
-        if (!IsSqlIdentifier(actions.Get(i)->name)) {
-            problem.sprintf("Table [%s] Error - Invalid Field Name [%s].\n", table,
-                            actions.Get(i)->name.GetText());
-        }
-    }
-    if (problem.GetLength() == 0) return true;
-    SetError(RC_FAILED, routine, problem, nullptr);
-    return false;
 }
 
 // Queues the drops of every index whose key holds a planned field.

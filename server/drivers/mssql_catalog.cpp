@@ -234,13 +234,6 @@ bool tMSSQLConnection::DescribeIndexes(tTableDefinition& def) {
     return viewEnabled || added;  // a view takes no constraint
 }
 
-bool tMSSQLConnection::CloseIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index) {
-    const i32 count = index->GetFieldCount();
-    if (count == 1 && index->GetField(0) == def.GetRecnoField()) return false;
-    if (count > 0) def.AddIndex(std::move(index));
-    return true;
-}
-
 f64 tMSSQLConnection::GetRecCount(const char* table) {
     if (!IsSqlIdentifier(table)) return -1.0;
     tString sql("SELECT MAX(R_E_C_N_O_) FROM dbo.");
