@@ -23,8 +23,7 @@ size_t Count(const std::string& text, const std::string& part) {
 }
 
 // A scripted result: the pattern, the columns (name, SQL type, size) and the rows.
-std::string Result(const std::string& pattern,
-                   const std::vector<std::vector<std::string>>& columns,
+std::string Result(const std::string& pattern, const std::vector<std::vector<std::string>>& columns,
                    const std::vector<std::vector<std::string>>& rows) {
     std::string text = "RESULT\t" + pattern + "\n";
     for (const auto& c : columns) text += "COLUMN\t" + c[0] + "\t" + c[1] + "\t" + c[2] + "\n";
@@ -132,16 +131,18 @@ TEST_F(SybaseProgram, ClientCreatesOpensAppendsNavigatesAndQueries) {
     ASSERT_EQ(GM_Connect(handle, "127.0.0.1", "SYBASE/ERP", "gatemill sybase"), 0)
         << program->Output();
     EXPECT_EQ(Count(Log(), "\tSET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED\n"), 1u);
-    EXPECT_EQ(Count(Log(), "\tcreate unique index GML_PARAM1 on GML_PARAM( PARAM_SESSION, "
-                           "PARAM_NAME )\n"),
+    EXPECT_EQ(Count(Log(),
+                    "\tcreate unique index GML_PARAM1 on GML_PARAM( PARAM_SESSION, "
+                    "PARAM_NAME )\n"),
               1u);
 
     const GM_HANDLE fields = GM_GetCreateStruct(2, 0, 0);
     GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0);
     GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2);
     ASSERT_EQ(GM_CreateFile(handle, "T1", fields), 0) << ErrorText();
-    EXPECT_EQ(Count(Log(), "\tCREATE TABLE dbo.T1(CODE VARCHAR(8) DEFAULT '        ',PRICE FLOAT "
-                           "DEFAULT 0,"),
+    EXPECT_EQ(Count(Log(),
+                    "\tCREATE TABLE dbo.T1(CODE VARCHAR(8) DEFAULT '        ',PRICE FLOAT "
+                    "DEFAULT 0,"),
               1u)
         << Log();
 
@@ -165,8 +166,9 @@ TEST_F(SybaseProgram, ClientCreatesOpensAppendsNavigatesAndQueries) {
     EXPECT_EQ(GM_Skip(handle, area, 0, 1, 0), -25);
     EXPECT_EQ(GM_Eof(handle, area), 1);
     const std::string navigation = Log();
-    EXPECT_EQ(Count(navigation, "\tSELECT * FROM dbo.T1 TBL NOLOCK  WHERE TBL.R_E_C_N_O_ = "
-                                "CONVERT( INT , ? )"),
+    EXPECT_EQ(Count(navigation,
+                    "\tSELECT * FROM dbo.T1 TBL NOLOCK  WHERE TBL.R_E_C_N_O_ = "
+                    "CONVERT( INT , ? )"),
               2u)
         << navigation;
 
