@@ -106,6 +106,7 @@ public:
 
 protected:
     tTSQLConnection* NewChild() override;
+    void BackupKey(tString& sql, const char* backup) override;  // CREATE INDEX <backup>IDX
 
 private:
     bool ReadVersion(tODBCStatement& stmt);

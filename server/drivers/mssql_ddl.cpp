@@ -5,9 +5,7 @@
 #include <memory>
 
 #include "lib_base/printer.h"
-#include "lib_common/configcache.h"
 #include "server/drivers/mssql.h"
-#include "server/isam/dbprocess.h"
 #include "server/tables/dbtable.h"
 
 void tMSSQLConnection::SqlType(tString& out, u8 letter, i32 length) const {
@@ -48,12 +46,7 @@ void tMSSQLConnection::CreateTable(const tTableDefinition& def, tString& sql) {
         FieldDefinition(sql, def.GetName(), field.GetName(), field.GetType(), field.GetLen());
     }
     sql += ")";
-    tString tableSpace;
-    DBProcess().GetConfig().GetStringEx(GetDBType(), alias, "TableSpace", "", tableSpace);
-    if (tableSpace.GetLength() > 0) {
-        sql += " ON ";
-        sql += tableSpace;
-    }
+    AppendTableSpace(sql);
 }
 
 bool tMSSQLConnection::CreateGMLParam() {

@@ -20,11 +20,7 @@ tQueryFile* tMSSQLConnection::PrepareStmt(tCommBuffer& reply, u32 lockOwner, con
 }
 
 bool tMSSQLConnection::SetRowCount(i16 rows) {
-    if (rows == rowLimit) return true;
-    rowLimit = rows;  // kept even when the statement fails
-    tString sql("SET ROWCOUNT ");
-    sql += IntToString(rows);
-    return Statement()->ExecDirect(sql, "tMSSQLConnection::SetRowCount", 1);
+    return SendRowCount(rows, "tMSSQLConnection::SetRowCount");
 }
 
 f64 tMSSQLConnection::GetInsertedRecno() {

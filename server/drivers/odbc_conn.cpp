@@ -276,9 +276,9 @@ bool tODBCConnection::HandleWriteWarning(tStatement* stmt, const char* routine, 
     return cut;
 }
 
-i32 tODBCConnection::ReportDiagnostic(SQLRETURN diagRc, const tDiagnostic& diag,
-                                      tStatement* stmt, const char* routine, const char* sql,
-                                      i32 nativeRc, u8 report, bool asError) {
+i32 tODBCConnection::ReportDiagnostic(SQLRETURN diagRc, const tDiagnostic& diag, tStatement* stmt,
+                                      const char* routine, const char* sql, i32 nativeRc, u8 report,
+                                      bool asError) {
     if (diagRc != SQL_SUCCESS) {
         lastError.sprintf("Recovery Error Code %i (RC=%i)", diagRc, nativeRc);
         AppendErrorContext(stmt, routine, sql);

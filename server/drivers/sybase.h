@@ -75,6 +75,7 @@ public:
 
 protected:
     tTSQLConnection* NewChild() override;
+    void BackupKey(tString& sql, const char* backup) override;  // its clustered primary key
 
 private:
     const char* NoLock() const { return IsOldServer() ? "NOLOCK " : ""; }
@@ -84,9 +85,6 @@ private:
     // The key fields of the catalogue's rows, grouped into indexes; whether the record-number
     // index was among them.
     bool ReadIndexes(tTableDefinition& def, tODBCStatement& stmt);
-    // The INSERT that copies the kept columns back from backup; empty when none is kept.
-    tString CopyBackText(const char* table, const char* backup, tArray<tActionField>& actions,
-                         u8 hasRecDel);
     bool CopyBack(tODBCStatement& stmt, const char* table, tArray<tActionField>& actions,
                   u8 hasRecDel);
 

@@ -18,39 +18,6 @@ constexpr const char* kCanOpenRoutine = "tSybaseConnection::CanOpen";
 constexpr const char* kDescribeRoutine = "tSybaseConnection::DescribeTable";
 constexpr const char* kIndexesRoutine = "tSybaseConnection::DescribeIndexes";
 
-// The syscolumns type codes that the server maps.
-constexpr int kTypeImage = 34;
-constexpr int kTypeVarbinary = 37;
-constexpr int kTypeVarchar = 39;
-constexpr int kTypeTinyint = 48;
-constexpr int kTypeSmallint = 52;
-constexpr int kTypeInt = 56;
-constexpr int kTypeFloat = 62;
-
-struct tColumnMap {
-    u8 letter;
-    i16 length;
-    u16 decimals;
-};
-
-// The field a column of that type and length becomes; letter 'X' when it is unsupported.
-tColumnMap MapColumn(int type, f64 length) {
-    switch (type) {
-        case kTypeImage:
-        case kTypeVarbinary:
-            return {'M', 10, 0};
-        case kTypeVarchar:
-            return {'C', static_cast<i16>(length), 0};
-        case kTypeTinyint:
-        case kTypeSmallint:
-        case kTypeInt:
-        case kTypeFloat:
-            return {'N', 15, 6};
-        default:
-            return {'X', 0, 0};
-    }
-}
-
 bool FindsRow(tODBCStatement& stmt, const char* sql, const char* routine) {
     stmt.SetRetrieveData(0);  // only whether a row comes back
     return stmt.ExecDirect(sql, routine, 1) && stmt.Fetch();
@@ -129,11 +96,7 @@ f64 tSybaseConnection::GetRecCount(const char* table) {
 }
 
 bool tSybaseConnection::SetRowCount(i16 rows) {
-    if (rows == rowLimit) return true;
-    rowLimit = rows;  // kept even when the statement fails
-    tString sql("SET ROWCOUNT ");
-    sql += IntToString(rows);
-    return Statement()->ExecDirect(sql, "tSybaseConnection::SetRowCount", 1);
+    return SendRowCount(rows, "tSybaseConnection::SetRowCount");
 }
 
 bool tSybaseConnection::CountsAny(tODBCStatement& stmt, const char* sql, const char* routine) {
@@ -163,7 +126,7 @@ void tSybaseConnection::AddDescribedColumn(tTableDefinition& def, tODBCStatement
     tString name;
     stmt.FieldAsString(name, 0);
     const int type = static_cast<int>(stmt.FieldAsDouble(1));
-    const tColumnMap map = MapColumn(type, stmt.FieldAsDouble(2));
+    const tColumnMap map = MapColumnType(type, stmt.FieldAsDouble(2), false);
     const bool reserved =
         std::strcmp(name, kRecnoColumn) == 0 || std::strcmp(name, kRecDelColumn) == 0;
     if (map.letter == 'X') {

@@ -4,10 +4,8 @@
 #include <memory>
 
 #include "lib_base/printer.h"
-#include "lib_common/configcache.h"
 #include "lib_common/sqltext.h"
 #include "server/drivers/sybase.h"
-#include "server/isam/dbprocess.h"
 #include "server/tables/dbtable.h"
 
 namespace {
@@ -20,11 +18,11 @@ bool TakenInPlace(const tActionField& a) {
     return a.Has(tActionField::kLengthChange) && a.newType == 'N';
 }
 
-// Whether the rebuild copies the column's values: it stays, and keeps its type or becomes a
-// character column from anything but a memo.
-bool IsCopied(const tActionField& a) {
-    if (a.Has(tActionField::kAdd) || a.Has(tActionField::kDrop)) return false;
-    return !a.Has(tActionField::kTypeChange) || (a.newType == 'C' && a.oldType != 'M');
+// A column that becomes characters.
+void WriteConverted(tString& out, const tActionField& a) {
+    out += "convert(varchar(255),";
+    out += a.name;
+    out += ")";
 }
 
 }  // namespace
@@ -49,12 +47,7 @@ void tSybaseConnection::CreateTable(const tTableDefinition& def, tString& sql) {
         DefaultClause(sql, field.GetType(), field.GetLen());
     }
     sql += ")";
-    tString tableSpace;
-    DBProcess().GetConfig().GetStringEx(GetDBType(), alias, "TableSpace", "", tableSpace);
-    if (tableSpace.GetLength() > 0) {
-        sql += " ON ";
-        sql += tableSpace;
-    }
+    AppendTableSpace(sql);
 }
 
 bool tSybaseConnection::CreateGMLParam() {
@@ -83,45 +76,13 @@ bool tSybaseConnection::AlterTable(const char* table, tArray<tActionField>& acti
     return true;
 }
 
+void tSybaseConnection::BackupKey(tString& sql, const char* backup) { AddPrimaryKey(sql, backup); }
+
 bool tSybaseConnection::AlterStructure(const char* table, tArray<tActionField>& actions,
                                        u8 hasRecDel) {
     if (!CheckAlterNames(table, actions, kStructureRoutine)) return false;
-    tString backup(table);
-    backup += "_BKP";
     std::unique_ptr<tODBCStatement> stmt = Statement();
-    tString sql;
-    if (CanOpen(backup, nullptr)) {
-        if (KeepsBackup(table, backup, kStructureRoutine)) return false;
-        sql = "drop table ";
-        sql += backup;
-        if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
-    }
-    sql = "select * into ";
-    sql += backup;
-    sql += " from ";
-    sql += table;
-    if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
-    AddPrimaryKey(sql, backup);
-    IndexSpaceClause(sql, 0);
-    if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
-    sql = "drop table ";
-    sql += table;
-    if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
-    {
-        tTableDefinitionExclusive def(table, alias);
-        def.SetFieldCapacity(actions.Count() + 3);
-        for (i32 i = 0; i < actions.Count(); ++i) {
-            const tActionField& a = *actions.Get(i);
-            if (a.Has(tActionField::kDrop)) continue;
-            def.AddField(a.name, a.newType, static_cast<i16>(a.newLength), a.newDecimals, true,
-                         true);
-        }
-        def.AddField(kDeletedColumn, 'C', 1, 0, true, true);
-        def.AddField(kRecnoColumn, 'R', 4, 0, false, true);
-        if (hasRecDel) def.AddField(kRecDelColumn, 'R', 4, 0, false, true);
-        CreateTable(def, sql);
-    }
-    if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
+    if (!RebuildEmpty(*stmt, table, actions, hasRecDel, kStructureRoutine)) return false;
     return CopyBack(*stmt, table, actions, hasRecDel);
 }
 
@@ -129,61 +90,19 @@ bool tSybaseConnection::AlterStructure(const char* table, tArray<tActionField>& 
 // highest.
 bool tSybaseConnection::CopyBack(tODBCStatement& stmt, const char* table,
                                  tArray<tActionField>& actions, u8 hasRecDel) {
-    tString backup(table);
-    backup += "_BKP";
-    const tString insert = CopyBackText(table, backup, actions, hasRecDel);
+    const tString insert = CopyBackInsert(table, actions, hasRecDel, WriteConverted);
     if (insert.GetLength() == 0) {
         BasePrintf(
             "[WARNING] (tSybaseConnection::AlterStructure) Structure too diferent. No data "
-            "restored from [%s]\n",
-            backup.GetText());
+            "restored from [%s_BKP]\n",
+            table);
         return true;
     }
     tString sql("select max(R_E_C_N_O_) from ");
-    sql += backup;
+    sql += table;
+    sql += "_BKP";
     if (!stmt.ExecDirect(sql, kStructureRoutine, 1) || !stmt.Fetch()) return false;
     const f64 highest = stmt.FieldAsDouble(0);
     stmt.Close();
     return ExecInBlocks(insert, kStructureRoutine, highest, 0);
-}
-
-tString tSybaseConnection::CopyBackText(const char* table, const char* backup,
-                                        tArray<tActionField>& actions, u8 hasRecDel) {
-    tString names;
-    tString sources;
-    for (i32 i = 0; i < actions.Count(); ++i) {
-        const tActionField& a = *actions.Get(i);
-        if (!IsCopied(a)) continue;
-        names += a.name;
-        names += ",";
-        if (a.Has(tActionField::kTypeChange)) {
-            sources += "convert(varchar(255),";
-            sources += a.name;
-            sources += ")";
-        } else if (a.newType == 'C' && a.Has(tActionField::kLengthChange) &&
-                   a.oldLength > a.newLength) {
-            sources += "substring(";
-            sources += a.name;
-            sources += ",1,";
-            sources += IntToString(a.newLength);
-            sources += ")";
-        } else {
-            sources += a.name;
-        }
-        sources += ",";
-    }
-    if (names.GetLength() == 0) return names;
-    const char* reserved =
-        hasRecDel ? "D_E_L_E_T_,R_E_C_N_O_,R_E_C_D_E_L_" : "D_E_L_E_T_,R_E_C_N_O_";
-    tString sql("INSERT INTO ");
-    sql += table;
-    sql += "(";
-    sql += names;
-    sql += reserved;
-    sql += ") select ";
-    sql += sources;
-    sql += reserved;
-    sql += " from ";
-    sql += backup;
-    return sql;
 }

@@ -18,6 +18,16 @@ namespace {
 // How much of the client's query an error text repeats.
 constexpr i32 kQuotedQueryLimit = 65536;
 
+// The syscolumns type codes that the servers' columns map from.
+constexpr int kTypeImage = 34;
+constexpr int kTypeText = 35;
+constexpr int kTypeVarbinary = 37;
+constexpr int kTypeVarchar = 39;
+constexpr int kTypeTinyint = 48;
+constexpr int kTypeSmallint = 52;
+constexpr int kTypeInt = 56;
+constexpr int kTypeFloat = 62;
+
 // How a field type letter is stored: its column type and default follow from this.
 enum class tColumnClass { Text, Logical, Float, Integer, Memo, None };
 
@@ -142,6 +152,42 @@ void tTSQLConnection::ColumnType(tString& out, u8 letter, i32 length, const char
         case tColumnClass::None:
             break;
     }
+}
+
+void tTSQLConnection::AppendTableSpace(tString& sql) {
+    tString tableSpace;
+    DBProcess().GetConfig().GetStringEx(GetDBType(), alias, "TableSpace", "", tableSpace);
+    if (tableSpace.GetLength() == 0) return;
+    sql += " ON ";
+    sql += tableSpace;
+}
+
+tTSQLConnection::tColumnMap tTSQLConnection::MapColumnType(int type, f64 length, bool longText) {
+    switch (type) {
+        case kTypeImage:
+        case kTypeVarbinary:
+            return {'M', 10, 0};
+        case kTypeText:
+            return longText ? tColumnMap{'M', 11, 0} : tColumnMap{'X', 0, 0};
+        case kTypeVarchar:
+            if (longText && length == -1.0) return {'M', 11, 0};  // varchar(max)
+            return {'C', static_cast<i16>(length), 0};
+        case kTypeTinyint:
+        case kTypeSmallint:
+        case kTypeInt:
+        case kTypeFloat:
+            return {'N', 15, 6};
+        default:
+            return {'X', 0, 0};
+    }
+}
+
+bool tTSQLConnection::SendRowCount(i16 rows, const char* routine) {
+    if (rows == rowLimit) return true;
+    rowLimit = rows;
+    tString sql("SET ROWCOUNT ");
+    sql += IntToString(rows);
+    return Statement()->ExecDirect(sql, routine, 1);
 }
 
 void tTSQLConnection::DefaultClause(tString& out, u8 letter, i32 length) {

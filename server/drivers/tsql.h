@@ -49,6 +49,18 @@ public:
     static void ColumnType(tString& out, u8 letter, i32 length, const char* memoType);
     // " DEFAULT <blanks, 'F' or 0>" by the letter; nothing for M and unknown letters.
     static void DefaultClause(tString& out, u8 letter, i32 length);
+    // " ON <TableSpace>" when the key is set.
+    void AppendTableSpace(tString& sql);
+
+    // The field a syscolumns type code and length become: image and varbinary M 10, varchar C
+    // at its length, the integer types and float N 15,6; with longText, text and varchar(max)
+    // M 11. Letter 'X' (length 0) for any other type.
+    struct tColumnMap {
+        u8 letter;
+        i16 length;
+        u16 decimals;
+    };
+    static tColumnMap MapColumnType(int type, f64 length, bool longText);
 
 protected:
     // A main connection over the loader (not owned; it must outlive the connection and every
@@ -61,6 +73,8 @@ protected:
 
     // A new child of this connection, not connected; owned by the caller.
     virtual tTSQLConnection* NewChild() = 0;
+    // The statement that keys the backup copy of a rebuild by its record numbers.
+    virtual void BackupKey(tString& sql, const char* backup) = 0;
     std::unique_ptr<tODBCStatement> Statement();
     // Runs the query on a child, which the file returned holds until ReleaseChild; null when it
     // cannot run, with the child's error (or -19 for a result without columns) as this
@@ -70,6 +84,22 @@ protected:
     // False, with -19 and the reason under routine, when the table or an entry's name is no
     // identifier; nothing has run then.
     bool CheckAlterNames(const char* table, tArray<tActionField>& actions, const char* routine);
+    // ---- The rebuild through <table>_BKP.
+    // Up to the new empty table: an existing backup dropped (unless the backup guard keeps it),
+    // the copy made and keyed in the index space, the table dropped and created anew from the
+    // actions. False at the first failure, whose error is the last error.
+    bool RebuildEmpty(tODBCStatement& stmt, const char* table, tArray<tActionField>& actions,
+                      u8 hasRecDel, const char* routine);
+    // Writes what a column whose type changes is copied back as.
+    using tConvertWriter = void (*)(tString& out, const tActionField& column);
+    // The INSERT ... select ... from <table>_BKP that copies back the columns that stay and keep
+    // their type or become characters (converted by convert); empty when none is copied.
+    static tString CopyBackInsert(const char* table, tArray<tActionField>& actions, u8 hasRecDel,
+                                  tConvertWriter convert);
+    // SET ROWCOUNT under routine, sent only when the count changes; the count is kept even when
+    // the statement fails.
+    bool SendRowCount(i16 rows, const char* routine);
+
     // Adds a finished index to def; false, adding nothing, when its key is R_E_C_N_O_ alone
     // (the record-number index). An index without key fields is dropped.
     static bool CloseIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index);
