@@ -2,8 +2,6 @@
 // TABLE, and the session-parameter table GML_PARAM.
 #include <strings.h>
 
-#include <memory>
-
 #include "lib_base/printer.h"
 #include "server/drivers/mssql.h"
 #include "server/tables/dbtable.h"
@@ -50,12 +48,6 @@ void tMSSQLConnection::CreateTable(const tTableDefinition& def, tString& sql) {
 }
 
 bool tMSSQLConnection::CreateGMLParam() {
-    const char* routine = "tMSSQLConnection::CreateGMLParam";
-    std::unique_ptr<tODBCStatement> stmt = Statement();
-    return stmt->ExecDirect(
-               "create table GML_PARAM(PARAM_NAME VarChar(50) not null,PARAM_SESSION Smallint not "
-               "null, PARAM_VALUE VarChar(50) not null)",
-               routine, 1) &&
-           stmt->ExecDirect("create index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
-                            routine, 1);
+    return CreateParamTable("create index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
+                            "tMSSQLConnection::CreateGMLParam");
 }

@@ -51,15 +51,9 @@ void tSybaseConnection::CreateTable(const tTableDefinition& def, tString& sql) {
 }
 
 bool tSybaseConnection::CreateGMLParam() {
-    const char* routine = "tSybaseConnection::CreateGMLParam";
-    std::unique_ptr<tODBCStatement> stmt = Statement();
-    return stmt->ExecDirect(
-               "create table GML_PARAM(PARAM_NAME VarChar(50) not null,PARAM_SESSION Smallint not "
-               "null, PARAM_VALUE VarChar(50) not null)",
-               routine, 1) &&
-           stmt->ExecDirect(
-               "create unique index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )", routine,
-               1);
+    return CreateParamTable(
+        "create unique index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
+        "tSybaseConnection::CreateGMLParam");
 }
 
 bool tSybaseConnection::ClearTable(const char* table) {

@@ -190,6 +190,15 @@ bool tTSQLConnection::SendRowCount(i16 rows, const char* routine) {
     return Statement()->ExecDirect(sql, routine, 1);
 }
 
+bool tTSQLConnection::CreateParamTable(const char* indexSql, const char* routine) {
+    std::unique_ptr<tODBCStatement> stmt = Statement();
+    return stmt->ExecDirect(
+               "create table GML_PARAM(PARAM_NAME VarChar(50) not null,PARAM_SESSION Smallint not "
+               "null, PARAM_VALUE VarChar(50) not null)",
+               routine, 1) &&
+           stmt->ExecDirect(indexSql, routine, 1);
+}
+
 void tTSQLConnection::DefaultClause(tString& out, u8 letter, i32 length) {
     switch (ClassOf(letter)) {
         case tColumnClass::Text:

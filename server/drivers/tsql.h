@@ -96,6 +96,9 @@ protected:
     // their type or become characters (converted by convert); empty when none is copied.
     static tString CopyBackInsert(const char* table, tArray<tActionField>& actions, u8 hasRecDel,
                                   tConvertWriter convert);
+    // The session-parameter table GML_PARAM, then (only when it was made) its index GML_PARAM1
+    // by indexSql; whether both ran.
+    bool CreateParamTable(const char* indexSql, const char* routine);
     // SET ROWCOUNT under routine, sent only when the count changes; the count is kept even when
     // the statement fails.
     bool SendRowCount(i16 rows, const char* routine);

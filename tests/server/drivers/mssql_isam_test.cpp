@@ -4,12 +4,11 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/registry.h"
 #include "server/drivers/mssql.h"
-#include "server/filter/filterengine.h"
 #include "tests/server/support/recodbc_fixture.h"
+#include "tests/server/support/testfilter.h"
 #include "tests/server/support/testisam.h"
 #include "tests/support/tempdir.h"
 
@@ -32,18 +31,6 @@ std::shared_ptr<tTableDefinitionShared> FilteredDefinition() {
 class MSSQLFilter : public ::testing::Test, public gmtest::IsamTestBed {
 protected:
     MSSQLFilter() : file(&conn, FilteredDefinition(), reply, session.threadId) {}
-
-    // The SQL of the client filter 'filter', or "(fallback)" when it was not translated.
-    std::string Translate(const std::string& filter) {
-        std::vector<char> text(filter.begin(), filter.end());
-        text.insert(text.begin(), '\'');
-        text.push_back('\'');
-        text.push_back('\0');
-        tFilterEngine engine(file, text.data());
-        tString out;
-        engine.Translate(out);
-        return engine.IsTranslated() ? out.GetText() : "(fallback)";
-    }
 
     tMSSQLISAMFile file;
 };
@@ -89,7 +76,7 @@ TEST_F(MSSQLFilter, WholeFiltersUseTheDialectsForms) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filter);
-        EXPECT_EQ(Translate(c.filter), c.sql);
+        EXPECT_EQ(gmtest::TranslatedFilter(file, c.filter), c.sql);
     }
 }
 

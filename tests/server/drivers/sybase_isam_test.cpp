@@ -9,9 +9,9 @@
 
 #include "lib_common/commbuffer.h"
 #include "server/drivers/sybase.h"
-#include "server/filter/filterengine.h"
 #include "server/isam/gatemill_query.h"
 #include "tests/server/support/recodbc_fixture.h"
+#include "tests/server/support/testfilter.h"
 #include "tests/server/support/testisam.h"
 
 namespace {
@@ -41,18 +41,6 @@ std::shared_ptr<tTableDefinitionShared> FilteredDefinition() {
 class SybaseFilter : public ::testing::Test, public gmtest::IsamTestBed {
 protected:
     SybaseFilter() : file(&conn, FilteredDefinition(), reply, session.threadId) {}
-
-    // The SQL of the client filter, or "(fallback)" when it was not translated.
-    std::string Translate(const std::string& filter) {
-        std::vector<char> text(filter.begin(), filter.end());
-        text.insert(text.begin(), '\'');
-        text.push_back('\'');
-        text.push_back('\0');
-        tFilterEngine engine(file, text.data());
-        tString out;
-        engine.Translate(out);
-        return engine.IsTranslated() ? out.GetText() : "(fallback)";
-    }
 
     tSybaseISAMFile file;
 };
@@ -84,7 +72,7 @@ TEST_F(SybaseFilter, WholeFiltersUseTheDialectsForms) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filter);
-        EXPECT_EQ(Translate(c.filter), c.sql);
+        EXPECT_EQ(gmtest::TranslatedFilter(file, c.filter), c.sql);
     }
 }
 
