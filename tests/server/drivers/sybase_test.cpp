@@ -198,8 +198,14 @@ TEST_P(SybaseConnection, DescribeTableMapsTypeCodesAndKeepsReservedColumnsOutOfT
     EXPECT_FALSE(conn->DescribeTable(missing));
     EXPECT_EQ(rec.Statements(), Lines({texts.ColumnCount()}));
     rec.ClearLog();
+    // A name that is no identifier never reaches the SQL.
     tTableDefinitionExclusive badName("T1;DROP", "RECDSN");
     EXPECT_FALSE(conn->DescribeTable(badName));
+    EXPECT_FALSE(conn->DescribeIndexes(badName));
+    EXPECT_FALSE(conn->CanOpen("T1'--", nullptr));
+    EXPECT_FALSE(conn->CanOpen("T1", "I' OR '1'='1"));
+    EXPECT_FALSE(conn->SPExist("P'; DROP TABLE T1 --"));
+    EXPECT_EQ(conn->GetRecCount("T1 WHERE 1=0"), -1.0);
     EXPECT_EQ(rec.Statements(), std::string());
 }
 
