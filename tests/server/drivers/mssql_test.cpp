@@ -19,6 +19,9 @@
 
 namespace {
 
+using gmtest::Contains;
+using gmtest::Lines;
+
 constexpr const char* kVersionQuery = "select substring(@@version,charindex('-',@@version)+2,2)";
 constexpr const char* kProductVersionQuery =
     "select CONVERT(varchar(128),SERVERPROPERTY('ProductVersion')) as DB_INFO";
@@ -37,16 +40,6 @@ constexpr const char* kIndexesQuery =
     "'IsAutoStatistics') = 0 ORDER BY x.indid, k.keyno";
 constexpr const char* kPrimaryKey =
     "ALTER TABLE dbo.T1 ADD CONSTRAINT T1_PK PRIMARY KEY CLUSTERED (R_E_C_N_O_)";
-
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 class MSSQLConnection : public gmtest::RecordedODBC {
 protected:

@@ -10,21 +10,17 @@
 #include "lib_common/commbuffer.h"
 #include "server/drivers/sybase.h"
 #include "server/isam/gatemill_query.h"
+#include "tests/server/support/alteractions.h"
 #include "tests/server/support/recodbc_fixture.h"
 #include "tests/server/support/testfilter.h"
 #include "tests/server/support/testisam.h"
 
 namespace {
 
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using gmtest::Action;
+using gmtest::Contains;
+using gmtest::Fill;
+using gmtest::Lines;
 
 // F1 C 10, A N 10,2, NAME C 20, TWO C 2.
 std::shared_ptr<tTableDefinitionShared> FilteredDefinition() {
@@ -112,25 +108,6 @@ TEST_P(SybaseODBC, FileSetsTheRowLimitAndOldServersReadWithNoLock) {
                              " WHERE TBL.R_E_C_N_O_ = CONVERT( INT , ? ) [1='12']",
                          "SELECT R_E_C_N_O_ FROM dbo.CLIENTES" + hint +
                              " WHERE R_E_C_N_O_  > 0 ORDER BY R_E_C_N_O_"}));
-    }
-}
-
-struct Action {
-    const char* name;
-    u8 oldType;
-    u16 oldLength;
-    u8 newType;
-    u16 newLength;
-    u16 flags;
-};
-
-void Fill(tArray<tActionField>& list, const std::vector<Action>& actions) {
-    for (const Action& a : actions) {
-        auto* f = new tActionField(a.name, a.newType, a.newLength, 0);
-        f->oldType = a.oldType;
-        f->oldLength = a.oldLength;
-        f->actions = a.flags;
-        list.Add(f);
     }
 }
 

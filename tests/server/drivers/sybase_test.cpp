@@ -16,20 +16,13 @@
 
 namespace {
 
+using gmtest::Contains;
+using gmtest::Lines;
+
 constexpr const char* kOldIsolation = "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED";
 constexpr const char* kNewIsolation = "SET TRANSACTION ISOLATION LEVEL 0";
 constexpr const char* kPrimaryKey =
     "ALTER TABLE dbo.T1 ADD CONSTRAINT T1_PK PRIMARY KEY CLUSTERED (R_E_C_N_O_)";
-
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // The catalogue texts of T1 with the NOLOCK word of an old server, or without it.
 struct tCatalogTexts {
