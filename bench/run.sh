@@ -10,17 +10,33 @@
 #   GM_BENCH_CPUS=client,server,database   the CPUs to pin to (default: the machine's last three)
 #   GM_BENCH_JOBS=n                        build jobs (default 4)
 # The programs' whole output stays in build/bench/results/.
+#
+#        bench/run.sh --smoke <build dir>
+# runs every benchmark of an existing build once, as briefly as it can, unpinned, and fails when
+# one of them fails: the test command's check that no benchmark rots. Nothing is measured.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-3}
-if ! [[ $runs =~ ^[1-9][0-9]*$ ]]; then
-    echo "bench/run.sh: the number of runs must be a positive number, not '$runs'"; exit 2
-fi
 here=$(pwd)
-build=$here/build/bench
-results=$build/results
+smoke=
+if [ "${1:-}" = "--smoke" ]; then
+    if [ ! -d "${2:-}/bench" ]; then
+        echo "bench/run.sh: --smoke needs a build directory with the benchmarks, not '${2:-}'"; exit 2
+    fi
+    smoke=1
+    build=$(cd "$2" && pwd)
+    runs=1
+    results=$build/bench-smoke
+else
+    runs=${1:-3}
+    if ! [[ $runs =~ ^[1-9][0-9]*$ ]]; then
+        echo "bench/run.sh: the number of runs must be a positive number, not '$runs'"; exit 2
+    fi
+    build=$here/build/bench
+    results=$build/results
+fi
 mkdir -p "$results"
 rm -f "$results"/*
+failed=0
 
 # ---------------------------------------------------------------- CPUs
 
@@ -32,7 +48,7 @@ if [ -n "${GM_BENCH_CPUS:-}" ]; then
             echo "bench/run.sh: GM_BENCH_CPUS must be three CPU numbers, not '$GM_BENCH_CPUS'"; exit 2
         fi
     done
-elif (($(nproc) >= 3)); then
+elif [ -z "$smoke" ] && (($(nproc) >= 3)); then
     n=$(nproc)
     cpu_client=$((n - 1)) cpu_server=$((n - 2)) cpu_db=$((n - 3))
 fi
@@ -50,7 +66,8 @@ launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGM_TESTS=OFF -DGM_BENCH=ON \
+if [ -z "$smoke" ] &&
+    ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGM_TESTS=OFF -DGM_BENCH=ON \
        "${launcher[@]}" && cmake --build "$build" -j "${GM_BENCH_JOBS:-4}"; } >"$build.log" 2>&1; then
     tail -n 60 "$build.log"; echo "build failed: see $build.log"; exit 1
 fi
@@ -58,6 +75,7 @@ fi
 # ---------------------------------------------------------------- database
 
 testdb=$build/testdb
+[ -n "$smoke" ] && testdb=$build/bench-smoke-db  # not the test run's own
 peer_pid=
 cleanup() {
     stop_peer
@@ -121,11 +139,14 @@ run() {
         monitor_bench | dbserver_write_bench | wire_bench) start_peer "$cpu" ;;
     esac
     echo "$program${label:+ ($text)}"
+    local how=(--benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true)
+    [ -n "$smoke" ] && how=(--benchmark_min_time=0.001)
     # shellcheck disable=SC2046
-    if ! $(pinned "$cpu_client") timeout -k 10 900 "$build/bench/$program" \
-        --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true "$@" \
+    if ! $(pinned "$cpu_client") timeout -k 10 900 "$build/bench/$program" "${how[@]}" "$@" \
         >"$out" 2>&1; then
         echo "  $program failed: see $out"
+        tail -n 20 "$out"
+        failed=1
     fi
     stop_peer
     grep '^GMROW|' "$out" | awk -F'|' -v label="$label" -v text="$text" -v OFS='|' '
@@ -138,6 +159,14 @@ for program in locks_bench dbserver_write_bench monitor_bench wire_bench isam_na
     odbc_fetch_bench; do
     run "$program" "$cpu_server"
 done
+if [ -n "$smoke" ]; then
+    # The appends without Reserve take minutes: the smoke pass leaves them out.
+    for program in sslex_bench filterengine_bench; do run "$program" ""; done
+    run stringz_bench "" brief "without the unreserved appends" \
+        --benchmark_filter=-BuildMegabyteByTenByteAppends/0
+    if [ "$failed" = 0 ]; then echo "every benchmark ran"; fi
+    exit "$failed"
+fi
 if [ -n "$cpu_client" ]; then
     run monitor_bench "$cpu_client" onecpu "client and gateway on one CPU" \
         --benchmark_filter=RoundTrip

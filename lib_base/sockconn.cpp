@@ -57,6 +57,10 @@ i32 tSockConn::Execute() {
 
 void tSockConn::Terminate(u8 force) {
     if (!IsTerminated()) tThreadBase::Terminate(force);
+    // A forced stop also wakes the serving thread from its wait for the next request: the
+    // receive ends as at the end of the stream and the thread leaves by its usual end, instead
+    // of sleeping out the idle wait while the process shuts down.
+    if (force) Shutdown(plat::kShutRead);
 }
 
 i32 tSockConn::RefuseConnection() {

@@ -50,7 +50,8 @@ public:
     i32 GetThreadType() override { return kThreadTypeThread; }
     i32 Execute() override;  // the default body: SendConnectOk
     const char* GetClassName() override { return "sockConn"; }
-    void Terminate(u8 force) override;  // once: a later call changes nothing
+    // Once: a later call changes nothing, but a forced one also ends the wait of a receive.
+    void Terminate(u8 force) override;
     bool Done() override { return true; }
 
     // 0 or the socket error; the value is kept only on success.

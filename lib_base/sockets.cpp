@@ -253,6 +253,8 @@ i32 tSocket::SetBlocking(u8 on) {
 }
 
 i32 tSocket::Shutdown(i32 how) {
+    // Under the lock: another thread may call this while the owner closes the handle.
+    tWaiting hold(&lock, __FILE__, __LINE__);
     int rc = plat::Shutdown(handle.Get(), how);
     return rc < 0 ? Failed(rc) : 0;
 }

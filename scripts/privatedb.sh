@@ -6,10 +6,11 @@
 #   scripts/privatedb.sh stop <dir>                   stop them; their data stays for the next start
 #   scripts/privatedb.sh wipe <dir>                   stop them and delete their data
 #
-# After start, <dir> holds odbcinst.ini (the Debian drivers by path), odbc.ini (DSNs gm_pg and
-# gm_maria) and db.env, a shell file that exports ODBCSYSINI, ODBCINI and the GM_PG_* and
-# GM_MARIA_* settings of the servers that run. Every DSN is checked through unixODBC's isql before
-# start succeeds. The script is quiet unless something fails; then it prints the server's log tail.
+# After start, <dir> holds odbcinst.ini (the Debian drivers by path), odbc.ini (DSNs gm_pg,
+# gm_maria, and gm_sqlite over the file <dir>/sqlite.db) and db.env, a shell file that exports
+# ODBCSYSINI, ODBCINI and the GM_PG_* and GM_MARIA_* settings of the servers that run. Every DSN
+# is checked through unixODBC's isql before start succeeds. The script is quiet unless something
+# fails; then it prints the server's log tail.
 #
 # Layout: the servers' state lives in <root>/pg and <root>/maria, where <root> is <dir> itself,
 # or a directory under /tmp (named in <dir>/root.path) when the user postgres cannot reach <dir>
@@ -324,6 +325,11 @@ Driver=$ODBC_DRIVER_DIR/psqlodbca.so
 [gm MariaDB]
 Description=MariaDB Connector/ODBC
 Driver=$ODBC_DRIVER_DIR/libmaodbc.so
+
+[gm SQLite]
+Description=SQLite 3 ODBC driver
+Driver=$ODBC_DRIVER_DIR/libsqlite3odbc.so
+DontDLClose=1
 EOF
     tmp=$(mktemp "$dir/.db.env.XXXXXX")
     {
@@ -331,7 +337,15 @@ EOF
         echo "export ODBCSYSINI='$dir'"
         echo "export ODBCINI='$dir/odbc.ini'"
     } >"$tmp"
-    : >"$dir/odbc.ini"
+    # SQLite needs no server: its database is a file beside this configuration. Tests that run
+    # at once wait up to Timeout milliseconds for each other's writes.
+    cat >"$dir/odbc.ini" <<EOF
+[gm_sqlite]
+Driver=gm SQLite
+Database=$dir/sqlite.db
+Timeout=30000
+
+EOF
     if [ "$pg" = 1 ]; then
         # shellcheck disable=SC1091
         . "$root/pg/credentials"
@@ -406,6 +420,7 @@ cmd_start() {
         check_dsn gm_pg "$PG_TEST_USER" "$PG_PASSWORD"
         check_dsn gm_pg "$PG_NOSUPER_USER" "$PG_NOSUPER_PASSWORD"
     fi
+    check_dsn gm_sqlite "" ""
     if [ "$maria" = 1 ]; then
         # shellcheck disable=SC1091
         . "$root/maria/credentials"
@@ -425,7 +440,8 @@ cmd_wipe() {
     if [ "$root" != "$dir" ]; then
         rm -rf "$root"
     fi
-    rm -rf "$dir/pg" "$dir/maria" "$dir/root.path" "$dir/odbc.ini" "$dir/odbcinst.ini" "$dir/db.env"
+    rm -rf "$dir/pg" "$dir/maria" "$dir/root.path" "$dir/odbc.ini" "$dir/odbcinst.ini" "$dir/db.env" \
+        "$dir/sqlite.db"
 }
 
 [ $# -ge 2 ] || usage

@@ -6,6 +6,9 @@
 
 #include "lib_base/replaceable.h"
 #include "lib_common/logwriter.h"
+#include "server/drivers/cloudscape.h"
+#include "server/drivers/ctreesql.h"
+#include "server/drivers/generic.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
@@ -36,6 +39,21 @@ std::unique_ptr<tDBConnection> MakePostgres(const tDBConnectionRequest& request)
         new tPostgresConnection(request.dbType, request.alias, request.user, request.password));
 }
 
+std::unique_ptr<tDBConnection> MakeCloudScape(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tCloudScapeConnection(request.dbType, request.alias, request.user, request.password));
+}
+
+std::unique_ptr<tDBConnection> MakeCTreeSQL(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tCTreeSQLConnection(request.dbType, request.alias, request.user, request.password));
+}
+
+std::unique_ptr<tDBConnection> MakeGeneric(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tGenericConnection(request.dbType, request.alias, request.user, request.password));
+}
+
 std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
     return std::unique_ptr<tDBConnection>(
         new tSybaseConnection(request.dbType, request.alias, request.user, request.password));
@@ -43,10 +61,11 @@ std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
 
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
-    {"MSSQL", MakeMSSQL},  {"ORACLE", nullptr},        {"DB2", nullptr},
-    {"INFORMIX", nullptr}, {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
-    {"CTREESQL", nullptr}, {"CLOUDSCAPE", nullptr},    {"SYBASE", MakeSybase},
-    {"ODBC", nullptr},
+    {"MSSQL", MakeMSSQL},       {"ORACLE", nullptr},
+    {"DB2", nullptr},           {"INFORMIX", nullptr},
+    {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
+    {"CTREESQL", MakeCTreeSQL}, {"CLOUDSCAPE", MakeCloudScape},
+    {"SYBASE", MakeSybase},     {"ODBC", MakeGeneric},
 };
 
 tDBTypeAnswer DriverConnection(const tDBConnectionRequest& request,

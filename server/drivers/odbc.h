@@ -48,6 +48,7 @@ inline bool IsNumberSqlType(SQLSMALLINT sqlType) {
 
 class tDATAField;
 class tODBCStatement;
+class tTableDefinitionExclusive;
 
 // One parameter of a stored procedure as a row of the ODBC procedure-column catalogue describes
 // it, with what its bind needs: the direction (1 input, 2 input/output, 4 output), the value kind
@@ -133,6 +134,16 @@ public:
     bool HandleWriteWarning(tStatement* stmt, const char* routine, const char* sql, i32& native);
     // Appends the statement's owner file's description to text (nothing without one).
     void ForwardErrorText(tStatement* stmt, tString& text);
+    // Runs a client's query on stmt and describes its result for a query file: C columns at
+    // their bound length - 1, N columns as 15,8, columns of other types left out. Null when the
+    // query fails (its error stays) or has no column (-19 under routine).
+    std::unique_ptr<tTableDefinitionExclusive> DescribeQueryResult(tODBCStatement& stmt,
+                                                                   const tString& query,
+                                                                   const char* routine);
+    // The same as a plain query file that owns stmt, owned by the caller; null (stmt freed)
+    // when the connection is down or as above.
+    tQueryFile* NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
+                             const char* routine, std::unique_ptr<tODBCStatement> stmt);
 
     // ---- ODBC state for the statements and the drivers.
     // Calls one entry point. One that the library lacks is logged and answers SQL_ERROR.
@@ -252,7 +263,14 @@ protected:
     // Reads the column's bytes into buffer: at most length - 1 of them, then a terminator;
     // length becomes the number of bytes read (0 for NULL, empty or no data). A longer value is
     // cut and marked (dataTruncated). A failure is reported under the routine's name.
-    bool ReadBytes(u16 column, void* buffer, i32& length, const char* routine);
+    // As character data (SQL_C_CHAR), the driver writes the terminator itself.
+    bool ReadBytes(u16 column, void* buffer, i32& length, const char* routine,
+                   SQLSMALLINT cType = SQL_C_BINARY);
+    // Prepares sql and runs it with the length bytes of data as its one parameter, bound as
+    // SQL_C_CHAR to SQL_CHAR of that size. A run that ends with a warning counts as failed; one
+    // that matched no row answers false without an error. The handle stays open, without the
+    // parameter.
+    bool ExecCharParam(const char* sql, const void* data, i32 length, const char* routine);
     // Whether rc is a success; a failure goes to HandleError (reported), and its native code
     // becomes the last failure code.
     bool Check(SQLRETURN rc, const char* routine, const char* sql);

@@ -77,6 +77,7 @@ void tODBCLibrary::Unload() {
     loaded.store(false, std::memory_order_release);
     useODBC3 = false;
     library.Close();
+    installer.Close();
     entries = tODBCEntryPoints{};
 }
 
@@ -101,6 +102,12 @@ void tODBCLibrary::Bind(const char* dbType, const tString& alias) {
         library.Close();
         entries = tODBCEntryPoints{};
         return;
+    }
+    // SQLite ODBC 0.9998 opens the installer library itself for every connect and closes it on
+    // disconnect, and each close drops the installer's parsed ini files without freeing them.
+    // Held here, the library stays loaded and keeps one copy. A missing one changes nothing.
+    if (std::strcmp(LibraryFile(libraryName), kDriverManagerFile) == 0) {
+        installer.Open(kInstallerFile);
     }
     useODBC3 = ChooseODBC3();
     loaded.store(true, std::memory_order_release);

@@ -73,6 +73,8 @@ public:
     // The file name that stands for the platform's ODBC driver manager, and what it maps to.
     static constexpr const char* kDefaultLibrary = "ODBC32.DLL";
     static constexpr const char* kDriverManagerFile = "libodbc.so.2";
+    // The driver manager's installer library, held beside it (see Bind).
+    static constexpr const char* kInstallerFile = "libodbcinst.so.2";
 
     tODBCLibrary() = default;
     tODBCLibrary(const tODBCLibrary&) = delete;
@@ -103,6 +105,7 @@ private:
     // Written under loaderLock until loaded.
     bool useODBC3 = false;
     plat::SharedLibrary library;
+    plat::SharedLibrary installer;  // held while the driver manager is; may stay closed
     tString libraryName;
     tODBCEntryPoints entries{};
 };

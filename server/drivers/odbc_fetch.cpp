@@ -207,7 +207,8 @@ bool tODBCStatement::GetData(u16 column, void* buffer, i32& length) {
     return true;
 }
 
-bool tODBCStatement::ReadBytes(u16 column, void* buffer, i32& length, const char* routine) {
+bool tODBCStatement::ReadBytes(u16 column, void* buffer, i32& length, const char* routine,
+                               SQLSMALLINT cType) {
     dataTruncated = false;
     if (handle == SQL_NULL_HSTMT) return false;
     const i32 capacity = length;
@@ -217,9 +218,9 @@ bool tODBCStatement::ReadBytes(u16 column, void* buffer, i32& length, const char
     char* bytes = static_cast<char*>(buffer);
     bytes[0] = '\0';
     SQLLEN got = 0;
-    // One byte is kept back for the terminator.
-    const SQLRETURN rc = GM_ODBC(odbc, SQLGetData, handle, column, SQL_C_BINARY, buffer,
-                                 static_cast<SQLLEN>(capacity - 1), &got);
+    // One byte is kept back for the terminator, which a character read writes itself.
+    const SQLLEN room = cType == SQL_C_CHAR ? capacity : capacity - 1;
+    const SQLRETURN rc = GM_ODBC(odbc, SQLGetData, handle, column, cType, buffer, room, &got);
     if (!Check(rc, routine, nullptr)) return false;
     if (rc == SQL_NO_DATA || (got <= 0 && got != SQL_NO_TOTAL)) return true;  // NULL or empty
     SQLLEN n = got;

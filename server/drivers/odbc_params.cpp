@@ -7,9 +7,11 @@
 //      procParams, which live until Close has freed the handle (or the parameters were reset).
 //  (2) A value is bound only when it reads as what its letter says; anything else is refused
 //      before the statement runs, so no marker is ever left unbound.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "lib_base/datetime.h"
 #include "lib_base/gmlassert.h"
@@ -497,4 +499,45 @@ i16 tODBCStatement::SPExec(const char* name, const char* owner, tArray<tDATAFiel
     ReportInfo(rc, "tODBCStatement::SPExec (Execute)", callText);
     OpLog(kSPRoutine, callText);
     return RC_OK;
+}
+
+bool tODBCStatement::ExecCharParam(const char* sql, const void* data, i32 length,
+                                   const char* routine) {
+    lastFailure = 0;
+    const bool traced = odbc.IsTraced();
+    if (traced) odbc.TraceStart(routine);
+    Open(0);
+    if (handle == SQL_NULL_HSTMT) return false;
+    NoteStatement(sql, routine);
+    if (!Check(GM_ODBC(odbc, SQLPrepare, handle, Text(sql), SQL_NTS), routine, sql)) {
+        Close();
+        return false;
+    }
+    const size_t n = data && length > 0 ? static_cast<size_t>(length) : 0;
+    const char* bytes = static_cast<const char*>(data);
+    std::vector<char> value(n + 1, '\0');
+    if (n > 0) std::copy(bytes, bytes + n, value.begin());
+    SQLLEN indicator = static_cast<SQLLEN>(n);
+    if (!Check(
+            GM_ODBC(odbc, SQLBindParameter, handle, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_CHAR,
+                    static_cast<SQLULEN>(n), 0, value.data(), static_cast<SQLLEN>(n), &indicator),
+            routine, sql)) {
+        Close();
+        return false;
+    }
+    const SQLRETURN rc = GM_ODBC(odbc, SQLExecute, handle);
+    lastRc = rc;
+    // A warning means the value was not stored as given (cut or converted): a failure too. The
+    // diagnostics are read before the next call on the handle clears them.
+    bool ok = rc == SQL_SUCCESS || rc == SQL_NO_DATA;
+    if (!ok) lastFailure = odbc.HandleError(this, routine, sql, rc, 1);
+    // The bound value goes with this call: no later execution may read it.
+    ok = Check(GM_ODBC(odbc, SQLFreeStmt, handle, SQL_RESET_PARAMS), routine, sql) && ok;
+    if (!ok) {
+        Close();
+        return false;
+    }
+    if (traced) odbc.TraceEnd(sql);
+    OpLog(routine, sql);
+    return rc == SQL_SUCCESS;  // no data: no row took the value
 }

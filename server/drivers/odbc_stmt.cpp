@@ -168,10 +168,13 @@ void tODBCStatement::Open(u8 scanEscapes) {
         return;
     }
     if (scanEscapes == 0) {
-        Check(odbc.UseODBC3() ? GM_ODBC(odbc, SQLSetStmtAttr, handle, SQL_ATTR_NOSCAN,
-                                        reinterpret_cast<SQLPOINTER>(SQL_NOSCAN_ON), SQL_IS_INTEGER)
-                              : GM_ODBC(odbc, SQLSetStmtOption, handle, SQL_NOSCAN, SQL_NOSCAN_ON),
-              routine, nullptr);
+        // Escape scanning off is only a hint. A driver that refuses it (SQLite's answers IM001)
+        // scans the text, which leaves a text without escape clauses as it is: no error.
+        const SQLRETURN noscan =
+            odbc.UseODBC3() ? GM_ODBC(odbc, SQLSetStmtAttr, handle, SQL_ATTR_NOSCAN,
+                                      reinterpret_cast<SQLPOINTER>(SQL_NOSCAN_ON), SQL_IS_INTEGER)
+                            : GM_ODBC(odbc, SQLSetStmtOption, handle, SQL_NOSCAN, SQL_NOSCAN_ON);
+        if (noscan == SQL_INVALID_HANDLE) Check(noscan, routine, nullptr);
     }
     if (retrieveData == 0) {
         Check(odbc.UseODBC3()

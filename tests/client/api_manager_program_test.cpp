@@ -8,9 +8,8 @@
 
 #include "client/gatemillapi.h"
 #include "lib_common/configcache.h"
+#include "tests/client/support/pellmarrun.h"
 #include "tests/lib_common/support/inipassword.h"
-#include "tests/server/process/support/programprocess.h"
-#include "tests/server/process/support/programrun.h"
 #include "tests/support/tempdir.h"
 
 namespace {
@@ -19,32 +18,27 @@ namespace {
 class ManagerAgainstPellmar : public ::testing::Test {
 protected:
     void SetUp() override {
-        port = gmtest::FreePort();
+        port = pellmar.Port();
         ASSERT_NE(port, 0);
         gmtest::WriteFileText(
             dir.File("gatemill.ini"),
             "[General]\r\nPort=" + std::to_string(port) + "\r\nThreadMin=2\r\nThreadInc=2\r\n");
         gmtest::WriteFileText(dir.File("diag.txt"), "first line\nsecond line\n");
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        ASSERT_TRUE(program->Started());
-        ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
-            << program->Output();
+        ASSERT_TRUE(pellmar.Start(dir));
+        program = &pellmar.Program();
         handle = GM_GetManager(port);
         ASSERT_EQ(GM_ConnectManager(handle, "127.0.0.1"), 0);
     }
     void TearDown() override {
         GM_DisconnectManager(handle);
         GM_ReleaseManager(handle);
-        if (program) {
-            size_t from = 0;
-            EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
-        }
+        pellmar.Stop();
     }
 
     gmtest::TempDir dir;
+    gmtest::PellmarRun pellmar;
     u16 port = 0;
-    std::unique_ptr<gmtest::ProgramRun> program;
+    gmtest::ProgramRun* program = nullptr;  // pellmar's, once started
     GM_HANDLE handle = 0;
 };
 

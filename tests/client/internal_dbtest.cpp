@@ -44,7 +44,10 @@ TEST_F(InternalCalls, AnswersOneTextAndTheShutdownHookStopsTheServer) {
     EXPECT_EQ(length, 1);
     EXPECT_TRUE(program->WaitFor("[INTERNAL] Gml ShutDown Test\n")) << program->Output();
     EXPECT_EQ(program->Finish(), 0) << program->Output();
-    program.reset();  // ended on its own: nothing left to stop
+    // The connections still open end at once: the shutdown waits out no thread.
+    EXPECT_EQ(program->Output().find("TIME-OUT"), std::string::npos) << program->Output();
+    this->pellmar.Ended();  // ended on its own: nothing left to stop
+    program = nullptr;
 }
 
 // Sub-code 62 drops the named trigger; a name that is no identifier drops nothing.

@@ -104,16 +104,7 @@ struct Area {
     }
     // The field's description: "name type length declared decimals".
     std::string Describe(int16_t index) const {
-        char name[30] = "";
-        uint8_t type = 0;
-        uint32_t length = 0;
-        uint16_t declared = 0;
-        uint16_t decimals = 0;
-        const int16_t status = GM_GetFieldDesc(db, static_cast<uint16_t>(wa), index, name, &type,
-                                               &length, &declared, &decimals);
-        if (status != 0) return "(status " + std::to_string(status) + ")";
-        return std::string(name) + " " + static_cast<char>(type) + " " + std::to_string(length) +
-               " " + std::to_string(declared) + " " + std::to_string(decimals);
+        return gmtest::DescribeField(db, static_cast<uint16_t>(wa), index);
     }
 };
 
@@ -446,8 +437,11 @@ TYPED_TEST(MainRoad, TableRequestsAroundTheRoad) {
     ASSERT_NO_FATAL_FAILURE(CreateTable(db));
     EXPECT_EQ(GM_CanOpen(db, kTable, ""), 0);
     EXPECT_EQ(GM_CanOpen(db, "NOSUCHTABLE", ""), -11);
+    // The connection prepares no statements: the prepare is refused and takes no id, so the
+    // first open gets the first one.
+    EXPECT_EQ(GM_SqlPrepare(db, "SELECT CODE FROM ROAD WHERE CODE = ?"), kFailed);
     Area road{db, GM_Open(db, kTable, 0, 0)};
-    ASSERT_GT(road.wa, 0) << ErrorOf(db);
+    ASSERT_EQ(road.wa, 1) << ErrorOf(db);
     ASSERT_EQ(GM_CreateIndex(db, road.wa, "ROAD1", "CODE"), 0) << ErrorOf(db);
     EXPECT_EQ(GM_CanOpen(db, kTable, "ROAD1"), 0);
     EXPECT_EQ(GM_CanOpen(db, kTable, "NOSUCHINDEX"), -11);

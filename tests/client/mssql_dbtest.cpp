@@ -6,41 +6,26 @@
 #include <string>
 
 #include "client/gatemillapi.h"
-#include "tests/client/support/recordedprogram.h"
+#include "tests/client/support/mssqlserved.h"
 
 namespace {
 
-constexpr const char* kAnsiKey = "SOFTWARE\\ODBC\\ODBC.INI\\ERP";
-
-// One session's connect: a banner whose version reads 8, then the session id.
-std::string SessionScript(const char* spid) {
-    return std::string(
-               "RESULT\tselect substring(@@version,charindex('-',@@version)+2,2)\n"
-               "COLUMN\tv\t12\t2\nROW\t8.\n"
-               "RESULT\tSELECT @@SPID AS PARAM_SESSION\nCOLUMN\tPARAM_SESSION\t5\t5\nROW\t") +
-           spid + "\n";
-}
+using gmtest::Count;
+using gmtest::MSSQLSessionScript;
 
 // The catalogue's answer that T1's R_E_C_N_O_ accepts nulls.
 const std::string kRecnoProbe =
     "RESULT\tselect count(*) from syscolumns where name = 'R_E_C_N_O_' and id = object_id( 'T1' ) "
     "and isnullable = 1";
 
-class MSSQLProgram : public gmtest::RecordedProgram {
+// Two sessions, and the catalogue that answers for T1.
+class MSSQLProgram : public gmtest::MSSQLServed {
 protected:
     void SetUp() override {
-        Start("MSSQL",
-              "# two sessions, and the catalogue that answers for T1\n" + SessionScript("51") +
-                  SessionScript("52") +
-                  "RESULT\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
-                  "object_id('T1')\nCOLUMN\tname\t12\t128\nROW\tT1\n" +
-                  kRecnoProbe + "\nCOLUMN\tn\t4\t10\nROW\t1\n",
-              std::string("[") + kAnsiKey + "]\r\nAnsiNPW=Yes\r\nDriver=sqlsrv.so\r\n");
-    }
-    GM_HANDLE Connect(int16_t& status) {
-        const GM_HANDLE handle = NewHandle();
-        status = GM_Connect(handle, "127.0.0.1", "MSSQL7/ERP", "gatemill mssql");
-        return handle;
+        Start(MSSQLSessionScript("51") + MSSQLSessionScript("52") +
+              "RESULT\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
+              "object_id('T1')\nCOLUMN\tname\t12\t128\nROW\tT1\n" +
+              kRecnoProbe + "\nCOLUMN\tn\t4\t10\nROW\t1\n");
     }
 };
 
@@ -52,9 +37,8 @@ TEST_F(MSSQLProgram, FirstConnectCreatesTheCatalogueAndTheScriptAnswersTheProbes
     EXPECT_EQ(GM_GetServerType(first, type), 0);
     EXPECT_STREQ(type, "WinNT");
     const std::string afterFirst = Log();
-    EXPECT_EQ(gmtest::CountOf(afterFirst, "\tSELECT @@SPID AS PARAM_SESSION\n"), 1u);
-    EXPECT_EQ(gmtest::CountOf(afterFirst, "\tSET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED\n"),
-              1u);
+    EXPECT_EQ(Count(afterFirst, "\tSELECT @@SPID AS PARAM_SESSION\n"), 1u);
+    EXPECT_EQ(Count(afterFirst, "\tSET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED\n"), 1u);
     for (const char* create :
          {"\tCREATE TABLE dbo.GML_FIELD(FIELD_TABLE VARCHAR(64) NOT NULL CONSTRAINT "
           "GML_FIELD_FIELD_TABLE_DF DEFAULT '",
@@ -62,7 +46,7 @@ TEST_F(MSSQLProgram, FirstConnectCreatesTheCatalogueAndTheScriptAnswersTheProbes
           "null, PARAM_VALUE VarChar(50) not null)\n",
           "\tCREATE TABLE dbo.GML_IDXSTATS(", "\tCREATE TABLE dbo.GML_VIRTUALIDX(",
           "\tCREATE TABLE dbo.GML_SP("}) {
-        EXPECT_EQ(gmtest::CountOf(afterFirst, create), 1u) << create << "\n" << afterFirst;
+        EXPECT_EQ(Count(afterFirst, create), 1u) << create << "\n" << afterFirst;
     }
     // The data source's AnsiNPW value went from the program's registry; its other value stayed.
     const std::string ini = gmtest::ReadFileText(dir.File("gatemill.ini"));
@@ -72,15 +56,14 @@ TEST_F(MSSQLProgram, FirstConnectCreatesTheCatalogueAndTheScriptAnswersTheProbes
     const GM_HANDLE second = Connect(status);
     ASSERT_EQ(status, 0) << program->Output();
     const std::string afterSecond = Log();
-    EXPECT_EQ(gmtest::CountOf(afterSecond, "\tSELECT @@SPID AS PARAM_SESSION\n"), 2u);
-    EXPECT_EQ(gmtest::CountOf(afterSecond, "CREATE TABLE"),
-              gmtest::CountOf(afterFirst, "CREATE TABLE"));
+    EXPECT_EQ(Count(afterSecond, "\tSELECT @@SPID AS PARAM_SESSION\n"), 2u);
+    EXPECT_EQ(Count(afterSecond, "CREATE TABLE"), Count(afterFirst, "CREATE TABLE"));
 
     EXPECT_EQ(GM_CanOpen(second, "T1", ""), 0);
     EXPECT_EQ(GM_CanOpen(second, "T2", ""), -11);
-    EXPECT_EQ(gmtest::CountOf(Log(),
-                              "\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
-                              "object_id('T2')\n"),
+    EXPECT_EQ(Count(Log(),
+                    "\tSELECT name FROM sysobjects WHERE sysstat & 0xf IN (3) AND id = "
+                    "object_id('T2')\n"),
               1u);
 }
 
@@ -98,9 +81,9 @@ TEST_F(MSSQLProgram, ServiceChannelProbesTheRecordNumberColumn) {
         return std::string(buffer);
     };
     EXPECT_EQ(call(61, "T1"), "1");
-    EXPECT_EQ(gmtest::CountOf(Log(), kRecnoProbe.substr(7) + "\n"), 1u) << Log();
+    EXPECT_EQ(Count(Log(), kRecnoProbe.substr(7) + "\n"), 1u) << Log();
     EXPECT_EQ(call(71, "T1"), "0");
-    EXPECT_EQ(gmtest::CountOf(Log(), "object_id( 'T1' ) and status & 128 in (128)\n"), 1u) << Log();
+    EXPECT_EQ(Count(Log(), "object_id( 'T1' ) and status & 128 in (128)\n"), 1u) << Log();
     const std::string before = Log();
     EXPECT_EQ(call(62, "x'; DROP TABLE t --"), "0");
     EXPECT_EQ(call(61, "x'; DROP TABLE t --"), "0");

@@ -4,13 +4,20 @@
 // functions: create, open, append, navigate and query.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "client/gatemillapi.h"
-#include "tests/client/support/recordedprogram.h"
+#include "tests/client/support/pellmarrun.h"
 
 namespace {
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
 // A scripted result: the pattern, the columns (name, SQL type, size) and the rows.
 std::string Result(const std::string& pattern, const std::vector<std::vector<std::string>>& columns,
@@ -45,55 +52,67 @@ std::string TableScript() {
     return text;
 }
 
-class SybaseProgram : public gmtest::RecordedProgram {
+class SybaseProgram : public ::testing::Test {
 protected:
-    void SetUp() override { Start("SYBASE", TableScript()); }
-    std::string ErrorText() {
-        char text[2048] = "";
-        GM_GetError(handle, text, sizeof text - 1);
-        return text;
+    void SetUp() override {
+        const u16 port = pellmar.Port();
+        ASSERT_NE(port, 0);
+        gmtest::WriteFileText(dir.File("gatemill.ini"),
+                              "[General]\r\nPort=" + std::to_string(port) +
+                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n[SYBASE]\r\nClientLibrary=" +
+                                  GM_RECODBC_PATH + "\r\n");
+        gmtest::WriteFileText(dir.File("script.txt"), TableScript());
+        setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
+        setenv("GM_RECODBC_LOG", log.c_str(), 1);
+        const ::testing::AssertionResult started = pellmar.Start(dir);
+        unsetenv("GM_RECODBC_SCRIPT");
+        unsetenv("GM_RECODBC_LOG");
+        ASSERT_TRUE(started);
     }
+    void TearDown() override { pellmar.Stop(); }
+    std::string Log() const { return gmtest::ReadFileText(log); }
+    std::string ErrorText() { return gmtest::ErrorOf(handle); }
 
+    gmtest::TempDir dir;
+    const std::string log = dir.File("calls.log");
+    gmtest::PellmarRun pellmar;
     GM_HANDLE handle = 0;
 };
 
 TEST_F(SybaseProgram, ClientCreatesOpensAppendsNavigatesAndQueries) {
-    handle = NewHandle();
-    ASSERT_EQ(GM_Connect(handle, "127.0.0.1", "SYBASE/ERP", "gatemill sybase"), 0)
-        << program->Output();
-    EXPECT_EQ(gmtest::CountOf(Log(), "\tSET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED\n"), 1u);
-    EXPECT_EQ(gmtest::CountOf(Log(),
-                              "\tcreate unique index GML_PARAM1 on GML_PARAM( PARAM_SESSION, "
-                              "PARAM_NAME )\n"),
+    int16_t status = -1;
+    handle = pellmar.Connection(status, "SYBASE/ERP", "gatemill sybase");
+    ASSERT_EQ(status, 0) << pellmar.Program().Output();
+    EXPECT_EQ(Count(Log(), "\tSET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED\n"), 1u);
+    EXPECT_EQ(Count(Log(),
+                    "\tcreate unique index GML_PARAM1 on GML_PARAM( PARAM_SESSION, "
+                    "PARAM_NAME )\n"),
               1u);
 
     const GM_HANDLE fields = GM_GetCreateStruct(2, 0, 0);
     GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0);
     GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2);
     ASSERT_EQ(GM_CreateFile(handle, "T1", fields), 0) << ErrorText();
-    EXPECT_EQ(
-        gmtest::CountOf(Log(),
-                        "\tCREATE TABLE dbo.T1(CODE VARCHAR(8) DEFAULT '        ',PRICE FLOAT "
-                        "DEFAULT 0,"),
-        1u)
+    EXPECT_EQ(Count(Log(),
+                    "\tCREATE TABLE dbo.T1(CODE VARCHAR(8) DEFAULT '        ',PRICE FLOAT "
+                    "DEFAULT 0,"),
+              1u)
         << Log();
-    EXPECT_EQ(gmtest::CountOf(Log(),
-                              "\tALTER TABLE dbo.T1 ADD CONSTRAINT T1_PK PRIMARY KEY CLUSTERED "
-                              "(R_E_C_N_O_)\n"),
+    EXPECT_EQ(Count(Log(),
+                    "\tALTER TABLE dbo.T1 ADD CONSTRAINT T1_PK PRIMARY KEY CLUSTERED "
+                    "(R_E_C_N_O_)\n"),
               1u);
 
     const int16_t wa = GM_Open(handle, "T1", 0, 0);
     ASSERT_GT(wa, 0) << ErrorText() << Log();
     const uint16_t area = static_cast<uint16_t>(wa);
-    EXPECT_EQ(gmtest::CountOf(Log(), "\tSET ROWCOUNT 40\n"), 1u);
+    EXPECT_EQ(Count(Log(), "\tSET ROWCOUNT 40\n"), 1u);
 
     GM_InitRecord(handle, area, 0);
     GM_SetInternalFld(handle, area, "CODE", "CODE0001");
     ASSERT_EQ(GM_Write(handle, area, 0), 0) << ErrorText();
     EXPECT_EQ(GM_RecNo(handle, area), 1);
-    EXPECT_EQ(
-        gmtest::CountOf(Log(), "\tINSERT INTO dbo.T1(CODE,R_E_C_N_O_) VALUES ( 'CODE0001',1)\n"),
-        1u)
+    EXPECT_EQ(Count(Log(), "\tINSERT INTO dbo.T1(CODE,R_E_C_N_O_) VALUES ( 'CODE0001',1)\n"), 1u)
         << Log();
 
     ASSERT_EQ(GM_First(handle, area, 0, 0), 0) << ErrorText();
@@ -105,13 +124,13 @@ TEST_F(SybaseProgram, ClientCreatesOpensAppendsNavigatesAndQueries) {
     EXPECT_EQ(GM_Skip(handle, area, 0, 1, 0), -25);
     EXPECT_EQ(GM_Eof(handle, area), 1);
     const std::string navigation = Log();
-    EXPECT_EQ(gmtest::CountOf(navigation,
-                              "\tSELECT R_E_C_N_O_ FROM dbo.T1 NOLOCK  WHERE R_E_C_N_O_  > 0 ORDER "
-                              "BY R_E_C_N_O_\n"),
+    EXPECT_EQ(Count(navigation,
+                    "\tSELECT R_E_C_N_O_ FROM dbo.T1 NOLOCK  WHERE R_E_C_N_O_  > 0 ORDER "
+                    "BY R_E_C_N_O_\n"),
               1u);
-    EXPECT_EQ(gmtest::CountOf(navigation,
-                              "\tSELECT * FROM dbo.T1 TBL NOLOCK  WHERE TBL.R_E_C_N_O_ = "
-                              "CONVERT( INT , ? )"),
+    EXPECT_EQ(Count(navigation,
+                    "\tSELECT * FROM dbo.T1 TBL NOLOCK  WHERE TBL.R_E_C_N_O_ = "
+                    "CONVERT( INT , ? )"),
               2u)
         << navigation;
 
@@ -125,7 +144,7 @@ TEST_F(SybaseProgram, ClientCreatesOpensAppendsNavigatesAndQueries) {
     EXPECT_EQ(GM_Skip(handle, queryArea, 0, 1, 0), -25);
     EXPECT_EQ(GM_Close(handle, queryArea), 0);
     // The query ran on a second session: a child connection of its own.
-    EXPECT_EQ(gmtest::CountOf(Log(), "SQLConnect("), 2u) << Log();
+    EXPECT_EQ(Count(Log(), "SQLConnect("), 2u) << Log();
     EXPECT_EQ(GM_Close(handle, area), 0);
 }
 

@@ -8,11 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "lib_base/sockconn.h"
 #include "lib_base/sockets.h"
+#include "tests/lib_base/support/loopback.h"
 
 namespace {
 
-constexpr u32 kLoopback = 0x7F000001u;
+using gmtest::kLoopback;
 
 std::unique_ptr<tSocket> NewListener() {
     auto listener = std::make_unique<tSocket>(plat::kAfInet, kLoopback, 0, plat::kSockStream);
@@ -133,3 +135,26 @@ TEST(SocketAccept, EachConnectionIsAcceptedByExactlyOneThread) {
 }
 
 }  // namespace
+
+// A forced stop of a connection wakes the thread that waits in its receive (whose time-out is
+// 30 seconds): the receive ends as at the end of the stream, and replies still go out.
+TEST(SockConnStop, AForcedTerminateEndsAWaitingReceive) {
+    std::unique_ptr<tSocket> listener = gmtest::ListenOnLoopback();
+    ASSERT_NE(listener, nullptr);
+    std::unique_ptr<tSocket> client = gmtest::ConnectLoopback(listener->GetPort());
+    ASSERT_NE(client, nullptr);
+    tSockConn conn;
+    conn.Attach(listener->AcceptCounted(5), nullptr);
+    ASSERT_EQ(conn.GetRecvTimeout(), 30000);
+    i32 got = -2;
+    std::thread reader([&] {
+        char c = 0;
+        got = conn.Recv(&c, 1);
+    });
+    conn.Terminate(1);
+    reader.join();
+    EXPECT_EQ(got, 0);
+    EXPECT_NE(conn.GetLastError(), plat::kSockTimedOut);
+    EXPECT_EQ(conn.SendText("bye", -1, 0), 3);
+    EXPECT_EQ(gmtest::ReadBytes(*client, 3), "bye");
+}

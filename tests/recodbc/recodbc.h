@@ -17,6 +17,7 @@
 //   RESULT <pattern>                     as RecOdbcAddResult
 //   COLUMN <name> <SQL type> <size>      as RecOdbcAddColumn (0 decimals, nullability unknown)
 //   ROW <value>...                       one value per column; \N is SQL NULL
+//   OUTPUT <parameter> <value>           as RecOdbcSetOutput (from 1; \N is SQL NULL)
 //   FAIL <target> <SQLSTATE> <native> <text>   as RecOdbcFailNext
 // When GM_RECODBC_LOG names a file, every call appends one line to it: the call's line as
 // RecOdbcCalls gives it, and for an execution a tab and its line as RecOdbcStatements gives it.

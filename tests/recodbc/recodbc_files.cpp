@@ -53,6 +53,11 @@ void AddScriptLine(tState& st, const std::string& line) {
             row.push_back(v);
         }
         Current(st, line).rows.push_back(row);
+    } else if (command == "OUTPUT" && f.size() == 3 && std::atoi(f[1].c_str()) > 0) {
+        tValue v;
+        v.isNull = f[2] == "\\N";
+        if (!v.isNull) v.bytes = f[2];
+        Current(st, line).outputs[static_cast<SQLUSMALLINT>(std::atoi(f[1].c_str()))] = v;
     } else if (command == "FAIL" && f.size() == 5 && f[2].size() == 5) {
         tFailure failure;
         failure.target = f[1];
@@ -60,7 +65,7 @@ void AddScriptLine(tState& st, const std::string& line) {
         failure.diag = {f[2], static_cast<SQLINTEGER>(std::atol(f[3].c_str())), f[4]};
         st.failures.push_back(failure);
     } else {
-        BadScript(line, "not RESULT, COLUMN, ROW (one value per column) or FAIL");
+        BadScript(line, "not RESULT, COLUMN, ROW (one value per column), OUTPUT or FAIL");
     }
 }
 

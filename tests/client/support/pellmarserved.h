@@ -11,22 +11,31 @@
 #include <vector>
 
 #include "client/gatemillapi.h"
+#include "tests/client/support/pellmarrun.h"
 #include "tests/lib_common/support/inipassword.h"
-#include "tests/server/process/support/programprocess.h"
-#include "tests/server/process/support/programrun.h"
 #include "tests/server/support/mariadatabase.h"
 #include "tests/server/support/pgdatabase.h"
+#include "tests/support/tempdir.h"
 
 // The database drivers' own leaks, which the db test programs suppress (driver_leaks.cpp).
 extern "C" const char* __lsan_default_suppressions();
 
 namespace gmtest {
 
-// The connection's last error text, for failure messages.
-inline std::string ErrorOf(GM_HANDLE db) {
-    char text[512] = "";
-    GM_GetError(db, text, sizeof text - 1);
-    return text;
+// Starts the copy in dir as PellmarRun::Start does; under LeakSanitizer it ignores the same
+// driver leaks as this program.
+inline ::testing::AssertionResult StartWithDriverLeaks(PellmarRun& pellmar, TempDir& dir) {
+    WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
+    const char* options = std::getenv("LSAN_OPTIONS");
+    const std::string kept = options ? options : "";
+    setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
+    ::testing::AssertionResult started = pellmar.Start(dir);
+    if (options) {
+        setenv("LSAN_OPTIONS", kept.c_str(), 1);
+    } else {
+        unsetenv("LSAN_OPTIONS");
+    }
+    return started;
 }
 
 // A copy of pellmar in the test's directory, serving the test's database (Database: the server's
@@ -41,39 +50,19 @@ protected:
     void SetUp() override {
         Database::SetUp();
         if (this->HasFatalFailure()) return;
-        port = gmtest::FreePort();
+        port = pellmar.Port();
         ASSERT_NE(port, 0);
         gmtest::WriteFileText(dir.File("gatemill.ini"),
                               "[General]\r\nPort=" + std::to_string(port) +
                                   "\r\nThreadMin=4\r\nThreadInc=2\r\n" + moreGeneral + "[" +
                                   Environment() + "]\r\nuser=" + server.user +
                                   "\r\npassword=" + gmtest::IniPassword(server.password) + "\r\n");
-        // The program under LeakSanitizer ignores the same driver leaks as this one.
-        gmtest::WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
-        const char* options = std::getenv("LSAN_OPTIONS");
-        const std::string kept = options ? options : "";
-        setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        if (options) {
-            setenv("LSAN_OPTIONS", kept.c_str(), 1);
-        } else {
-            unsetenv("LSAN_OPTIONS");
-        }
-        ASSERT_TRUE(program->Started());
-        ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
-            << program->Output();
+        ASSERT_TRUE(StartWithDriverLeaks(pellmar, dir));
+        program = &pellmar.Program();
     }
 
     void TearDown() override {
-        for (GM_HANDLE handle : handles) {
-            GM_DisConnect(handle);
-            GM_Release(handle);
-        }
-        if (program && program->Started()) {
-            size_t from = 0;
-            EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
-        }
+        pellmar.Stop();
         Database::TearDown();
     }
 
@@ -87,11 +76,7 @@ protected:
 
     // A new table connection, released at the end, and the status of its connect.
     GM_HANDLE Connection(int16_t& status, const std::string& environment) {
-        const GM_HANDLE handle = GM_GetGmlConn(0, port);
-        EXPECT_NE(handle, 0u);
-        handles.push_back(handle);
-        status = GM_Connect(handle, "127.0.0.1", environment.c_str(), "gatemill main road");
-        return handle;
+        return pellmar.Connection(status, environment, "gatemill main road");
     }
     GM_HANDLE Connected() {
         int16_t status = 0;
@@ -101,9 +86,9 @@ protected:
     }
 
     std::string moreGeneral;  // further [General] lines ("Key=value\r\n"), set before SetUp
+    gmtest::PellmarRun pellmar;
     u16 port = 0;
-    std::unique_ptr<gmtest::ProgramRun> program;
-    std::vector<GM_HANDLE> handles;
+    gmtest::ProgramRun* program = nullptr;  // pellmar's, once started
 };
 
 struct DatabaseName {

@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "server/drivers/cloudscape.h"
+#include "server/drivers/ctreesql.h"
+#include "server/drivers/generic.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
@@ -32,8 +35,8 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
     } cases[] = {
         {"ORACLE", tDBTypeAnswer::NotInBuild,
          "*** DATABASE TYPE ORACLE (ERP) NOT AVAILABLE IN THIS BUILD ***"},
-        {"CLOUDSCAPE", tDBTypeAnswer::NotInBuild,
-         "*** DATABASE TYPE CLOUDSCAPE (ERP) NOT AVAILABLE IN THIS BUILD ***"},
+        {"INFORMIX", tDBTypeAnswer::NotInBuild,
+         "*** DATABASE TYPE INFORMIX (ERP) NOT AVAILABLE IN THIS BUILD ***"},
         {"FOO", tDBTypeAnswer::Unknown, nullptr},
         {"MSADO", tDBTypeAnswer::Unknown, nullptr},   // refused before the factory is asked
         {"mssql", tDBTypeAnswer::Unknown, nullptr},   // the caller upper-cases
@@ -75,6 +78,21 @@ TEST(DriverFactory, BuiltDriversMakeTheirDialectsConnectionUnconnected) {
         EXPECT_STREQ(out->GetAlias().GetText(), "ERP");
         EXPECT_FALSE(out->IsConnected());
     }
+    EXPECT_TRUE(process.LogEntries().empty());
+}
+
+TEST(DriverFactory, FurtherODBCDriversAreBuilt) {
+    gmtest::TestDBProcess process;
+    std::unique_ptr<tDBConnection> out;
+    ASSERT_EQ(Ask("ODBC", out), tDBTypeAnswer::Made);
+    EXPECT_NE(dynamic_cast<tGenericConnection*>(out.get()), nullptr);
+    ASSERT_EQ(Ask("CLOUDSCAPE", out), tDBTypeAnswer::Made);
+    EXPECT_NE(dynamic_cast<tCloudScapeConnection*>(out.get()), nullptr);
+    EXPECT_STREQ(out->GetOwner(), "SA.");
+    ASSERT_EQ(Ask("CTREESQL", out), tDBTypeAnswer::Made);
+    EXPECT_NE(dynamic_cast<tCTreeSQLConnection*>(out.get()), nullptr);
+    EXPECT_STREQ(out->GetDBType(), "CTREESQL");
+    EXPECT_FALSE(out->IsConnected());
     EXPECT_TRUE(process.LogEntries().empty());
 }
 

@@ -12,15 +12,10 @@
 #include "server/drivers/mssql.h"
 #include "server/isam/gatemill_query.h"
 #include "server/tables/dbtable.h"
-#include "tests/server/support/alteractions.h"
 #include "tests/server/support/recodbc_fixture.h"
 #include "tests/support/tempdir.h"
 
 namespace {
-
-using gmtest::Action;
-using gmtest::Fill;
-using gmtest::Lines;
 
 constexpr const char* kColumnsQuery =
     "SELECT c.name, t.type, c.length , c.isnullable , c.cdefault , c.status from syscolumns c , "
@@ -29,7 +24,22 @@ constexpr const char* kColumnsQuery =
 constexpr const char* kIndexesQuery = "SELECT x.name as indexname, c.name as fieldname from*";
 constexpr const char* kCount = "SELECT MAX(R_E_C_N_O_) FROM dbo.T1";
 
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+struct Action {
+    const char* name;
+    u8 oldType;
+    u16 oldLength;
+    u8 newType;
+    u16 newLength;
+    u16 flags;
+};
 
 class MSSQLAlter : public gmtest::RecordedODBC {
 protected:
@@ -86,6 +96,15 @@ protected:
         if (found) {
             rec.AddRow();
             rec.AddValue(name.c_str());
+        }
+    }
+    static void Fill(tArray<tActionField>& list, const std::vector<Action>& actions) {
+        for (const Action& a : actions) {
+            auto* f = new tActionField(a.name, a.newType, a.newLength, 0);
+            f->oldType = a.oldType;
+            f->oldLength = a.oldLength;
+            f->actions = a.flags;
+            list.Add(f);
         }
     }
     // The statements that change something: the catalogue reads left out.

@@ -8,7 +8,6 @@
 #include "platform/registry.h"
 #include "server/drivers/mssql.h"
 #include "tests/server/support/recodbc_fixture.h"
-#include "tests/server/support/testfilter.h"
 #include "tests/server/support/testisam.h"
 #include "tests/support/tempdir.h"
 
@@ -31,6 +30,10 @@ std::shared_ptr<tTableDefinitionShared> FilteredDefinition() {
 class MSSQLFilter : public ::testing::Test, public gmtest::IsamTestBed {
 protected:
     MSSQLFilter() : file(&conn, FilteredDefinition(), reply, session.threadId) {}
+
+    std::string Translate(const std::string& filter) {
+        return gmtest::TranslateFilter(file, filter);
+    }
 
     tMSSQLISAMFile file;
 };
@@ -76,7 +79,7 @@ TEST_F(MSSQLFilter, WholeFiltersUseTheDialectsForms) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filter);
-        EXPECT_EQ(gmtest::TranslatedFilter(file, c.filter), c.sql);
+        EXPECT_EQ(Translate(c.filter), c.sql);
     }
 }
 

@@ -10,16 +10,17 @@
 #include "lib_common/commbuffer.h"
 #include "server/drivers/sybase.h"
 #include "server/isam/gatemill_query.h"
-#include "tests/server/support/alteractions.h"
+#include "tests/server/support/odbcdialect.h"
 #include "tests/server/support/recodbc_fixture.h"
-#include "tests/server/support/testfilter.h"
 #include "tests/server/support/testisam.h"
 
 namespace {
 
-using gmtest::Action;
-using gmtest::Contains;
-using gmtest::Fill;
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+using gmtest::FillActions;
 using gmtest::Lines;
 
 // F1 C 10, A N 10,2, NAME C 20, TWO C 2.
@@ -68,7 +69,7 @@ TEST_F(SybaseFilter, WholeFiltersUseTheDialectsForms) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filter);
-        EXPECT_EQ(gmtest::TranslatedFilter(file, c.filter), c.sql);
+        EXPECT_EQ(gmtest::TranslateFilter(file, c.filter), c.sql);
     }
 }
 
@@ -116,17 +117,20 @@ constexpr const char* kBackupProbe = "SELECT name FROM sysobjects NOLOCK WHERE n
 TEST_P(SybaseODBC, AlterTableRebuildsOnlyForChangesTheColumnsCannotTake) {
     const struct {
         const char* name;
-        std::vector<Action> actions;
+        std::vector<gmtest::ActionSpec> actions;
         bool rebuilds;
     } cases[] = {
-        {"decimals only", {{"PRICE", 'N', 12, 'N', 12, tActionField::kDecimalsChange}}, false},
+        {"decimals only",
+         {{"PRICE", 'N', 12, 0, 'N', 12, 0, tActionField::kDecimalsChange}},
+         false},
         {"length of an N field",
-         {{"A", 'C', 10, 'C', 10, 0}, {"PRICE", 'N', 12, 'N', 14, tActionField::kLengthChange}},
+         {{"A", 'C', 10, 0, 'C', 10, 0, 0},
+          {"PRICE", 'N', 12, 0, 'N', 14, 0, tActionField::kLengthChange}},
          false},
         {"an added column",
-         {{"A", 'C', 10, 'C', 10, 0}, {"NEW", 'C', 3, 'C', 3, tActionField::kAdd}},
+         {{"A", 'C', 10, 0, 'C', 10, 0, 0}, {"NEW", 'C', 3, 0, 'C', 3, 0, tActionField::kAdd}},
          true},
-        {"length of a C field", {{"A", 'C', 10, 'C', 12, tActionField::kLengthChange}}, true},
+        {"length of a C field", {{"A", 'C', 10, 0, 'C', 12, 0, tActionField::kLengthChange}}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -134,7 +138,7 @@ TEST_P(SybaseODBC, AlterTableRebuildsOnlyForChangesTheColumnsCannotTake) {
         auto conn = Connected();
         ScriptNumber("select max(R_E_C_N_O_) from T1_BKP", "3");
         tAutoArray<tActionField> list;
-        Fill(list, c.actions);
+        FillActions(list, c.actions);
         EXPECT_TRUE(conn->AlterTable("T1", list, 0));
         const std::string statements = rec.Statements();
         EXPECT_EQ(Contains(statements, kBackupProbe), c.rebuilds) << statements;
@@ -159,11 +163,11 @@ TEST_P(SybaseODBC, AlterStructureRebuildsThroughTheBackupAndCopiesBackInBlocks) 
         "T1_BKP WHERE R_E_C_N_O_ > ";
     ScriptNumber("select max(R_E_C_N_O_) from T1_BKP", "5000");
     tAutoArray<tActionField> list;
-    Fill(list, {{"A", 'C', 10, 'C', 10, 0},
-                {"PRICE", 'N', 12, 'C', 4, tActionField::kTypeChange},
-                {"B", 'C', 10, 'C', 5, tActionField::kLengthChange},
-                {"GONE", 'C', 3, 'C', 3, tActionField::kDrop},
-                {"NEW", 'N', 5, 'N', 5, tActionField::kAdd}});
+    FillActions(list, {{"A", 'C', 10, 0, 'C', 10, 0, 0},
+                       {"PRICE", 'N', 12, 0, 'C', 4, 0, tActionField::kTypeChange},
+                       {"B", 'C', 10, 0, 'C', 5, 0, tActionField::kLengthChange},
+                       {"GONE", 'C', 3, 0, 'C', 3, 0, tActionField::kDrop},
+                       {"NEW", 'N', 5, 0, 'N', 5, 0, tActionField::kAdd}});
     EXPECT_TRUE(conn->AlterStructure("T1", list, 1));
     EXPECT_EQ(rec.Statements(),
               Lines({kBackupProbe, "select * into T1_BKP from T1",
@@ -176,7 +180,7 @@ TEST_P(SybaseODBC, AlterStructureRebuildsThroughTheBackupAndCopiesBackInBlocks) 
     // Every column turned into a number: nothing to copy, and still a success.
     rec.ClearLog();
     tAutoArray<tActionField> numbers;
-    Fill(numbers, {{"A", 'C', 10, 'N', 10, tActionField::kTypeChange}});
+    FillActions(numbers, {{"A", 'C', 10, 0, 'N', 10, 0, tActionField::kTypeChange}});
     EXPECT_TRUE(conn->AlterStructure("T1", numbers, 0));
     EXPECT_FALSE(Contains(rec.Statements(), "select max"));
     EXPECT_FALSE(Contains(rec.Statements(), "INSERT"));
@@ -188,7 +192,7 @@ TEST_P(SybaseODBC, AlterStructureRebuildsThroughTheBackupAndCopiesBackInBlocks) 
     rec.ClearLog();
     rec.FailNext("CREATE TABLE dbo.T1(*", "42000", 2714, "There is already an object named 'T1'");
     tAutoArray<tActionField> again;
-    Fill(again, {{"A", 'C', 10, 'C', 12, tActionField::kLengthChange}});
+    FillActions(again, {{"A", 'C', 10, 0, 'C', 12, 0, tActionField::kLengthChange}});
     EXPECT_FALSE(conn->AlterStructure("T1", again, 0));
     EXPECT_FALSE(Contains(rec.Statements(), "select max"));
 }
@@ -196,7 +200,7 @@ TEST_P(SybaseODBC, AlterStructureRebuildsThroughTheBackupAndCopiesBackInBlocks) 
 TEST_P(SybaseODBC, ABackupLargerThanTheTableIsKeptAndASmallerOneDropped) {
     auto conn = Connected();
     tAutoArray<tActionField> list;
-    Fill(list, {{"A", 'C', 10, 'C', 12, tActionField::kLengthChange}});
+    FillActions(list, {{"A", 'C', 10, 0, 'C', 12, 0, tActionField::kLengthChange}});
     const std::vector<std::string> counts = {"SELECT COUNT(*) AS TOTAL FROM dbo.T1",
                                              "SELECT COUNT(*) AS TOTAL FROM dbo.T1_BKP"};
     ScriptNumber(kBackupProbe, "T1_BKP");
@@ -218,7 +222,7 @@ TEST_P(SybaseODBC, ABackupLargerThanTheTableIsKeptAndASmallerOneDropped) {
 
     rec.ClearLog();
     tAutoArray<tActionField> badName;
-    Fill(badName, {{"A;DROP", 'C', 10, 'C', 12, tActionField::kLengthChange}});
+    FillActions(badName, {{"A;DROP", 'C', 10, 0, 'C', 12, 0, tActionField::kLengthChange}});
     EXPECT_FALSE(conn->AlterStructure("T1", badName, 0));
     EXPECT_EQ(std::string(rec.Statements()), "");
 }

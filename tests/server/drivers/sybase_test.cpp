@@ -11,12 +11,15 @@
 #include <vector>
 
 #include "server/tables/dbtable.h"
-#include "tests/server/support/fieldcheck.h"
+#include "tests/server/support/odbcdialect.h"
 #include "tests/server/support/recodbc_fixture.h"
 
 namespace {
 
-using gmtest::Contains;
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 using gmtest::Lines;
 
 constexpr const char* kOldIsolation = "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED";

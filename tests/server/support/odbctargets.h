@@ -30,13 +30,19 @@ inline std::string OdbcTargetName(const ::testing::TestParamInfo<tOdbcTarget>& i
 
 // The driver manager stays loaded for the whole program, as in the server, which never releases
 // it: its own caches then stay reachable after a test's loader lets go. True once it is loaded.
+// Its installer library stays too, as in the server (tODBCLibrary::Bind).
 inline bool KeepDriverManagerLoaded() {
+    static plat::SharedLibrary* const installer = [] {
+        auto* lib = new plat::SharedLibrary;
+        lib->Open(tODBCLibrary::kInstallerFile);
+        return lib;
+    }();
     static plat::SharedLibrary* const resident = [] {
         auto* lib = new plat::SharedLibrary;
         lib->Open(tODBCLibrary::kDriverManagerFile);
         return lib;
     }();
-    return resident->IsOpen();
+    return resident->IsOpen() && installer->IsOpen();
 }
 
 }  // namespace gmtest

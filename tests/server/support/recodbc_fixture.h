@@ -6,7 +6,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "server/drivers/odbc.h"
 #include "tests/server/support/recodbc_control.h"
@@ -54,17 +53,6 @@ protected:
     RecordingDriver rec;
     std::unique_ptr<ConsoleCapture> console;
 };
-
-// The statements, one line each, as the driver's statement log lists them.
-inline std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
-inline bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 inline std::string ODBCModeName(const ::testing::TestParamInfo<bool>& info) {
     return info.param ? "ODBC3" : "ODBC1";

@@ -1,16 +1,12 @@
 // Nodes of a filter tree for the tests of the dialects' filter hooks, made as the parser makes
-// them, over the file whose hooks are tested; whole client filters translated through a file;
-// and a MySQL file that maps TRIM.
+// them, over the file whose hooks are tested; and a MySQL file that maps TRIM.
 #pragma once
 #include <strings.h>
 
 #include <memory>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "server/drivers/mysql.h"
-#include "server/filter/filterengine.h"
 #include "server/filter/filternodes.h"
 
 namespace gmtest {
@@ -35,19 +31,6 @@ inline NodePtr Argument(tFilterOwner& owner, NodePtr argument) {
 // name(argument).
 inline NodePtr Call(tFilterOwner& owner, const char* name, NodePtr argument) {
     return std::make_unique<tFLTFunction>(owner, name, Argument(owner, std::move(argument)));
-}
-
-// The SQL that the file's hooks make of the client filter (written without its quotes), or
-// "(fallback)" when it was not translated whole.
-inline std::string TranslatedFilter(tISAMFile& file, const std::string& filter) {
-    std::vector<char> text(filter.begin(), filter.end());
-    text.insert(text.begin(), '\'');
-    text.push_back('\'');
-    text.push_back('\0');
-    tFilterEngine engine(file, text.data());
-    tString out;
-    engine.Translate(out);
-    return engine.IsTranslated() ? out.GetText() : "(fallback)";
 }
 
 // A MySQL file whose dialect also maps TRIM, so that a function operand has SQL there, which no

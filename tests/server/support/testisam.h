@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lib_common/commbuffer.h"
+#include "server/filter/filterengine.h"
 #include "server/isam/gatemill.h"
 #include "server/tables/dbtable.h"
 #include "tests/server/support/testconn.h"
@@ -20,6 +21,19 @@ inline std::unique_ptr<tIndexDefinition> MakeIndex(const char* name,
     auto index = std::make_unique<tIndexDefinition>(name, false);
     for (i16 f : fields) index->AddField(f);
     return index;
+}
+
+// The SQL of the client filter through the file's hooks, or "(fallback)" when it was not all
+// translated. The filter is given without the quotes that the client puts around it.
+inline std::string TranslateFilter(tISAMFile& file, const std::string& filter) {
+    std::vector<char> text(filter.begin(), filter.end());
+    text.insert(text.begin(), '\'');
+    text.push_back('\'');
+    text.push_back('\0');
+    tFilterEngine engine(file, text.data());
+    tString out;
+    engine.Translate(out);
+    return engine.IsTranslated() ? out.GetText() : "(fallback)";
 }
 
 class TestISAMFile : public tISAMFile {

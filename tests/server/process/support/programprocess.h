@@ -73,11 +73,22 @@ public:
     void Type(const std::string& text) {
         ASSERT_EQ(write(input, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
-    // Reads to the end of the output and waits for the exit; the exit status, or -1.
+    // Reads to the end of the output and waits for the exit, both within the bound; the exit
+    // status, or -1 (a program still running then is killed, so a hang fails the test).
     int Finish() {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kProgramBoundMs);
         WaitFor("");
         int status = 0;
-        if (waitpid(pid, &status, 0) != pid) return -1;
+        pid_t done = 0;
+        while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            usleep(20000);
+        }
+        if (done != pid) {
+            output_ += "\n[test] the program did not end within the bound\n";
+            return -1;  // the destructor kills it
+        }
         ended = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

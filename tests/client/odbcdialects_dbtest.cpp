@@ -1,0 +1,131 @@
+// The CloudScape and c-treeSQL drivers end to end: the real pellmar in console mode whose client
+// library for the type is the recording ODBC driver, playing a script file that answers the
+// catalogue as the database would and appending its calls to a log file, reached through the
+// shared library's GM_ functions: a client connects, creates a table, opens it, appends a record
+// and moves over it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/gatemillapi.h"
+#include "tests/server/process/support/programprocess.h"
+#include "tests/server/process/support/programrun.h"
+
+namespace {
+
+struct tDialect {
+    const char* dbType;
+    std::string script;      // the catalogue's answers: the schema of CloudScape
+    std::string create;      // the table's DDL that the log must show
+    std::string primaryKey;  // and its record-number key
+};
+
+std::string Column(const char* name, int sqlType, int size) {
+    return std::string("COLUMN\t") + name + "\t" + std::to_string(sqlType) + "\t" +
+           std::to_string(size) + "\n";
+}
+
+const tDialect kDialects[] = {
+    {"CLOUDSCAPE",
+     "RESULT\tselect schemaid  from sys.sysschemas  where schemaname = 'ADMIN'\n" +
+         Column("SCHEMAID", 12, 36) + "ROW\tS1\n",
+     "CREATE TABLE ADMIN.T1(CODE VARCHAR(8) NOT NULL DEFAULT '        ',PRICE FLOAT NOT NULL "
+     "DEFAULT 0.0,D_E_L_E_T_ VARCHAR(1) NOT NULL DEFAULT ' ',R_E_C_N_O_ INTEGER NOT NULL DEFAULT "
+     "0)",
+     "ALTER TABLE T1 ADD PRIMARY KEY (R_E_C_N_O_)"},
+    {"CTREESQL", "",
+     "create table T1(CODE varchar(8) not null default '        ',PRICE float not null default "
+     "0.0,D_E_L_E_T_ varchar(1) not null default ' ',R_E_C_N_O_ int not null default 0.0) ",
+     "alter table t1 add primary key (r_e_c_n_o_)"},
+};
+
+class DialectProgram : public ::testing::TestWithParam<tDialect> {
+protected:
+    void SetUp() override {
+        port = gmtest::FreePort();
+        ASSERT_NE(port, 0);
+        gmtest::WriteFileText(dir.File("gatemill.ini"),
+                              "[General]\r\nPort=" + std::to_string(port) +
+                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n[" + GetParam().dbType +
+                                  "]\r\nClientLibrary=" + GM_RECODBC_PATH + "\r\n");
+        // After the first open the record fetch finds record 1: CODE A1, PRICE 2.5.
+        const std::string fetch = std::string("RESULT\tSELECT * FROM *\n") + Column("CODE", 12, 8) +
+                                  Column("PRICE", 8, 15) + Column("D_E_L_E_T_", 12, 1) +
+                                  Column("R_E_C_N_O_", 4, 10) + "ROW\tA1\t2.5\t \t1\n";
+        const std::string keys =
+            "RESULT\tSELECT R_E_C_N_O_ FROM *\n" + Column("R_E_C_N_O_", 4, 10) + "ROW\t1\n";
+        gmtest::WriteFileText(dir.File("script.txt"), GetParam().script + keys + fetch);
+        setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
+        setenv("GM_RECODBC_LOG", log.c_str(), 1);
+        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
+                                                       std::vector<std::string>{"-console"});
+        unsetenv("GM_RECODBC_SCRIPT");
+        unsetenv("GM_RECODBC_LOG");
+        ASSERT_TRUE(program->Started());
+        ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
+            << program->Output();
+    }
+    void TearDown() override {
+        if (db) {
+            GM_DisConnect(db);
+            GM_Release(db);
+        }
+        size_t from = 0;
+        if (program && program->Started()) {
+            EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
+        }
+    }
+    std::string ErrorOf() {
+        char text[512] = "";
+        GM_GetError(db, text, sizeof text - 1);
+        return text;
+    }
+    std::string Log() const { return gmtest::ReadFileText(log); }
+
+    gmtest::TempDir dir;
+    const std::string log = dir.File("calls.log");
+    u16 port = 0;
+    std::unique_ptr<gmtest::ProgramRun> program;
+    GM_HANDLE db = 0;
+};
+
+TEST_P(DialectProgram, ClientCreatesOpensAppendsAndMoves) {
+    db = GM_GetGmlConn(0, port);
+    ASSERT_NE(db, 0u);
+    const std::string environment = std::string(GetParam().dbType) + "/ERP";
+    ASSERT_EQ(GM_Connect(db, "127.0.0.1", environment.c_str(), "gatemill dialect"), 0)
+        << program->Output();
+
+    const GM_HANDLE fields = GM_GetCreateStruct(2, 0, 0);
+    ASSERT_NE(GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0), nullptr);
+    ASSERT_NE(GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2), nullptr);
+    ASSERT_EQ(GM_CreateFile(db, "T1", fields), 0) << ErrorOf();
+    EXPECT_NE(Log().find("\t" + GetParam().create + "\n"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("\t" + GetParam().primaryKey + "\n"), std::string::npos) << Log();
+
+    const int16_t wa = GM_Open(db, "T1", 0, 0);
+    ASSERT_GT(wa, 0) << ErrorOf() << "\n" << Log();
+    GM_InitRecord(db, static_cast<uint16_t>(wa), 0);
+    GM_SetInternalFld(db, static_cast<uint16_t>(wa), "CODE", "A1");
+    const double price = 2.5;
+    GM_SetInternalFld(db, static_cast<uint16_t>(wa), "PRICE", &price);
+    ASSERT_EQ(GM_Write(db, static_cast<uint16_t>(wa), 0), 0) << ErrorOf() << "\n" << Log();
+    EXPECT_NE(Log().find("INSERT INTO"), std::string::npos) << Log();
+
+    ASSERT_EQ(GM_First(db, static_cast<uint16_t>(wa), 0, 0), 0) << ErrorOf() << "\n" << Log();
+    EXPECT_EQ(std::string(GM_GetInternalFld(db, static_cast<uint16_t>(wa), "CODE"), 2), "A1");
+    EXPECT_EQ(GM_RecNo(db, static_cast<uint16_t>(wa)), 1);
+    EXPECT_NE(GM_Skip(db, static_cast<uint16_t>(wa), 0, 1, 0), 0);
+    EXPECT_EQ(GM_Eof(db, static_cast<uint16_t>(wa)), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, DialectProgram, ::testing::ValuesIn(kDialects),
+                         [](const ::testing::TestParamInfo<tDialect>& info) {
+                             return std::string(info.param.dbType);
+                         });
+
+}  // namespace
