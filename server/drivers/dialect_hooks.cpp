@@ -3,7 +3,25 @@
 
 #include <cstdio>
 
+#include "server/filter/filterelement.h"
 #include "server/tables/dbtable.h"
+
+namespace {
+
+bool AppendContainsOperand(tString& out, tFilterElement& operand, i32 shortest) {
+    const tField* field = operand.FindField();
+    if (field && field->GetType() == 'C' && field->GetLen() >= shortest) {
+        out += "CONVERT(CHAR(";
+        out += IntToString(field->GetLen());
+        out += "),";
+        out += field->GetName();
+        out += ")";
+        return true;
+    }
+    return operand.AppendSQL(out);
+}
+
+}  // namespace
 
 bool AppendEmptyCondition(const tField& field, tString& out) {
     char text[48];
@@ -34,4 +52,22 @@ bool AppendEmptyCondition(const tField& field, tString& out) {
         default:
             return false;
     }
+}
+
+void AppendCharCall(tString& out, u8 c, bool afterFunction, bool first, bool last) {
+    if (!afterFunction && !first) out += " +";
+    out += "CHAR(";
+    out += IntToString(c);
+    out += ")";
+    if (!last) out += " + ";
+}
+
+bool AppendCharIndex(tString& out, tFilterElement& left, tFilterElement& right, i32 shortest) {
+    tString text("CHARINDEX(");
+    if (!AppendContainsOperand(text, right, shortest)) return false;
+    text += ",";
+    if (!AppendContainsOperand(text, left, shortest)) return false;
+    text += ")>0 ";
+    out += text;
+    return true;
 }

@@ -1,9 +1,18 @@
 // Filter-hook pieces that several dialects write alike.
 #pragma once
 #include "lib_base/stringz.h"
+#include "lib_base/types.h"
 
 class tField;
+class tFilterElement;
 
 // Appends the condition that the field holds its empty value (blanks, zero at its decimals, or
 // 'F'); false, with nothing appended, for a type without one.
 bool AppendEmptyCondition(const tField& field, tString& out);
+// The character as "CHAR(<code>)", joined by "+" to what stands before it (unless it opens the
+// value or follows another such call) and after it (unless it ends the literal): the T-SQL form.
+void AppendCharCall(tString& out, u8 c, bool afterFunction, bool first, bool last);
+// "CHARINDEX(right,left)>0 " appended to out; a C field operand of more than shortest - 1
+// characters is compared at its full width as CONVERT(CHAR(<length>),field). False, with nothing
+// appended, when an operand has no SQL form.
+bool AppendCharIndex(tString& out, tFilterElement& left, tFilterElement& right, i32 shortest);

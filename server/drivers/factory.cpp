@@ -12,6 +12,7 @@
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
+#include "server/drivers/sybase.h"
 #include "server/isam/dbconn.h"
 
 namespace {
@@ -53,13 +54,18 @@ std::unique_ptr<tDBConnection> MakeGeneric(const tDBConnectionRequest& request) 
         new tGenericConnection(request.dbType, request.alias, request.user, request.password));
 }
 
+std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tSybaseConnection(request.dbType, request.alias, request.user, request.password));
+}
+
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
     {"MSSQL", MakeMSSQL},       {"ORACLE", nullptr},
     {"DB2", nullptr},           {"INFORMIX", nullptr},
     {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
     {"CTREESQL", MakeCTreeSQL}, {"CLOUDSCAPE", MakeCloudScape},
-    {"SYBASE", nullptr},        {"ODBC", MakeGeneric},
+    {"SYBASE", MakeSybase},     {"ODBC", MakeGeneric},
 };
 
 tDBTypeAnswer DriverConnection(const tDBConnectionRequest& request,

@@ -11,18 +11,17 @@
 #include "lib_base/gmlalloc.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
-#include "server/drivers/odbc.h"
+#include "server/drivers/tsql.h"
 #include "server/isam/gatemill.h"
 
 class tActionField;
 
-// The connection for the database types "MSSQL" and "MSSQL7". A main connection owns a pool of
-// idle children, and its own list (the tArray base) holds the children that serve open query
-// files; a child shares its parent's pool and never deletes it. Names that reach its SQL are
-// checked as identifiers first; an operation given another name runs nothing and fails.
-// Threads: used by its session's thread only; the busy-child list is changed under the
-// connection's write lock, and the process-wide list of data sources under a lock of its own.
-class tMSSQLConnection : public tODBCConnection {
+// The connection for the database types "MSSQL" and "MSSQL7", with children for its query files
+// (tTSQLConnection). Names that reach its SQL are checked as identifiers first; an operation
+// given another name runs nothing and fails.
+// Threads: used by its session's thread only; the process-wide list of data sources is guarded
+// by a lock of its own.
+class tMSSQLConnection : public tTSQLConnection {
 public:
     tMSSQLConnection(const char* dbType, const tString& alias, const tString& user,
                      const tString& password);
@@ -30,9 +29,9 @@ public:
     // every child).
     tMSSQLConnection(const char* dbType, const tString& alias, const tString& user,
                      const tString& password, tODBCLibrary& library);
-    // A child: the parent's data source, login, loader, memo mode and view setting, and the
-    // parent's pool (not owned). Not connected.
-    tMSSQLConnection(const tMSSQLConnection& parent, tConnectionPool* parentPool);
+    // A child: the parent's data source, login, loader, memo mode, view setting and pool. Not
+    // connected.
+    explicit tMSSQLConnection(const tMSSQLConnection& parent);
     // Deletes the session's GML_PARAM rows (when IsamConnection is on) and disconnects; a main
     // connection then deletes its pool and the idle children in it.
     ~tMSSQLConnection() override;
@@ -50,9 +49,6 @@ public:
     tStatement* NewStatement() override;      // a tODBCStatement
     void CreateTable(const tTableDefinition& def, tString& sql) override;
     bool CreateGMLParam() override;
-    bool AddPrimaryKey(tString& sql, const char* table) override;  // the text; true
-    void GetRecnoIndex(const char* table, tString& sql) override;  // AddPrimaryKey's text
-    const char* GetOwner() override;                               // "dbo."
     // Columns in order: image and varbinary M 10, text and varchar(max) M 11, varchar C, the
     // integer types and float N 15,6, any other type an X field; console warnings for NULL
     // columns, missing defaults and a R_E_C_N_O_ that is no int. False for a missing table or
@@ -62,7 +58,6 @@ public:
     // key), which, when missing, is added as the clustered primary key <table>_PK. An index
     // over a column the definition lacks is left out with a console warning.
     bool DescribeIndexes(tTableDefinition& def) override;
-    void ReleaseChild(tDBConnection* child) override;  // back to the pool
     void ListTables(tString& sql) override;
     f64 GetRecCount(const char* table) override;  // the highest R_E_C_N_O_; -1.0 on failure
     bool RecnoAcceptNull(const char* table) override;
@@ -72,8 +67,6 @@ public:
     bool IsMemoAsBlob() override { return memoAsBlob; }
     bool SetParam(const char* name, const char* value) override;  // this session's row
     bool ClearTable(const char* table) override;                  // TRUNCATE TABLE
-    void DropIndex(tString& sql, const char* table, const char* index) override;
-    void IndexSpaceClause(tString& sql, u8 flag) override;  // " ON [<IndexSpace>]" when set
     // Alters the columns in place: renamed aside and copied for a conversion to C, dropped and
     // added for other type changes, ALTER COLUMN for a C length; the indexes over touched
     // columns are dropped and not made again. Falls back to AlterStructure when ForceAlterTable
@@ -92,17 +85,8 @@ public:
     tQueryFile* GetQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query) override;
     tQueryFile* PrepareStmt(tCommBuffer& reply, u32 lockOwner, const char* text) override;
     bool SetRowCount(i16 rows) override;  // SET ROWCOUNT, sent only when the count changes
-    bool IsDuplicateKey(i32 native) override { return native == 2601 || native == 2627; }
     bool IsUserError(i32 native) override { return native == 50000 || native == 547; }
     f64 GetInsertedRecno() override;  // SCOPE_IDENTITY(); -1.0 when none is read
-
-    // ---- The child connections of query files.
-    // The first idle child of the pool, or a new one of this session, connected; null (the new
-    // child deleted) when it cannot connect.
-    std::unique_ptr<tMSSQLConnection> TakeChild();
-    // Lists a child that now serves a query file; the file's close gives it back by ReleaseChild.
-    void AddBusyChild(tMSSQLConnection* child);
-    tConnectionPool* GetPool() const { return pool; }
 
     // ---- The data sources whose AnsiNPW value was removed, process-wide.
     static bool IsDSNChecked(const char* dsn);  // compared without regard to case
@@ -113,7 +97,6 @@ public:
     // ---- DDL pieces; each appends to out.
     void SqlType(tString& out, u8 letter, i32 length) const;
     static void DefaultName(tString& out, const char* table, const char* field);
-    static void DefaultClause(tString& out, u8 letter, i32 length);
     // The column's definition; R_E_C_N_O_ is an identity column when UseAutoRecno of the table.
     void FieldDefinition(tString& out, const char* table, const char* field, u8 letter, i32 length);
     // Queues the drops of the column's default constraints; false when the query failed.
@@ -121,8 +104,11 @@ public:
 
     GML_CLASS_ALLOCATOR(tMSSQLConnection, Mem_DBConnection)
 
+protected:
+    tTSQLConnection* NewChild() override;
+    void BackupKey(tString& sql, const char* backup) override;  // CREATE INDEX <backup>IDX
+
 private:
-    std::unique_ptr<tODBCStatement> Statement();
     bool ReadVersion(tODBCStatement& stmt);
     bool ReadSessionID(tODBCStatement& stmt);
     // The label and the first value of the query's first row, then the ending; or the missing
@@ -130,20 +116,13 @@ private:
     void AppendCheckUpValue(tODBCStatement& stmt, tString& report, const char* query,
                             const char* label, const char* ending, const char* missing);
     bool AddDescribedColumn(tTableDefinition& def, tODBCStatement& stmt);
-    // Adds the finished index to def; false when it is the record-number index.
-    bool CloseIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index);
     bool CountRecnoColumns(const char* table, const char* condition, const char* routine);
-    bool CheckAlterNames(const char* table, tArray<tActionField>& actions, const char* routine);
     bool DropTouchedIndexes(const char* table, tArray<tActionField>& actions,
                             std::vector<tString>& queue);
     bool AddColumns(tODBCStatement& stmt, const char* table, const tString& columns);
     bool CopyBack(const char* table, tArray<tActionField>& actions, u8 hasRecDel);
 
     // Constant after construction.
-    tODBCLibrary& library;                     // the process's loader or the caller's
-    std::unique_ptr<tConnectionPool> ownPool;  // a main connection's pool; null in a child
-    tConnectionPool* pool;                     // ownPool, or the parent's for a child
-    const bool isChild;
     u8 viewEnabled = 0;
     // The session's thread only.
     i16 version = 0;

@@ -1,7 +1,6 @@
 // SQL Server table alteration: in place with ALTER TABLE (columns moved aside as TMPC<i> and
 // copied when they turn into character columns), or by rebuilding the table through a copy
-// named <table>_BKP. Also the smaller DDL statements: TRUNCATE, DROP INDEX, the index space and
-// this session's GML_PARAM row.
+// named <table>_BKP. Also TRUNCATE and this session's GML_PARAM row.
 #include <strings.h>
 
 #include <memory>
@@ -10,7 +9,6 @@
 #include "lib_base/printer.h"
 #include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
-#include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/drivers/mssql.h"
 #include "server/isam/dbprocess.h"
@@ -49,6 +47,15 @@ u16 PlanOf(const tActionField& a) {
     return a.actions;
 }
 
+// A column that becomes characters, cut to its new length.
+void WriteConverted(tString& out, const tActionField& a) {
+    out += "left(convert(varchar(2000),";
+    out += a.name;
+    out += "),";
+    out += IntToString(a.newLength);
+    out += ")";
+}
+
 void Join(tString& list, const char* item) {
     if (list.GetLength() > 0) list += ",";
     list += item;
@@ -68,22 +75,6 @@ tString TempName(i32 i) {
 }
 
 }  // namespace
-
-void tMSSQLConnection::IndexSpaceClause(tString& sql, u8) {
-    tString space;
-    DBProcess().GetConfig().GetStringEx(GetDBType(), alias, "IndexSpace", "", space);
-    if (space.GetLength() == 0) return;
-    sql += " ON [";
-    sql += space;
-    sql += "]";
-}
-
-void tMSSQLConnection::DropIndex(tString& sql, const char* table, const char* index) {
-    sql = "DROP INDEX ";
-    sql += table;
-    sql += ".";
-    sql += index;
-}
 
 bool tMSSQLConnection::ClearTable(const char* table) {
     if (!IsSqlIdentifier(table)) return false;
@@ -139,23 +130,6 @@ bool tMSSQLConnection::DropColumnConstraints(const char* table, const char* fiel
         queue.push_back(drop);
     }
     return true;
-}
-
-bool tMSSQLConnection::CheckAlterNames(const char* table, tArray<tActionField>& actions,
-                                       const char* routine) {
-    tString problem;
-    if (!IsSqlIdentifier(table)) {
-        problem.sprintf("Table [%s] Error - Invalid Table Name.\n", OrEmpty(table));
-    }
-    for (i32 i = 0; i < actions.Count() && problem.GetLength() == 0; ++i) {
-        if (!IsSqlIdentifier(actions.Get(i)->name)) {
-            problem.sprintf("Table [%s] Error - Invalid Field Name [%s].\n", table,
-                            actions.Get(i)->name.GetText());
-        }
-    }
-    if (problem.GetLength() == 0) return true;
-    SetError(RC_FAILED, routine, problem, nullptr);
-    return false;
 }
 
 // Queues the drops of every index whose key holds a planned field.
@@ -330,106 +304,36 @@ bool tMSSQLConnection::AlterTable(const char* table, tArray<tActionField>& actio
     return RunQueue(*stmt, queue, "tMSSQLConnectionAlterTable_4");
 }
 
-bool tMSSQLConnection::AlterStructure(const char* table, tArray<tActionField>& actions,
-                                      u8 hasRecDel) {
-    if (!CheckAlterNames(table, actions, kStructureRoutine)) return false;
-    if (GetRecCount(table) < 0.0) return false;  // an unread count is no empty table
-    tString backup(table);
-    backup += "_BKP";
-    std::unique_ptr<tODBCStatement> stmt = Statement();
-    tString sql;
-    if (CanOpen(backup, nullptr)) {
-        if (KeepsBackup(table, backup, kStructureRoutine)) return false;
-        sql = "drop table ";
-        sql += backup;
-        if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
-    }
-    sql = "select * into ";
-    sql += backup;
-    sql += " from ";
-    sql += table;
-    if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
+void tMSSQLConnection::BackupKey(tString& sql, const char* backup) {
     sql = "CREATE INDEX ";
     sql += backup;
     sql += "IDX ON ";
     sql += backup;
     sql += "(R_E_C_N_O_)";
-    IndexSpaceClause(sql, 0);
-    if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
-    sql = "drop table ";
-    sql += table;
-    if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
-    {
-        tTableDefinitionExclusive def(table, alias);
-        def.SetFieldCapacity(actions.Count() + 3);
-        for (i32 i = 0; i < actions.Count(); ++i) {
-            const tActionField& a = *actions.Get(i);
-            if (a.Has(tActionField::kDrop)) continue;
-            def.AddField(a.name, a.newType, static_cast<i16>(a.newLength), a.newDecimals, true,
-                         true);
-        }
-        def.AddField(kDeletedColumn, 'C', 1, 0, true, true);
-        def.AddField(kRecnoColumn, 'R', 4, 0, false, true);
-        if (hasRecDel) def.AddField(kRecDelColumn, 'R', 4, 0, false, true);
-        CreateTable(def, sql);
-    }
-    if (!stmt->ExecDirect(sql, kStructureRoutine, 1)) return false;
+}
+
+bool tMSSQLConnection::AlterStructure(const char* table, tArray<tActionField>& actions,
+                                      u8 hasRecDel) {
+    if (!CheckAlterNames(table, actions, kStructureRoutine)) return false;
+    if (GetRecCount(table) < 0.0) return false;  // an unread count is no empty table
+    if (!RebuildEmpty(*Statement(), table, actions, hasRecDel, kStructureRoutine)) return false;
     return CopyBack(table, actions, hasRecDel);
 }
 
 // The rows of <table>_BKP into the new table, in blocks of record numbers. An identity
 // R_E_C_N_O_ takes the copied numbers only between the IDENTITY_INSERT pair.
 bool tMSSQLConnection::CopyBack(const char* table, tArray<tActionField>& actions, u8 hasRecDel) {
-    tString names;
-    tString sources;
-    for (i32 i = 0; i < actions.Count(); ++i) {
-        const tActionField& a = *actions.Get(i);
-        if (a.Has(tActionField::kAdd) || a.Has(tActionField::kDrop) ||
-            (a.Has(tActionField::kTypeChange) && !KeepsConvertedValues(a))) {
-            continue;
-        }
-        names += a.name;
-        names += ",";
-        if (a.Has(tActionField::kTypeChange)) {
-            sources += "left(convert(varchar(2000),";
-            sources += a.name;
-            sources += "),";
-            sources += IntToString(a.newLength);
-            sources += ")";
-        } else if (a.newType == 'C' && a.Has(tActionField::kLengthChange) &&
-                   a.oldLength > a.newLength) {
-            sources += "substring(";
-            sources += a.name;
-            sources += ",1,";
-            sources += IntToString(a.newLength);
-            sources += ")";
-        } else {
-            sources += a.name;
-        }
-        sources += ",";
-    }
-    tString backup(table);
-    backup += "_BKP";
-    if (names.GetLength() == 0) {
+    tString sql = CopyBackInsert(table, actions, hasRecDel, WriteConverted);
+    if (sql.GetLength() == 0) {
         BasePrintf(
             "[WARNING] (tMSSQLConnection::AlterStructure) Structure too diferent. No data "
-            "restored from [%s]\n",
-            backup.GetText());
+            "restored from [%s_BKP]\n",
+            table);
         return true;
     }
-    const char* reserved =
-        hasRecDel ? "D_E_L_E_T_,R_E_C_N_O_,R_E_C_D_E_L_" : "D_E_L_E_T_,R_E_C_N_O_";
-    tString sql("INSERT INTO ");
-    sql += table;
-    sql += "(";
-    sql += names;
-    sql += reserved;
-    sql += ") select ";
-    sql += sources;
-    sql += reserved;
-    sql += " from ";
-    sql += backup;
     sql += " ";
+    tString backup(table);
+    backup += "_BKP";
     const f64 highest = GetRecCount(backup);
     if (highest < 0.0) return false;  // the copy would run no block and lose every row
     const bool identity = UseAutoRecno(table);

@@ -17,43 +17,8 @@ constexpr const char* kCanOpenRoutine = "tMSSQLConnection::CanOpen";
 constexpr const char* kDescribeRoutine = "tMSSQLConnection::DescribeTable";
 constexpr const char* kIndexesRoutine = "tMSSQLConnection::DescribeIndexes";
 
-// The storage-type codes of systypes.type that the server maps.
-constexpr int kTypeImage = 34;
-constexpr int kTypeText = 35;
-constexpr int kTypeVarbinary = 37;
-constexpr int kTypeVarchar = 39;
-constexpr int kTypeTinyint = 48;
-constexpr int kTypeSmallint = 52;
 constexpr int kTypeInt = 56;
-constexpr int kTypeFloat = 62;
 constexpr int kIdentityStatus = 0x80;
-
-struct tColumnMap {
-    u8 letter;
-    i16 length;
-    u16 decimals;
-};
-
-// The field a column of that type and length becomes; letter 'X' when it is unsupported.
-tColumnMap MapColumn(int type, f64 length) {
-    switch (type) {
-        case kTypeImage:
-        case kTypeVarbinary:
-            return {'M', 10, 0};
-        case kTypeText:
-            return {'M', 11, 0};
-        case kTypeVarchar:
-            if (length == -1.0) return {'M', 11, 0};  // varchar(max)
-            return {'C', static_cast<i16>(length), 0};
-        case kTypeTinyint:
-        case kTypeSmallint:
-        case kTypeInt:
-        case kTypeFloat:
-            return {'N', 15, 6};
-        default:
-            return {'X', 0, 0};
-    }
-}
 
 // Whether the statement runs and gives a row; what the probes ask. Nothing is logged.
 bool ProbeFindsRow(tODBCStatement& stmt, const char* sql, const char* routine) {
@@ -145,7 +110,7 @@ bool tMSSQLConnection::AddDescribedColumn(tTableDefinition& def, tODBCStatement&
     const bool nullable = stmt.FieldAsDouble(3) > 0.0;
     const bool hasDefault = stmt.FieldAsDouble(4) > 0.0;
     const bool identity = (static_cast<i64>(stmt.FieldAsDouble(5)) & kIdentityStatus) != 0;
-    const tColumnMap map = MapColumn(static_cast<int>(type), stmt.FieldAsDouble(2));
+    const tColumnMap map = MapColumnType(static_cast<int>(type), stmt.FieldAsDouble(2), true);
     const char* table = def.GetName();
     const bool reserved =
         strcasecmp(name, kRecnoColumn) == 0 || strcasecmp(name, kRecDelColumn) == 0;
@@ -232,13 +197,6 @@ bool tMSSQLConnection::DescribeIndexes(tTableDefinition& def) {
     GetRecnoIndex(def.GetName(), sql);
     const bool added = stmt->ExecDirect(sql, kIndexesRoutine, 1);
     return viewEnabled || added;  // a view takes no constraint
-}
-
-bool tMSSQLConnection::CloseIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index) {
-    const i32 count = index->GetFieldCount();
-    if (count == 1 && index->GetField(0) == def.GetRecnoField()) return false;
-    if (count > 0) def.AddIndex(std::move(index));
-    return true;
 }
 
 f64 tMSSQLConnection::GetRecCount(const char* table) {

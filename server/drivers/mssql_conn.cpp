@@ -1,9 +1,8 @@
 // SQL Server connection and session: construction of main and child connections, the connect
-// sequence, the process-wide list of data sources whose AnsiNPW value was removed, the pool of
-// child connections, the check-up block and the clean-up of the session's GML_PARAM rows.
+// sequence, the process-wide list of data sources whose AnsiNPW value was removed, the check-up
+// block and the clean-up of the session's GML_PARAM rows.
 #include <strings.h>
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -59,17 +58,6 @@ tCheckedDSNs& CheckedDSNs() {
     return *list;
 }
 
-// The leading decimal number of text; false when text does not begin with a digit.
-bool LeadingNumber(const char* text, i16& number) {
-    if (!text || !std::isdigit(static_cast<unsigned char>(*text))) return false;
-    i32 value = 0;
-    for (const char* p = text; std::isdigit(static_cast<unsigned char>(*p)) && value < 10000; ++p) {
-        value = value * 10 + (*p - '0');
-    }
-    number = static_cast<i16>(value < 10000 ? value : 9999);
-    return true;
-}
-
 void LogAliasError(const char* format, const tString& alias) {
     tString line;
     line.sprintf(format, alias.GetText());
@@ -84,19 +72,12 @@ tMSSQLConnection::tMSSQLConnection(const char* dbType, const tString& alias, con
 
 tMSSQLConnection::tMSSQLConnection(const char* dbType, const tString& alias, const tString& user,
                                    const tString& password, tODBCLibrary& library)
-    : tODBCConnection(dbType, alias, user, password, library),
-      library(library),
-      ownPool(new tConnectionPool),
-      pool(ownPool.get()),
-      isChild(false) {
+    : tTSQLConnection(dbType, alias, user, password, library) {
     viewEnabled = DBProcess().GetConfig().GetBoolEx(GetDBType(), alias, "ViewEnabled", 0);
 }
 
-tMSSQLConnection::tMSSQLConnection(const tMSSQLConnection& parent, tConnectionPool* parentPool)
-    : tODBCConnection("MSSQL", parent.alias, parent.user, parent.password, parent.library),
-      library(parent.library),
-      pool(parentPool),
-      isChild(true),
+tMSSQLConnection::tMSSQLConnection(const tMSSQLConnection& parent)
+    : tTSQLConnection("MSSQL", parent),
       viewEnabled(parent.viewEnabled),
       memoAsBlob(parent.memoAsBlob) {}
 
@@ -111,13 +92,9 @@ tMSSQLConnection::~tMSSQLConnection() {
     Disconnect();
 }
 
-std::unique_ptr<tODBCStatement> tMSSQLConnection::Statement() {
-    return std::unique_ptr<tODBCStatement>(new tODBCStatement(this));
-}
-
 tStatement* tMSSQLConnection::NewStatement() { return Statement().release(); }
 
-const char* tMSSQLConnection::GetOwner() { return "dbo."; }
+tTSQLConnection* tMSSQLConnection::NewChild() { return new tMSSQLConnection(*this); }
 
 void tMSSQLConnection::GetSessionID(tString& text) {
     text += "(SPID: ";
@@ -156,9 +133,9 @@ bool tMSSQLConnection::Connect() {
 // server's product version ("15.0.4322.2") then gives the number.
 bool tMSSQLConnection::ReadVersion(tODBCStatement& stmt) {
     if (!stmt.ExecDirect(kVersionQuery, kSessionRoutine, 1) || !stmt.Fetch()) return false;
-    if (LeadingNumber(stmt.FieldAsPChar(0), version)) return true;
+    if (ReadLeadingNumber(stmt.FieldAsPChar(0), version)) return true;
     if (!stmt.ExecDirect(kProductVersionQuery, kSessionRoutine, 1) || !stmt.Fetch()) return false;
-    if (!LeadingNumber(stmt.FieldAsPChar(0), version)) version = 0;
+    if (!ReadLeadingNumber(stmt.FieldAsPChar(0), version)) version = 0;
     return true;
 }
 
@@ -189,36 +166,6 @@ void tMSSQLConnection::RemoveAnsiNPW(const char* dsn) {
     tString key("SOFTWARE\\ODBC\\ODBC.INI\\");
     key += dsn;
     plat::RegistryDeleteValue(key, "AnsiNPW");  // tried once per data source, failure or not
-}
-
-std::unique_ptr<tMSSQLConnection> tMSSQLConnection::TakeChild() {
-    {
-        tWriting hold(pool, __FILE__, __LINE__);
-        if (pool->Count() > 0) {
-            std::unique_ptr<tMSSQLConnection> idle(static_cast<tMSSQLConnection*>(pool->Get(0)));
-            pool->Delete(0);
-            return idle;
-        }
-    }
-    std::unique_ptr<tMSSQLConnection> child(new tMSSQLConnection(*this, pool));
-    child->SetDBServer(GetDBServer());
-    if (!child->Connect()) return nullptr;
-    return child;
-}
-
-void tMSSQLConnection::AddBusyChild(tMSSQLConnection* child) {
-    tWriting hold(this, __FILE__, __LINE__);
-    Add(child);
-}
-
-void tMSSQLConnection::ReleaseChild(tDBConnection* child) {
-    if (!child) return;
-    {
-        tWriting hold(this, __FILE__, __LINE__);
-        Remove(child);
-    }
-    tWriting hold(pool, __FILE__, __LINE__);
-    pool->Add(child);
 }
 
 bool tMSSQLConnection::InitialCheckUp(tString& report) {

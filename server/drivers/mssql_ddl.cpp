@@ -1,65 +1,13 @@
-// SQL Server DDL: column types, default constraints and identity record numbers of CREATE TABLE,
-// the clustered record-number primary key, and the session-parameter table GML_PARAM.
+// SQL Server DDL: column definitions, default constraints and identity record numbers of CREATE
+// TABLE, and the session-parameter table GML_PARAM.
 #include <strings.h>
 
-#include <memory>
-
 #include "lib_base/printer.h"
-#include "lib_common/configcache.h"
 #include "server/drivers/mssql.h"
-#include "server/isam/dbprocess.h"
 #include "server/tables/dbtable.h"
 
-namespace {
-
-// How a field type letter is stored: its column type and default follow from this.
-enum class tColumnClass { Text, Logical, Float, Integer, Memo, None };
-
-tColumnClass ClassOf(u8 letter) {
-    switch (letter) {
-        case 'A':
-        case 'C':
-        case 'D':
-            return tColumnClass::Text;
-        case 'L':
-            return tColumnClass::Logical;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'Z':
-            return tColumnClass::Float;  // whatever the length and decimals
-        case 'R':
-            return tColumnClass::Integer;
-        case 'M':
-            return tColumnClass::Memo;
-        default:
-            return tColumnClass::None;
-    }
-}
-
-}  // namespace
-
 void tMSSQLConnection::SqlType(tString& out, u8 letter, i32 length) const {
-    switch (ClassOf(letter)) {
-        case tColumnClass::Text:
-        case tColumnClass::Logical:
-            out += "VARCHAR(";
-            out += IntToString(length);
-            out += ")";
-            break;
-        case tColumnClass::Float:
-            out += "FLOAT";
-            break;
-        case tColumnClass::Integer:
-            out += "INT";
-            break;
-        case tColumnClass::Memo:
-            out += length == 11 ? textType.GetText() : "IMAGE";
-            break;
-        case tColumnClass::None:
-            break;
-    }
+    ColumnType(out, letter, length, length == 11 ? textType.GetText() : "IMAGE");
 }
 
 void tMSSQLConnection::DefaultName(tString& out, const char* table, const char* field) {
@@ -67,26 +15,6 @@ void tMSSQLConnection::DefaultName(tString& out, const char* table, const char* 
     out += "_";
     out += field;
     out += "_DF";
-}
-
-void tMSSQLConnection::DefaultClause(tString& out, u8 letter, i32 length) {
-    switch (ClassOf(letter)) {
-        case tColumnClass::Text:
-            out += " DEFAULT '";
-            for (i32 i = 0; i < length; ++i) out += ' ';
-            out += "'";
-            break;
-        case tColumnClass::Logical:
-            out += " DEFAULT 'F'";
-            break;
-        case tColumnClass::Float:
-        case tColumnClass::Integer:
-            out += " DEFAULT 0";
-            break;
-        case tColumnClass::Memo:
-        case tColumnClass::None:
-            break;
-    }
 }
 
 void tMSSQLConnection::FieldDefinition(tString& out, const char* table, const char* field,
@@ -116,32 +44,10 @@ void tMSSQLConnection::CreateTable(const tTableDefinition& def, tString& sql) {
         FieldDefinition(sql, def.GetName(), field.GetName(), field.GetType(), field.GetLen());
     }
     sql += ")";
-    tString tableSpace;
-    DBProcess().GetConfig().GetStringEx(GetDBType(), alias, "TableSpace", "", tableSpace);
-    if (tableSpace.GetLength() > 0) {
-        sql += " ON ";
-        sql += tableSpace;
-    }
+    AppendTableSpace(sql);
 }
-
-bool tMSSQLConnection::AddPrimaryKey(tString& sql, const char* table) {
-    sql = "ALTER TABLE dbo.";
-    sql += table;
-    sql += " ADD CONSTRAINT ";
-    sql += table;
-    sql += "_PK PRIMARY KEY CLUSTERED (R_E_C_N_O_)";
-    return true;
-}
-
-void tMSSQLConnection::GetRecnoIndex(const char* table, tString& sql) { AddPrimaryKey(sql, table); }
 
 bool tMSSQLConnection::CreateGMLParam() {
-    const char* routine = "tMSSQLConnection::CreateGMLParam";
-    std::unique_ptr<tODBCStatement> stmt = Statement();
-    return stmt->ExecDirect(
-               "create table GML_PARAM(PARAM_NAME VarChar(50) not null,PARAM_SESSION Smallint not "
-               "null, PARAM_VALUE VarChar(50) not null)",
-               routine, 1) &&
-           stmt->ExecDirect("create index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
-                            routine, 1);
+    return CreateParamTable("create index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
+                            "tMSSQLConnection::CreateGMLParam");
 }

@@ -15,21 +15,6 @@ bool IsNamed(const tString& name, const char* function) {
     return strcasecmp(name.GetText(), function) == 0;
 }
 
-// A character field longer than 2 compared at its full width; other operands as they write
-// themselves. False when the operand has no SQL form.
-bool AppendContainsOperand(tString& out, tFilterElement& operand) {
-    const tField* field = operand.FindField();
-    if (field && field->GetType() == 'C' && field->GetLen() > 2) {
-        out += "CONVERT(CHAR(";
-        out += IntToString(field->GetLen());
-        out += "),";
-        out += field->GetName();
-        out += ")";
-        return true;
-    }
-    return operand.AppendSQL(out);
-}
-
 }  // namespace
 
 tGenericFile* tMSSQLConnection::NewISAMFile(tCommBuffer& reply,
@@ -49,11 +34,7 @@ tMSSQLISAMFile::tMSSQLISAMFile(tDBConnection* connection,
 }
 
 bool tMSSQLISAMFile::CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) {
-    if (!afterFunction && !first) out += " +";
-    out += "CHAR(";
-    out += IntToString(c);
-    out += ")";
-    if (!last) out += " + ";
+    AppendCharCall(out, c, afterFunction, first, last);
     return true;
 }
 
@@ -65,13 +46,7 @@ void tMSSQLISAMFile::RecnoParamMarker() {
 void tMSSQLISAMFile::AddIndexSpace() { connection->IndexSpaceClause(sql, 0); }
 
 bool tMSSQLISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) {
-    tString text("CHARINDEX(");
-    if (!AppendContainsOperand(text, right)) return false;
-    text += ",";
-    if (!AppendContainsOperand(text, left)) return false;
-    text += ")>0 ";
-    out += text;
-    return true;
+    return AppendCharIndex(out, left, right, 3);  // a C field of 1 or 2 stays as it is
 }
 
 bool tMSSQLISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterElement& start,

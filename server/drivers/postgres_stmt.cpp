@@ -67,10 +67,9 @@ bool tPostgresStmt::ExecParam(const char* sql, const void* data, i32 length, i16
     std::vector<char> text(bytes, bytes + n);
     text.push_back('\0');
     SQLLEN indicator = static_cast<SQLLEN>(n);
-    const SQLRETURN bound =
-        GM_ODBC(odbc, SQLBindParameter, handle, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                static_cast<SQLULEN>(n > 0 ? n : 1), 0, text.data(), static_cast<SQLLEN>(n),
-                &indicator);
+    const SQLRETURN bound = GM_ODBC(odbc, SQLBindParameter, handle, 1, SQL_PARAM_INPUT, SQL_C_CHAR,
+                                    SQL_VARCHAR, static_cast<SQLULEN>(n > 0 ? n : 1), 0,
+                                    text.data(), static_cast<SQLLEN>(n), &indicator);
     if (!Check(bound, kExecRoutine, sql) || !AcceptWriteInfo(bound, kExecRoutine, sql)) {
         Close();
         return false;

@@ -12,6 +12,7 @@
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
+#include "server/drivers/sybase.h"
 #include "server/isam/dbconn.h"
 #include "tests/server/support/testconn.h"
 #include "tests/server/support/testprocess.h"
@@ -60,7 +61,7 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
 
 TEST(DriverFactory, BuiltDriversMakeTheirDialectsConnectionUnconnected) {
     gmtest::TestDBProcess process;
-    for (const char* type : {"POSTGRES", "MYSQL", "MSSQL"}) {
+    for (const char* type : {"POSTGRES", "MYSQL", "MSSQL", "SYBASE"}) {
         SCOPED_TRACE(type);
         std::unique_ptr<tDBConnection> out;
         ASSERT_EQ(Ask(type, out), tDBTypeAnswer::Made);
@@ -68,9 +69,11 @@ TEST(DriverFactory, BuiltDriversMakeTheirDialectsConnectionUnconnected) {
         const bool mysql = dynamic_cast<tMySQLConnection*>(out.get()) != nullptr;
         const bool postgres = dynamic_cast<tPostgresConnection*>(out.get()) != nullptr;
         const bool mssql = dynamic_cast<tMSSQLConnection*>(out.get()) != nullptr;
+        const bool sybase = dynamic_cast<tSybaseConnection*>(out.get()) != nullptr;
         EXPECT_EQ(mysql, std::string(type) == "MYSQL");
         EXPECT_EQ(postgres, std::string(type) == "POSTGRES");
         EXPECT_EQ(mssql, std::string(type) == "MSSQL");
+        EXPECT_EQ(sybase, std::string(type) == "SYBASE");
         EXPECT_STREQ(out->GetDBType(), type);
         EXPECT_STREQ(out->GetAlias().GetText(), "ERP");
         EXPECT_FALSE(out->IsConnected());

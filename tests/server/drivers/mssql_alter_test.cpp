@@ -449,8 +449,8 @@ TEST_P(MSSQLQueryFile, FailuresLeaveTheChildsErrorOrTheColumnlessText) {
 
     // A pooled child that fails goes back to the pool, its error copied.
     ScriptChild("55");
-    std::unique_ptr<tMSSQLConnection> child = conn->TakeChild();
-    tMSSQLConnection* pooled = child.get();
+    std::unique_ptr<tTSQLConnection> child = conn->TakeChild();
+    tTSQLConnection* pooled = child.get();
     conn->AddBusyChild(child.release());
     conn->ReleaseChild(pooled);
     tString bad("SELECT * FROM NOWHERE");

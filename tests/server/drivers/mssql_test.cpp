@@ -535,12 +535,12 @@ TEST_P(MSSQLConnection, ParamTableIndexIsCreatedOnlyAfterItsTable) {
 TEST_P(MSSQLConnection, ChildrenComeFromThePoolAndDieWithTheirMainConnection) {
     auto conn = Connected();
     ScriptSession("8.", "54");
-    std::unique_ptr<tMSSQLConnection> child = conn->TakeChild();
+    std::unique_ptr<tTSQLConnection> child = conn->TakeChild();
     ASSERT_TRUE(child);
     EXPECT_TRUE(child->IsConnected());
     EXPECT_TRUE(child->IsMemoAsBlob());
     EXPECT_EQ(rec.CountCalls("SQLConnect"), 1);
-    tMSSQLConnection* served = child.get();
+    tTSQLConnection* served = child.get();
     conn->AddBusyChild(child.release());
     EXPECT_EQ(conn->Count(), 1);
     conn->ReleaseChild(served);
@@ -548,7 +548,7 @@ TEST_P(MSSQLConnection, ChildrenComeFromThePoolAndDieWithTheirMainConnection) {
     EXPECT_EQ(conn->GetPool()->Count(), 1);
 
     rec.ClearLog();
-    std::unique_ptr<tMSSQLConnection> again = conn->TakeChild();
+    std::unique_ptr<tTSQLConnection> again = conn->TakeChild();
     EXPECT_EQ(again.get(), served);
     EXPECT_EQ(conn->GetPool()->Count(), 0);
     EXPECT_EQ(rec.CountCalls("SQLConnect"), 0);
