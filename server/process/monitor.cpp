@@ -17,6 +17,7 @@
 #include "lib_common/opcodes.h"
 #include "lib_common/retcodes.h"
 #include "server/process/acceptance.h"
+#include "server/process/requestsource.h"
 #include "server/runtime/consolelog.h"
 #include "server/runtime/diagnostics.h"
 #include "server/runtime/globals.h"
@@ -62,25 +63,6 @@ tOperation FindOperation(i16 opcode) {
     }
     return nullptr;
 }
-
-// Receives a frame from the monitor's socket (1). A first piece whose wait ran out is kIdle; one
-// that finds the peer gone notes it, so that a monitor leaving between requests is no failure.
-class tRequestSource : public tByteSource {
-public:
-    explicit tRequestSource(tSocketBase& socket) : socket(socket) {}
-    i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
-        const i32 got = socket.Recv(dst, static_cast<i32>(maxBytes));
-        if (!firstPiece || got > 0) return got;
-        if (got < 0 && socket.RecvTimedOut()) return kIdle;
-        goneBetweenRequests = true;
-        return got;
-    }
-
-    bool goneBetweenRequests = false;
-
-private:
-    tSocketBase& socket;
-};
 
 }  // namespace
 
