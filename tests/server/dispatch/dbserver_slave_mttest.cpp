@@ -94,7 +94,7 @@ TEST_F(SlaveConnections, WithoutAMasterTheConnectIsRefusedAfterTenAttempts) {
     peer.reset();
     PointAt(closed);
     Refused();
-    EXPECT_EQ(ConnectErrorLines(), 1);
+    EXPECT_EQ(ConnectErrorLines(), 2);
 }
 
 TEST_F(SlaveConnections, AServerThatIsNoMasterIsAskedOnce) {

@@ -57,7 +57,8 @@ public:
         if (!server) return;
         server->Terminate(0);
         server->WaitEnd();
-        server.reset();  // waits for every worker
+        threads->Shutdown();  // stops the workers still serving lock connections
+        server.reset();       // waits for every worker
         SetConnectionMaker(kKindLockClient, nullptr);
     }
     u16 Port() const { return static_cast<u16>(server->GetPort()); }
