@@ -23,7 +23,7 @@
 #include "server/locks/lockbucket.h"
 #include "server/locks/lockengine.h"
 #include "server/process/acceptance.h"
-#include "server/process/requestsource.h"
+#include "server/process/requestframes.h"
 #include "server/runtime/consolelog.h"
 #include "server/runtime/globals.h"
 
@@ -315,18 +315,7 @@ bool tLockConn::SendConnectReply(i16 code) {
 
 tReceiveStatus tLockConn::ReceiveRequest() {
     if (!IsConnected()) return tReceiveStatus::SourceEnded;
-    tRequestSource source(*this);
-    const tReceiveStatus status =
-        GetCommBuffer()->ReceiveFrame(source, kReceiveChunk, kMinRequestLength);
-    if (status == tReceiveStatus::Received || status == tReceiveStatus::Idle) return status;
-    tString line;
-    if (status == tReceiveStatus::SourceEnded) {
-        line.sprintf("Manager Thread (%u) disconnected prematurely.", GetThreadId());
-    } else {
-        line.sprintf("Manager Thread (%u) sent a frame of a wrong length.", GetThreadId());
-    }
-    WriteLog(line, 0);
-    return status;
+    return ReceiveRequestFrame(*this, kReceiveChunk, kMinRequestLength, true);
 }
 
 tLockConn::tRequestResult tLockConn::RunRequest() {
@@ -350,18 +339,7 @@ tLockConn::tRequestResult tLockConn::RunRequest() {
     return operation(request) ? tRequestResult::Reply : tRequestResult::Malformed;  // (1)
 }
 
-bool tLockConn::SendReply() {
-    tCommBuffer& out = *GetCommBuffer();
-    GML_ASSERT(out.GetFrameLength() > tCommBuffer::kHeaderSize, "tLockConn - empty reply frame");
-    const i32 length = static_cast<i32>(out.GetFrameLength());
-    const i32 sent = Send(out.GetFrame(), length, 0);
-    if (sent == length) return true;
-    tString line;
-    line.sprintf("Thread (%u) communication failure. ( snd : %i, buffer size : %i )", GetThreadId(),
-                 sent, length);
-    WriteLog(line, 0);
-    return false;
-}
+bool tLockConn::SendReply() { return SendReplyFrame(*this, "tLockConn - empty reply frame"); }
 
 void tLockConn::PrintEnd(bool terminated) {
     const tCommBuffer& buffer = *GetCommBuffer();

@@ -17,7 +17,7 @@
 #include "lib_common/opcodes.h"
 #include "lib_common/retcodes.h"
 #include "server/process/acceptance.h"
-#include "server/process/requestsource.h"
+#include "server/process/requestframes.h"
 #include "server/runtime/consolelog.h"
 #include "server/runtime/diagnostics.h"
 #include "server/runtime/globals.h"
@@ -121,19 +121,7 @@ bool tMonitor::SendConnectReply() {
 }
 
 tReceiveStatus tMonitor::ReceiveRequest() {
-    tRequestSource source(*this);
-    const tReceiveStatus status =
-        GetCommBuffer()->ReceiveFrame(source, kReceiveChunk, kMinRequestLength);
-    if (status == tReceiveStatus::Received || status == tReceiveStatus::Idle) return status;
-    if (source.goneBetweenRequests) return status;
-    tString line;
-    if (status == tReceiveStatus::SourceEnded) {
-        line.sprintf("Manager Thread (%u) disconnected prematurely.", GetThreadId());
-    } else {
-        line.sprintf("Manager Thread (%u) sent a frame of a wrong length.", GetThreadId());
-    }
-    WriteLog(line, 0);
-    return status;
+    return ReceiveRequestFrame(*this, kReceiveChunk, kMinRequestLength, false);
 }
 
 tMonitor::tRequestResult tMonitor::RunRequest() {
@@ -153,18 +141,7 @@ tMonitor::tRequestResult tMonitor::RunRequest() {
     return in.IsMalformed() ? tRequestResult::Malformed : tRequestResult::Reply;
 }
 
-bool tMonitor::SendReply() {
-    tCommBuffer& out = *GetCommBuffer();
-    GML_ASSERT(out.GetFrameLength() > tCommBuffer::kHeaderSize, "tMonitor - empty reply frame");
-    const i32 length = static_cast<i32>(out.GetFrameLength());
-    const i32 sent = Send(out.GetFrame(), length, 0);
-    if (sent == length) return true;
-    tString line;
-    line.sprintf("Thread (%u) communication failure. ( snd : %i, buffer size : %i )", GetThreadId(),
-                 sent, length);
-    WriteLog(line, 0);
-    return false;
-}
+bool tMonitor::SendReply() { return SendReplyFrame(*this, "tMonitor - empty reply frame"); }
 
 bool tMonitor::Done() {
     for (const u32 traced : startedTraces) {

@@ -90,17 +90,7 @@ protected:
                              "MasterPort=" + std::to_string(port) + "\r\n");
         slaveIni.replace(slaveIni.find("MODE=MASTER"), 11, "MODE=SLAVE");
         gmtest::WriteFileText(slaveDir.File("gatemill.ini"), slaveIni);
-        gmtest::WriteFileText(slaveDir.File("driver_leaks.supp"), __lsan_default_suppressions());
-        const char* options = std::getenv("LSAN_OPTIONS");
-        const std::string kept = options ? options : "";
-        setenv("LSAN_OPTIONS", ("suppressions=" + slaveDir.File("driver_leaks.supp")).c_str(), 1);
-        slave = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(slaveDir),
-                                                     std::vector<std::string>{"-console"});
-        if (options) {
-            setenv("LSAN_OPTIONS", kept.c_str(), 1);
-        } else {
-            unsetenv("LSAN_OPTIONS");
-        }
+        slave = gmtest::StartPellmar(slaveDir);
         ASSERT_TRUE(slave->Started());
         ASSERT_TRUE(slave->WaitFor("Listening port " + std::to_string(slavePort) + " \n"))
             << slave->Output();

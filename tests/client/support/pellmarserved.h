@@ -29,6 +29,22 @@ inline std::string ErrorOf(GM_HANDLE db) {
     return text;
 }
 
+// A copy of pellmar in dir run in console mode over the gatemill.ini there; under LeakSanitizer
+// it ignores the same driver leaks as the test program.
+inline std::unique_ptr<ProgramRun> StartPellmar(const TempDir& dir) {
+    WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
+    const char* options = std::getenv("LSAN_OPTIONS");
+    const std::string kept = options ? options : "";
+    setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
+    auto program = std::make_unique<ProgramRun>(CopyProgram(dir), std::vector<std::string>{"-console"});
+    if (options) {
+        setenv("LSAN_OPTIONS", kept.c_str(), 1);
+    } else {
+        unsetenv("LSAN_OPTIONS");
+    }
+    return program;
+}
+
 // A copy of pellmar in the test's directory, serving the test's database (Database: the server's
 // fresh-database fixture), and table connections to it that are released at the end.
 template <class Database>
@@ -48,18 +64,7 @@ protected:
                                   "\r\nThreadMin=4\r\nThreadInc=2\r\n" + moreGeneral + "[" +
                                   Environment() + "]\r\nuser=" + server.user +
                                   "\r\npassword=" + gmtest::IniPassword(server.password) + "\r\n");
-        // The program under LeakSanitizer ignores the same driver leaks as this one.
-        gmtest::WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
-        const char* options = std::getenv("LSAN_OPTIONS");
-        const std::string kept = options ? options : "";
-        setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        if (options) {
-            setenv("LSAN_OPTIONS", kept.c_str(), 1);
-        } else {
-            unsetenv("LSAN_OPTIONS");
-        }
+        program = StartPellmar(dir);
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
             << program->Output();
