@@ -69,7 +69,9 @@ void MasterLockPairs(benchmark::State& state) {
     const bool connected = port && GM_ConnectLockClient(handle, "127.0.0.1") == 0;
     const u32 owner = static_cast<u32>(state.thread_index()) + 1;
     const u32 hash = LockBucketOf(kTable);
-    double recno = 1;
+    // Records first to first + 999 in turn, apart from every other thread's.
+    const double first = 1 + 1000.0 * state.thread_index();
+    double recno = first;
     bool failed = !connected;
     for (auto _ : state) {
         if (failed) continue;
@@ -77,7 +79,7 @@ void MasterLockPairs(benchmark::State& state) {
             GM_LockClientRUnLock(handle, owner, hash, kTable, recno) != 0) {
             failed = true;
         }
-        recno = recno < 1000 ? recno + 1 : 1;
+        recno = recno < first + 999 ? recno + 1 : first;
     }
     GM_ReleaseLockClient(handle);
     if (failed) return state.SkipWithError("lock client failed");
