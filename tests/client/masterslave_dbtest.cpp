@@ -47,8 +47,8 @@ std::vector<int32_t> Append(GM_HANDLE db, uint16_t wa, int n) {
     return numbers;
 }
 
-// Sub-code 51 (take) or 52 (release) of a named lock: "1" or "0".
-std::string NamedLock(GM_HANDLE db, uint8_t subcode, const char* key) {
+// The service channel's answer to the sub-code with the key (none when empty).
+std::string Internal(GM_HANDLE db, uint8_t subcode, const char* key) {
     char buffer[64] = "";
     std::snprintf(buffer, sizeof buffer, "%s", key);
     if (GM_InternalF(db, subcode, buffer, static_cast<int16_t>(std::strlen(key)), sizeof buffer) <
@@ -80,6 +80,7 @@ protected:
     }
 
     void StartSlave() {
+        slaveDir = std::make_unique<gmtest::TempDir>();
         slavePort = gmtest::FreePort();
         ASSERT_NE(slavePort, 0);
         const std::string ini = gmtest::ReadFileText(dir.File("gatemill.ini"));
@@ -89,8 +90,8 @@ protected:
                          "Port=" + std::to_string(slavePort) + "\r\nMasterServer=127.0.0.1\r\n" +
                              "MasterPort=" + std::to_string(port) + "\r\n");
         slaveIni.replace(slaveIni.find("MODE=MASTER"), 11, "MODE=SLAVE");
-        gmtest::WriteFileText(slaveDir.File("gatemill.ini"), slaveIni);
-        slave = gmtest::StartPellmar(slaveDir);
+        gmtest::WriteFileText(slaveDir->File("gatemill.ini"), slaveIni);
+        slave = gmtest::StartPellmar(*slaveDir);
         ASSERT_TRUE(slave->Started());
         ASSERT_TRUE(slave->WaitFor("Listening port " + std::to_string(slavePort) + " \n"))
             << slave->Output();
@@ -118,7 +119,7 @@ protected:
         return text;
     }
 
-    gmtest::TempDir slaveDir;
+    std::unique_ptr<gmtest::TempDir> slaveDir;  // a fresh one for each start
     u16 slavePort = 0;
     std::unique_ptr<gmtest::ProgramRun> slave;
     std::vector<GM_HANDLE> slaveHandles;
@@ -137,10 +138,12 @@ TEST_F(MasterSlave, ClientsOfBothServersMeetOneSetOfLocks) {
     // Record locks, both ways; the refused side learns the holder.
     EXPECT_EQ(GM_Lock(s, swa, 1), 0) << ErrorOf(s);
     EXPECT_EQ(GM_Lock(m, mwa, 1), kLocked);
+    EXPECT_EQ(Internal(m, 53, ""), "slave client|");  // the holder's user and comment
     EXPECT_NE(MasterLocks().find("SHARED"), std::string::npos) << MasterLocks();
     EXPECT_EQ(GM_UnLock(s, swa, 1), 0);
     EXPECT_EQ(GM_Lock(m, mwa, 1), 0);
     EXPECT_EQ(GM_Lock(s, swa, 1), kLocked);
+    EXPECT_EQ(Internal(s, 53, ""), "gatemill main road|");
     EXPECT_EQ(GM_UnLock(m, mwa, 1), 0);
 
     // A slave client's table lock refuses the master's clients' record locks until released.
@@ -151,11 +154,11 @@ TEST_F(MasterSlave, ClientsOfBothServersMeetOneSetOfLocks) {
     EXPECT_EQ(GM_UnLock(m, mwa, 2), 0);
 
     // Named locks.
-    EXPECT_EQ(NamedLock(s, 51, "SEQ"), "1");
-    EXPECT_EQ(NamedLock(m, 51, "SEQ"), "0");
-    EXPECT_EQ(NamedLock(s, 52, "SEQ"), "1");
-    EXPECT_EQ(NamedLock(m, 51, "SEQ"), "1");
-    EXPECT_EQ(NamedLock(m, 52, "SEQ"), "1");
+    EXPECT_EQ(Internal(s, 51, "SEQ"), "1");
+    EXPECT_EQ(Internal(m, 51, "SEQ"), "0");
+    EXPECT_EQ(Internal(s, 52, "SEQ"), "1");
+    EXPECT_EQ(Internal(m, 51, "SEQ"), "1");
+    EXPECT_EQ(Internal(m, 52, "SEQ"), "1");
 
     // An exclusive open on one server makes an open on the other answer -15.
     EXPECT_EQ(GM_Close(m, static_cast<uint16_t>(mwa)), 0);
@@ -189,7 +192,7 @@ TEST_F(MasterSlave, AppendsOfBothServersGetDistinctConsecutiveNumbers) {
 }
 
 // The slave client holds a record lock, a table lock and a named lock; then it goes, by
-// disconnecting and, in a second run, with its whole slave process killed.
+// disconnecting, with its slave stopped, and with its slave process killed.
 TEST_F(MasterSlave, ASlaveClientThatGoesLeavesNothingLockedAtTheMaster) {
     const GM_HANDLE m = Connected();
     ASSERT_NO_FATAL_FAILURE(CreateTable(m, kTable));
@@ -202,20 +205,27 @@ TEST_F(MasterSlave, ASlaveClientThatGoesLeavesNothingLockedAtTheMaster) {
     ASSERT_EQ(appended.size(), 1u);
     const uint32_t record = static_cast<uint32_t>(appended[0]);
     ASSERT_EQ(Append(m, mother, 1).size(), 1u);
-    for (const bool kill : {false, true}) {
-        SCOPED_TRACE(kill ? "slave killed" : "client disconnected");
+    for (const char* way : {"client disconnected", "slave stopped", "slave killed"}) {
+        SCOPED_TRACE(way);
+        if (!slave) {
+            ASSERT_NO_FATAL_FAILURE(StartSlave());
+        }
         const GM_HANDLE s = SlaveConnected();
         const int16_t swa = GM_Open(s, kTable, 0, 0);
         const int16_t sother = GM_Open(s, kOther, 0, 0);
         ASSERT_EQ(GM_Lock(s, swa, record), 0) << ErrorOf(s);
         ASSERT_EQ(GM_First(s, sother, 0, 0), 0);  // a table lock reads the current record
         ASSERT_EQ(GM_FLock(s, sother, 0), 0);
-        ASSERT_EQ(NamedLock(s, 51, "SEQ"), "1");
+        ASSERT_EQ(Internal(s, 51, "SEQ"), "1");
         ASSERT_EQ(GM_Lock(m, mwa, record), kLocked);
-        if (kill) {
-            slave.reset();  // SIGKILL
-        } else {
+        if (std::string(way) == "client disconnected") {
             GM_DisConnect(s);
+        } else if (std::string(way) == "slave stopped") {
+            size_t from = 0;
+            EXPECT_EQ(slave->StopAnsweringYes(from), 0) << slave->Output();
+            slave.reset();
+        } else {
+            slave.reset();  // SIGKILL
         }
         bool released = false;
         for (int i = 0; i < 250 && !released; ++i) {
@@ -225,10 +235,10 @@ TEST_F(MasterSlave, ASlaveClientThatGoesLeavesNothingLockedAtTheMaster) {
         EXPECT_TRUE(released) << MasterLocks();
         EXPECT_EQ(GM_Lock(m, mwa, record), 0);
         EXPECT_EQ(GM_FLock(m, mother, 0), 0);
-        EXPECT_EQ(NamedLock(m, 51, "SEQ"), "1");
+        EXPECT_EQ(Internal(m, 51, "SEQ"), "1");
         EXPECT_EQ(GM_UnLock(m, mwa, record), 0);
         EXPECT_EQ(GM_FUnLock(m, mother), 0);
-        EXPECT_EQ(NamedLock(m, 52, "SEQ"), "1");
+        EXPECT_EQ(Internal(m, 52, "SEQ"), "1");
     }
 }
 
