@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "lib_common/opcodes.h"
+#include "server/locks/lockengine.h"
 #include "server/runtime/globals.h"
 #include "tests/server/process/support/lockmaster.h"
 #include "tests/support/gmtest.h"
@@ -119,12 +120,17 @@ TEST_F(LockConnTest, OnlyAMasterServesLockConnections) {
         SCOPED_TRACE(mode);
         StopServer();
         StartServer(mode);
+        // A local client's lock, at location 0, outlives the refused connections' end.
+        tRecordLockEngine& records = *globals->GetRecordLockServer();
+        ASSERT_TRUE(records.RLock(1, kHash, kTable, 5, 0));
         i16 code = 1;
         Client(&code);
         EXPECT_EQ(code, -33);
         auto raw = RawClient(code);
         EXPECT_EQ(code, -33);
         EXPECT_TRUE(raw->IsClosedByServer());
+        StopServer();  // every connection has ended
+        EXPECT_FALSE(records.RLock(2, kHash, kTable, 5, 0));
     }
 }
 
