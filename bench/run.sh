@@ -136,7 +136,7 @@ run() {
     shift $(($# < 4 ? $# : 4))
     out=$results/$program${label:+-$label}.txt
     case "$program" in
-        monitor_bench | dbserver_write_bench | wire_bench) start_peer "$cpu" ;;
+        monitor_bench | dbserver_write_bench | wire_bench | lockconn_bench) start_peer "$cpu" ;;
     esac
     echo "$program${label:+ ($text)}"
     local how=(--benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true)
@@ -156,7 +156,7 @@ run() {
 
 : >"$results/rows.txt"
 for program in locks_bench dbserver_write_bench monitor_bench wire_bench isam_nav_bench \
-    odbc_fetch_bench; do
+    odbc_fetch_bench lockconn_bench; do
     run "$program" "$cpu_server"
 done
 if [ -n "$smoke" ]; then

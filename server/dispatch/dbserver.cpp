@@ -146,9 +146,7 @@ i32 tDBServer::StartConnection(const tString& program) {
     if (!globals.IsConnectionEnabled()) return Refuse(RC_CONNECTIONS_DISABLED, "NO_CONN_ALLOWED");
     CountUser(userConnection);
     ReadSettings();
-    // The lock clients of a slave come with the lock connection; until then a slave has no way
-    // to its master.
-    if (globals.GetServerMode() == kModeSlave) {
+    if (globals.GetServerMode() == kModeSlave && ConnectMaster() != RC_OK) {
         return Refuse(RC_MASTER_UNREACHABLE, "DBSERVER_INITERROR");
     }
     properties->SetStatus("CONN");
@@ -251,7 +249,9 @@ i32 tDBServer::ServeRequests() {
         if (received == tReceiveStatus::Received) {
             const tPass pass = ServeRequest();
             if (pass == tPass::End) return 1;
-            if (pass == tPass::Exit) return EndWith("EXIT", "Exit", " [TERMINATED]", true);
+            if (pass == tPass::Exit || IsMasterLinkLost()) {
+                return EndWith("EXIT", "Exit", " [TERMINATED]", true);
+            }
         } else if (received != tReceiveStatus::Idle) {
             return EndWith("EXIT", "Exit", " [TERMINATED]", true);
         } else if (!IsConnected()) {

@@ -14,6 +14,7 @@
 #include "lib_common/commbuffer.h"
 #include "server/dispatch/auditclient.h"
 #include "server/isam/session.h"
+#include "server/locks/lockengine.h"
 #include "server/runtime/gmlsockconn.h"
 
 class tActionField;
@@ -85,13 +86,15 @@ public:
     void DescribeThread(tString& text, bool withStatement) override;
     void SetLastStatement(const char* routine, const char* sql) override;
     void ClearLastStatement() override;
-    tRecordLockEngine* GetRecordLockEngine() override;  // not owned
+    // The connection's lock engines (not owned): a slave's lock clients at its master, else the
+    // process's lock servers.
+    tRecordLockEngine* GetRecordLockEngine() override;
     // Sends one record to the audit server; its result (0 success), or -2 without a handle.
     i16 WriteAudit(const char* action, const char* table, f64 recno, const char* detail1,
                    const char* detail2, const char* extra) override;
     u32 GetThreadId() override { return tThreadBase::GetThreadId(); }
     bool IsRunning() override { return tThreadBase::IsRunning(); }
-    tVirtualLockEngine* GetVirtualLockEngine();  // not owned
+    tVirtualLockEngine* GetVirtualLockEngine();
 
     // ---- The request loop's parts.
     // One whole request, waiting through idle waits; false when the connection must end.
@@ -283,6 +286,11 @@ private:
     tString EndLine(const char* head, const char* tail);
     void ServerTrace(const char* routine, f64 elapsed, const char* text);
 
+    // dbserver_master.cpp
+    i16 ConnectMaster();       // a slave's lock clients at its master; 0 or the last failure
+    void ReleaseMaster();      // deletes the lock clients and lets the master link go
+    bool IsMasterLinkLost();   // a slave whose link to its master broke, logged
+
     // dbserver_connect.cpp
     bool SplitEnvironment();
     i16 CreateConnection(const char* dbType);
@@ -373,6 +381,10 @@ private:
     std::unique_ptr<tDBConnection> connection;
     tAutoArray<tGenericFile> openFiles;  // element i holds the file of id i + 1
     std::unique_ptr<tAuditClient> auditClient;
+    // A slave's link to its master, and the lock engines over it; none otherwise.
+    u32 masterLock = 0;
+    std::unique_ptr<tRecordLockEngine> recordLockClient;
+    std::unique_ptr<tVirtualLockEngine> virtualLockClient;
     tAuditCustomFieldList customFields;
     tAuditSettings audit;
     tMSTimer timer;  // connect and request times

@@ -30,11 +30,7 @@ constexpr u32 kTraceDrainPauseMs = 250;
 
 }  // namespace
 
-// ---- lock engines ------------------------------------------------------------------------------
-
-tRecordLockEngine* tDBServer::GetRecordLockEngine() { return Globals()->GetRecordLockServer(); }
-
-tVirtualLockEngine* tDBServer::GetVirtualLockEngine() { return Globals()->GetVirtualLockServer(); }
+// ---- session id --------------------------------------------------------------------------------
 
 void tDBServer::GetSID() {
     tCommBuffer& out = *GetCommBuffer();
@@ -119,6 +115,7 @@ bool tDBServer::Done() {
     CloseFiles();
     EndDatabase();
     auditClient.reset();  // a connected handle says goodbye to the audit server
+    ReleaseMaster();
     EndProperties();
     return true;
 }

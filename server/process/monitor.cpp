@@ -17,6 +17,7 @@
 #include "lib_common/opcodes.h"
 #include "lib_common/retcodes.h"
 #include "server/process/acceptance.h"
+#include "server/process/requestframes.h"
 #include "server/runtime/consolelog.h"
 #include "server/runtime/diagnostics.h"
 #include "server/runtime/globals.h"
@@ -62,25 +63,6 @@ tOperation FindOperation(i16 opcode) {
     }
     return nullptr;
 }
-
-// Receives a frame from the monitor's socket (1). A first piece whose wait ran out is kIdle; one
-// that finds the peer gone notes it, so that a monitor leaving between requests is no failure.
-class tRequestSource : public tByteSource {
-public:
-    explicit tRequestSource(tSocketBase& socket) : socket(socket) {}
-    i64 Receive(void* dst, u32 maxBytes, bool firstPiece) override {
-        const i32 got = socket.Recv(dst, static_cast<i32>(maxBytes));
-        if (!firstPiece || got > 0) return got;
-        if (got < 0 && socket.RecvTimedOut()) return kIdle;
-        goneBetweenRequests = true;
-        return got;
-    }
-
-    bool goneBetweenRequests = false;
-
-private:
-    tSocketBase& socket;
-};
 
 }  // namespace
 
@@ -139,19 +121,7 @@ bool tMonitor::SendConnectReply() {
 }
 
 tReceiveStatus tMonitor::ReceiveRequest() {
-    tRequestSource source(*this);
-    const tReceiveStatus status =
-        GetCommBuffer()->ReceiveFrame(source, kReceiveChunk, kMinRequestLength);
-    if (status == tReceiveStatus::Received || status == tReceiveStatus::Idle) return status;
-    if (source.goneBetweenRequests) return status;
-    tString line;
-    if (status == tReceiveStatus::SourceEnded) {
-        line.sprintf("Manager Thread (%u) disconnected prematurely.", GetThreadId());
-    } else {
-        line.sprintf("Manager Thread (%u) sent a frame of a wrong length.", GetThreadId());
-    }
-    WriteLog(line, 0);
-    return status;
+    return ReceiveRequestFrame(*this, kReceiveChunk, kMinRequestLength, false);
 }
 
 tMonitor::tRequestResult tMonitor::RunRequest() {
@@ -171,18 +141,7 @@ tMonitor::tRequestResult tMonitor::RunRequest() {
     return in.IsMalformed() ? tRequestResult::Malformed : tRequestResult::Reply;
 }
 
-bool tMonitor::SendReply() {
-    tCommBuffer& out = *GetCommBuffer();
-    GML_ASSERT(out.GetFrameLength() > tCommBuffer::kHeaderSize, "tMonitor - empty reply frame");
-    const i32 length = static_cast<i32>(out.GetFrameLength());
-    const i32 sent = Send(out.GetFrame(), length, 0);
-    if (sent == length) return true;
-    tString line;
-    line.sprintf("Thread (%u) communication failure. ( snd : %i, buffer size : %i )", GetThreadId(),
-                 sent, length);
-    WriteLog(line, 0);
-    return false;
-}
+bool tMonitor::SendReply() { return SendReplyFrame(*this, "tMonitor - empty reply frame"); }
 
 bool tMonitor::Done() {
     for (const u32 traced : startedTraces) {

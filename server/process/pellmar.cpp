@@ -16,6 +16,7 @@
 #include "server/dispatch/dbserver.h"
 #include "server/process/dbservices.h"
 #include "server/process/gmlserver.h"
+#include "server/process/lockconn.h"
 #include "server/process/monitor.h"
 #include "server/runtime/appsummary.h"
 #include "server/runtime/consolelog.h"
@@ -138,6 +139,7 @@ bool StartServer(tGMLGlobals* globals, i32 port) {
     // The connection makers and the lock servers exist before the first worker can accept.
     RegisterClientConnections();
     RegisterMonitorConnections();
+    RegisterLockConnections();
     globals->CreateLockServers();
     MarkStarted(server);
     server->Start(1);

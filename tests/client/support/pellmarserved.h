@@ -22,20 +22,34 @@ extern "C" const char* __lsan_default_suppressions();
 
 namespace gmtest {
 
-// Starts the copy in dir as PellmarRun::Start does; under LeakSanitizer it ignores the same
-// driver leaks as this program.
-inline ::testing::AssertionResult StartWithDriverLeaks(PellmarRun& pellmar, TempDir& dir) {
+// What start() gives, run with LSAN_OPTIONS naming the driver-leak suppressions written into
+// dir: a program it starts under LeakSanitizer ignores the same driver leaks as this one.
+template <class Start>
+auto WithDriverLeaks(const TempDir& dir, Start start) {
     WriteFileText(dir.File("driver_leaks.supp"), __lsan_default_suppressions());
     const char* options = std::getenv("LSAN_OPTIONS");
     const std::string kept = options ? options : "";
     setenv("LSAN_OPTIONS", ("suppressions=" + dir.File("driver_leaks.supp")).c_str(), 1);
-    ::testing::AssertionResult started = pellmar.Start(dir);
+    auto result = start();
     if (options) {
         setenv("LSAN_OPTIONS", kept.c_str(), 1);
     } else {
         unsetenv("LSAN_OPTIONS");
     }
-    return started;
+    return result;
+}
+
+// Starts the copy in dir as PellmarRun::Start does, ignoring the driver leaks.
+inline ::testing::AssertionResult StartWithDriverLeaks(PellmarRun& pellmar, TempDir& dir) {
+    return WithDriverLeaks(dir, [&] { return pellmar.Start(dir); });
+}
+
+// A copy of pellmar in dir run in console mode over the gatemill.ini there, ignoring the driver
+// leaks.
+inline std::unique_ptr<ProgramRun> StartPellmar(const TempDir& dir) {
+    return WithDriverLeaks(dir, [&] {
+        return std::make_unique<ProgramRun>(CopyProgram(dir), std::vector<std::string>{"-console"});
+    });
 }
 
 // A copy of pellmar in the test's directory, serving the test's database (Database: the server's

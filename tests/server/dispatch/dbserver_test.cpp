@@ -261,20 +261,6 @@ TEST_F(DBServerConnect, DisabledConnectionsGetOneCodeAndAreNeverCounted) {
                       "Exit GmlClient Thread (" + std::to_string(id) + ") [NO_CONN_ALLOWED]\n"));
 }
 
-TEST_F(DBServerConnect, SlaveServerCannotReachItsMasterYet) {
-    ScriptConnections();
-    tGMLServer slave(nullptr, kModeSlave, false);
-    globals->SetServer(&slave);
-    auto session = Open(ConnectTexts("MSSQL/ERP", "ERP", "ana", "PC01"));
-    EXPECT_EQ(ReadFrame(*session->client), Short(RC_MASTER_UNREACHABLE));
-    session->Join();
-    EXPECT_EQ(session->result, RC_MASTER_UNREACHABLE);
-    session->End();
-    globals->SetServer(nullptr);
-    EXPECT_TRUE(script.made.empty());
-    EXPECT_EQ(globals->GetActiveConnections(), 0u);
-}
-
 TEST_F(DBServerConnect, PacketWithoutItsTextsEndsBeforeAnythingIsCounted) {
     gmtest::ConsoleCapture console;
     auto session = Open(std::string("MSSQL/ERP\0ERP", 13));  // the user and computer are missing

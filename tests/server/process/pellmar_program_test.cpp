@@ -38,16 +38,14 @@ TEST(PellmarProgram, ConsoleRunServesAndStopsOnInterruptAnsweredYes) {
     ASSERT_TRUE(server.WaitFor("Listening port " + std::to_string(port) + " \n"))
         << server.Output();
 
-    // A lock client's connect packet is accepted and read; this program makes no lock connections.
+    // A lock client gets a lock connection, which a server that is no master refuses with -33
+    // and ends.
     std::unique_ptr<tSocket> client = gmtest::ConnectLoopback(port);
     ASSERT_NE(client, nullptr);
     const std::string packet = gmtest::ConnectPacket('2');
     ASSERT_EQ(client->Send(packet.data(), static_cast<i32>(packet.size()), 0),
               static_cast<i32>(packet.size()));
-    EXPECT_TRUE(
-        server.WaitFor("[ERROR] Unable to Create Connection Server Object Type [50]. "
-                       "(CLOSED)\n"))
-        << server.Output();
+    EXPECT_EQ(gmtest::ReadBytes(*client, 7), std::string("\x06\0\0\0\xdf\xff", 6));
     EXPECT_EQ(gmtest::ReadBytes(*client, 1), "");  // closed by the server
 
     // An application's connection gets a client connection, which answers that a database type

@@ -125,10 +125,11 @@ private:
 // the replies into another.
 class MonitorClient {
 public:
-    // Connects and sends the monitor's connect packet; Connected tells whether that worked.
-    explicit MonitorClient(u16 port) : socket(ConnectLoopback(port)) {
+    // Connects and sends the connect packet of the kind (a monitor's unless told otherwise);
+    // Connected tells whether that worked.
+    explicit MonitorClient(u16 port, char kind = '1') : socket(ConnectLoopback(port)) {
         if (!socket) return;
-        const std::string packet = ConnectPacket('1');
+        const std::string packet = ConnectPacket(kind);
         if (socket->Send(packet.data(), static_cast<i32>(packet.size()), 0) !=
             static_cast<i32>(packet.size())) {
             socket.reset();
