@@ -93,6 +93,9 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     const std::string& Output() const { return output_; }
+    // Takes what the program printed within ms, so that a busy program never blocks on a full
+    // pipe; false when nothing came.
+    bool Drain(int ms) { return ReadSome(ms); }
     // Stops a console run as an operator does: Ctrl-C (SIGINT), then "YES" at its prompt. The
     // exit status, or -1 when the prompt never came; from receives where the output stood at the
     // interrupt.
