@@ -5,8 +5,9 @@
 // buffers (they are exactly as large as each export asks), and a call that found its reply
 // unusable leaves the connection dropped. Crashes, leaks and sanitizer reports fail too.
 //
-// Input: kind byte (0 table, 1 monitor, 2 lock client, 3 audit, 4 audit monitor; the rest as 0),
-// then calls, each
+// Input: kind byte (bits 0-6: 0 table, 1 monitor, 2 lock client, 3 audit, 4 audit monitor, the
+// rest as 0; bit 7: the handshake's replies come from the input too, as the first calls'
+// replies), then calls, each
 // a selector byte (its export, modulo the kind's table), a little-endian u16 reply length and
 // the reply's payload.
 #include <cstdint>
@@ -199,6 +200,9 @@ const std::vector<tCall>& AuditCalls() {
         [](GM_HANDLE h, uint16_t&) { return GM_WriteAudit(h, "I", "ORDERS", 3, "a", "b", "c"); },
         [](GM_HANDLE h, uint16_t&) { return GM_WriteAppLog(h, "a", "b", 7, "c", "d"); },
         [](GM_HANDLE h, uint16_t&) { return GM_AuditUser(h, "ana"); },
+        [](GM_HANDLE h, uint16_t&) {
+            return GM_WriteAudit2(h, "U", "ORDERS", 4, "a", "b", "id7", "extra");
+        },
     };
     return calls;
 }
@@ -244,32 +248,42 @@ void RunCalls(uint8_t kind, GM_HANDLE h, const std::vector<const tCall*>& calls)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 1u << 16) return 0;
-    const uint8_t kind = data[0] <= 4 ? data[0] : 0;
+    const bool handshakeFromInput = (data[0] & 0x80) != 0;
+    const uint8_t kind = (data[0] & 0x7F) <= 4 ? data[0] & 0x7F : 0;
     const std::vector<tCall>* tables[] = {&TableCalls(), &MonitorCalls(), &LockClientCalls(),
                                           &AuditCalls(), &AuditMonitorCalls()};
     const std::vector<tCall>& table = *tables[kind];
+    const gmtest::tKind kinds[] = {gmtest::tKind::Manager, gmtest::tKind::Manager,
+                                   gmtest::tKind::LockClient, gmtest::tKind::Audit,
+                                   gmtest::tKind::AuditMonitor};
 
-    std::vector<gmtest::tFakeAnswer> replies;
+    std::vector<gmtest::tFakeAnswer> script;
+    if (!handshakeFromInput) {
+        script = kind == 0 ? gmtest::AcceptTable() : gmtest::tKindSession::Accept(kinds[kind]);
+    }
     std::vector<const tCall*> calls;
     size_t at = 1;
     while (at + 3 <= size) {
         calls.push_back(&table[data[at] % table.size()]);
         const size_t length = std::min<size_t>(data[at + 1] | data[at + 2] << 8, size - at - 3);
-        replies.push_back(gmtest::Reply(std::string(data + at + 3, data + at + 3 + length)));
+        script.push_back(gmtest::Reply(std::string(data + at + 3, data + at + 3 + length)));
         at += 3 + length;
     }
-    replies.push_back(gmtest::Hangup());
+    script.push_back(gmtest::Hangup());
 
-    if (kind == 0) {
-        gmtest::tTableSession session(replies);
-        FUZZ_CHECK(session.connectStatus == 0);
-        RunCalls(kind, session.handle, calls);
-        return 0;
-    }
-    const gmtest::tKind kinds[] = {gmtest::tKind::Manager, gmtest::tKind::LockClient,
-                                   gmtest::tKind::Audit, gmtest::tKind::AuditMonitor};
-    gmtest::tKindSession session(kinds[kind - 1], replies);
-    FUZZ_CHECK(session.connectStatus == 0);
-    RunCalls(kind, session.handle, calls);
+    gmtest::tFakeServer server;
+    server.Run({script});
+    gmtest::tTestEnvironment environment;
+    const GM_HANDLE handle = kind == 0 ? GM_GetGmlConn(0, server.Port())
+                                       : gmtest::tKindSession::Make(kinds[kind], server.Port());
+    gmtest::ClientOf(handle).SetEnvironment(&environment);
+    const int16_t status = kind == 0 ? GM_Connect(handle, "127.0.0.1", "POSTGRES/TEST", "tests")
+                                     : gmtest::tKindSession::Connect(kinds[kind], handle);
+    // The handshake's own replies are read by the connect: any answer but a clean 0 leaves
+    // the connection down.
+    if (handshakeFromInput && status != 0) FUZZ_CHECK(!StillConnected(kind, handle));
+    if (!handshakeFromInput) FUZZ_CHECK(status == 0);
+    if (status == 0) RunCalls(kind, handle, calls);
+    GM_Release(handle);
     return 0;
 }
