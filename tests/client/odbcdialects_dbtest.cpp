@@ -5,7 +5,6 @@
 // and moves over it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -58,13 +57,7 @@ protected:
                                   Column("R_E_C_N_O_", 4, 10) + "ROW\tA1\t2.5\t \t1\n";
         const std::string keys =
             "RESULT\tSELECT R_E_C_N_O_ FROM *\n" + Column("R_E_C_N_O_", 4, 10) + "ROW\t1\n";
-        gmtest::WriteFileText(dir.File("script.txt"), GetParam().script + keys + fetch);
-        setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
-        setenv("GM_RECODBC_LOG", log.c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        unsetenv("GM_RECODBC_SCRIPT");
-        unsetenv("GM_RECODBC_LOG");
+        program = gmtest::StartWithRecordingDriver(dir, GetParam().script + keys + fetch, log);
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
             << program->Output();

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -163,11 +162,7 @@ protected:
                                   "\r\nMode=MASTER\r\nThreadMin=240\r\nThreadInc=16\r\n"
                                   "ODBC30=1\r\n[POSTGRES]\r\nClientLibrary=" GM_RECODBC_PATH
                                   "\r\n");
-        gmtest::WriteFileText(dir.File("script.txt"), kCheckUpScript);
-        setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        unsetenv("GM_RECODBC_SCRIPT");
+        program = gmtest::StartWithRecordingDriver(dir, kCheckUpScript);
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
             << program->Output();

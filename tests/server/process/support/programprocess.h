@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,22 @@ inline std::string CopyProgram(const TempDir& dir) {
     const std::string program = dir.File("pellmar");
     std::filesystem::copy_file(GM_PELLMAR_PATH, program);
     chmod(program.c_str(), 0700);
+    return program;
+}
+
+// A copy of the program in dir run in console mode, whose recording ODBC driver (named as a
+// client library by dir's gatemill.ini) plays script and, when log is given, appends its calls
+// to that file.
+inline std::unique_ptr<ProgramRun> StartWithRecordingDriver(const TempDir& dir,
+                                                            const std::string& script,
+                                                            const std::string& log = "") {
+    WriteFileText(dir.File("script.txt"), script);
+    setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
+    if (!log.empty()) setenv("GM_RECODBC_LOG", log.c_str(), 1);
+    auto program =
+        std::make_unique<ProgramRun>(CopyProgram(dir), std::vector<std::string>{"-console"});
+    unsetenv("GM_RECODBC_SCRIPT");
+    unsetenv("GM_RECODBC_LOG");
     return program;
 }
 
