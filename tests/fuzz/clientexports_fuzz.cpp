@@ -39,6 +39,7 @@ private:
 };
 
 constexpr size_t kStatusBlock = 96;
+constexpr size_t kConnectAttempts = 10;  // socket connects of one table connect
 
 // A call whose result is a value from the reply rather than a status: not checked as a status.
 int64_t Value(int64_t) { return 0; }
@@ -271,8 +272,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     script.push_back(gmtest::Hangup());
 
+    // A table connection whose connect reply is empty connects again, up to its attempts: each
+    // later connection is closed unanswered, as a server with nothing to say would.
+    std::vector<std::vector<gmtest::tFakeAnswer>> scripts{script};
+    if (handshakeFromInput) scripts.resize(1 + kConnectAttempts, {gmtest::Hangup()});
     gmtest::tFakeServer server;
-    server.Run({script});
+    server.Run(scripts);
     gmtest::tTestEnvironment environment;
     const GM_HANDLE handle = kind == 0 ? GM_GetGmlConn(0, server.Port())
                                        : gmtest::tKindSession::Make(kinds[kind], server.Port());
