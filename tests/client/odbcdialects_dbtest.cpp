@@ -47,10 +47,9 @@ protected:
     void SetUp() override {
         port = gmtest::FreePort();
         ASSERT_NE(port, 0);
-        gmtest::WriteFileText(dir.File("gatemill.ini"),
-                              "[General]\r\nPort=" + std::to_string(port) +
-                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n[" + GetParam().dbType +
-                                  "]\r\nClientLibrary=" + GM_RECODBC_PATH + "\r\n");
+        gmtest::WriteFileText(
+            dir.File("gatemill.ini"),
+            gmtest::RecordingDriverIni(port, "ThreadMin=2\r\nThreadInc=1\r\n", GetParam().dbType));
         // After the first open the record fetch finds record 1: CODE A1, PRICE 2.5.
         const std::string fetch = std::string("RESULT\tSELECT * FROM *\n") + Column("CODE", 12, 8) +
                                   Column("PRICE", 8, 15) + Column("D_E_L_E_T_", 12, 1) +

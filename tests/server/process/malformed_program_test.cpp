@@ -157,11 +157,10 @@ protected:
     void SetUp() override {
         port = gmtest::FreePort();
         ASSERT_NE(port, 0);
-        gmtest::WriteFileText(dir.File("gatemill.ini"),
-                              "[General]\r\nPort=" + std::to_string(port) +
-                                  "\r\nMode=MASTER\r\nThreadMin=240\r\nThreadInc=16\r\n"
-                                  "ODBC30=1\r\n[POSTGRES]\r\nClientLibrary=" GM_RECODBC_PATH
-                                  "\r\n");
+        gmtest::WriteFileText(
+            dir.File("gatemill.ini"),
+            gmtest::RecordingDriverIni(
+                port, "Mode=MASTER\r\nThreadMin=240\r\nThreadInc=16\r\nODBC30=1\r\n", "POSTGRES"));
         program = gmtest::StartWithRecordingDriver(dir, kCheckUpScript);
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))

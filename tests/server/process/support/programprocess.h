@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "lib_base/types.h"
 #include "tests/support/tempdir.h"
 
 extern char** environ;
@@ -134,6 +135,15 @@ inline std::string CopyProgram(const TempDir& dir) {
     std::filesystem::copy_file(GM_PELLMAR_PATH, program);
     chmod(program.c_str(), 0700);
     return program;
+}
+
+// The ini of a program on port whose client library for dbType is the recording ODBC driver:
+// [General] with the port and the further lines of general ("Key=value\r\n"), then the type's
+// section.
+inline std::string RecordingDriverIni(u16 port, const std::string& general,
+                                      const std::string& dbType) {
+    return "[General]\r\nPort=" + std::to_string(port) + "\r\n" + general + "[" + dbType +
+           "]\r\nClientLibrary=" GM_RECODBC_PATH "\r\n";
 }
 
 // A copy of the program in dir run in console mode, whose recording ODBC driver (named as a
