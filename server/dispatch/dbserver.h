@@ -103,6 +103,7 @@ public:
     // the connection (its reason is logged).
     tReceiveStatus ReceiveRequest();
     void Dispatch();  // the handler of the current opcode, or the echo of the request
+    static bool Serves(i16 opcode);  // the dispatch table has a handler for the opcode
     void SetPacing(const tDBServerPacing& newPacing) { pacing = newPacing; }  // before Execute
 
     // ---- Open files. Ids run from 1; a free id holds no file.

@@ -77,13 +77,17 @@ constexpr tTable MakeTable() {
 
 constexpr tTable kTable = MakeTable();
 
+tHandler HandlerOf(i16 opcode) {
+    return opcode >= 0 && opcode < static_cast<i16>(kTable.size()) ? kTable[opcode] : nullptr;
+}
+
 }  // namespace
+
+bool tDBServer::Serves(i16 opcode) { return HandlerOf(opcode) != nullptr; }
 
 void tDBServer::Dispatch() {
     const i16 opcode = GetCurrentOpcode();
-    const tHandler handler =
-        opcode >= 0 && opcode < static_cast<i16>(kTable.size()) ? kTable[opcode] : nullptr;
-    if (handler) {
+    if (const tHandler handler = HandlerOf(opcode)) {
         (this->*handler)();
         return;
     }

@@ -339,6 +339,8 @@ tLockConn::tRequestResult tLockConn::RunRequest() {
     return operation(request) ? tRequestResult::Reply : tRequestResult::Malformed;  // (1)
 }
 
+bool tLockConn::Serves(i16 opcode) { return FindOperation(opcode) != nullptr; }
+
 bool tLockConn::SendReply() { return SendReplyFrame(*this, "tLockConn - empty reply frame"); }
 
 void tLockConn::PrintEnd(bool terminated) {

@@ -34,6 +34,7 @@ public:
     // Runs the request in the frame buffer against the process's lock servers, leaving its reply
     // there. Public so that tests and the fuzz target can run requests without a socket.
     tRequestResult RunRequest();
+    static bool Serves(i16 opcode);  // the opcode has an operation
     // Releases everything held at this connection's location.
     bool Done() override;
 

@@ -141,6 +141,8 @@ tMonitor::tRequestResult tMonitor::RunRequest() {
     return in.IsMalformed() ? tRequestResult::Malformed : tRequestResult::Reply;
 }
 
+bool tMonitor::Serves(i16 opcode) { return FindOperation(opcode) != nullptr; }
+
 bool tMonitor::SendReply() { return SendReplyFrame(*this, "tMonitor - empty reply frame"); }
 
 bool tMonitor::Done() {

@@ -50,6 +50,7 @@ public:
     // Runs the operation of the request in the frame buffer, leaving its reply there. An opcode
     // without an operation is warned about and answered with the request as received.
     tRequestResult RunRequest();
+    static bool Serves(i16 opcode);  // the opcode has an operation
     // Switches off every trace this monitor switched on, then the connection's end step.
     bool Done() override;
 

@@ -5,7 +5,6 @@
 // and moves over it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -48,23 +47,16 @@ protected:
     void SetUp() override {
         port = gmtest::FreePort();
         ASSERT_NE(port, 0);
-        gmtest::WriteFileText(dir.File("gatemill.ini"),
-                              "[General]\r\nPort=" + std::to_string(port) +
-                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n[" + GetParam().dbType +
-                                  "]\r\nClientLibrary=" + GM_RECODBC_PATH + "\r\n");
+        gmtest::WriteFileText(
+            dir.File("gatemill.ini"),
+            gmtest::RecordingDriverIni(port, "ThreadMin=2\r\nThreadInc=1\r\n", GetParam().dbType));
         // After the first open the record fetch finds record 1: CODE A1, PRICE 2.5.
         const std::string fetch = std::string("RESULT\tSELECT * FROM *\n") + Column("CODE", 12, 8) +
                                   Column("PRICE", 8, 15) + Column("D_E_L_E_T_", 12, 1) +
                                   Column("R_E_C_N_O_", 4, 10) + "ROW\tA1\t2.5\t \t1\n";
         const std::string keys =
             "RESULT\tSELECT R_E_C_N_O_ FROM *\n" + Column("R_E_C_N_O_", 4, 10) + "ROW\t1\n";
-        gmtest::WriteFileText(dir.File("script.txt"), GetParam().script + keys + fetch);
-        setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
-        setenv("GM_RECODBC_LOG", log.c_str(), 1);
-        program = std::make_unique<gmtest::ProgramRun>(gmtest::CopyProgram(dir),
-                                                       std::vector<std::string>{"-console"});
-        unsetenv("GM_RECODBC_SCRIPT");
-        unsetenv("GM_RECODBC_LOG");
+        program = gmtest::StartWithRecordingDriver(dir, GetParam().script + keys + fetch, log);
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
             << program->Output();

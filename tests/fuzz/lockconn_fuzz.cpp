@@ -8,53 +8,26 @@
 //
 // Input: frames, each a little-endian u16 payload length and the payload (the opcode first); the
 // target puts the length prefix in front.
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <string>
 
-#include "lib_base/printer.h"
 #include "lib_base/stringz.h"
 #include "lib_common/commbuffer.h"
-#include "lib_common/logwriter.h"
 #include "server/locks/lockengine.h"
 #include "server/process/lockconn.h"
 #include "server/runtime/globals.h"
 #include "tests/fuzz/fuzzcheck.h"
+#include "tests/fuzz/fuzzworld.h"
 
 namespace {
 
 constexpr u32 kLocation = 4242;
 
-std::string& ScratchDir() {
-    static std::string dir;
-    return dir;
-}
-
-void DropConsole(const char*) {}
-
 // Globals over a private ini, with both lock servers, made once.
 tGMLGlobals& World() {
-    static std::unique_ptr<tGMLGlobals> globals = [] {
-        std::string& dir = ScratchDir();
-        dir = "/tmp/gm_lockconnfuzz_XXXXXX";
-        if (!mkdtemp(dir.data())) std::abort();
-        std::atexit([] { std::filesystem::remove_all(ScratchDir()); });
-        const std::string iniPath = dir + "/gatemill.ini";
-        std::ofstream(iniPath) << "[General]\n";
-        SetConsolePrinter(&DropConsole);
-        SetLogPath((dir + "/gatemill.log").c_str());
-        auto made = std::make_unique<tGMLGlobals>(iniPath.c_str());
-        made->CreateLockServers();
-        PublishGlobals(made.get());
-        return made;
-    }();
+    static const std::unique_ptr<tGMLGlobals> globals =
+        gmfuzz::FuzzGlobals("gm_lockconnfuzz", "[General]\n");
     return *globals;
 }
 
@@ -75,22 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         conn.AdoptThread(kLocation);
         conn.TakeLocation(kLocation);
         tCommBuffer& buffer = *conn.GetCommBuffer();
-        size_t at = 0;
-        while (at + 2 <= size) {
-            const u32 length = data[at] | (u32{data[at + 1]} << 8);
-            at += 2;
-            const u32 payload = static_cast<u32>(std::min<size_t>(length, size - at));
-            buffer.Reset();
-            buffer.Prepare(payload + tCommBuffer::kHeaderSize);
-            u8* frame = buffer.GetReceivePtr(0);
-            const u32 total = payload + tCommBuffer::kHeaderSize;
-            std::memcpy(frame, &total, sizeof total);
-            std::memcpy(frame + tCommBuffer::kHeaderSize, data + at, payload);
-            buffer.SetReceived(total);
-            at += payload;
-            if (conn.RunRequest() != tLockConn::tRequestResult::Reply) break;
+        gmfuzz::DeliverFrames(buffer, data, size, [&] {
+            if (conn.RunRequest() != tLockConn::tRequestResult::Reply) return false;
             FUZZ_CHECK(buffer.GetFrameLength() > tCommBuffer::kHeaderSize);
-        }
+            return true;
+        });
         conn.Done();
     }
     FUZZ_CHECK(std::strcmp(Locks().GetText(), before.GetText()) == 0);

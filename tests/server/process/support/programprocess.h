@@ -11,10 +11,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "lib_base/types.h"
 #include "tests/support/tempdir.h"
 
 extern char** environ;
@@ -93,6 +96,9 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     const std::string& Output() const { return output_; }
+    // Takes what the program printed within ms, so that a busy program never blocks on a full
+    // pipe; false when nothing came.
+    bool Drain(int ms) { return ReadSome(ms); }
     // Stops a console run as an operator does: Ctrl-C (SIGINT), then "YES" at its prompt. The
     // exit status, or -1 when the prompt never came; from receives where the output stood at the
     // interrupt.
@@ -128,6 +134,31 @@ inline std::string CopyProgram(const TempDir& dir) {
     const std::string program = dir.File("pellmar");
     std::filesystem::copy_file(GM_PELLMAR_PATH, program);
     chmod(program.c_str(), 0700);
+    return program;
+}
+
+// The ini of a program on port whose client library for dbType is the recording ODBC driver:
+// [General] with the port and the further lines of general ("Key=value\r\n"), then the type's
+// section.
+inline std::string RecordingDriverIni(u16 port, const std::string& general,
+                                      const std::string& dbType) {
+    return "[General]\r\nPort=" + std::to_string(port) + "\r\n" + general + "[" + dbType +
+           "]\r\nClientLibrary=" GM_RECODBC_PATH "\r\n";
+}
+
+// A copy of the program in dir run in console mode, whose recording ODBC driver (named as a
+// client library by dir's gatemill.ini) plays script and, when log is given, appends its calls
+// to that file.
+inline std::unique_ptr<ProgramRun> StartWithRecordingDriver(const TempDir& dir,
+                                                            const std::string& script,
+                                                            const std::string& log = "") {
+    WriteFileText(dir.File("script.txt"), script);
+    setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
+    if (!log.empty()) setenv("GM_RECODBC_LOG", log.c_str(), 1);
+    auto program =
+        std::make_unique<ProgramRun>(CopyProgram(dir), std::vector<std::string>{"-console"});
+    unsetenv("GM_RECODBC_SCRIPT");
+    unsetenv("GM_RECODBC_LOG");
     return program;
 }
 
