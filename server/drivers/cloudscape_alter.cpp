@@ -84,6 +84,21 @@ void AddRebuiltFields(tTableDefinition& def, tArray<tActionField>& actions, u8 h
     if (hasRecDel) def.AddField(kRecDelColumn, 'R', 4, 0, false, true);
 }
 
+void JoinCopiedColumns(tArray<tActionField>& actions, bool (*copied)(const tActionField&),
+                       void (*value)(tString& sql, const tActionField&), tString& names,
+                       tString& values) {
+    for (i32 i = 0; i < actions.Count(); ++i) {
+        const tActionField& action = *actions.Get(i);
+        if (!copied(action)) continue;
+        if (names.GetLength() > 0) {
+            names += ",";
+            values += ",";
+        }
+        names += action.name;
+        value(values, action);
+    }
+}
+
 bool tCloudScapeConnection::AlterTable(const char* table, tArray<tActionField>& actions,
                                        u8 hasRecDel) {
     if (!AreAlterNames(table, actions)) return false;

@@ -100,16 +100,7 @@ bool tCTreeSQLConnection::CopyFromBackup(const char* table, tArray<tActionField>
                                          u8 hasRecDel, f64 highest) {
     tString names;
     tString values;
-    for (i32 i = 0; i < actions.Count(); ++i) {
-        const tActionField& action = *actions.Get(i);
-        if (!IsCopied(action)) continue;
-        if (names.GetLength() > 0) {
-            names += ",";
-            values += ",";
-        }
-        names += action.name;
-        AppendCopiedValue(values, action);
-    }
+    JoinCopiedColumns(actions, IsCopied, AppendCopiedValue, names, values);
     // With no kept field the list starts with the reserved columns, not with a comma.
     const char* reserved =
         hasRecDel ? "D_E_L_E_T_,R_E_C_N_O_,R_E_C_D_E_L_" : "D_E_L_E_T_,R_E_C_N_O_";

@@ -192,16 +192,7 @@ bool tDB2Connection::CopyFromBackup(const char* table, tArray<tActionField>& act
                                     f64 highest) {
     tString names;
     tString values;
-    for (i32 i = 0; i < actions.Count(); ++i) {
-        const tActionField& action = *actions.Get(i);
-        if (!IsCopied(action)) continue;
-        if (names.GetLength() > 0) {
-            names += ",";
-            values += ",";
-        }
-        names += action.name;
-        AppendCopiedValue(values, action);
-    }
+    JoinCopiedColumns(actions, IsCopied, AppendCopiedValue, names, values);
     if (names.GetLength() == 0) {
         BasePrintf(
             "[WARNING] (tDB2Connection::AlterStructure) Structure too diferent. No data restored "
