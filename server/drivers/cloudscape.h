@@ -155,6 +155,14 @@ bool AreAlterNames(const char* table, tArray<tActionField>& actions);
 // Runs "create table GML_PARAM..." and then, when it ran, its index, on statements of conn under
 // routine; true when both ran.
 bool CreateParamTable(tODBCConnection& conn, const char* routine);
+// The fields of a table rebuilt from the change list: every field not dropped with its new
+// type, then D_E_L_E_T_, R_E_C_N_O_ and, with hasRecDel, R_E_C_D_E_L_.
+void AddRebuiltFields(tTableDefinition& def, tArray<tActionField>& actions, u8 hasRecDel);
+// The columns that a rebuild copies back from its backup and the values it copies, each list
+// joined by ",": copied decides for each change, value writes the value of a copied one.
+void JoinCopiedColumns(tArray<tActionField>& actions, bool (*copied)(const tActionField&),
+                       void (*value)(tString& sql, const tActionField&), tString& names,
+                       tString& values);
 // Adds the finished index to def, unless its key is empty or R_E_C_N_O_ alone; true for the
 // record-number key.
 bool CloseDescribedIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index);

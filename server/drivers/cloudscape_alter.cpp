@@ -7,6 +7,7 @@
 #include "lib_common/sqltext.h"
 #include "server/drivers/cloudscape.h"
 #include "server/isam/dbconn.h"
+#include "server/tables/dbtable.h"
 
 namespace {
 
@@ -68,6 +69,34 @@ bool AreAlterNames(const char* table, tArray<tActionField>& actions) {
         if (!IsSqlIdentifier(actions.Get(i)->name)) return false;
     }
     return true;
+}
+
+void AddRebuiltFields(tTableDefinition& def, tArray<tActionField>& actions, u8 hasRecDel) {
+    def.SetFieldCapacity(actions.Count() + 3);
+    for (i32 i = 0; i < actions.Count(); ++i) {
+        const tActionField& action = *actions.Get(i);
+        if (action.Has(tActionField::kDrop)) continue;
+        def.AddField(action.name, action.newType, static_cast<i16>(action.newLength),
+                     action.newDecimals, true, true);
+    }
+    def.AddField(kDeletedColumn, 'C', 1, 0, true, true);
+    def.AddField(kRecnoColumn, 'R', 4, 0, false, true);
+    if (hasRecDel) def.AddField(kRecDelColumn, 'R', 4, 0, false, true);
+}
+
+void JoinCopiedColumns(tArray<tActionField>& actions, bool (*copied)(const tActionField&),
+                       void (*value)(tString& sql, const tActionField&), tString& names,
+                       tString& values) {
+    for (i32 i = 0; i < actions.Count(); ++i) {
+        const tActionField& action = *actions.Get(i);
+        if (!copied(action)) continue;
+        if (names.GetLength() > 0) {
+            names += ",";
+            values += ",";
+        }
+        names += action.name;
+        value(values, action);
+    }
 }
 
 bool tCloudScapeConnection::AlterTable(const char* table, tArray<tActionField>& actions,

@@ -90,16 +90,7 @@ bool tCTreeSQLConnection::CopyToBackup(const char* table, f64& highest) {
 bool tCTreeSQLConnection::CreateFromActions(const char* table, tArray<tActionField>& actions,
                                             u8 hasRecDel) {
     tTableDefinitionExclusive def(table, alias);
-    def.SetFieldCapacity(actions.Count() + 3);
-    for (i32 i = 0; i < actions.Count(); ++i) {
-        const tActionField& action = *actions.Get(i);
-        if (action.Has(tActionField::kDrop)) continue;
-        def.AddField(action.name, action.newType, static_cast<i16>(action.newLength),
-                     action.newDecimals, true, true);
-    }
-    def.AddField(kDeletedColumn, 'C', 1, 0, true, true);
-    def.AddField(kRecnoColumn, 'R', 4, 0, false, true);
-    if (hasRecDel) def.AddField(kRecDelColumn, 'R', 4, 0, false, true);
+    AddRebuiltFields(def, actions, hasRecDel);
     tString sql;
     CreateTable(def, sql);
     return Run(sql, kRoutine);
@@ -109,16 +100,7 @@ bool tCTreeSQLConnection::CopyFromBackup(const char* table, tArray<tActionField>
                                          u8 hasRecDel, f64 highest) {
     tString names;
     tString values;
-    for (i32 i = 0; i < actions.Count(); ++i) {
-        const tActionField& action = *actions.Get(i);
-        if (!IsCopied(action)) continue;
-        if (names.GetLength() > 0) {
-            names += ",";
-            values += ",";
-        }
-        names += action.name;
-        AppendCopiedValue(values, action);
-    }
+    JoinCopiedColumns(actions, IsCopied, AppendCopiedValue, names, values);
     // With no kept field the list starts with the reserved columns, not with a comma.
     const char* reserved =
         hasRecDel ? "D_E_L_E_T_,R_E_C_N_O_,R_E_C_D_E_L_" : "D_E_L_E_T_,R_E_C_N_O_";

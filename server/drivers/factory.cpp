@@ -8,6 +8,7 @@
 #include "lib_common/logwriter.h"
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/ctreesql.h"
+#include "server/drivers/db2.h"
 #include "server/drivers/generic.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
@@ -54,6 +55,11 @@ std::unique_ptr<tDBConnection> MakeGeneric(const tDBConnectionRequest& request) 
         new tGenericConnection(request.dbType, request.alias, request.user, request.password));
 }
 
+std::unique_ptr<tDBConnection> MakeDB2(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tDB2Connection(request.dbType, request.alias, request.user, request.password));
+}
+
 std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
     return std::unique_ptr<tDBConnection>(
         new tSybaseConnection(request.dbType, request.alias, request.user, request.password));
@@ -62,7 +68,7 @@ std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
     {"MSSQL", MakeMSSQL},       {"ORACLE", nullptr},
-    {"DB2", nullptr},           {"INFORMIX", nullptr},
+    {"DB2", MakeDB2},           {"INFORMIX", nullptr},
     {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
     {"CTREESQL", MakeCTreeSQL}, {"CLOUDSCAPE", MakeCloudScape},
     {"SYBASE", MakeSybase},     {"ODBC", MakeGeneric},

@@ -1,5 +1,5 @@
-// The CloudScape and c-treeSQL drivers end to end: the real pellmar in console mode whose client
-// library for the type is the recording ODBC driver, playing a script file that answers the
+// The CloudScape, DB2 and c-treeSQL drivers end to end: the real pellmar in console mode whose
+// client library for the type is the recording ODBC driver, playing a script file that answers the
 // catalogue as the database would and appending its calls to a log file, reached through the
 // shared library's GM_ functions: a client connects, creates a table, opens it, appends a record
 // and moves over it.
@@ -18,7 +18,8 @@ namespace {
 
 struct tDialect {
     const char* dbType;
-    std::string script;      // the catalogue's answers: the schema of CloudScape
+    std::string script;      // the catalogue's answers: the schema of CloudScape, DB2's
+                             // application id and columns
     std::string create;      // the table's DDL that the log must show
     std::string primaryKey;  // and its record-number key
 };
@@ -36,6 +37,20 @@ const tDialect kDialects[] = {
      "DEFAULT 0.0,D_E_L_E_T_ VARCHAR(1) NOT NULL DEFAULT ' ',R_E_C_N_O_ INTEGER NOT NULL DEFAULT "
      "0)",
      "ALTER TABLE T1 ADD PRIMARY KEY (R_E_C_N_O_)"},
+    {"DB2",
+     "RESULT\tselect application_id() AS APPLID from sysibm.sysdummy1\n" +
+         Column("APPLID", 12, 32) + "ROW\t*LOCAL.DB2.1\n" +
+         "RESULT\tSELECT COUNT(COLNAME) FROM SYSCAT.COLUMNS WHERE (TABSCHEMA = 'ADMIN' AND "
+         "TABNAME = 'T1')\n" +
+         Column("N", 4, 10) + "ROW\t4\n" +
+         "RESULT\tSELECT COLNAME,TYPENAME,LENGTH FROM SYSCAT.COLUMNS*\n" +
+         Column("COLNAME", 12, 128) + Column("TYPENAME", 12, 128) + Column("LENGTH", 4, 10) +
+         "ROW\tCODE\tVARCHAR\t8\nROW\tPRICE\tDOUBLE\t8\nROW\tD_E_L_E_T_\tVARCHAR\t1\n"
+         "ROW\tR_E_C_N_O_\tINTEGER\t4\n",
+     "CREATE TABLE ADMIN.T1(CODE VARCHAR(8) NOT NULL  DEFAULT '        ',PRICE DOUBLE NOT NULL  "
+     "DEFAULT 0.0,D_E_L_E_T_ VARCHAR(1) NOT NULL  DEFAULT ' ',R_E_C_N_O_ INTEGER NOT NULL  "
+     "DEFAULT 0)",
+     "ALTER TABLE ADMIN.T1 ADD PRIMARY KEY (R_E_C_N_O_)"},
     {"CTREESQL", "",
      "create table T1(CODE varchar(8) not null default '        ',PRICE float not null default "
      "0.0,D_E_L_E_T_ varchar(1) not null default ' ',R_E_C_N_O_ int not null default 0.0) ",
@@ -47,9 +62,11 @@ protected:
     void SetUp() override {
         port = gmtest::FreePort();
         ASSERT_NE(port, 0);
-        gmtest::WriteFileText(
-            dir.File("gatemill.ini"),
-            gmtest::RecordingDriverIni(port, "ThreadMin=2\r\nThreadInc=1\r\n", GetParam().dbType));
+        // The section of the dialect ends the file: its user follows the client library.
+        gmtest::WriteFileText(dir.File("gatemill.ini"),
+                              gmtest::RecordingDriverIni(port, "ThreadMin=2\r\nThreadInc=1\r\n",
+                                                         GetParam().dbType) +
+                                  "user=admin\r\n");
         // After the first open the record fetch finds record 1: CODE A1, PRICE 2.5.
         const std::string fetch = std::string("RESULT\tSELECT * FROM *\n") + Column("CODE", 12, 8) +
                                   Column("PRICE", 8, 15) + Column("D_E_L_E_T_", 12, 1) +
@@ -114,6 +131,35 @@ TEST_P(DialectProgram, ClientCreatesOpensAppendsAndMoves) {
     EXPECT_NE(GM_Skip(db, static_cast<uint16_t>(wa), 0, 1, 0), 0);
     EXPECT_EQ(GM_Eof(db, static_cast<uint16_t>(wa)), 1);
 }
+
+// The script answers DB2's application id once: the next session finds none and is refused
+// after its connection is closed again.
+using DB2Program = DialectProgram;
+
+TEST_P(DB2Program, ConnectWithoutAnApplicationIdIsRefused) {
+    db = GM_GetGmlConn(0, port);
+    ASSERT_NE(db, 0u);
+    ASSERT_EQ(GM_Connect(db, "127.0.0.1", "DB2/ERP", "gatemill dialect"), 0) << program->Output();
+    const GM_HANDLE second = GM_GetGmlConn(0, port);
+    ASSERT_NE(second, 0u);
+    EXPECT_EQ(GM_Connect(second, "127.0.0.1", "DB2/ERP", "gatemill dialect"), -35);
+    GM_Release(second);
+    const std::string log = gmtest::ReadFileText(dir.File("gatemill.log"));
+    EXPECT_NE(log.find("[ERROR] DB2 - ERP - Unable to get APPLICATION_ID() value."),
+              std::string::npos)
+        << log;
+    // The refused session's connection was closed; the first one is still up.
+    const std::string calls = Log();
+    size_t disconnects = 0;
+    for (size_t at = calls.find("SQLDisconnect("); at != std::string::npos;
+         at = calls.find("SQLDisconnect(", at + 1)) {
+        ++disconnects;
+    }
+    EXPECT_EQ(disconnects, 1u) << calls;
+}
+
+INSTANTIATE_TEST_SUITE_P(DB2Only, DB2Program, ::testing::Values(kDialects[1]),
+                         [](const ::testing::TestParamInfo<tDialect>&) { return "DB2"; });
 
 INSTANTIATE_TEST_SUITE_P(Dialects, DialectProgram, ::testing::ValuesIn(kDialects),
                          [](const ::testing::TestParamInfo<tDialect>& info) {

@@ -8,6 +8,7 @@
 
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/ctreesql.h"
+#include "server/drivers/db2.h"
 #include "server/drivers/generic.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
@@ -88,6 +89,9 @@ TEST(DriverFactory, FurtherODBCDriversAreBuilt) {
     EXPECT_NE(dynamic_cast<tGenericConnection*>(out.get()), nullptr);
     ASSERT_EQ(Ask("CLOUDSCAPE", out), tDBTypeAnswer::Made);
     EXPECT_NE(dynamic_cast<tCloudScapeConnection*>(out.get()), nullptr);
+    EXPECT_STREQ(out->GetOwner(), "SA.");
+    ASSERT_EQ(Ask("DB2", out), tDBTypeAnswer::Made);
+    EXPECT_NE(dynamic_cast<tDB2Connection*>(out.get()), nullptr);
     EXPECT_STREQ(out->GetOwner(), "SA.");
     ASSERT_EQ(Ask("CTREESQL", out), tDBTypeAnswer::Made);
     EXPECT_NE(dynamic_cast<tCTreeSQLConnection*>(out.get()), nullptr);
