@@ -1,12 +1,20 @@
 // The servers that the benchmarks over loopback measure, in one process that bench/run.sh pins to
 // a CPU of its own: the gateway (the server's listener and worker pool with their default
-// settings, serving client connections and monitors on the private PostgreSQL), a plain TCP echo,
-// and the floor of any separate gateway, which answers each frame with one run of a prepared
-// select through ODBC. It prints the three ports as shell assignments, then serves until ended.
+// settings, serving client connections and monitors on the private PostgreSQL, and as a master
+// the lock connections of a slave), a plain TCP echo, and the floor of any separate gateway,
+// which answers each frame with one run of a prepared select through ODBC. It prints the three
+// ports as shell assignments, then serves until ended.
+//
+// "benchpeer --slave <port>" is a second gateway instead, a slave of the gateway on that port
+// (its locks and record numbers kept there), serving client connections on the same database;
+// it prints its port as GM_BENCH_SLAVE.
 //
 // It reaches the private PostgreSQL as the benchmarks do (bench/benchdb.h); its ini and log lie
 // beside db.env. The frames of the echo and the floor are described in bench/benchwire.h.
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +27,7 @@
 #include "lib_common/cipher.h"
 #include "lib_common/logwriter.h"
 #include "server/process/dbservices.h"
+#include "server/process/lockconn.h"
 #include "server/process/monitor.h"
 
 namespace {
@@ -106,26 +115,48 @@ void ServeFloor(gmbench::tWire& wire, const std::map<std::string, std::string>& 
     }
 }
 
-// The gateway over an ini of its own beside db.env: the alias of the private PostgreSQL and
-// every other key at its default. Made once and never deleted: workers may still run at the end.
-gmbench::tBenchServer* StartGateway(const std::map<std::string, std::string>& env) {
-    const std::string base = gmbench::DbEnvPath() + ".peer";
+// A gateway in the mode over an ini of its own beside db.env, named by its role: the alias of the
+// private PostgreSQL, the general keys given and every other key at its default. Made once and
+// never deleted: workers may still run at the end.
+gmbench::tBenchServer* StartGateway(const std::map<std::string, std::string>& env, u32 mode,
+                                    const char* role, const std::string& general) {
+    const std::string base = gmbench::DbEnvPath() + "." + role;
     SetLogPath((base + ".log").c_str());
     auto* server = new gmbench::tBenchServer(
-        base + ".ini", std::string("[General]\nODBC30=1\n[POSTGRES/") + gmbench::kAlias +
+        base + ".ini", "[General]\nODBC30=1\n" + general + "[POSTGRES/" + gmbench::kAlias +
                            "]\nuser=" + env.at("GM_PG_USER") +
                            "\npassword=" + Enciphered(env.at("GM_PG_PASSWORD")) + "\n");
     RegisterClientConnections();
     RegisterMonitorConnections();
-    return server->Start() ? server : nullptr;
+    RegisterLockConnections();
+    return server->Start(mode) ? server : nullptr;
+}
+
+// The slave gateway of the master on the port; the process's status.
+int ServeSlave(const std::map<std::string, std::string>& env, const char* masterPort) {
+    const long port = std::strtol(masterPort, nullptr, 10);
+    if (port <= 0 || port >= 65536) {
+        std::fprintf(stderr, "benchpeer: '%s' is no port\n", masterPort);
+        return 2;
+    }
+    const std::string general = "MasterServer=127.0.0.1\nMasterPort=" + std::to_string(port) + "\n";
+    gmbench::tBenchServer* slave = StartGateway(env, kModeSlave, "slave", general);
+    if (!slave) {
+        std::fprintf(stderr, "benchpeer: the slave did not start\n");
+        return 1;
+    }
+    std::printf("GM_BENCH_SLAVE=%u\n", slave->Port());
+    std::fflush(stdout);
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));  // served until ended
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     const std::map<std::string, std::string> env = gmbench::ReadPostgresEnv();
     if (env.empty()) return 1;
-    gmbench::tBenchServer* gateway = StartGateway(env);
+    if (argc == 3 && std::strcmp(argv[1], "--slave") == 0) return ServeSlave(env, argv[2]);
+    gmbench::tBenchServer* gateway = StartGateway(env, kModeMaster, "peer", "");
     tPeerListener echo(ServeEcho);
     tPeerListener floor([&env](gmbench::tWire& wire) { ServeFloor(wire, env); });
     if (!gateway || !echo.Port() || !floor.Port()) {

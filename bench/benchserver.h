@@ -24,10 +24,11 @@ public:
         PublishGlobals(globals.get());
         globals->SetThreadList(&threads);
     }
-    // Listens on a free loopback port and starts the workers, as the program starts them; false
-    // when it could not listen or start.
-    bool Start() {
-        server = std::make_unique<tGMLServer>(&threads, kModeStandalone, false);
+    // Listens on a free loopback port and starts the workers in the server mode (kModeStandalone,
+    // kModeMaster, kModeSlave), as the program starts them; false when it could not listen or
+    // start.
+    bool Start(u32 mode = kModeStandalone) {
+        server = std::make_unique<tGMLServer>(&threads, mode, false);
         globals->SetServer(server.get());
         server->LoadThreadLimits();
         if (!server->ListenAddr(0, "127.0.0.1")) return false;

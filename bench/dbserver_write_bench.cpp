@@ -13,18 +13,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "bench/benchappend.h"
 #include "bench/benchdb.h"
 #include "bench/benchwire.h"
-#include "lib_common/opcodes.h"
 #include "server/drivers/postgres.h"
-#include "server/tables/dbtable.h"
 
 namespace {
 
@@ -37,20 +35,9 @@ constexpr i32 kReaders = 8;
 // The rows that readers go to, there before the appends.
 constexpr i32 kReaderRows = 1000;
 constexpr auto kReadTime = std::chrono::seconds(2);
-// The client's record of both tables: NOME C 30, VALOR as an f64, D_E_L_E_T_ C 1.
-constexpr size_t kNameLength = 30;
-constexpr u32 kRecordLength = 39;
 
 using tClock = std::chrono::steady_clock;
-
-std::unique_ptr<tTableDefinition> Definition(const char* table) {
-    auto def = std::make_unique<tTableDefinition>(table, gmbench::kAlias);
-    def->AddField("NOME", 'C', 30, 0, true, true);
-    def->AddField("VALOR", 'N', 15, 2, true, true);
-    def->AddField("D_E_L_E_T_", 'C', 1, 0, true, true);
-    def->AddField("R_E_C_N_O_", 'R', 4, 0, false, true);
-    return def;
-}
+using gmbench::kNameLength;
 
 // The catalogue checked up, both tables dropped and created, the server table holding the
 // readers' rows.
@@ -58,12 +45,7 @@ bool MakeTables(tPostgresConnection& conn) {
     tString report;
     if (!conn.InitialCheckUp(report)) return false;
     for (const char* table : {kServerTable, kPlainTable}) {
-        const std::string drop = std::string("DROP TABLE IF EXISTS ") + table;
-        tString create;
-        conn.CreateTable(*Definition(table), create);
-        if (!gmbench::RunSql(conn, drop.c_str()) || !gmbench::RunSql(conn, create.GetText())) {
-            return false;
-        }
+        if (!gmbench::MakeAppendTable(conn, table)) return false;
     }
     const std::string fill = std::string("INSERT INTO ") + kServerTable +
                              " (NOME, VALOR, D_E_L_E_T_, R_E_C_N_O_) SELECT 'READ ' || g, g, ' ', "
@@ -78,62 +60,18 @@ const std::map<std::string, std::string>& World() {
     return env;
 }
 
-// A client of the gateway with the server table open.
-class tAppender {
-public:
-    // Connected and the table opened; false when any step failed.
-    bool Start() {
-        const u16 port = gmbench::PeerPort("GM_BENCH_GATEWAY");
-        u32 length = 0;
-        return !World().empty() && port && gmbench::StartClient(wire, port) &&
-               gmbench::OpenTable(wire, kServerTable, fileId, length) && length == kRecordLength;
-    }
-    // One record appended, and its lock given back when asked; false when the server refused.
-    bool Append(i64 n, bool unlock) {
-        char record[kRecordLength];
-        std::memset(record, ' ', sizeof record);
-        std::snprintf(record, kNameLength, "CLIENT %lld", static_cast<long long>(n));
-        record[std::strlen(record)] = ' ';
-        const f64 value = static_cast<f64>(n) * 1.5;
-        std::memcpy(record + kNameLength, &value, sizeof value);
-        if (!wire.Call(OP_WRITE, AppendArgs(record)) || wire.Reply().size() < 10) return false;
-        if (!unlock) return true;
-        f64 recno = 0;
-        std::memcpy(&recno, wire.Reply().data() + 2, sizeof recno);
-        return wire.Call(OP_UNLOCK,
-                         gmbench::Short(fileId) + '\0' + gmbench::Long(static_cast<i32>(recno)));
-    }
-    bool GoTo(i32 recno) { return wire.Call(OP_GO, gmbench::Short(fileId) + gmbench::Long(recno)); }
-    // The sizes of an append's request and reply frames, as the last append had them.
-    size_t AppendRequestSize() const { return 6 + 2 + kRecordLength; }
-    size_t LastReplySize() const { return wire.Reply().size() + 4; }
-    void End() { wire.End(); }
-
-private:
-    std::string AppendArgs(const char* record) const {
-        return gmbench::Short(fileId) + std::string(record, kRecordLength);
-    }
-
-    gmbench::tWire wire;
-    i16 fileId = 0;
-};
+// A client of the gateway with the server table open; false when the tables or the client could
+// not be had.
+bool StartAppender(gmbench::tAppender& client) {
+    return !World().empty() && client.Start(gmbench::PeerPort("GM_BENCH_GATEWAY"), kServerTable);
+}
 
 // Each of the benchmark's threads is one client, connected and with the table open before the
 // timing starts. Without unlock each client keeps the lock of every record it appended, as an
 // append leaves it; with unlock it gives each one back at once, as applications do.
 void ServerAppends(benchmark::State& state, bool unlock) {
-    tAppender client;
-    if (!client.Start()) state.SkipWithError("connect or open failed");
-    i64 appends = 0;
-    for (auto _ : state) {
-        if (!client.Append(appends, unlock)) {
-            state.SkipWithError("append refused");
-            break;
-        }
-        ++appends;
-    }
-    client.End();
-    state.counters["appends/s"] = gmbench::Rate(static_cast<double>(appends));
+    gmbench::tAppender client;
+    gmbench::TimeAppends(state, client, StartAppender(client), unlock);
 }
 
 // One ODBC connection with the INSERT prepared once; record numbers come from one counter, as the
@@ -143,7 +81,8 @@ public:
     bool Start() {
         if (!World().empty()) conn = gmbench::ConnectPostgres(World());
         const tODBCEntryPoints& odbc = ODBCEntryPoints();
-        if (!conn || !SQL_SUCCEEDED(odbc.SQLAllocHandle(SQL_HANDLE_STMT, conn->GetHandle(), &stmt)) ||
+        if (!conn ||
+            !SQL_SUCCEEDED(odbc.SQLAllocHandle(SQL_HANDLE_STMT, conn->GetHandle(), &stmt)) ||
             !SQL_SUCCEEDED(odbc.SQLPrepare(
                 stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kInsert)), SQL_NTS))) {
             return false;
@@ -197,8 +136,9 @@ void PlainInserts(benchmark::State& state) {
 
 // A TCP echo of an append's request and reply sizes, read from one append made first.
 void EchoOfAppend(benchmark::State& state) {
-    tAppender probe;
-    if (!probe.Start() || !probe.Append(0, false)) return state.SkipWithError("append failed");
+    gmbench::tAppender probe;
+    if (!StartAppender(probe) || !probe.Append(0, false))
+        return state.SkipWithError("append failed");
     const std::string request =
         gmbench::EchoRequest(probe.AppendRequestSize(), probe.LastReplySize());
     const size_t replySize = probe.LastReplySize();
@@ -221,7 +161,7 @@ struct tReadTimes {
 };
 
 // Reads records by number until the deadline, each round trip's time kept; false on a failure.
-bool ReadUntil(tAppender& client, tClock::time_point deadline, std::vector<i64>& us) {
+bool ReadUntil(gmbench::tAppender& client, tClock::time_point deadline, std::vector<i64>& us) {
     for (i32 i = 0; tClock::now() < deadline; ++i) {
         const tClock::time_point start = tClock::now();
         if (!client.GoTo(1 + (i * 37) % kReaderRows)) return false;
@@ -239,9 +179,9 @@ void ReadersGoTo(benchmark::State& state, bool plainWriters) {
     static tReadTimes times;
     if (state.thread_index() == 0) times.us.clear();
     const bool reader = state.thread_index() < kReaders;
-    tAppender client;
+    gmbench::tAppender client;
     tPlainInserter inserter;
-    const bool started = reader || !plainWriters ? client.Start() : inserter.Start();
+    const bool started = reader || !plainWriters ? StartAppender(client) : inserter.Start();
     if (!started) state.SkipWithError("connect or open failed");
     for (auto _ : state) {
         const tClock::time_point deadline = tClock::now() + kReadTime;

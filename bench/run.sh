@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release (build/bench), starts the private PostgreSQL, and runs the
-# benchmark programs, the client, the servers (bench/benchpeer: gateway, echo and floor) and the
-# database each pinned to a CPU of its own when the machine has three. Each benchmark runs several
+# benchmark programs, the client, the servers (bench/benchpeer: gateway, echo and floor; for the
+# lock-connection benchmark also a second benchpeer, a slave of that gateway, on the servers' CPU)
+# and the database each pinned to a CPU of its own when the machine has three. Each benchmark runs several
 # times, interleaved at random with the program's others; the table printed at the end has the
 # median of each row over those runs, the lowest and the highest. stringz_bench is left out: its
 # tString costs have no row here, and its appends without Reserve take minutes.
@@ -76,7 +77,7 @@ fi
 
 testdb=$build/testdb
 [ -n "$smoke" ] && testdb=$build/bench-smoke-db  # not the test run's own
-peer_pid=
+peer_pids=()
 cleanup() {
     stop_peer
     "$here/scripts/privatedb.sh" stop "$testdb" || true
@@ -99,33 +100,41 @@ fi
 
 # ---------------------------------------------------------------- servers and programs
 
-# start_peer <cpu>: benchpeer started on the CPU, its ports exported once it has printed them.
+# start_peer <cpu> [slave]: benchpeer started on the CPU, its ports exported once it has printed
+# them; with "slave", a second benchpeer beside the first, the slave of its gateway.
 start_peer() {
-    local out=$results/benchpeer.ports
+    local name=benchpeer lines=3 args=()
+    if [ -n "${2:-}" ]; then
+        name=benchpeer-slave lines=1 args=(--slave "$GM_BENCH_GATEWAY")
+    fi
+    local out=$results/$name.ports pid
     : >"$out"
     # shellcheck disable=SC2046
-    $(pinned "$1") "$build/bench/benchpeer" >"$out" 2>>"$results/benchpeer.err" &
-    peer_pid=$!
+    $(pinned "$1") "$build/bench/benchpeer" "${args[@]}" >"$out" 2>>"$results/$name.err" &
+    pid=$!
+    peer_pids+=("$pid")
     for _ in $(seq 1 600); do
-        if [ "$(grep -c '^GM_BENCH_' "$out")" = 3 ]; then
+        if [ "$(grep -c '^GM_BENCH_' "$out")" = "$lines" ]; then
             set -a
             # shellcheck disable=SC1090
             . "$out"
             set +a
             return
         fi
-        kill -0 "$peer_pid" 2>/dev/null || break
+        kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
-    echo "benchpeer did not start: see $results/benchpeer.err"; exit 1
+    echo "$name did not start: see $results/$name.err"; exit 1
 }
 
+# The slave first: its clients' lock connections end before the master goes.
 stop_peer() {
-    if [ -n "$peer_pid" ]; then
-        kill "$peer_pid" 2>/dev/null || true
-        wait "$peer_pid" 2>/dev/null || true
-        peer_pid=
-    fi
+    local i
+    for ((i = ${#peer_pids[@]} - 1; i >= 0; i--)); do
+        kill "${peer_pids[i]}" 2>/dev/null || true
+        wait "${peer_pids[i]}" 2>/dev/null || true
+    done
+    peer_pids=()
 }
 
 # run <program> <server cpu> [<label> <text> <benchmark args...>]: the program's benchmarks,
@@ -136,7 +145,8 @@ run() {
     shift $(($# < 4 ? $# : 4))
     out=$results/$program${label:+-$label}.txt
     case "$program" in
-        monitor_bench | dbserver_write_bench | wire_bench | lockconn_bench) start_peer "$cpu" ;;
+        monitor_bench | dbserver_write_bench | wire_bench) start_peer "$cpu" ;;
+        lockconn_bench) start_peer "$cpu" && start_peer "$cpu" slave ;;
     esac
     echo "$program${label:+ ($text)}"
     local how=(--benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true)

@@ -126,8 +126,8 @@ bool VirtualLock(tLockRequest& r) {
     const tArgs a = ReadKeys(r.io);
     if (!WellFormed(r.io)) return false;
     tString info;
-    const bool granted = r.virtuals.VLock(a.Owner(), a.table, static_cast<i32>(r.location),
-                                          a.second, info);
+    const bool granted =
+        r.virtuals.VLock(a.Owner(), a.table, static_cast<i32>(r.location), a.second, info);
     ReplyCode(r.io, NoLocked(granted));
     return true;
 }
@@ -135,8 +135,8 @@ bool VirtualLock(tLockRequest& r) {
 bool VirtualUnLock(tLockRequest& r) {
     const tArgs a = ReadKeys(r.io);
     if (!WellFormed(r.io)) return false;
-    ReplyCode(r.io, NoLocked(r.virtuals.VUnLock(a.Owner(), a.table,
-                                                static_cast<i32>(r.location), a.second)));
+    ReplyCode(r.io, NoLocked(r.virtuals.VUnLock(a.Owner(), a.table, static_cast<i32>(r.location),
+                                                a.second)));
     return true;
 }
 
@@ -161,8 +161,7 @@ bool SetRecCount(tLockRequest& r) {
 bool IsLocked(tLockRequest& r) {
     const tArgs a = ReadRecordHead(r.io);
     if (!WellFormed(r.io, a)) return false;
-    ReplyCode(r.io,
-              YesLocked(r.records.IsLocked(a.Owner(), a.hash, a.table, a.recno, r.location)));
+    ReplyCode(r.io, YesLocked(r.records.IsLocked(a.Owner(), a.hash, a.table, a.recno, r.location)));
     return true;
 }
 
@@ -223,20 +222,13 @@ struct tOpcodeEntry {
 };
 
 const tOpcodeEntry kOperations[] = {
-    {OP_LOCK, Lock},
-    {OP_UNLOCK, UnLock},
-    {OP_FLOCK, FileLock},
-    {OP_FUNLOCK, FileUnLock},
-    {OP_VLOCK, VirtualLock},
-    {OP_VUNLOCK, VirtualUnLock},
-    {OP_NEXTRECNO, NextRecno},
-    {OP_SETRECCOUNT, SetRecCount},
-    {OP_ISLOCKED, IsLocked},
-    {OP_LOCKINFO, LockInfo},
-    {OP_GETLASTREC, RecCount},
-    {OP_SETOPEN, SetOpen},
-    {OP_SETCLOSE, SetClose},
-    {OP_SETOWNERINFO, SetOwnerInfo},
+    {OP_LOCK, Lock},           {OP_UNLOCK, UnLock},
+    {OP_FLOCK, FileLock},      {OP_FUNLOCK, FileUnLock},
+    {OP_VLOCK, VirtualLock},   {OP_VUNLOCK, VirtualUnLock},
+    {OP_NEXTRECNO, NextRecno}, {OP_SETRECCOUNT, SetRecCount},
+    {OP_ISLOCKED, IsLocked},   {OP_LOCKINFO, LockInfo},
+    {OP_GETLASTREC, RecCount}, {OP_SETOPEN, SetOpen},
+    {OP_SETCLOSE, SetClose},   {OP_SETOWNERINFO, SetOwnerInfo},
 };
 
 tOperation FindOperation(i16 opcode) {
@@ -258,38 +250,17 @@ i32 tLockConn::Execute() {
     tString peer;
     GetAddressText(peer);
     ConsolePrintf("Begin LockConn Thread (%u,%s)\n", id, peer.GetText());
-    SetRecvTimeout(requestWaitMs > 0 ? requestWaitMs : 1);
-    for (;;) {
-        if (IsTerminated()) break;
-        const tReceiveStatus received = ReceiveRequest();
-        if (received == tReceiveStatus::Idle) {
-            if (IsConnected()) continue;
-            tString line;
-            line.sprintf("Thread (%u) communication failure.", id);
-            WriteLog(line, 0);
-            return 0;
-        }
-        if (received != tReceiveStatus::Received) break;
-        switch (RunRequest()) {
-            case tRequestResult::Reply:
-                if (!SendReply()) return 0;
-                continue;
-            case tRequestResult::Disconnect:
-                PrintEnd(false);
-                return 1;
-            case tRequestResult::Unknown:
-                return 0;
-            case tRequestResult::Malformed: {
-                tString line;
-                line.sprintf("Manager Thread (%u) sent a malformed request.", id);
-                WriteLog(line, 0);
-                break;
-            }
-        }
-        break;
+    switch (ServeRequests(*this, *this, requestWaitMs, "")) {
+        case tServeEnd::Disconnected:
+            PrintEnd(false);
+            return 1;
+        case tServeEnd::Ended:
+            PrintEnd(true);
+            return 1;
+        case tServeEnd::Lost:
+            break;
     }
-    PrintEnd(true);
-    return 1;
+    return 0;
 }
 
 // The mode of the listener that accepted this connection; the process's without one.

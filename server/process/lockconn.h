@@ -5,23 +5,17 @@
 #pragma once
 #include "lib_base/types.h"
 #include "lib_common/commbuffer.h"
+#include "server/process/requestframes.h"
 #include "server/runtime/gmlsockconn.h"
 
 // One lock connection, served on the worker that accepted it. A slave's request may be anything:
 // every frame is received under the frame bounds and every value is checked before use; a
 // malformed request ends the connection, and Done then releases what it held.
-class tLockConn : public tGMLSockConn {
+class tLockConn : public tGMLSockConn, public tRequestSteps {
 public:
     static constexpr i32 kRequestWaitMs = 30000;  // a wait that finds no request loops again
     static constexpr u32 kReceiveChunk = 8192;
     static constexpr u32 kMinRequestLength = 6;  // the length prefix and the opcode
-
-    enum class tRequestResult {
-        Reply,       // the reply is in the frame buffer, to be sent
-        Disconnect,  // OP_DISCONNECT: end without a reply
-        Unknown,     // an opcode this connection does not serve: end without a reply
-        Malformed,   // a value cut short or out of bounds: end the connection
-    };
 
     // requestWaitMs: how long one wait for the next request lasts (tests shorten it).
     explicit tLockConn(i32 requestWaitMs = kRequestWaitMs);
@@ -32,8 +26,9 @@ public:
     // until OP_DISCONNECT or the connection's end.
     i32 Execute() override;
     // Runs the request in the frame buffer against the process's lock servers, leaving its reply
-    // there. Public so that tests and the fuzz target can run requests without a socket.
-    tRequestResult RunRequest();
+    // there; an opcode outside the table is Unknown. Public so that tests and the fuzz target can
+    // run requests without a socket.
+    tRequestResult RunRequest() override;
     static bool Serves(i16 opcode);  // the opcode has an operation
     // Releases everything held at this connection's location.
     bool Done() override;
@@ -47,8 +42,8 @@ public:
 private:
     u32 ServerMode();
     bool SendConnectReply(i16 code);
-    bool SendReply();
-    tReceiveStatus ReceiveRequest();
+    bool SendReply() override;
+    tReceiveStatus ReceiveRequest() override;
     void PrintEnd(bool terminated);
     void ReleaseLocation();
 

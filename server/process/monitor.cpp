@@ -78,32 +78,16 @@ i32 tMonitor::Execute() {
     GetAddressText(peer);
     ConsolePrintf("Begin DBMonitor Thread (%u,%s,%s)\n", id, peer.GetText(), GetOSTypeName());
     if (!SendConnectReply()) return 0;
-    SetRecvTimeout(requestWaitMs > 0 ? requestWaitMs : 1);
-    for (;;) {
-        if (IsTerminated()) break;
-        const tReceiveStatus received = ReceiveRequest();
-        if (received == tReceiveStatus::Idle) {
-            if (IsConnected()) continue;
-            tString line;
-            line.sprintf("Thread (%u) communication failure (ISCONNECTED).", id);
-            WriteLog(line, 0);
-            return 0;
-        }
-        if (received != tReceiveStatus::Received) break;
-        const tRequestResult result = RunRequest();
-        if (result == tRequestResult::Disconnect) {
+    switch (ServeRequests(*this, *this, requestWaitMs, " (ISCONNECTED)")) {
+        case tServeEnd::Disconnected:
             ConsolePrintf("End DBMonitor Thread (%u)\n", id);
             return 1;
-        }
-        if (result == tRequestResult::Malformed) {
-            tString line;
-            line.sprintf("Manager Thread (%u) sent a malformed request.", id);
-            WriteLog(line, 0);
+        case tServeEnd::Ended:
+            ConsolePrintf("Exit DBMonitor Thread (%u) [TERMINATED]\n", id);
+            return 0;
+        case tServeEnd::Lost:
             break;
-        }
-        if (!SendReply()) return 0;
     }
-    ConsolePrintf("Exit DBMonitor Thread (%u) [TERMINATED]\n", id);
     return 0;
 }
 

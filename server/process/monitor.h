@@ -10,6 +10,7 @@
 #include "lib_base/threads.h"
 #include "lib_base/types.h"
 #include "lib_common/commbuffer.h"
+#include "server/process/requestframes.h"
 #include "server/runtime/gmlsockconn.h"
 
 // One monitor connection, served on the worker that accepted it; every operation runs on that
@@ -19,7 +20,7 @@
 // reads its arguments and writes its reply into the connection's frame buffer; the request loop
 // sends it. An operation that finds its arguments malformed writes nothing: the loop then ends
 // the connection.
-class tMonitor : public tGMLSockConn {
+class tMonitor : public tGMLSockConn, public tRequestSteps {
 public:
     static constexpr i32 kRequestWaitMs = 30000;  // a wait for input that finds none loops again
     static constexpr u32 kReceiveChunk = 8192;
@@ -27,12 +28,6 @@ public:
     static constexpr i64 kTransferPiece = 1000000;
     static constexpr i64 kLogReadMax = 1000000;
     static constexpr i32 kReplyTextReserve = 786432;
-
-    enum class tRequestResult {
-        Reply,       // the reply is in the frame buffer, to be sent
-        Disconnect,  // OP_DISCONNECT: end without a reply
-        Malformed,   // the request's arguments were cut short: end the connection
-    };
 
     // requestWaitMs: how long one wait for the next request lasts (tests shorten it).
     explicit tMonitor(i32 requestWaitMs = kRequestWaitMs);
@@ -46,10 +41,11 @@ public:
     // Receives one whole request frame, waiting up to the monitor's wait for it to begin: Idle
     // when none began; any status but Received and Idle ends the connection (the peer went away,
     // or the frame's length is out of bounds).
-    tReceiveStatus ReceiveRequest();
+    tReceiveStatus ReceiveRequest() override;
     // Runs the operation of the request in the frame buffer, leaving its reply there. An opcode
-    // without an operation is warned about and answered with the request as received.
-    tRequestResult RunRequest();
+    // without an operation is warned about and answered with the request as received; a
+    // request's arguments cut short are Malformed.
+    tRequestResult RunRequest() override;
     static bool Serves(i16 opcode);  // the opcode has an operation
     // Switches off every trace this monitor switched on, then the connection's end step.
     bool Done() override;
@@ -84,7 +80,7 @@ public:
 
 private:
     bool SendConnectReply();
-    bool SendReply();
+    bool SendReply() override;
     // Reads a thread id argument; the buffer is marked malformed when it is missing.
     u32 ReadThreadId();
     void StartTransfer(const tString& name, i16& code);

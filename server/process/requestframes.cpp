@@ -45,6 +45,39 @@ tReceiveStatus ReceiveRequestFrame(tGMLSockConn& conn, u32 chunk, u32 minLength,
     return status;
 }
 
+tServeEnd ServeRequests(tGMLSockConn& conn, tRequestSteps& steps, i32 requestWaitMs,
+                        const char* lostMark) {
+    using tRequestResult = tRequestSteps::tRequestResult;
+    conn.SetRecvTimeout(requestWaitMs > 0 ? requestWaitMs : 1);
+    while (!conn.IsTerminated()) {
+        const tReceiveStatus received = steps.ReceiveRequest();
+        if (received == tReceiveStatus::Idle) {
+            if (conn.IsConnected()) continue;
+            tString line;
+            line.sprintf("Thread (%u) communication failure%s.", conn.GetThreadId(), lostMark);
+            WriteLog(line, 0);
+            return tServeEnd::Lost;
+        }
+        if (received != tReceiveStatus::Received) return tServeEnd::Ended;
+        switch (steps.RunRequest()) {
+            case tRequestResult::Reply:
+                if (!steps.SendReply()) return tServeEnd::Lost;
+                continue;
+            case tRequestResult::Disconnect:
+                return tServeEnd::Disconnected;
+            case tRequestResult::Unknown:
+                return tServeEnd::Lost;
+            case tRequestResult::Malformed: {
+                tString line;
+                line.sprintf("Manager Thread (%u) sent a malformed request.", conn.GetThreadId());
+                WriteLog(line, 0);
+                return tServeEnd::Ended;
+            }
+        }
+    }
+    return tServeEnd::Ended;
+}
+
 bool SendReplyFrame(tGMLSockConn& conn, const char* who) {
     tCommBuffer& out = *conn.GetCommBuffer();
     GML_ASSERT(out.GetFrameLength() > tCommBuffer::kHeaderSize, who);

@@ -153,11 +153,17 @@ TEST_F(MasterSlave, ClientsOfBothServersMeetOneSetOfLocks) {
     EXPECT_EQ(GM_Lock(m, mwa, 2), 0);
     EXPECT_EQ(GM_UnLock(m, mwa, 2), 0);
 
-    // Named locks.
+    // Named locks. A refused client's holder text: the master holds a slave client's lock with
+    // no text, so a master client learns ""; a slave client's own text stays as it was.
+    Internal(s, 1, "at the slave");  // the thread comments
+    Internal(m, 1, "at the master");
     EXPECT_EQ(Internal(s, 51, "SEQ"), "1");
     EXPECT_EQ(Internal(m, 51, "SEQ"), "0");
+    EXPECT_EQ(Internal(m, 54, ""), "");
     EXPECT_EQ(Internal(s, 52, "SEQ"), "1");
     EXPECT_EQ(Internal(m, 51, "SEQ"), "1");
+    EXPECT_EQ(Internal(s, 51, "SEQ"), "0");
+    EXPECT_EQ(Internal(s, 54, ""), "slave client|at the slave");
     EXPECT_EQ(Internal(m, 52, "SEQ"), "1");
 
     // An exclusive open on one server makes an open on the other answer -15.
