@@ -52,8 +52,8 @@ bool ReadDateTimeText(tDATAField& value, i32 lastRead, tDateParts& parts) {
     const i32 first = value.GetFirstUnit();
     const i32 last = value.GetLastUnit();
     if (first < 1 || last > 7 || first > last) return false;
-    i32* const units[8] = {nullptr,      &parts.year,   &parts.month,  &parts.day,
-                           &parts.hour,  &parts.minute, &parts.second, &parts.fraction};
+    i32* const units[8] = {nullptr,     &parts.year,   &parts.month,  &parts.day,
+                           &parts.hour, &parts.minute, &parts.second, &parts.fraction};
     const tValueText v = ValueText(value);
     size_t pos = 0;
     // The year is read whenever it is a unit, so a text without one is no date-time.
@@ -68,6 +68,6 @@ bool ReadDateTimeText(tDATAField& value, i32 lastRead, tDateParts& parts) {
 
 bool IsValidDateParts(const tDateParts& p) {
     return p.year >= 1 && p.year <= 9999 && p.month >= 1 && p.month <= 12 && p.day >= 1 &&
-           p.day <= DaysInMonth(p.year, p.month) && p.hour >= 0 && p.hour <= 23 &&
-           p.minute >= 0 && p.minute <= 59 && p.second >= 0 && p.second <= 59;
+           p.day <= DaysInMonth(p.year, p.month) && p.hour >= 0 && p.hour <= 23 && p.minute >= 0 &&
+           p.minute <= 59 && p.second >= 0 && p.second <= 59;
 }

@@ -78,6 +78,7 @@ public:
     GML_CLASS_ALLOCATOR(tOracleStmt, Mem_DBStatement)
 
 private:
+    void CloseCursor();  // Close without touching the session's last statement
     // The common frame of the executing operations.
     void Begin(const char* routine, const char* sql, bool noteStatement);
     bool Fail(const char* routine, const char* sql, u8 report);  // HandleError; false
@@ -91,7 +92,7 @@ private:
     bool MakeBinding(tDATAField& value, u32 position, tBinding& binding);
     bool FileColumnBinding(tDATAField& value, tBinding& binding);
     bool RefuseValue(u32 position, const char* reason, const char* text);
-    bool FailBind();     // a bind the library refused: HandleError, Close, false
+    bool FailBind();             // a bind the library refused: HandleError, Close, false
     char* Scratch(size_t size);  // zeroed bytes that stay until Close or the next values
 
     tOracleConnection& oracle;
@@ -169,8 +170,8 @@ private:
     bool RunSingle(const char* sql, const char* routine, u8 report, tString* firstColumn);
     // Runs sql and appends each row as "%40s %s\n" (width 2) or "%40s %s %s\n" (width 3);
     // false when it failed. With keepName, the second column of the row named so goes into kept.
-    bool AppendRows(const char* sql, i16 width, tString& report,
-                    const char* keepName = nullptr, tString* kept = nullptr);
+    bool AppendRows(const char* sql, i16 width, tString& report, const char* keepName = nullptr,
+                    tString* kept = nullptr);
     void ReadErrorText(tStatement* stmt);  // HandleError's steps 1, 2 and 4
     void DeleteSessionParams(const char* routine);
     i16 CallLayerResult(bool ok, const char* routine);  // 0, or HandleError and -13

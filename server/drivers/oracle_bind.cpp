@@ -31,11 +31,13 @@ constexpr u16 kTypeDate = 12;
 // Oracle's internal date: century and year of century + 100, month, day, then hour, minute and
 // second + 1.
 void PutOracleDate(const tDateParts& p, char* out) {
-    const u8 bytes[kOracleDateSize] = {
-        static_cast<u8>(p.year / 100 + 100), static_cast<u8>(p.year % 100 + 100),
-        static_cast<u8>(p.month),            static_cast<u8>(p.day),
-        static_cast<u8>(p.hour + 1),         static_cast<u8>(p.minute + 1),
-        static_cast<u8>(p.second + 1)};
+    const u8 bytes[kOracleDateSize] = {static_cast<u8>(p.year / 100 + 100),
+                                       static_cast<u8>(p.year % 100 + 100),
+                                       static_cast<u8>(p.month),
+                                       static_cast<u8>(p.day),
+                                       static_cast<u8>(p.hour + 1),
+                                       static_cast<u8>(p.minute + 1),
+                                       static_cast<u8>(p.second + 1)};
     std::memcpy(out, bytes, sizeof bytes);
 }
 
@@ -83,9 +85,8 @@ bool tOracleStmt::FileColumnBinding(tDATAField& value, tBinding& b) {
     i32 id = 0;
     std::memcpy(&id, value.GetData(), sizeof id);
     tDBSession* session = oracle.GetDBServer();
-    tGenericFile* file = session && id >= 1 && id <= 32767
-                             ? session->FindOpenFile(static_cast<i16>(id))
-                             : nullptr;
+    tGenericFile* file =
+        session && id >= 1 && id <= 32767 ? session->FindOpenFile(static_cast<i16>(id)) : nullptr;
     auto* query = dynamic_cast<tQueryFile*>(file);
     const tStatement* stmt = query ? &query->GetStatement() : nullptr;
     const i16 count = stmt ? stmt->GetColumnCount() : 0;
@@ -106,8 +107,7 @@ bool tOracleStmt::MakeBinding(tDATAField& value, u32 position, tBinding& b) {
     const i32 declared = DeclaredLength(value);
     const bool layer8 = oracle.UsesOCI8();
     if (!layer8 && letter != 'N' && std::strchr("EIDTR", letter)) {
-        return RefuseValue(position, "Parameter type not supported by the OCI 7 layer",
-                           letterText);
+        return RefuseValue(position, "Parameter type not supported by the OCI 7 layer", letterText);
     }
     switch (letter) {
         case 'N':
@@ -185,7 +185,12 @@ bool tOracleStmt::BindParam(std::unique_ptr<tAutoArray<tDATAField>> values) {
     if (!StartPreparedRun(kBindRoutine)) return false;
     if (values && values != boundValues) {
         boundValues = std::move(values);
-        if (!BindValues(*boundValues)) return false;
+        if (!BindValues(*boundValues)) {
+            // Refused values are not kept for a later run.
+            boundValues.reset();
+            scratch.clear();
+            return false;
+        }
     } else if (!boundValues) {
         oracle.SetError(RC_FAILED, kBindRoutine, "No parameter values to bind.", nullptr);
         lastFailure = RC_FAILED;

@@ -85,8 +85,8 @@ bool tOracleConnection::InitialCheckUp(tString& report) {
 
     tString charset;
     rows = "";
-    if (AppendRows("select PROPERTY_NAME,substr(PROPERTY_VALUE,1,40) from DATABASE_PROPERTIES",
-                   2, rows, "NLS_CHARACTERSET", &charset)) {
+    if (AppendRows("select PROPERTY_NAME,substr(PROPERTY_VALUE,1,40) from DATABASE_PROPERTIES", 2,
+                   rows, "NLS_CHARACTERSET", &charset)) {
         report += "Database Properties --- --- --- --- --- --- --- --- --- ---\n";
         report += rows;
     } else {

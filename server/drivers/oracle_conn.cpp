@@ -89,9 +89,8 @@ void tOracleConnection::ResetOCIVersionProbe() {
     probedVersion = 0;
 }
 
-tOracleConnection::tOracleConnection(const char* dbType, const tString& alias,
-                                     const tString& user, const tString& password,
-                                     bool useSysTables)
+tOracleConnection::tOracleConnection(const char* dbType, const tString& alias, const tString& user,
+                                     const tString& password, bool useSysTables)
     : tDBConnection(dbType, alias, user, password), schema(user) {
     SetUseSysTables(useSysTables);
     schema.Upper();
@@ -181,8 +180,7 @@ void tOracleConnection::GetSessionID(tString& text) {
 
 i32 tOracleConnection::GetErrorText(tStatement* stmt) {
     char message[4096] = {};
-    const i32 code =
-        oci->GetErrorText(stmt ? stmt->GetHandle() : nullptr, message, sizeof message);
+    const i32 code = oci->GetErrorText(stmt ? stmt->GetHandle() : nullptr, message, sizeof message);
     lastError.sprintf("Error : %i - ", code);
     lastError += message;
     lastErrorCode = code;

@@ -54,19 +54,25 @@ bool tOracleStmt::Fail(const char* routine, const char* sql, u8 report) {
     return false;
 }
 
-void tOracleStmt::Open(u8) {
-    if (cursor->Open()) return;
-    lastOCICode = cursor->GetRC();
-    lastFailure = oracle.HandleError(this, "tOracleStmt::Open", nullptr, lastOCICode, 1);
-}
-
-void tOracleStmt::Close() {
+void tOracleStmt::CloseCursor() {
     cursor->Close();
     // Only now that no bind of the cursor points into them.
     boundValues.reset();
     scratch.clear();
     bindColumns = 1;
     opened = 0;
+}
+
+void tOracleStmt::Open(u8) {
+    // A statement opened again is a new one: nothing prepared, bound or described stays.
+    if (cursor->IsOpened()) CloseCursor();
+    if (cursor->Open()) return;
+    lastOCICode = cursor->GetRC();
+    lastFailure = oracle.HandleError(this, "tOracleStmt::Open", nullptr, lastOCICode, 1);
+}
+
+void tOracleStmt::Close() {
+    CloseCursor();
     tDBSession* session = oracle.GetDBServer();
     if (session && DBProcess().GetThreadInfo()) session->ClearLastStatement();
 }
@@ -269,8 +275,8 @@ bool tOracleStmt::ExecParam(const char* sql, const void* data, i32 length, i16 k
             data = marked.data();
             length += kLongValueHeaderSize;
         }
-        const bool bound = kind == 10 ? cursor->BindBlobParam(data, length)
-                                      : cursor->BindClobParam(data, length);
+        const bool bound =
+            kind == 10 ? cursor->BindBlobParam(data, length) : cursor->BindClobParam(data, length);
         if (!bound) {
             Fail(kExecParamRoutine, text.c_str(), 1);
         } else if (!cursor->Execute()) {

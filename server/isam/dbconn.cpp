@@ -104,8 +104,9 @@ tGenericFile* tDBConnection::NewISAMFile(tCommBuffer&,
 tQueryFile* tDBConnection::GetQueryFile(tCommBuffer&, u32, tString&) { return nullptr; }
 tQueryFile* tDBConnection::PrepareStmt(tCommBuffer&, u32, const char*) { return nullptr; }
 
-std::unique_ptr<tTableDefinitionExclusive> tDBConnection::DescribeQueryResult(
-    tStatement& stmt, const tString& query, const char* routine) {
+std::unique_ptr<tTableDefinitionExclusive> tDBConnection::DescribeQueryResult(tStatement& stmt,
+                                                                              const tString& query,
+                                                                              const char* routine) {
     if (!stmt.ExecDirect(query, routine, 1)) return nullptr;
     const i16 count = stmt.GetColumnCount();
     if (count <= 0) {
@@ -130,8 +131,7 @@ std::unique_ptr<tTableDefinitionExclusive> tDBConnection::DescribeQueryResult(
 }
 
 tQueryFile* tDBConnection::NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
-                                          const char* routine,
-                                          std::unique_ptr<tStatement> stmt) {
+                                        const char* routine, std::unique_ptr<tStatement> stmt) {
     if (!IsConnected()) return nullptr;
     std::unique_ptr<tTableDefinitionExclusive> def = DescribeQueryResult(*stmt, query, routine);
     if (!def) return nullptr;

@@ -176,8 +176,8 @@ public:
                                                                    const char* routine);
     // The same as a plain query file that owns stmt, owned by the caller; null (stmt freed)
     // when the connection is down or as above.
-    tQueryFile* NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
-                             const char* routine, std::unique_ptr<tStatement> stmt);
+    tQueryFile* NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query, const char* routine,
+                             std::unique_ptr<tStatement> stmt);
 
     // ---- The field registry (GML_FIELD) and table drops; names are checked by the caller.
     // The GML_FIELD rows of the definition's N, L, D and M data fields, inserted in one
