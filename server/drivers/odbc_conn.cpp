@@ -10,6 +10,7 @@
 #include "lib_base/printer.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
+#include "server/drivers/errortext.h"
 #include "server/drivers/odbc.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/gatemill_query.h"
@@ -249,14 +250,7 @@ bool tODBCConnection::IsWarning(const tDiagnostic& diag, i32 nativeRc) {
 }
 
 void tODBCConnection::AppendErrorContext(tStatement* stmt, const char* routine, const char* sql) {
-    if (routine) {
-        lastError += " ( From ";
-        lastError += routine;
-        lastError += " )\n";
-    }
-    AddServerInfo(lastError);
-    if (sql) lastError += sql;
-    if (stmt) ForwardErrorText(stmt, lastError);
+    ::AppendErrorContext(*this, stmt, routine, sql, lastError);
 }
 
 void tODBCConnection::TraceError(const char* routine) {

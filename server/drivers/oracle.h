@@ -50,7 +50,7 @@ public:
     // Binds the values by their type letters at positions 1, 2, ... and runs the prepared
     // statement. The statement owns the values until the next BindParam with other values or
     // Close (null: run again with those bound before). A value that cannot be bound is refused
-    // with -19 and nothing runs.
+    // with -19 (-290 for an 'R' that names no open query's text column) and nothing runs.
     bool BindParam(std::unique_ptr<tAutoArray<tDATAField>> values) override;
     // A read-only connection runs queries only. report 0: a failure sets the last error without
     // writing the log.

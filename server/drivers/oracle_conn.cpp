@@ -10,6 +10,7 @@
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
 #include "platform/files.h"
+#include "server/drivers/errortext.h"
 #include "server/drivers/oci7.h"
 #include "server/drivers/oci8.h"
 #include "server/drivers/oracle.h"
@@ -180,7 +181,10 @@ void tOracleConnection::GetSessionID(tString& text) {
 
 i32 tOracleConnection::GetErrorText(tStatement* stmt) {
     char message[4096] = {};
-    const i32 code = oci->GetErrorText(stmt ? stmt->GetHandle() : nullptr, message, sizeof message);
+    // Without a statement the failure is the logon's own (OCI 7 keeps its code in the logon
+    // data area).
+    void* area = stmt ? stmt->GetHandle() : oci->GetEnv();
+    const i32 code = oci->GetErrorText(area, message, sizeof message);
     lastError.sprintf("Error : %i - ", code);
     lastError += message;
     lastErrorCode = code;
@@ -191,14 +195,7 @@ i32 tOracleConnection::HandleError(tStatement* stmt, const char* routine, const 
                                    u8 report) {
     const i32 code = GetErrorText(stmt);
     if (IsLostLinkCode(code)) linkLost = 1;
-    if (routine) {
-        lastError += " ( From ";
-        lastError += routine;
-        lastError += " )\n";
-    }
-    AddServerInfo(lastError);
-    if (sql) lastError += sql;
-    if (stmt && stmt->GetOwnerFile()) stmt->GetOwnerFile()->DumpInfo(lastError);
+    AppendErrorContext(*this, stmt, routine, sql, lastError);
     if (report) WriteLog(lastError, 0);
     if (IsTraced()) dbServer->Trace(routine ? routine : "", 0.0, lastError);
     return code;
