@@ -5,8 +5,8 @@
 #include "server/isam/dbconn.h"
 #include "server/isam/gatemill.h"
 
-void AppendErrorContext(tDBConnection& conn, tStatement* stmt, const char* routine,
-                        const char* sql, tString& text) {
+void AppendErrorContext(tDBConnection& conn, tStatement* stmt, const char* routine, const char* sql,
+                        tString& text) {
     if (routine) {
         text += " ( From ";
         text += routine;

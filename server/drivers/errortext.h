@@ -8,5 +8,5 @@ class tString;
 
 // Appends " ( From <routine> )\n" (routine not null), the session's state of conn, the sql (not
 // null) and the description of stmt's owner file (stmt not null) to text.
-void AppendErrorContext(tDBConnection& conn, tStatement* stmt, const char* routine,
-                        const char* sql, tString& text);
+void AppendErrorContext(tDBConnection& conn, tStatement* stmt, const char* routine, const char* sql,
+                        tString& text);
