@@ -10,6 +10,7 @@
 #include "lib_base/printer.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
+#include "server/drivers/errortext.h"
 #include "server/drivers/odbc.h"
 #include "server/isam/gatemill.h"
 #include "server/isam/gatemill_query.h"
@@ -249,14 +250,7 @@ bool tODBCConnection::IsWarning(const tDiagnostic& diag, i32 nativeRc) {
 }
 
 void tODBCConnection::AppendErrorContext(tStatement* stmt, const char* routine, const char* sql) {
-    if (routine) {
-        lastError += " ( From ";
-        lastError += routine;
-        lastError += " )\n";
-    }
-    AddServerInfo(lastError);
-    if (sql) lastError += sql;
-    if (stmt) ForwardErrorText(stmt, lastError);
+    ::AppendErrorContext(*this, stmt, routine, sql, lastError);
 }
 
 void tODBCConnection::TraceError(const char* routine) {
@@ -368,38 +362,4 @@ bool tODBCConnection::GetServerName(tString& out) {
     char value[1024];
     if (ReadInfo(SQL_SERVER_NAME, value, 257) > 0) out += value;
     return out.GetLength() > 0;
-}
-
-std::unique_ptr<tTableDefinitionExclusive> tODBCConnection::DescribeQueryResult(
-    tODBCStatement& stmt, const tString& query, const char* routine) {
-    if (!stmt.ExecDirect(query, routine, 1)) return nullptr;
-    const i16 count = stmt.GetColumnCount();
-    if (count <= 0) {
-        tString message("Query does not return any supported column.\nQuery : ");
-        message += query;
-        message += "\n";
-        SetError(RC_FAILED, routine, message, nullptr);
-        return nullptr;
-    }
-    auto def = std::make_unique<tTableDefinitionExclusive>("", alias);
-    def->SetFieldCapacity(count);
-    for (i16 c = 0; c < count; ++c) {
-        const tColumnDesc& column = stmt.GetColumns()[c];
-        if (column.type == 'C') {
-            def->AddField(column.name, 'C', static_cast<i16>(column.bufferLength - 1), 0, true,
-                          true);
-        } else if (column.type == 'N') {
-            def->AddField(column.name, 'N', 15, 8, true, true);
-        }
-    }
-    return def;
-}
-
-tQueryFile* tODBCConnection::NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
-                                          const char* routine,
-                                          std::unique_ptr<tODBCStatement> stmt) {
-    if (!IsConnected()) return nullptr;
-    std::unique_ptr<tTableDefinitionExclusive> def = DescribeQueryResult(*stmt, query, routine);
-    if (!def) return nullptr;
-    return new tQueryFile(this, std::move(def), reply, lockOwner, std::move(stmt), query);
 }

@@ -178,6 +178,13 @@ std::string BindText(const tBind& bind) {
     }
     if (bind.type == 5) return "'" + std::string(bytes, strnlen(bytes, length)) + "'";
     if (bind.type == 1 || bind.type == 96) return "'" + std::string(bytes, length) + "'";
+    if (bind.type == 12 && length == 7) {
+        std::string text = "date(";
+        for (size_t i = 0; i < length; ++i) {
+            text += (i ? "," : "") + std::to_string(static_cast<unsigned char>(bytes[i]));
+        }
+        return text + ")";
+    }
     return "<" + std::to_string(bind.length) + " bytes>";
 }
 

@@ -45,7 +45,7 @@ TEST_F(DBServerConnect, EnvironmentsWithoutADriverGetTheCodeAlone) {
     } cases[] = {
         {"ERP", {}},      // no slash
         {"FOO/ERP", {}},  // a type nobody knows
-        {"oracle/Erp", {"*** DATABASE TYPE ORACLE (Erp) NOT AVAILABLE IN THIS BUILD ***"}},
+        {"informix/Erp", {"*** DATABASE TYPE INFORMIX (Erp) NOT AVAILABLE IN THIS BUILD ***"}},
         {"MSADO/ERP",
          {"*** MSADO CONNECTION (ERP) NOT SUPPORTED ***\n"
           "*** CONFIGURE MSSQL CONNECTION VIA ODBC ***"}},

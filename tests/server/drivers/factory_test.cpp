@@ -12,6 +12,7 @@
 #include "server/drivers/generic.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
+#include "server/drivers/oracle.h"
 #include "server/drivers/postgres.h"
 #include "server/drivers/sybase.h"
 #include "server/isam/dbconn.h"
@@ -34,8 +35,6 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
         tDBTypeAnswer answer;
         const char* logged;  // null: nothing logged
     } cases[] = {
-        {"ORACLE", tDBTypeAnswer::NotInBuild,
-         "*** DATABASE TYPE ORACLE (ERP) NOT AVAILABLE IN THIS BUILD ***"},
         {"INFORMIX", tDBTypeAnswer::NotInBuild,
          "*** DATABASE TYPE INFORMIX (ERP) NOT AVAILABLE IN THIS BUILD ***"},
         {"FOO", tDBTypeAnswer::Unknown, nullptr},
@@ -62,7 +61,8 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
 
 TEST(DriverFactory, BuiltDriversMakeTheirDialectsConnectionUnconnected) {
     gmtest::TestDBProcess process;
-    for (const char* type : {"POSTGRES", "MYSQL", "MSSQL", "SYBASE"}) {
+    process.SetIni("Oracle", "ClientLibrary", GM_RECOCI_PATH);  // loads without a log line
+    for (const char* type : {"POSTGRES", "MYSQL", "MSSQL", "SYBASE", "ORACLE"}) {
         SCOPED_TRACE(type);
         std::unique_ptr<tDBConnection> out;
         ASSERT_EQ(Ask(type, out), tDBTypeAnswer::Made);
@@ -71,10 +71,12 @@ TEST(DriverFactory, BuiltDriversMakeTheirDialectsConnectionUnconnected) {
         const bool postgres = dynamic_cast<tPostgresConnection*>(out.get()) != nullptr;
         const bool mssql = dynamic_cast<tMSSQLConnection*>(out.get()) != nullptr;
         const bool sybase = dynamic_cast<tSybaseConnection*>(out.get()) != nullptr;
+        const bool oracle = dynamic_cast<tOracleConnection*>(out.get()) != nullptr;
         EXPECT_EQ(mysql, std::string(type) == "MYSQL");
         EXPECT_EQ(postgres, std::string(type) == "POSTGRES");
         EXPECT_EQ(mssql, std::string(type) == "MSSQL");
         EXPECT_EQ(sybase, std::string(type) == "SYBASE");
+        EXPECT_EQ(oracle, std::string(type) == "ORACLE");
         EXPECT_STREQ(out->GetDBType(), type);
         EXPECT_STREQ(out->GetAlias().GetText(), "ERP");
         EXPECT_FALSE(out->IsConnected());
