@@ -10,6 +10,7 @@
 #include "lib_base/list.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
+#include "server/drivers/ddl_shared.h"
 #include "server/drivers/odbc.h"
 #include "server/isam/gatemill.h"
 
@@ -155,11 +156,6 @@ bool AreAlterNames(const char* table, tArray<tActionField>& actions);
 // Runs "create table GML_PARAM..." and then, when it ran, its index, on statements of conn under
 // routine; true when both ran.
 bool CreateParamTable(tODBCConnection& conn, const char* routine);
-// Adds the finished index to def, unless its key is empty or R_E_C_N_O_ alone; true for the
-// record-number key.
-bool CloseDescribedIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index);
-// count blanks, for a text column's default.
-tString DefaultBlanks(u32 count);
 // What a dialect writes after a new table's column name, by type letter.
 struct tColumnTexts {
     const char* text;         // A, C, D: then the length,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "lib_common/configcache.h"
+#include "server/drivers/ddl_shared.h"
 #include "server/drivers/oracle.h"
 #include "server/drivers/oracle_ddl.h"
 #include "server/isam/dbprocess.h"
@@ -162,19 +163,6 @@ bool ModifyColumns(tOracleConnection& conn, const char* table, tArray<tActionFie
     return conn.MakeStatement()->ExecDirect(sql, "tOracleConnection::AlterTable(4)", 1);
 }
 
-// " = ( select <value> FROM <table>_BKP where <table>_BKP.R_E_C_N_O_ = <table>.R_E_C_N_O_)".
-void AppendBackupValue(tString& sql, const char* table, const tString& value) {
-    sql += " = ( select ";
-    sql += value;
-    sql += " FROM ";
-    sql += table;
-    sql += "_BKP where ";
-    sql += table;
-    sql += "_BKP.R_E_C_N_O_ = ";
-    sql += table;
-    sql += ".R_E_C_N_O_)";
-}
-
 // The parts of AlterTable's statements, gathered from the planned entries.
 struct tAlterPlan {
     std::vector<tString> queue;  // the index drops, then the renames
@@ -240,7 +228,7 @@ void AppendRebuiltColumn(tOracleConnection& conn, tString& sql, const tActionFie
         sql += " DEFAULT 0";
     } else {
         sql += " DEFAULT '";
-        sql += OracleBlanks(a.newLength);
+        sql += DefaultBlanks(a.newLength);
         sql += "'";
     }
     sql += " NOT NULL ";

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "lib_base/printer.h"
+#include "server/drivers/ddl_shared.h"
 #include "server/drivers/oracle.h"
 #include "server/tables/dbtable.h"
 
@@ -198,13 +199,9 @@ public:
         usable = false;
     }
     void Finish() {
-        std::unique_ptr<tIndexDefinition> done = std::move(index);
-        if (!done || !usable || done->GetFieldCount() == 0) return;
-        if (done->GetFieldCount() == 1 && done->GetField(0) == def.GetRecnoField()) {
-            recnoIndexFound = true;
-        } else {
-            def.AddIndex(std::move(done));
-        }
+        if (index && usable) recnoIndexFound = CloseDescribedIndex(def, std::move(index)) ||
+                                               recnoIndexFound;
+        index.reset();
     }
     bool HasRecnoIndex() const { return recnoIndexFound; }
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "lib_common/configcache.h"
+#include "server/drivers/ddl_shared.h"
 #include "server/drivers/oracle.h"
 #include "server/isam/dbprocess.h"
 #include "server/tables/dbtable.h"
@@ -21,64 +22,74 @@ tString SpaceSetting(tOracleConnection& conn, const char* key) {
     return space;
 }
 
-// " AND PARAM_SESSION = userenv('sessionid')" after the name's condition.
+// "PARAM_NAME = '<name>' AND PARAM_SESSION = userenv('sessionid')": this session's row.
 void AppendParamRow(tOracleConnection& conn, tString& sql, const char* name) {
     sql += "PARAM_NAME = ";
     conn.AppendLiteral(sql, name);
     sql += " AND PARAM_SESSION = userenv('sessionid')";
 }
 
-}  // namespace
+// How a field letter is stored: its column type and default follow from this.
+enum class tColumnClass { Text, Logical, Number, Memo, None };
 
-tString OracleBlanks(i32 count) { return tString(count > 0 ? count + 1 : 1, ' '); }
-
-void AppendOracleType(tString& sql, u8 letter, i32 length, const tString& memoType) {
+tColumnClass ClassOf(u8 letter) {
     switch (letter) {
         case 'A':
         case 'C':
         case 'D':
+            return tColumnClass::Text;
         case 'L':
-            sql += "CHAR(";
-            sql += IntToString(length);
-            sql += ")";
-            break;
+            return tColumnClass::Logical;
         case 'B':
         case 'F':
         case 'N':
         case 'P':
         case 'R':
         case 'Z':
+            return tColumnClass::Number;
+        case 'M':
+            return tColumnClass::Memo;
+        default:
+            return tColumnClass::None;
+    }
+}
+
+}  // namespace
+
+void AppendOracleType(tString& sql, u8 letter, i32 length, const tString& memoType) {
+    switch (ClassOf(letter)) {
+        case tColumnClass::Text:
+        case tColumnClass::Logical:
+            sql += "CHAR(";
+            sql += IntToString(length);
+            sql += ")";
+            break;
+        case tColumnClass::Number:
             sql += "NUMBER";
             break;
-        case 'M':
+        case tColumnClass::Memo:
             sql += length == 11 ? "CLOB" : memoType.GetText();
             break;
-        default:
+        case tColumnClass::None:
             break;
     }
 }
 
 void AppendOracleDefault(tString& sql, u8 letter, i32 length) {
-    switch (letter) {
-        case 'A':
-        case 'C':
-        case 'D':
+    switch (ClassOf(letter)) {
+        case tColumnClass::Text:
             sql += " DEFAULT '";
-            sql += OracleBlanks(length);
+            sql += DefaultBlanks(static_cast<u32>(length > 0 ? length : 0));
             sql += "'";
             break;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'R':
-        case 'Z':
+        case tColumnClass::Number:
             sql += " DEFAULT 0.0";
             break;
-        case 'L':
+        case tColumnClass::Logical:
             sql += " DEFAULT 'F'";
             break;
-        default:
+        case tColumnClass::Memo:
+        case tColumnClass::None:
             break;
     }
 }

@@ -16,6 +16,3 @@ void AppendOracleDefault(tString& sql, u8 letter, i32 length);
 // gets neither default nor NOT NULL.
 void AppendOracleColumn(tString& sql, const char* name, u8 letter, i32 length,
                         const tString& memoType);
-
-// As many blanks as count.
-tString OracleBlanks(i32 count);
