@@ -285,7 +285,6 @@ bool CreateParamTable(tODBCConnection& conn, const char* routine) {
                             routine, 1);
 }
 
-
 void AppendNewColumn(tString& sql, const tField& field, const tColumnTexts& texts) {
     sql += field.GetName();
     const u32 length = field.GetLen() > 0 ? static_cast<u32>(field.GetLen()) : 0;

@@ -44,8 +44,8 @@ u16 PlanOf(const tActionField& a, bool emptyTable) {
         plan = a.newType == 'C' && a.oldType != 'M' ? kConvert : kRecreate;
     } else if (IsCharResize(a)) {
         plan = a.newLength < a.oldLength ? kConvert : kModify;
-    } else if (a.newType == 'N' && (a.Has(tActionField::kLengthChange) ||
-                                    a.Has(tActionField::kDecimalsChange))) {
+    } else if (a.newType == 'N' &&
+               (a.Has(tActionField::kLengthChange) || a.Has(tActionField::kDecimalsChange))) {
         plan = 0;  // NUMBER whatever the length and decimals
     }
     if (emptyTable && (plan & (kConvert | kShorten))) plan = kRecreate;

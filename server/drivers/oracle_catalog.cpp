@@ -107,8 +107,7 @@ f64 CountColumns(tOracleConnection& conn, const char* table) {
 // The columns with their catalogue type names and lengths, in order.
 void ColumnsQuery(tOracleConnection& conn, tString& sql, const char* table) {
     if (!conn.GetUseSysTables()) {
-        sql =
-            "select column_name, data_type, data_length from DBA_TAB_COLUMNS where TABLE_NAME = ";
+        sql = "select column_name, data_type, data_length from DBA_TAB_COLUMNS where TABLE_NAME = ";
         conn.AppendLiteral(sql, table);
         sql += " and OWNER = ";
         conn.AppendLiteral(sql, conn.GetTableOwner());
@@ -199,8 +198,8 @@ public:
         usable = false;
     }
     void Finish() {
-        if (index && usable) recnoIndexFound = CloseDescribedIndex(def, std::move(index)) ||
-                                               recnoIndexFound;
+        if (index && usable)
+            recnoIndexFound = CloseDescribedIndex(def, std::move(index)) || recnoIndexFound;
         index.reset();
     }
     bool HasRecnoIndex() const { return recnoIndexFound; }

@@ -71,9 +71,8 @@ protected:
     std::unique_ptr<tOracleConnection> Connected(int oci = 8, bool sysTables = true,
                                                  const char* banner = kBanner9) {
         process.SetIni("Oracle", "OCIVersion", oci == 8 ? "8" : "7");
-        auto conn = std::make_unique<tOracleConnection>("ORACLE", tString("PROD"),
-                                                        tString("scott"), tString("tiger"),
-                                                        sysTables);
+        auto conn = std::make_unique<tOracleConnection>("ORACLE", tString("PROD"), tString("scott"),
+                                                        tString("tiger"), sysTables);
         conn->SetUseSysTables(sysTables);
         conn->SetTableOwner("scott");
         EXPECT_TRUE(conn->Connect());
@@ -93,9 +92,7 @@ protected:
             for (const char* v : row) rec.AddValue(v);
         }
     }
-    void ScriptNumber(const char* pattern, const char* value) {
-        Script(pattern, {"N"}, {{value}});
-    }
+    void ScriptNumber(const char* pattern, const char* value) { Script(pattern, {"N"}, {{value}}); }
     // T1: A C 10, PRICE N, B C 10, D_E_L_E_T_, R_E_C_N_O_; indexes T1_1 (A), T1_2 (PRICE, B)
     // and the primary key T1_PK.
     void ScriptStructure() {
@@ -212,11 +209,16 @@ TEST_F(OracleCatalog, MissingObjectsAreQuietFalseAnswers) {
 }
 
 TEST_F(OracleCatalog, DescribedColumnsByTypeAndClientGeneration) {
-    const std::vector<std::vector<const char*>> rows = {
-        {"A", "CHAR", "10"},         {"B", "VARCHAR2", "20"},  {"PRICE", "NUMBER", "22"},
-        {"IMG", "LONG RAW", "0"},    {"PIC", "BLOB", "4000"},  {"TXT", "CLOB", "4000"},
-        {"DT", "DATE", "7"},         {"D_E_L_E_T_", "CHAR", "1"},
-        {"R_E_C_N_O_", "NUMBER", "22"}, {"R_E_C_D_E_L_", "NUMBER", "22"}};
+    const std::vector<std::vector<const char*>> rows = {{"A", "CHAR", "10"},
+                                                        {"B", "VARCHAR2", "20"},
+                                                        {"PRICE", "NUMBER", "22"},
+                                                        {"IMG", "LONG RAW", "0"},
+                                                        {"PIC", "BLOB", "4000"},
+                                                        {"TXT", "CLOB", "4000"},
+                                                        {"DT", "DATE", "7"},
+                                                        {"D_E_L_E_T_", "CHAR", "1"},
+                                                        {"R_E_C_N_O_", "NUMBER", "22"},
+                                                        {"R_E_C_D_E_L_", "NUMBER", "22"}};
     struct Field {
         std::string name;
         u8 type;
@@ -244,7 +246,9 @@ TEST_F(OracleCatalog, DescribedColumnsByTypeAndClientGeneration) {
         std::string columnQuery;
         std::string warnings;
     } cases[] = {
-        {8, kBanner9, {{"PIC", 'M', 10, 0, true}, {"TXT", 'M', 11, 0, true}},
+        {8,
+         kBanner9,
+         {{"PIC", 'M', 10, 0, true}, {"TXT", 'M', 11, 0, true}},
          "SELECT C.NAME, DECODE( C.TYPE#, 1, 'VARCHAR2', 2, DECODE(C.SCALE, NULL, "
          "DECODE(C.PRECISION#, NULL, 'NUMBER', 'FLOAT'),'NUMBER'), 8, 'LONG', 9, 'VARCHAR', 12, "
          "'DATE', 23, 'RAW', 24, 'LONG RAW', 69, 'ROWID', 96,'CHAR', 105, 'MLSLABEL', 106, "
@@ -252,7 +256,9 @@ TEST_F(OracleCatalog, DescribedColumnsByTypeAndClientGeneration) {
          "C, SYS.OBJ$ O WHERE O.OBJ# = C.OBJ# AND O.NAME = 'T1' AND O.OWNER# = "
          "USERENV('SCHEMAID') AND O.TYPE# IN (2, 3, 4) ORDER BY C.OBJ#, C.COL#",
          warning + "unsupported field [DT] type [DATE].\n"},
-        {7, kBanner7, {{"PIC", 'X', 0, 0, false}, {"TXT", 'X', 0, 0, false}},
+        {7,
+         kBanner7,
+         {{"PIC", 'X', 0, 0, false}, {"TXT", 'X', 0, 0, false}},
          "SELECT C.NAME, DECODE( C.TYPE#, 1, 'VARCHAR2', 2, DECODE(C.SCALE, NULL, "
          "DECODE(C.PRECISION, NULL, 'NUMBER', 'FLOAT'),'NUMBER'), 8, 'LONG', 9, 'VARCHAR', 12, "
          "'DATE', 23, 'RAW', 24, 'LONG RAW', 69, 'ROWID', 96,'CHAR', 105, 'MLSLABEL', 106, "
@@ -306,15 +312,26 @@ TEST_F(OracleCatalog, IndexesLeaveOutTheRecnoIndexAndAddThePrimaryKeyWhenItIsMis
         const char* warning;
     } cases[] = {
         {"recno only", "1", {{"T1_R", "R_E_C_N_O_"}}, true, "", false, nullptr},
-        {"deleted and recno", "1", {{"T1_DR", "D_E_L_E_T_"}, {"T1_DR", "R_E_C_N_O_"}}, true,
-         "", false, nullptr},
+        {"deleted and recno",
+         "1",
+         {{"T1_DR", "D_E_L_E_T_"}, {"T1_DR", "R_E_C_N_O_"}},
+         true,
+         "",
+         false,
+         nullptr},
         {"no index", "0", {}, true, "", true, "NO INDEXES FOUND for table T1"},
         {"failed count", nullptr, {}, false, "", true, nullptr},
         {"keys and an expression",
          "3",
-         {{"T1_1", "B"}, {"T1_1", "D_E_L_E_T_"}, {"T1_1", "R_E_C_N_O_"},
-          {"T1_F", "SYS_NC00005$"}, {"T1_F", "R_E_C_N_O_"}, {"T1_PK", "R_E_C_N_O_"}},
-         true, "T1_1(1,3)", false,
+         {{"T1_1", "B"},
+          {"T1_1", "D_E_L_E_T_"},
+          {"T1_1", "R_E_C_N_O_"},
+          {"T1_F", "SYS_NC00005$"},
+          {"T1_F", "R_E_C_N_O_"},
+          {"T1_PK", "R_E_C_N_O_"}},
+         true,
+         "T1_1(1,3)",
+         false,
          "Table [T1] index [T1_F] field [SYS_NC00005$] NOT FOUND - INDEX IGNORED."},
         {"no record-number index", "1", {{"T1_1", "A"}}, true, "T1_1(0)", true, nullptr},
     };
