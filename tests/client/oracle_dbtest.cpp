@@ -29,23 +29,34 @@ size_t Prepared(const std::string& log, const std::string& sql) {
 
 // T9 described: its columns and its primary key, for one description.
 std::string T9Described(const std::string& name) {
-    return "RESULT\tSELECT MAX(COL#)*\nCOLUMN\tN\t1\t10\nROW\t4\n"
-           "RESULT\tSELECT C.NAME*\nCOLUMN\tNAME\t1\t30\nCOLUMN\tDATA_TYPE\t1\t30\n"
+    const std::string t9 = "'T9'*\nCOLUMN\tN\t1\t10\nROW\t";
+    return "RESULT\tSELECT MAX(COL#) FROM SYS.COL$ C, SYS.OBJ$ O WHERE O.OBJ# = C.OBJ# AND "
+           "O.NAME = " +
+           t9 +
+           "4\nRESULT\tSELECT C.NAME*\nCOLUMN\tNAME\t1\t30\nCOLUMN\tDATA_TYPE\t1\t30\n"
            "COLUMN\tLENGTH\t1\t10\nROW\t" +
            name +
            "\nROW\tPRICE\tNUMBER\t22\nROW\tD_E_L_E_T_\tCHAR\t1\nROW\tR_E_C_N_O_\tNUMBER\t22\n"
-           "RESULT\tSELECT COUNT(OBJ.NAME)*\nCOLUMN\tN\t1\t10\nROW\t1\n"
-           "RESULT\tSELECT OBJI.NAME*\nCOLUMN\tINDEX_NAME\t1\t30\nCOLUMN\tCOLUMN_NAME\t1\t30\n"
-           "ROW\tT9_PK\tR_E_C_N_O_\n";
+           "RESULT\tSELECT COUNT(OBJ.NAME) FROM SYS.OBJ$ OBJ, SYS.IND$ IND, SYS.OBJ$ OBJI WHERE "
+           "OBJ.NAME = " +
+           t9 +
+           "1\nRESULT\tSELECT OBJI.NAME INDEX_NAME, COL.NAME COLUMN_NAME FROM SYS.OBJ$ OBJ, "
+           "SYS.IND$ IND, SYS.OBJ$ OBJI, SYS.ICOL$ ICOL, SYS.COL$ COL WHERE OBJ.NAME = 'T9'*\n"
+           "COLUMN\tINDEX_NAME\t1\t30\nCOLUMN\tCOLUMN_NAME\t1\t30\nROW\tT9_PK\tR_E_C_N_O_\n";
 }
 
-// A version 9 server on which T9 exists with 10 records, described before and after the
-// alteration, and whose table list names two tables.
+// T9 with 10 records, counted for the load of its definition, the alteration and the reload.
+std::string T9Counted() {
+    return "RESULT\tSELECT MAX(R_E_C_N_O_) FROM T9\nCOLUMN\tN\t1\t10\nROW\t10\n";
+}
+
+// A version 9 server on which T9 exists, described before and after the alteration, and whose
+// table list names two tables.
 std::string CatalogScript() {
     return "RESULT\tselect * from v$version\nCOLUMN\tBANNER\t1\t80\n"
            "ROW\tOracle9i Enterprise Edition Release 9.2.0.1.0 - Production\n"
-           "RESULT\tSELECT NAME FROM SYS.OBJ$ WHERE NAME = 'T9'*\nCOLUMN\tNAME\t1\t30\nROW\tT9\n"
-           "RESULT\tSELECT MAX(R_E_C_N_O_) FROM T9\nCOLUMN\tN\t1\t10\nROW\t10\n" +
+           "RESULT\tSELECT NAME FROM SYS.OBJ$ WHERE NAME = 'T9'*\nCOLUMN\tNAME\t1\t30\nROW\tT9\n" +
+           T9Counted() + T9Counted() + T9Counted() + T9Described("NAME\tCHAR\t10") +
            T9Described("NAME\tCHAR\t10") + T9Described("NAME\tCHAR\t20") +
            "RESULT\tSELECT TABLE_NAME FNAMF1 FROM SYS.USER_TABLES*\nCOLUMN\tFNAMF1\t1\t30\n"
            "ROW\tGML_FIELD\nROW\tT9\n";
@@ -97,7 +108,7 @@ TEST_F(OracleProgram, CatalogueTablesCreateAlterAndTheTableList) {
     const std::string after =
         Structure({{"NAME", "C", "20", "0"}, {"PRICE", "N", "12", "2"}, {"NOTE", "C", "5", "0"}});
     ASSERT_EQ(GM_AlterFile(db, "T9", before.c_str(), after.c_str()), 0)
-        << Error(db) << program->Output();
+        << Error(db) << LogFrom(connected.size() + created.size());
     const std::string altered = LogFrom(connected.size() + created.size());
     EXPECT_LT(
         altered.find("ALTER TABLE T9 ADD ( NOTE CHAR(5) DEFAULT '     ' NOT NULL  )"),
