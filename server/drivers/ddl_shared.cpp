@@ -5,6 +5,29 @@
 
 #include "server/tables/dbtable.h"
 
+tColumnClass ColumnClassOf(u8 letter) {
+    switch (letter) {
+        case 'A':
+        case 'C':
+        case 'D':
+            return tColumnClass::Text;
+        case 'L':
+            return tColumnClass::Logical;
+        case 'B':
+        case 'F':
+        case 'N':
+        case 'P':
+        case 'Z':
+            return tColumnClass::Float;
+        case 'R':
+            return tColumnClass::Integer;
+        case 'M':
+            return tColumnClass::Memo;
+        default:
+            return tColumnClass::None;
+    }
+}
+
 // The size given to tString counts the NUL.
 tString DefaultBlanks(u32 count) { return tString(static_cast<i32>(count) + 1, ' '); }
 

@@ -29,42 +29,18 @@ void AppendParamRow(tOracleConnection& conn, tString& sql, const char* name) {
     sql += " AND PARAM_SESSION = userenv('sessionid')";
 }
 
-// How a field letter is stored: its column type and default follow from this.
-enum class tColumnClass { Text, Logical, Number, Memo, None };
-
-tColumnClass ClassOf(u8 letter) {
-    switch (letter) {
-        case 'A':
-        case 'C':
-        case 'D':
-            return tColumnClass::Text;
-        case 'L':
-            return tColumnClass::Logical;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'R':
-        case 'Z':
-            return tColumnClass::Number;
-        case 'M':
-            return tColumnClass::Memo;
-        default:
-            return tColumnClass::None;
-    }
-}
-
 }  // namespace
 
 void AppendOracleType(tString& sql, u8 letter, i32 length, const tString& memoType) {
-    switch (ClassOf(letter)) {
+    switch (ColumnClassOf(letter)) {
         case tColumnClass::Text:
         case tColumnClass::Logical:
             sql += "CHAR(";
             sql += IntToString(length);
             sql += ")";
             break;
-        case tColumnClass::Number:
+        case tColumnClass::Float:
+        case tColumnClass::Integer:
             sql += "NUMBER";
             break;
         case tColumnClass::Memo:
@@ -76,13 +52,14 @@ void AppendOracleType(tString& sql, u8 letter, i32 length, const tString& memoTy
 }
 
 void AppendOracleDefault(tString& sql, u8 letter, i32 length) {
-    switch (ClassOf(letter)) {
+    switch (ColumnClassOf(letter)) {
         case tColumnClass::Text:
             sql += " DEFAULT '";
             sql += DefaultBlanks(static_cast<u32>(length > 0 ? length : 0));
             sql += "'";
             break;
-        case tColumnClass::Number:
+        case tColumnClass::Float:
+        case tColumnClass::Integer:
             sql += " DEFAULT 0.0";
             break;
         case tColumnClass::Logical:
