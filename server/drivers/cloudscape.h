@@ -10,6 +10,7 @@
 #include "lib_base/list.h"
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
+#include "server/drivers/ddl_shared.h"
 #include "server/drivers/odbc.h"
 #include "server/isam/gatemill.h"
 
@@ -163,11 +164,6 @@ void AddRebuiltFields(tTableDefinition& def, tArray<tActionField>& actions, u8 h
 void JoinCopiedColumns(tArray<tActionField>& actions, bool (*copied)(const tActionField&),
                        void (*value)(tString& sql, const tActionField&), tString& names,
                        tString& values);
-// Adds the finished index to def, unless its key is empty or R_E_C_N_O_ alone; true for the
-// record-number key.
-bool CloseDescribedIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index);
-// count blanks, for a text column's default.
-tString DefaultBlanks(u32 count);
 // What a dialect writes after a new table's column name, by type letter.
 struct tColumnTexts {
     const char* text;         // A, C, D: then the length,

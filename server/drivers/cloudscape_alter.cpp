@@ -48,19 +48,6 @@ bool NeedsRebuild(const tActionField& action) {
            (action.Has(tActionField::kLengthChange) && action.newType != 'N');
 }
 
-// " = ( select <value> FROM <table>_BKP where <table>_BKP.R_E_C_N_O_ = <table>.R_E_C_N_O_)".
-void AppendBackupValue(tString& sql, const char* table, const tString& value) {
-    sql += " = ( select ";
-    sql += value;
-    sql += " FROM ";
-    sql += table;
-    sql += "_BKP where ";
-    sql += table;
-    sql += "_BKP.R_E_C_N_O_ = ";
-    sql += table;
-    sql += ".R_E_C_N_O_)";
-}
-
 }  // namespace
 
 bool AreAlterNames(const char* table, tArray<tActionField>& actions) {

@@ -275,12 +275,6 @@ bool tCloudScapeConnection::AddIndexFromDescriptor(tTableDefinition& def, const 
     return CloseDescribedIndex(def, std::move(index));
 }
 
-bool CloseDescribedIndex(tTableDefinition& def, std::unique_ptr<tIndexDefinition> index) {
-    if (index->GetFieldCount() == 1 && index->GetField(0) == def.GetRecnoField()) return true;
-    if (index->GetFieldCount() > 0) def.AddIndex(std::move(index));
-    return false;
-}
-
 bool CreateParamTable(tODBCConnection& conn, const char* routine) {
     std::unique_ptr<tStatement> stmt(conn.NewStatement());
     return stmt->ExecDirect(
@@ -290,9 +284,6 @@ bool CreateParamTable(tODBCConnection& conn, const char* routine) {
            stmt->ExecDirect("create index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
                             routine, 1);
 }
-
-// The size given to tString counts the NUL.
-tString DefaultBlanks(u32 count) { return tString(static_cast<i32>(count) + 1, ' '); }
 
 void AppendNewColumn(tString& sql, const tField& field, const tColumnTexts& texts) {
     sql += field.GetName();

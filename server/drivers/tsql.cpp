@@ -9,6 +9,7 @@
 #include "lib_common/configcache.h"
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
+#include "server/drivers/ddl_shared.h"
 #include "server/isam/dbprocess.h"
 #include "server/isam/gatemill_query.h"
 #include "server/tables/dbtable.h"
@@ -27,32 +28,6 @@ constexpr int kTypeTinyint = 48;
 constexpr int kTypeSmallint = 52;
 constexpr int kTypeInt = 56;
 constexpr int kTypeFloat = 62;
-
-// How a field type letter is stored: its column type and default follow from this.
-enum class tColumnClass { Text, Logical, Float, Integer, Memo, None };
-
-tColumnClass ClassOf(u8 letter) {
-    switch (letter) {
-        case 'A':
-        case 'C':
-        case 'D':
-            return tColumnClass::Text;
-        case 'L':
-            return tColumnClass::Logical;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'Z':
-            return tColumnClass::Float;  // whatever the length and decimals
-        case 'R':
-            return tColumnClass::Integer;
-        case 'M':
-            return tColumnClass::Memo;
-        default:
-            return tColumnClass::None;
-    }
-}
 
 // The query's result columns as the fields of a private definition: character columns at their
 // length, numbers as N 15,8; other columns are left out.
@@ -133,7 +108,7 @@ void tTSQLConnection::IndexSpaceClause(tString& sql, u8) {
 }
 
 void tTSQLConnection::ColumnType(tString& out, u8 letter, i32 length, const char* memoType) {
-    switch (ClassOf(letter)) {
+    switch (ColumnClassOf(letter)) {
         case tColumnClass::Text:
         case tColumnClass::Logical:
             out += "VARCHAR(";
@@ -200,7 +175,7 @@ bool tTSQLConnection::CreateParamTable(const char* indexSql, const char* routine
 }
 
 void tTSQLConnection::DefaultClause(tString& out, u8 letter, i32 length) {
-    switch (ClassOf(letter)) {
+    switch (ColumnClassOf(letter)) {
         case tColumnClass::Text:
             out += " DEFAULT '";
             for (i32 i = 0; i < length; ++i) out += ' ';

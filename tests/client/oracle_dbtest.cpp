@@ -1,107 +1,140 @@
-// The Oracle connection end to end: the real pellmar in console mode whose [Oracle] client library
-// is the recording OCI library, playing a script file and appending its calls to a log file,
-// reached through the shared library's GM_ functions under the environment "ORACLE/ORCL".
+// The Oracle driver's catalogue and DDL end to end: the real pellmar over the Oracle connection
+// whose client library is the recording OCI library, reached through the shared library's GM_
+// functions; the statements as the library's log shows them, the rows as its script answers
+// them.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "client/gatemillapi.h"
-#include "tests/client/support/mssqlserved.h"
-#include "tests/client/support/pellmarrun.h"
+#include "tests/client/support/oracleserved.h"
+#include "tests/server/dispatch/support/structuretext.h"
 
 namespace {
 
-using gmtest::Count;
+using gmtest::Structure;
 
-constexpr int16_t kNoRecord = -25;
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
-class OracleProgram : public ::testing::Test {
+// How often the statement was prepared, as the library's log line begins.
+size_t Prepared(const std::string& log, const std::string& sql) {
+    return Count(log, "OCIStmtPrepare(" + sql + ",");
+}
+
+// T9 described: its columns and its primary key, for one description.
+std::string T9Described(const std::string& name) {
+    const std::string t9 = "'T9'*\nCOLUMN\tN\t1\t10\nROW\t";
+    return "RESULT\tSELECT MAX(COL#) FROM SYS.COL$ C, SYS.OBJ$ O WHERE O.OBJ# = C.OBJ# AND "
+           "O.NAME = " +
+           t9 +
+           "4\nRESULT\tSELECT C.NAME*\nCOLUMN\tNAME\t1\t30\nCOLUMN\tDATA_TYPE\t1\t30\n"
+           "COLUMN\tLENGTH\t1\t10\nROW\t" +
+           name +
+           "\nROW\tPRICE\tNUMBER\t22\nROW\tD_E_L_E_T_\tCHAR\t1\nROW\tR_E_C_N_O_\tNUMBER\t22\n"
+           "RESULT\tSELECT COUNT(OBJ.NAME) FROM SYS.OBJ$ OBJ, SYS.IND$ IND, SYS.OBJ$ OBJI WHERE "
+           "OBJ.NAME = " +
+           t9 +
+           "1\nRESULT\tSELECT OBJI.NAME INDEX_NAME, COL.NAME COLUMN_NAME FROM SYS.OBJ$ OBJ, "
+           "SYS.IND$ IND, SYS.OBJ$ OBJI, SYS.ICOL$ ICOL, SYS.COL$ COL WHERE OBJ.NAME = 'T9'*\n"
+           "COLUMN\tINDEX_NAME\t1\t30\nCOLUMN\tCOLUMN_NAME\t1\t30\nROW\tT9_PK\tR_E_C_N_O_\n";
+}
+
+// T9 with 10 records, counted for the load of its definition, the alteration and the reload.
+std::string T9Counted() {
+    return "RESULT\tSELECT MAX(R_E_C_N_O_) FROM T9\nCOLUMN\tN\t1\t10\nROW\t10\n";
+}
+
+// A version 9 server on which T9 exists, described before and after the alteration, and whose
+// table list names two tables.
+std::string CatalogScript() {
+    return "RESULT\tselect * from v$version\nCOLUMN\tBANNER\t1\t80\n"
+           "ROW\tOracle9i Enterprise Edition Release 9.2.0.1.0 - Production\n"
+           "RESULT\tSELECT NAME FROM SYS.OBJ$ WHERE NAME = 'T9'*\nCOLUMN\tNAME\t1\t30\nROW\tT9\n" +
+           T9Counted() + T9Counted() + T9Counted() + T9Described("NAME\tCHAR\t10") +
+           T9Described("NAME\tCHAR\t10") + T9Described("NAME\tCHAR\t20") +
+           "RESULT\tSELECT TABLE_NAME FNAMF1 FROM SYS.USER_TABLES*\nCOLUMN\tFNAMF1\t1\t30\n"
+           "ROW\tGML_FIELD\nROW\tT9\n";
+}
+
+class OracleCatalogueProgram : public gmtest::OracleServed {
 protected:
-    void SetUp() override {
-        port = pellmar.Port();
-        ASSERT_NE(port, 0);
-        // IsamConnection off: the check-up does no catalogue work.
-        gmtest::WriteFileText(
-            dir.File("gatemill.ini"),
-            "[General]\r\nPort=" + std::to_string(port) +
-                "\r\nThreadMin=2\r\nThreadInc=1\r\n[Oracle]\r\nClientLibrary=" + GM_RECOCI_PATH +
-                "\r\n[ORACLE/ORCL]\r\nIsamConnection=0\r\nLogAction=1\r\n");
-        gmtest::WriteFileText(
-            dir.File("script.txt"),
-            "RESULT\tselect sid || ','|| serial# CODE from v$session*\n"
-            "COLUMN\tCODE\t1\t40\nROW\t17,4711\n"
-            "RESULT\tselect * from v$version\nCOLUMN\tBANNER\t1\t80\n"
-            "ROW\tOracle Database 11g Release 11.2.0.4.0 - 64bit Production\n"
-            "RESULT\tselect CODE, PRICE from ROAD\nCOLUMN\tCODE\t1\t10\nCOLUMN\tPRICE\t2\t22\n"
-            "ROW\tK1\t1.5\nROW\tK2\t2.5\n");
-        setenv("GM_RECOCI_SCRIPT", dir.File("script.txt").c_str(), 1);
-        setenv("GM_RECOCI_LOG", log.c_str(), 1);
-        const ::testing::AssertionResult started = pellmar.Start(dir);
-        unsetenv("GM_RECOCI_SCRIPT");
-        unsetenv("GM_RECOCI_LOG");
-        ASSERT_TRUE(started);
-        program = &pellmar.Program();
-    }
-    void TearDown() override { pellmar.Stop(); }
-    std::string Log() const { return gmtest::ReadFileText(log); }
-
-    gmtest::TempDir dir;
-    const std::string log = dir.File("calls.log");
-    gmtest::PellmarRun pellmar;
-    u16 port = 0;
-    gmtest::ProgramRun* program = nullptr;
+    void SetUp() override { Start(CatalogScript(), "IndexSpace=IDXS\r\n"); }
 };
 
-TEST_F(OracleProgram, ConnectsQueriesExecutesAndControlsTransactions) {
-    int16_t status = -1;
-    const GM_HANDLE db = pellmar.Connection(status, "ORACLE/ORCL", "gatemill oracle");
-    ASSERT_EQ(status, 0) << program->Output();
-    char type[64] = "";
-    EXPECT_EQ(GM_GetServerType(db, type), 0);
-    EXPECT_STREQ(type, "WinNT");
-    EXPECT_EQ(Count(Log(), "OCILogon("), 1u) << Log();
-    EXPECT_EQ(Count(Log(), "OCIStmtPrepare(alter session set nls_language= 'AMERICAN' "), 1u);
-
-    const int16_t wa = GM_Query(db, "select CODE, PRICE from ROAD");
-    ASSERT_GT(wa, 0) << gmtest::ErrorOf(db);
-    ASSERT_EQ(GM_First(db, wa, 0, 0), 0);
-    const char* code = GM_GetInternalFld(db, wa, "CODE");
-    ASSERT_NE(code, nullptr);
-    EXPECT_EQ(std::string(code, strnlen(code, 10)), "K1");
-    double price = 0;
-    std::memcpy(&price, GM_GetInternalFld(db, wa, "PRICE"), sizeof price);
-    EXPECT_EQ(price, 1.5);
-    ASSERT_EQ(GM_Skip(db, wa, 0, 1, 0), 0);
-    EXPECT_EQ(std::string(GM_GetInternalFld(db, wa, "CODE"), 2), "K2");
-    EXPECT_EQ(GM_Skip(db, wa, 0, 1, 0), kNoRecord);
-
-    EXPECT_EQ(GM_Execute(db, "update ROAD set PRICE = 3", 0), 0) << gmtest::ErrorOf(db);
-    EXPECT_EQ(Count(Log(), "OCIStmtExecute(update ROAD set PRICE = 3,1,32)=0\n"), 1u) << Log();
-
-    EXPECT_EQ(GM_StrCmtCtl(db), 0);
-    EXPECT_EQ(GM_Execute(db, "update ROAD set PRICE = 4", 0), 0) << gmtest::ErrorOf(db);
-    EXPECT_EQ(GM_Rollbk(db), 0);
-    EXPECT_EQ(GM_EndCmtCtl(db), 0);
-    const std::string calls = Log();
-    const size_t executed = calls.find("OCIStmtExecute(update ROAD set PRICE = 4,1,0)=0\n");
-    ASSERT_NE(executed, std::string::npos) << calls;
-    EXPECT_NE(calls.find("OCITransRollback(0)=0\n", executed), std::string::npos) << calls;
-
-    // The thread comment reaches the session's action with its quote doubled.
-    char comment[64] = "Ana's report";
-    GM_InternalF(db, 1, comment, static_cast<int16_t>(std::strlen(comment)), sizeof comment - 1);
-    // The reply may come before the session's action is set: wait for the library's log.
-    bool logged = false;
-    for (int i = 0; i < 100 && !logged; ++i) {
-        logged = Log().find("SET_ACTION ( 'gatemill oracle : Ana''s report'); end;") !=
-                 std::string::npos;
-        if (!logged) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+TEST_F(OracleCatalogueProgram, CatalogueTablesCreateAlterAndTheTableList) {
+    const GM_HANDLE db = Connected();
+    const std::string connected = Log();
+    for (const char* create :
+         {"CREATE TABLE GML_FIELD(", "create table GML_PARAM(", "create index GML_PARAM1 on",
+          "CREATE TABLE GML_IDXSTATS(", "CREATE TABLE GML_VIRTUALIDX(", "CREATE TABLE GML_SP("}) {
+        EXPECT_EQ(Count(connected, "OCIStmtPrepare(" + std::string(create)), 1u) << create << "\n"
+                                                                                 << connected;
     }
-    EXPECT_TRUE(logged) << Log();
+    EXPECT_EQ(Prepared(connected,
+                       "SELECT NAME FROM SYS.OBJ$ WHERE NAME = 'GML_FIELD' AND OWNER# "
+                       "= USERENV('SCHEMAID') AND TYPE# IN (2,3,4)"),
+              1u);
+
+    const GM_HANDLE fields = GM_GetCreateStruct(2, 0, 0);
+    ASSERT_NE(GM_SetCreateField(fields, 0, "NAME", 'C', 10, 0, 0), nullptr);
+    ASSERT_NE(GM_SetCreateField(fields, 1, "PRICE", 'N', 12, 12, 2), nullptr);
+    ASSERT_EQ(GM_CreateFile(db, "T9", fields), 0) << Error(db) << program->Output();
+    const std::string created = LogFrom(connected.size());
+    EXPECT_EQ(Count(created, "OCIStmtPrepare(CREATE TABLE T9(NAME CHAR(10) DEFAULT '" +
+                                 std::string(10, ' ') +
+                                 "' NOT NULL ,PRICE NUMBER DEFAULT 0.0 NOT NULL ,D_E_L_E_T_ "
+                                 "CHAR(1) DEFAULT ' ' NOT NULL ,R_E_C_N_O_ NUMBER DEFAULT 0.0 NOT "
+                                 "NULL ),"),
+              1u)
+        << created;
+    EXPECT_EQ(Prepared(created,
+                       "ALTER TABLE T9 ADD CONSTRAINT T9_PK PRIMARY KEY (R_E_C_N_O_) "
+                       "USING INDEX TABLESPACE IDXS"),
+              1u)
+        << created;
+    EXPECT_EQ(Prepared(created,
+                       "INSERT INTO GML_FIELD(FIELD_TABLE,FIELD_NAME,FIELD_TYPE,"
+                       "FIELD_PREC,FIELD_DEC) VALUES('SCOTT.T9','PRICE','P','12','2')"),
+              1u)
+        << created;
+
+    const std::string before = Structure({{"NAME", "C", "10", "0"}, {"PRICE", "N", "12", "2"}});
+    const std::string after =
+        Structure({{"NAME", "C", "20", "0"}, {"PRICE", "N", "12", "2"}, {"NOTE", "C", "5", "0"}});
+    ASSERT_EQ(GM_AlterFile(db, "T9", before.c_str(), after.c_str()), 0)
+        << Error(db) << LogFrom(connected.size() + created.size());
+    const std::string altered = LogFrom(connected.size() + created.size());
+    EXPECT_LT(
+        altered.find("ALTER TABLE T9 ADD ( NOTE CHAR(5) DEFAULT '     ' NOT NULL  )"),
+        altered.find("ALTER TABLE T9 MODIFY NAME CHAR(20) DEFAULT '" + std::string(20, ' ') + "',"))
+        << altered;
+    EXPECT_EQ(Count(altered, "OCIStmtPrepare(ALTER TABLE"), 2u) << altered;
+    EXPECT_EQ(Prepared(altered,
+                       "INSERT INTO GML_FIELD(FIELD_TABLE,FIELD_NAME,FIELD_TYPE,"
+                       "FIELD_PREC,FIELD_DEC) VALUES('SCOTT.T9','PRICE','P','12','2')"),
+              1u)
+        << altered;
+
+    const int16_t wa = GM_Open(db, "GML_FILES", 0, 0);
+    ASSERT_GT(wa, 0) << Error(db);
+    std::vector<std::string> tables;
+    for (int16_t status = GM_First(db, static_cast<uint16_t>(wa), 0, 0);
+         status == 0 && tables.size() < 9;
+         status = GM_Skip(db, static_cast<uint16_t>(wa), 0, 1, 0)) {
+        const char* at = GM_GetInternalFld(db, static_cast<uint16_t>(wa), "FNAMF1");
+        ASSERT_NE(at, nullptr);
+        std::string name(at, strnlen(at, 30));
+        name.erase(name.find_last_not_of(' ') + 1);
+        tables.push_back(name);
+    }
+    EXPECT_EQ(tables, (std::vector<std::string>{"GML_FIELD", "T9"}));
+    EXPECT_EQ(GM_Close(db, static_cast<uint16_t>(wa)), 0);
 }
 
 }  // namespace
