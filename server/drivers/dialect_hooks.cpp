@@ -62,6 +62,13 @@ void AppendCharCall(tString& out, u8 c, bool afterFunction, bool first, bool las
     if (!last) out += " + ";
 }
 
+void AppendChrCall(tString& out, u8 c, bool afterFunction, bool first, bool last) {
+    if (!afterFunction && !first) out += " ||";
+    char text[24];
+    std::snprintf(text, sizeof text, " CHR(%u%s", static_cast<u32>(c), last ? ")" : ") || ");
+    out += text;
+}
+
 bool AppendCharIndex(tString& out, tFilterElement& left, tFilterElement& right, i32 shortest) {
     tString text("CHARINDEX(");
     if (!AppendContainsOperand(text, right, shortest)) return false;
