@@ -142,6 +142,32 @@ public:
     bool GetServerName(tString& out) override;
     bool IsMemoAsBlob() override { return oci8 != 0; }
 
+    // ---- Catalogue and DDL (oracle_catalog.cpp, oracle_ddl.cpp, oracle_alter.cpp). Every
+    // catalogue read takes the SYS tables of the schema (UseSysTables) or the DBA views of the
+    // table owner. The probes run quietly: a missing object is a plain false. The DDL texts
+    // only write the statement; the caller runs it.
+    bool CanOpen(const char* table, const char* index) override;
+    bool SPExist(const char* name) override;
+    void CreateTable(const tTableDefinition& def, tString& sql) override;
+    bool CreateGMLParam() override;
+    bool SetParam(const char* name, const char* value) override;
+    bool AddPrimaryKey(tString& sql, const char* table) override;
+    void GetRecnoIndex(const char* table, tString& sql) override;  // AddPrimaryKey's text
+    bool DescribeTable(tTableDefinition& def) override;  // false when the table has no column
+    // Adds the indexes but the record-number one, and the primary key when that one is
+    // missing; false when the indexes could not be counted.
+    bool DescribeIndexes(tTableDefinition& def) override;
+    void ListTables(tString& sql) override;  // the names in the column FNAMF1
+    bool ClearTable(const char* table) override;
+    f64 GetRecCount(const char* table) override;  // -1.0 when the query failed
+    // In place; with ForceAlterTable off a type change or a character length change goes to
+    // AlterStructure. The entries' marks are replaced by the plan chosen.
+    bool AlterTable(const char* table, tArray<tActionField>& actions, u8 hasRecDel) override;
+    // Rebuilds the changed columns through a copy in <table>_BKP.
+    bool AlterStructure(const char* table, tArray<tActionField>& actions, u8 hasRecDel) override;
+    void IndexSpaceClause(tString& sql, u8 flag) override;  // " TABLESPACE " + IndexSpace
+    bool RecnoAcceptNull(const char* table) override;
+
     // ---- Own operations.
     // Whether this process's connections use the OCI 8 layer: ClientLibrary, then OCIVersion
     // of [Oracle], then a probe for the version 9 client that runs once per process.

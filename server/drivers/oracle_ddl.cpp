@@ -1,0 +1,176 @@
+// Oracle DDL texts and the session parameter table: CREATE TABLE with its column types and
+// defaults, the record-number primary key, the index storage clause, TRUNCATE, GML_PARAM and
+// this session's parameter rows.
+#include "server/drivers/oracle_ddl.h"
+
+#include <memory>
+
+#include "lib_common/configcache.h"
+#include "server/drivers/oracle.h"
+#include "server/isam/dbprocess.h"
+#include "server/tables/dbtable.h"
+
+namespace {
+
+constexpr const char* kParamRoutine = "tOracleConnection::SetParam";
+
+// The tablespace key (TableSpace or IndexSpace) by the chain of the alias; empty when unset.
+tString SpaceSetting(tOracleConnection& conn, const char* key) {
+    tString space;
+    DBProcess().GetConfig().GetStringEx(conn.GetDBType(), conn.GetAlias(), key, "", space);
+    return space;
+}
+
+// " AND PARAM_SESSION = userenv('sessionid')" after the name's condition.
+void AppendParamRow(tOracleConnection& conn, tString& sql, const char* name) {
+    sql += "PARAM_NAME = ";
+    conn.AppendLiteral(sql, name);
+    sql += " AND PARAM_SESSION = userenv('sessionid')";
+}
+
+}  // namespace
+
+tString OracleBlanks(i32 count) { return tString(count > 0 ? count + 1 : 1, ' '); }
+
+void AppendOracleType(tString& sql, u8 letter, i32 length, const tString& memoType) {
+    switch (letter) {
+        case 'A':
+        case 'C':
+        case 'D':
+        case 'L':
+            sql += "CHAR(";
+            sql += IntToString(length);
+            sql += ")";
+            break;
+        case 'B':
+        case 'F':
+        case 'N':
+        case 'P':
+        case 'R':
+        case 'Z':
+            sql += "NUMBER";
+            break;
+        case 'M':
+            sql += length == 11 ? "CLOB" : memoType.GetText();
+            break;
+        default:
+            break;
+    }
+}
+
+void AppendOracleDefault(tString& sql, u8 letter, i32 length) {
+    switch (letter) {
+        case 'A':
+        case 'C':
+        case 'D':
+            sql += " DEFAULT '";
+            sql += OracleBlanks(length);
+            sql += "'";
+            break;
+        case 'B':
+        case 'F':
+        case 'N':
+        case 'P':
+        case 'R':
+        case 'Z':
+            sql += " DEFAULT 0.0";
+            break;
+        case 'L':
+            sql += " DEFAULT 'F'";
+            break;
+        default:
+            break;
+    }
+}
+
+void AppendOracleColumn(tString& sql, const char* name, u8 letter, i32 length,
+                        const tString& memoType) {
+    sql += name;
+    sql += " ";
+    AppendOracleType(sql, letter, length, memoType);
+    if (letter == 'M') return;
+    AppendOracleDefault(sql, letter, length);
+    sql += " NOT NULL ";
+}
+
+void tOracleConnection::CreateTable(const tTableDefinition& def, tString& sql) {
+    sql = "CREATE TABLE ";
+    sql += GetOwner();
+    sql += def.GetName();
+    sql += "(";
+    for (i32 i = 0; i < def.GetFieldCount(); ++i) {
+        const tField& field = *def.GetField(i);
+        if (i > 0) sql += ",";
+        AppendOracleColumn(sql, field.GetName(), field.GetType(), field.GetLen(), GetMemoType());
+    }
+    sql += ")";
+    const tString space = SpaceSetting(*this, "TableSpace");
+    if (space.GetLength() == 0) return;
+    sql += " TABLESPACE ";
+    sql += space;
+}
+
+bool tOracleConnection::AddPrimaryKey(tString& sql, const char* table) {
+    sql = "ALTER TABLE ";
+    sql += GetOwner();
+    sql += table;
+    sql += " ADD CONSTRAINT ";
+    sql += table;
+    sql += "_PK PRIMARY KEY (R_E_C_N_O_)";
+    const tString space = SpaceSetting(*this, "IndexSpace");
+    if (space.GetLength() > 0) {
+        sql += " USING INDEX TABLESPACE ";
+        sql += space;
+    }
+    return true;
+}
+
+void tOracleConnection::GetRecnoIndex(const char* table, tString& sql) {
+    AddPrimaryKey(sql, table);
+}
+
+void tOracleConnection::IndexSpaceClause(tString& sql, u8) {
+    const tString space = SpaceSetting(*this, "IndexSpace");
+    if (space.GetLength() == 0) return;
+    sql += " TABLESPACE ";
+    sql += space;
+}
+
+bool tOracleConnection::ClearTable(const char* table) {
+    tString sql("TRUNCATE TABLE ");
+    sql += table;
+    return MakeStatement()->ExecDirect(sql, "tOracleConnection::ClearTable", 1);
+}
+
+bool tOracleConnection::CreateGMLParam() {
+    const char* routine = "tOracleConnection::CreateGMLParam";
+    std::unique_ptr<tOracleStmt> stmt = MakeStatement();
+    return stmt->ExecDirect(
+               "create table GML_PARAM(PARAM_NAME VarChar2(50) not null,PARAM_SESSION Smallint "
+               "not null, PARAM_VALUE VarChar2(50) not null)",
+               routine, 1) &&
+           stmt->ExecDirect("create index GML_PARAM1 on GML_PARAM( PARAM_SESSION, PARAM_NAME )",
+                            routine, 1);
+}
+
+// The name and the value come from the client: both go in as literals.
+bool tOracleConnection::SetParam(const char* name, const char* value) {
+    std::unique_ptr<tOracleStmt> stmt = MakeStatement();
+    tString sql("SELECT * FROM GML_PARAM WHERE ");
+    AppendParamRow(*this, sql, name);
+    const bool found = stmt->ExecDirect(sql, kParamRoutine, 1) && stmt->Fetch();
+    stmt->Close();
+    if (found) {
+        sql = "UPDATE GML_PARAM SET PARAM_VALUE = ";
+        AppendLiteral(sql, value);
+        sql += " WHERE ";
+        AppendParamRow(*this, sql, name);
+    } else {
+        sql = "INSERT INTO GML_PARAM(PARAM_NAME,PARAM_VALUE,PARAM_SESSION) VALUES(";
+        AppendLiteral(sql, name);
+        sql += ",";
+        AppendLiteral(sql, value);
+        sql += ",userenv('sessionid'))";
+    }
+    return stmt->ExecDirect(sql, kParamRoutine, 1);
+}
