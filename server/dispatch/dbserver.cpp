@@ -436,6 +436,10 @@ tGenericFile* tDBServer::GetFile(i16 id) {
     return openFiles.Get(id - 1);
 }
 
+tGenericFile* tDBServer::FindOpenFile(i16 id) {
+    return id >= 1 && id <= openFiles.Count() ? openFiles.Get(id - 1) : nullptr;
+}
+
 tGenericFile* tDBServer::GetFileOrReply(i16 id) {
     tGenericFile* file = GetFile(id);
     if (!file) GetCommBuffer()->PutReturnCode(RC_NO_OPEN_FILE);

@@ -108,6 +108,7 @@ public:
     // ---- Open files. Ids run from 1; a free id holds no file.
     // The file of the id, null for a free id; an id outside the table is an assertion.
     tGenericFile* GetFile(i16 id);
+    tGenericFile* FindOpenFile(i16 id) override;  // null outside the table too
     // The file of the id for a handler that has read its arguments and reset the buffer; null,
     // with the reply -10 written, for a free id.
     tGenericFile* GetFileOrReply(i16 id);

@@ -11,6 +11,7 @@
 #include "server/drivers/generic.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
+#include "server/drivers/oracle.h"
 #include "server/drivers/postgres.h"
 #include "server/drivers/sybase.h"
 #include "server/isam/dbconn.h"
@@ -32,6 +33,11 @@ std::unique_ptr<tDBConnection> MakeMSSQL(const tDBConnectionRequest& request) {
 std::unique_ptr<tDBConnection> MakeMySQL(const tDBConnectionRequest& request) {
     return std::unique_ptr<tDBConnection>(
         new tMySQLConnection(request.dbType, request.alias, request.user, request.password));
+}
+
+std::unique_ptr<tDBConnection> MakeOracle(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(new tOracleConnection(
+        request.dbType, request.alias, request.user, request.password, request.useSysTables));
 }
 
 std::unique_ptr<tDBConnection> MakePostgres(const tDBConnectionRequest& request) {
@@ -61,7 +67,7 @@ std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
 
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
-    {"MSSQL", MakeMSSQL},       {"ORACLE", nullptr},
+    {"MSSQL", MakeMSSQL},       {"ORACLE", MakeOracle},
     {"DB2", nullptr},           {"INFORMIX", nullptr},
     {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
     {"CTREESQL", MakeCTreeSQL}, {"CLOUDSCAPE", MakeCloudScape},

@@ -134,16 +134,6 @@ public:
     bool HandleWriteWarning(tStatement* stmt, const char* routine, const char* sql, i32& native);
     // Appends the statement's owner file's description to text (nothing without one).
     void ForwardErrorText(tStatement* stmt, tString& text);
-    // Runs a client's query on stmt and describes its result for a query file: C columns at
-    // their bound length - 1, N columns as 15,8, columns of other types left out. Null when the
-    // query fails (its error stays) or has no column (-19 under routine).
-    std::unique_ptr<tTableDefinitionExclusive> DescribeQueryResult(tODBCStatement& stmt,
-                                                                   const tString& query,
-                                                                   const char* routine);
-    // The same as a plain query file that owns stmt, owned by the caller; null (stmt freed)
-    // when the connection is down or as above.
-    tQueryFile* NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
-                             const char* routine, std::unique_ptr<tODBCStatement> stmt);
 
     // ---- ODBC state for the statements and the drivers.
     // Calls one entry point. One that the library lacks is logged and answers SQL_ERROR.

@@ -369,37 +369,3 @@ bool tODBCConnection::GetServerName(tString& out) {
     if (ReadInfo(SQL_SERVER_NAME, value, 257) > 0) out += value;
     return out.GetLength() > 0;
 }
-
-std::unique_ptr<tTableDefinitionExclusive> tODBCConnection::DescribeQueryResult(
-    tODBCStatement& stmt, const tString& query, const char* routine) {
-    if (!stmt.ExecDirect(query, routine, 1)) return nullptr;
-    const i16 count = stmt.GetColumnCount();
-    if (count <= 0) {
-        tString message("Query does not return any supported column.\nQuery : ");
-        message += query;
-        message += "\n";
-        SetError(RC_FAILED, routine, message, nullptr);
-        return nullptr;
-    }
-    auto def = std::make_unique<tTableDefinitionExclusive>("", alias);
-    def->SetFieldCapacity(count);
-    for (i16 c = 0; c < count; ++c) {
-        const tColumnDesc& column = stmt.GetColumns()[c];
-        if (column.type == 'C') {
-            def->AddField(column.name, 'C', static_cast<i16>(column.bufferLength - 1), 0, true,
-                          true);
-        } else if (column.type == 'N') {
-            def->AddField(column.name, 'N', 15, 8, true, true);
-        }
-    }
-    return def;
-}
-
-tQueryFile* tODBCConnection::NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
-                                          const char* routine,
-                                          std::unique_ptr<tODBCStatement> stmt) {
-    if (!IsConnected()) return nullptr;
-    std::unique_ptr<tTableDefinitionExclusive> def = DescribeQueryResult(*stmt, query, routine);
-    if (!def) return nullptr;
-    return new tQueryFile(this, std::move(def), reply, lockOwner, std::move(stmt), query);
-}

@@ -17,6 +17,7 @@
 #include "lib_base/gmlassert.h"
 #include "lib_base/misc.h"
 #include "lib_common/retcodes.h"
+#include "server/drivers/datetext.h"
 #include "server/drivers/odbc.h"
 #include "server/tables/dbtable.h"
 
@@ -53,103 +54,41 @@ struct tBinding {
     SQLLEN indicator;
 };
 
-// The characters of a value: at most the declared length, and never past its terminator.
-struct tValueText {
-    const char* text;
-    size_t length;
-};
-
-tValueText ValueText(tDATAField& value) {
-    const char* text = static_cast<const char*>(value.GetData());
-    size_t limit = value.GetLen() > 0 ? static_cast<size_t>(value.GetLen()) : 0;
-    if (limit > value.GetValueSize()) limit = value.GetValueSize();
-    return {text, text ? strnlen(text, limit) : 0};
-}
-
-// count decimal digits at pos, all within the text; false when any is missing or no digit.
-bool ReadNumber(const tValueText& v, size_t pos, size_t count, i32& out) {
-    if (pos > v.length || count > v.length - pos) return false;
-    i32 n = 0;
-    for (size_t i = pos; i < pos + count; ++i) {
-        const char c = v.text[i];
-        if (c < '0' || c > '9') return false;
-        n = n * 10 + (c - '0');
-    }
-    out = n;
-    return true;
-}
-
-bool IsSeparator(const tValueText& v, size_t pos) {
-    return pos < v.length && (v.text[pos] < '0' || v.text[pos] > '9');
-}
-
-i32 DaysInMonth(i32 year, i32 month) {
-    static const i32 days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
-}
-
-bool IsValidDate(i32 year, i32 month, i32 day) {
-    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
-           day <= DaysInMonth(year, month);
-}
-
 // A date text dd/mm/yyyy (any one non-digit between the parts) into the date area. A declared
 // length of 3 or less holds only the day, of 6 or less no year, and such a date is no date.
 bool ReadDate(tDATAField& value) {
     tDateArea& date = value.GetDateArea();
     date = tDateArea{};
-    const tValueText v = ValueText(value);
-    i32 day = 0;
-    i32 month = 0;
-    i32 year = 0;
-    if (!ReadNumber(v, 0, 2, day)) return false;
-    if (value.GetLen() > 3 && !(IsSeparator(v, 2) && ReadNumber(v, 3, 2, month))) return false;
-    if (value.GetLen() > 6 && !(IsSeparator(v, 5) && ReadNumber(v, 6, 4, year))) return false;
-    if (!IsValidDate(year, month, day)) return false;
-    date.year = static_cast<i16>(year);
-    date.month = static_cast<i16>(month);
-    date.day = static_cast<i16>(day);
+    tDateParts parts;
+    if (!ReadDateText(value, parts) || !IsValidDateParts(parts)) return false;
+    date.year = static_cast<i16>(parts.year);
+    date.month = static_cast<i16>(parts.month);
+    date.day = static_cast<i16>(parts.day);
     return true;
 }
-
-bool HasUnit(i32 first, i32 last, i32 unit) { return first <= unit && unit <= last; }
 
 // A date-time text of the units from the first to the last qualifier ("yyyy-mm-dd hh:mm:ss.fff",
 // one separator after each part) into the timestamp area. The date units the text does not give
 // come from today's local date; the time units it does not give are 0.
 bool ReadTimestamp(tDATAField& value) {
-    const i32 first = value.GetFirstUnit();
-    const i32 last = value.GetLastUnit();
-    if (first < 1 || last > 7 || first > last) return false;
     std::tm now{};
     LocalTimeOf(CurrentTime(), now);
-    i32 units[8] = {0, now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, 0, 0, 0, 0};
-    if (last == 1) units[2] = units[3] = 1;
-    if (last == 2) units[3] = 1;
-    const tValueText v = ValueText(value);
-    size_t pos = 0;
-    if (HasUnit(first, last, 1)) {
-        if (!ReadNumber(v, 0, 4, units[1])) return false;
-        pos = 5;
-    }
-    for (i32 unit = 2; unit <= 7 && pos < v.length; ++unit) {
-        if (!HasUnit(first, last, unit)) continue;
-        const size_t width = unit == 7 ? 3 : 2;
-        if (!ReadNumber(v, pos, width, units[unit])) return false;
-        pos += width + 1;
-    }
-    if (!IsValidDate(units[1], units[2], units[3]) || units[4] > 23 || units[5] > 59 ||
-        units[6] > 59) {
-        return false;
-    }
+    tDateParts parts;
+    parts.year = now.tm_year + 1900;
+    parts.month = now.tm_mon + 1;
+    parts.day = now.tm_mday;
+    const i32 last = value.GetLastUnit();
+    if (last == 1) parts.month = parts.day = 1;
+    if (last == 2) parts.day = 1;
+    if (!ReadDateTimeText(value, 7, parts) || !IsValidDateParts(parts)) return false;
     tTimestampArea& ts = value.GetTimestampArea();
-    ts.year = static_cast<i16>(units[1]);
-    ts.month = static_cast<i16>(units[2]);
-    ts.day = static_cast<i16>(units[3]);
-    ts.hour = static_cast<i16>(units[4]);
-    ts.minute = static_cast<i16>(units[5]);
-    ts.second = static_cast<i16>(units[6]);
-    ts.fraction = static_cast<u32>(units[7]) * 1000000u;  // milliseconds in nanoseconds
+    ts.year = static_cast<i16>(parts.year);
+    ts.month = static_cast<i16>(parts.month);
+    ts.day = static_cast<i16>(parts.day);
+    ts.hour = static_cast<i16>(parts.hour);
+    ts.minute = static_cast<i16>(parts.minute);
+    ts.second = static_cast<i16>(parts.second);
+    ts.fraction = static_cast<u32>(parts.fraction) * 1000000u;  // milliseconds in nanoseconds
     return true;
 }
 

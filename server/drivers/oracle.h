@@ -2,7 +2,9 @@
 // OCI 8) once at construction and keeps it for its life; every statement owns one cursor of that
 // layer. Both talk to the client library only through the call layer of server/drivers/oci.h.
 #pragma once
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "lib_base/list.h"
 #include "lib_base/stringz.h"
@@ -82,19 +84,23 @@ private:
     void NoteStatement(const char* sql, const char* routine);
     void OpLog(const char* routine, const char* sql);
     bool StartPreparedRun(const char* routine);
-    // BindParam's work (oracle_bind.cpp).
+    // BindParam's work (oracle_bind.cpp): every value is checked and laid out before the
+    // first is bound.
+    struct tBinding;
     bool BindValues(tAutoArray<tDATAField>& values);
-    bool BindValue8(tDATAField& value, u32 position);
-    bool BindValue7(tDATAField& value, i32 position);
-    bool RefuseValue(u32 position, const char* reason, const tDATAField& value);
-    bool ResultColumnOfFile(tDATAField& value, char*& text, i32& length);
+    bool MakeBinding(tDATAField& value, u32 position, tBinding& binding);
+    bool FileColumnBinding(tDATAField& value, tBinding& binding);
+    bool RefuseValue(u32 position, const char* reason, const char* text);
+    bool FailBind();     // a bind the library refused: HandleError, Close, false
+    char* Scratch(size_t size);  // zeroed bytes that stay until Close or the next values
 
     tOracleConnection& oracle;
     tOCI* oci;  // the connection's call layer, not owned
     std::unique_ptr<tOCIStmt> cursor;
     i32 lastOCICode = 0;
-    char recnoText[32] = {};  // the record number bound at placeholder 1
+    char recnoText[kRecnoTextSize] = {};  // the record number bound at placeholder 1
     std::unique_ptr<tAutoArray<tDATAField>> boundValues;
+    std::vector<std::unique_ptr<char[]>> scratch;  // what the binds of boundValues point into
 };
 
 // The database session of a client whose database type is ORACLE. The catalogue and DDL
@@ -192,9 +198,9 @@ private:
     // Runs sql on a fresh statement; its first row's first column into firstColumn when given
     // and a row came back. False when the statement failed or (with firstColumn) gave no row.
     bool RunSingle(const char* sql, const char* routine, u8 report, tString* firstColumn);
-    // Runs sql and appends each row with format (two or three text columns); false when it
-    // failed. With keepName, the second column of the row named so goes into kept.
-    bool AppendRows(const char* sql, const char* format, tString& report,
+    // Runs sql and appends each row as "%40s %s\n" (width 2) or "%40s %s %s\n" (width 3);
+    // false when it failed. With keepName, the second column of the row named so goes into kept.
+    bool AppendRows(const char* sql, i16 width, tString& report,
                     const char* keepName = nullptr, tString* kept = nullptr);
     void ReadErrorText(tStatement* stmt);  // HandleError's steps 1, 2 and 4
     void DeleteSessionParams(const char* routine);

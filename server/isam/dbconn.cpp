@@ -4,6 +4,8 @@
 #include "server/isam/dbconn.h"
 
 #include <cstdio>
+#include <memory>
+#include <utility>
 
 #include "lib_base/printer.h"
 #include "lib_common/build.h"
@@ -13,7 +15,9 @@
 #include "lib_common/sqltext.h"
 #include "server/isam/dbprocess.h"
 #include "server/isam/gatemill.h"
+#include "server/isam/gatemill_query.h"
 #include "server/isam/session.h"
+#include "server/tables/dbtable.h"
 
 char* RecnoToStr(f64 recno, char (&buffer)[kRecnoTextSize]) {
     std::snprintf(buffer, sizeof buffer, "%.0f", recno);
@@ -99,6 +103,40 @@ tGenericFile* tDBConnection::NewISAMFile(tCommBuffer&,
 
 tQueryFile* tDBConnection::GetQueryFile(tCommBuffer&, u32, tString&) { return nullptr; }
 tQueryFile* tDBConnection::PrepareStmt(tCommBuffer&, u32, const char*) { return nullptr; }
+
+std::unique_ptr<tTableDefinitionExclusive> tDBConnection::DescribeQueryResult(
+    tStatement& stmt, const tString& query, const char* routine) {
+    if (!stmt.ExecDirect(query, routine, 1)) return nullptr;
+    const i16 count = stmt.GetColumnCount();
+    if (count <= 0) {
+        tString message("Query does not return any supported column.\nQuery : ");
+        message += query;
+        message += "\n";
+        SetError(RC_FAILED, routine, message, nullptr);
+        return nullptr;
+    }
+    auto def = std::make_unique<tTableDefinitionExclusive>("", alias);
+    def->SetFieldCapacity(count);
+    for (i16 c = 0; c < count; ++c) {
+        const tColumnDesc& column = stmt.GetColumns()[c];
+        if (column.type == 'C') {
+            def->AddField(column.name, 'C', static_cast<i16>(column.bufferLength - 1), 0, true,
+                          true);
+        } else if (column.type == 'N') {
+            def->AddField(column.name, 'N', 15, 8, true, true);
+        }
+    }
+    return def;
+}
+
+tQueryFile* tDBConnection::NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
+                                          const char* routine,
+                                          std::unique_ptr<tStatement> stmt) {
+    if (!IsConnected()) return nullptr;
+    std::unique_ptr<tTableDefinitionExclusive> def = DescribeQueryResult(*stmt, query, routine);
+    if (!def) return nullptr;
+    return new tQueryFile(this, std::move(def), reply, lockOwner, std::move(stmt), query);
+}
 bool tDBConnection::DescribeTable(tTableDefinition&) { return false; }
 bool tDBConnection::DescribeIndexes(tTableDefinition&) { return false; }
 

@@ -27,6 +27,7 @@ class tQueryFile;
 class tRecordLockEngine;
 class tStatement;
 class tTableDefinition;
+class tTableDefinitionExclusive;
 class tTableDefinitionShared;
 
 // Room for any record number written with "%.0f" (309 digits for the largest double), its sign
@@ -165,6 +166,18 @@ public:
     // Appends value to sql as one string literal of the dialect; base: in single quotes, each
     // single quote doubled. Every client value put into SQL text goes through it.
     virtual void AppendLiteral(tString& sql, const char* value);
+
+    // ---- Query files.
+    // Runs a client's query on stmt and describes its result for a query file: C columns at
+    // their bound length - 1, N columns as 15,8, columns of other types left out. Null when the
+    // query fails (its error stays) or has no column (-19 under routine).
+    std::unique_ptr<tTableDefinitionExclusive> DescribeQueryResult(tStatement& stmt,
+                                                                   const tString& query,
+                                                                   const char* routine);
+    // The same as a plain query file that owns stmt, owned by the caller; null (stmt freed)
+    // when the connection is down or as above.
+    tQueryFile* NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
+                             const char* routine, std::unique_ptr<tStatement> stmt);
 
     // ---- The field registry (GML_FIELD) and table drops; names are checked by the caller.
     // The GML_FIELD rows of the definition's N, L, D and M data fields, inserted in one

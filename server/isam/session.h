@@ -3,6 +3,7 @@
 #pragma once
 #include "lib_base/types.h"
 
+class tGenericFile;
 class tRecordLockEngine;
 class tString;
 
@@ -22,6 +23,10 @@ public:
     virtual void DescribeThread(tString& text, bool withStatement) = 0;
     virtual void SetLastStatement(const char* routine, const char* sql) = 0;
     virtual void ClearLastStatement() = 0;
+
+    // The session's open file of the id (not owned); null for a free id or one outside the
+    // session's table.
+    virtual tGenericFile* FindOpenFile(i16 id) = 0;
 
     // The record-lock engine that this session's files lock through (not owned).
     virtual tRecordLockEngine* GetRecordLockEngine() = 0;

@@ -30,6 +30,9 @@ public:
     void DescribeThread(tString& text, bool withStatement) override;
     void SetLastStatement(const char* routine, const char* sql) override;
     void ClearLastStatement() override { lastStatement.clear(); }
+    tGenericFile* FindOpenFile(i16 id) override {
+        return id >= 1 && static_cast<size_t>(id) <= openFiles.size() ? openFiles[id - 1] : nullptr;
+    }
     tRecordLockEngine* GetRecordLockEngine() override { return &lockServer; }
     i16 WriteAudit(const char* action, const char* table, f64 recno, const char* detail1,
                    const char* detail2, const char* extra) override;
@@ -42,6 +45,7 @@ public:
     u32 threadId = 4242;
     i16 auditResult = 0;
     std::string stateLine = "Thread ID [4242]\tUser [tester]\t";
+    std::vector<tGenericFile*> openFiles;  // id 1 first; null for a free id; not owned
     // What it was handed.
     std::vector<TraceEntry> traces;
     std::vector<AuditRecord> audits;
