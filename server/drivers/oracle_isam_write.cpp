@@ -59,7 +59,8 @@ bool tOracleISAMFile::Write(i32& nativeError) {
         return true;
     };
     f64 recno = 0.0;
-    const tInsertOutcome outcome = InsertUnderEngineRecno(insert, kWriteRoutine, recno, nativeError);
+    const tInsertOutcome outcome =
+        InsertUnderEngineRecno(insert, kWriteRoutine, recno, nativeError);
     if (outcome == tInsertOutcome::Failed) connection->LogLastError(kWriteRoutine, this);
     if (outcome != tInsertOutcome::Inserted) return false;
     StandOnInserted(recno);
@@ -121,8 +122,7 @@ i16 tOracleISAMFile::RewriteBound(f64 recno) {
     boundRecno = recno;
     if (changes.deletedMark && mirror->GetRecDelField() >= 0) {
         sql += ",R_E_C_D_E_L_ = ";
-        AddBind('N', IsDeletedMark(incomingRecord.data()) ? &boundRecno : &boundZero,
-                kNumberBytes);
+        AddBind('N', IsDeletedMark(incomingRecord.data()) ? &boundRecno : &boundZero, kNumberBytes);
         AppendMarker();
     }
     sql += " WHERE R_E_C_N_O_ = ";

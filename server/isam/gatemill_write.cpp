@@ -144,7 +144,8 @@ bool tISAMFile::InsertWithEngineRecno(bool anyColumn, bool withRecDel, f64& recn
         fetchStmt->Close();
         return true;
     };
-    const tInsertOutcome outcome = InsertUnderEngineRecno(insert, kWriteRoutine, recno, nativeError);
+    const tInsertOutcome outcome =
+        InsertUnderEngineRecno(insert, kWriteRoutine, recno, nativeError);
     if (outcome == tInsertOutcome::Failed) {
         connection->AppendErrorText("( SQL Statement : ");
         connection->AppendErrorText(sql);
@@ -258,8 +259,7 @@ i16 tISAMFile::Update(f64 recno) {
     return UpdateWith(recno, kUpdateRoutine, [this](f64 at) { return RewriteChangedFields(at); });
 }
 
-i16 tISAMFile::UpdateWith(f64 recno, const char* routine,
-                          const std::function<i16(f64)>& rewrite) {
+i16 tISAMFile::UpdateWith(f64 recno, const char* routine, const std::function<i16(f64)>& rewrite) {
     if (readOnly) return RefuseReadOnly(RC_NO_UPDATE, routine);
     if (recno == 0.0) {
         recno = GetRecno();

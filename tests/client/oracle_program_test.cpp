@@ -150,8 +150,9 @@ TEST_F(OracleProgram, ClientOpensNavigatesSeeksAppendsUpdatesAndFilters) {
     ASSERT_EQ(GM_Write(handle, area, 0), 0) << ErrorText() << Log();
     EXPECT_EQ(GM_RecNo(handle, area), 3);
     calls = Log();
-    EXPECT_EQ(Count(calls, "OCIStmtExecute(INSERT INTO T1(CODE,PRICE,R_E_C_N_O_) VALUES ( "
-                           ":1,:2,:3) [1='CODE0003'] [2=4.125] [3=3],1,0)=0"),
+    EXPECT_EQ(Count(calls,
+                    "OCIStmtExecute(INSERT INTO T1(CODE,PRICE,R_E_C_N_O_) VALUES ( "
+                    ":1,:2,:3) [1='CODE0003'] [2=4.125] [3=3],1,0)=0"),
               1u)
         << calls;
 
@@ -159,8 +160,9 @@ TEST_F(OracleProgram, ClientOpensNavigatesSeeksAppendsUpdatesAndFilters) {
     GM_SetInternalFld(handle, area, "PRICE", &newPrice);
     ASSERT_EQ(GM_UpdateR(handle, area, 0, 3), 0) << ErrorText() << Log();
     calls = Log();
-    EXPECT_EQ(Count(calls, "OCIStmtExecute(UPDATE T1 SET PRICE = :1 WHERE R_E_C_N_O_ = :2 "
-                           "[1=5.5] [2=3],1,0)=0"),
+    EXPECT_EQ(Count(calls,
+                    "OCIStmtExecute(UPDATE T1 SET PRICE = :1 WHERE R_E_C_N_O_ = :2 "
+                    "[1=5.5] [2=3],1,0)=0"),
               1u)
         << calls;
 

@@ -83,20 +83,55 @@ TEST_P(OracleFile, CursorHintsFollowTheMostSpecificSetting) {
         {"H1", {}, "T", 0, true, false, "SELECT  /*+ FIRST_ROWS(50) */ "},
         {"H1", {}, "T", 1, true, true, "SELECT  /*+ FIRST_ROWS(260) */ "},
         {"H1", {}, "AUDIT_TRAIL", 1, true, false, "SELECT "},
-        {"H2", {{"ORACLE/H2", "usehint", "0"}}, "T", 1, true, false,
+        {"H2",
+         {{"ORACLE/H2", "usehint", "0"}},
+         "T",
+         1,
+         true,
+         false,
          "SELECT  /*+ INDEX_ASC(T I1) */ "},
-        {"H3", {{"ORACLE/H3", "indexhint", "0"}}, "T", 1, true, false,
+        {"H3",
+         {{"ORACLE/H3", "indexhint", "0"}},
+         "T",
+         1,
+         true,
+         false,
          "SELECT  /*+ FIRST_ROWS(50) */ "},
-        {"H4", {{"ORACLE/H4", "usehint", "0"}, {"ORACLE/H4", "indexhint", "0"}}, "T", 1, true,
-         false, "SELECT "},
-        {"H5", {{"ORACLE/H5", "usehint", "0"}, {"ORACLE/H5_USEHINT", "T", "1"}}, "T", 1, true,
-         false, "SELECT  /*+ FIRST_ROWS(50) INDEX_ASC(T I1) */ "},
-        {"H6", {{"ORACLE/H6_INDEXHINT", "T", "0"}, {"ORACLE/H6_INDEXHINT", "U", "1"}}, "T", 1,
-         true, false, "SELECT  /*+ FIRST_ROWS(50) */ "},
-        {"H7", {{"ORACLE/H7", "usehint", "2"}}, "T", 1, true, false,
+        {"H4",
+         {{"ORACLE/H4", "usehint", "0"}, {"ORACLE/H4", "indexhint", "0"}},
+         "T",
+         1,
+         true,
+         false,
+         "SELECT "},
+        {"H5",
+         {{"ORACLE/H5", "usehint", "0"}, {"ORACLE/H5_USEHINT", "T", "1"}},
+         "T",
+         1,
+         true,
+         false,
+         "SELECT  /*+ FIRST_ROWS(50) INDEX_ASC(T I1) */ "},
+        {"H6",
+         {{"ORACLE/H6_INDEXHINT", "T", "0"}, {"ORACLE/H6_INDEXHINT", "U", "1"}},
+         "T",
+         1,
+         true,
+         false,
+         "SELECT  /*+ FIRST_ROWS(50) */ "},
+        {"H7",
+         {{"ORACLE/H7", "usehint", "2"}},
+         "T",
+         1,
+         true,
+         false,
          "SELECT * FROM ( SELECT  /*+ INDEX_ASC(T I1) */ "},
         // Read once per connection, so set last.
-        {"H8", {{"Oracle", "UseHint", "0"}}, "T", 1, true, false,
+        {"H8",
+         {{"Oracle", "UseHint", "0"}},
+         "T",
+         1,
+         true,
+         false,
          "SELECT  /*+ INDEX_ASC(T I1) */ "},
     };
     for (const auto& c : cases) {
@@ -215,8 +250,9 @@ TEST_P(OracleFile, KeyBoundsAndTheBoundRecordNumber) {
     EXPECT_EQ(Ran(), std::vector<std::string>{Fetched(7)});
     const bool oci7 = GetParam() == 7;
     EXPECT_EQ(conn->UsePreparedStmt(), !oci7);
-    EXPECT_EQ(Holds(console.Get(), "[WARNING] Oracle Prepared Stmt cache DISABLED. Unsupported "
-                                   "when using OCIVersion=7\n"),
+    EXPECT_EQ(Holds(console.Get(),
+                    "[WARNING] Oracle Prepared Stmt cache DISABLED. Unsupported "
+                    "when using OCIVersion=7\n"),
               oci7);
 }
 
@@ -236,8 +272,7 @@ TEST_P(OracleFile, ExecSpecialBindsByPositionAndStopsAtTheFirstFailedBind) {
     EXPECT_EQ(Ran(), std::vector<std::string>{std::string(sql) +
                                               " [1='ab '] [2='20240131'] [3='T'] [4=12.5]"});
 
-    rec.FailNext(GetParam() == 8 ? "OCIBindByPos" : "obndrn", 1036,
-                 "illegal variable name/number");
+    rec.FailNext(GetParam() == 8 ? "OCIBindByPos" : "obndrn", 1036, "illegal variable name/number");
     EXPECT_FALSE(stmt->ExecSpecial(sql, params, "Test", 1));
     const std::string calls = rec.Calls();
     EXPECT_EQ(CountCalls(calls, BindCall()), 1);
@@ -308,7 +343,11 @@ TEST_P(OracleWrites, AppendsBindTheFieldsThatHoldAValue) {
          12.345,
          "INSERT INTO T(A,B,R_E_C_N_O_) VALUES ( :1,:2,:3) [1='abc       '] [2=12.35] [3=1]"},
         {"a deleted record keeps its number in R_E_C_D_E_L_",
-         {{"A", "x         "}, {"C2", "ab  "}, {"D1", "20240131"}, {"OK", "F"}, {"D_E_L_E_T_", "*"}},
+         {{"A", "x         "},
+          {"C2", "ab  "},
+          {"D1", "20240131"},
+          {"OK", "F"},
+          {"D_E_L_E_T_", "*"}},
          0.0,
          "INSERT INTO T(A,C2,D1,OK,D_E_L_E_T_,R_E_C_D_E_L_,R_E_C_N_O_) VALUES ( "
          ":1,:2,:3,:4,:5,:6,:7) [1='x         '] [2='ab  '] [3='20240131'] [4='F'] [5='*'] "
@@ -379,7 +418,8 @@ TEST_P(OracleWrites, AppendsRefusedBeforeAnySqlAndALockThatFailsAfter) {
 
     ASSERT_TRUE(Engine().RLock(kOtherOwner, Bucket(), kTable, 1.0, 0));
     ASSERT_TRUE(Append({{"A", "abc       "}}));
-    EXPECT_TRUE(Holds(console.Get(), "[WARNING] OP_INSERT Lock Failed in Table [PROD|T] Recno [1]"));
+    EXPECT_TRUE(
+        Holds(console.Get(), "[WARNING] OP_INSERT Lock Failed in Table [PROD|T] Recno [1]"));
     EXPECT_FALSE(file->LockedList().Find(1.0));
 }
 
@@ -395,13 +435,15 @@ TEST_P(OracleWrites, UpdatesBindOnlyTheChangedFields) {
     const auto ran = Ran();
     ASSERT_EQ(ran.size(), 1u);
     if (bound) {
-        EXPECT_EQ(ran[0], "UPDATE T SET A = :1,B = :2 WHERE R_E_C_N_O_ = :3 [1='new       '] "
-                          "[2=3.33] [3=5]");
+        EXPECT_EQ(ran[0],
+                  "UPDATE T SET A = :1,B = :2 WHERE R_E_C_N_O_ = :3 [1='new       '] "
+                  "[2=3.33] [3=5]");
     } else {
         EXPECT_EQ(ran[0].rfind("UPDATE T SET A = 'new       ',B = ", 0), 0u);
     }
     // The lock was taken for the update and given back.
-    EXPECT_TRUE(Holds(console.Get(), "[WARNING] OP_UPDATE Without Lock in Table [PROD|T] Recno [5]"));
+    EXPECT_TRUE(
+        Holds(console.Get(), "[WARNING] OP_UPDATE Without Lock in Table [PROD|T] Recno [5]"));
     EXPECT_FALSE(Engine().IsLocked(session.threadId, Bucket(), kTable, 5.0, 0));
 
     if (!bound) return;
@@ -409,7 +451,8 @@ TEST_P(OracleWrites, UpdatesBindOnlyTheChangedFields) {
     EXPECT_EQ(file->Update(0), RC_OK);
     EXPECT_EQ(Ran(), std::vector<std::string>{"UPDATE T SET D_E_L_E_T_ = :1,R_E_C_D_E_L_ = :2 "
                                               "WHERE R_E_C_N_O_ = :3 [1='*'] [2=5] [3=5]"});
-    EXPECT_TRUE(Holds(console.Get(), "[WARNING] OP_UPDATE on Record ZERO. Using Current Record 5\n"));
+    EXPECT_TRUE(
+        Holds(console.Get(), "[WARNING] OP_UPDATE on Record ZERO. Using Current Record 5\n"));
     Put(file->IncomingRecord(), "D_E_L_E_T_", " ");
     EXPECT_EQ(file->Update(5), RC_OK);
     EXPECT_EQ(Ran(), std::vector<std::string>{"UPDATE T SET D_E_L_E_T_ = :1,R_E_C_D_E_L_ = :2 "
@@ -427,9 +470,9 @@ TEST_P(OracleWrites, AnUpdateOfAnotherRecordComparesWithThatRecordsRow) {
     std::memcpy(file->IncomingRecord(), seven.data(), seven.size());
     ScriptRecord(7);
     EXPECT_EQ(file->Update(7), RC_OK);
-    EXPECT_EQ(Ran(), (std::vector<std::string>{
-                         Fetched(7),
-                         "UPDATE T SET A = :1 WHERE R_E_C_N_O_ = :2 [1='changed   '] [2=7]"}));
+    EXPECT_EQ(Ran(),
+              (std::vector<std::string>{
+                  Fetched(7), "UPDATE T SET A = :1 WHERE R_E_C_N_O_ = :2 [1='changed   '] [2=7]"}));
     EXPECT_TRUE(Holds(console.Get(), "[WARNING] OP_UPDATE on (7) non-current Record (5)\n"));
 }
 
