@@ -54,6 +54,11 @@ bool AppendEmptyCondition(const tField& field, tString& out) {
     }
 }
 
+bool AppendEmptyArgument(tFilterElement* argument, tString& out) {
+    const tField* field = argument ? argument->FindField() : nullptr;
+    return field && AppendEmptyCondition(*field, out);
+}
+
 void AppendCharCall(tString& out, u8 c, bool afterFunction, bool first, bool last) {
     if (!afterFunction && !first) out += " +";
     out += "CHAR(";

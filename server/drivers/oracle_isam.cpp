@@ -254,8 +254,7 @@ bool tOracleISAMFile::MapFunction(tString& name, tFilterElement* argument, tStri
         return true;
     }
     if (IsNamed(name, "EMPTY")) {
-        const tField* field = argument ? argument->FindField() : nullptr;
-        return field && AppendEmptyCondition(*field, replacement);
+        return AppendEmptyArgument(argument, replacement);
     }
     return false;  // ROUND and the rest fall back
 }

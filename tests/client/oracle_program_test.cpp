@@ -11,28 +11,13 @@
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/pellmarrun.h"
+#include "tests/client/support/scriptfile.h"
 #include "tests/lib_common/support/inipassword.h"
 
 namespace {
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
-// A scripted result: the pattern, the columns (name, Oracle type, size) and the rows.
-std::string Result(const std::string& pattern, const std::vector<std::vector<std::string>>& columns,
-                   const std::vector<std::vector<std::string>>& rows) {
-    std::string text = "RESULT\t" + pattern + "\n";
-    for (const auto& c : columns) text += "COLUMN\t" + c[0] + "\t" + c[1] + "\t" + c[2] + "\n";
-    for (const auto& row : rows) {
-        text += "ROW";
-        for (const std::string& value : row) text += "\t" + value;
-        text += "\n";
-    }
-    return text;
-}
+using gmtest::Count;
+using gmtest::ScriptLines;
 
 constexpr const char* kTop =
     "SELECT R_E_C_N_O_ FROM ( select  /*+ FIRST_ROWS(50) INDEX_ASC(T1 T1_PK ) */ R_E_C_N_O_, "
@@ -46,40 +31,41 @@ constexpr const char* kFiltered =
     "260";
 
 std::string Record(const std::string& recno, const std::string& code, const std::string& price) {
-    return Result(kRecordFetch,
-                  {{"CODE", "1", "8"},
-                   {"PRICE", "2", "22"},
-                   {"R_E_C_N_O_", "2", "22"},
-                   {"D_E_L_E_T_", "1", "1"},
-                   {"R_E_C_D_E_L_", "2", "22"}},
-                  {{code, price, recno, " ", "0"}});
+    return ScriptLines(kRecordFetch,
+                       {{"CODE", "1", "8"},
+                        {"PRICE", "2", "22"},
+                        {"R_E_C_N_O_", "2", "22"},
+                        {"D_E_L_E_T_", "1", "1"},
+                        {"R_E_C_D_E_L_", "2", "22"}},
+                       {{code, price, recno, " ", "0"}});
 }
 
 // T1 (CODE, PRICE and the reserved columns) with the index T11 on CODE as the catalogue
 // describes it, then the answers of the moves in the order the test makes them.
 std::string TableScript() {
     std::string text;
-    text += Result("SELECT MAX(COL#) FROM SYS.COL$*", {{"N", "2", "22"}}, {{"5"}});
-    text += Result("SELECT C.NAME, DECODE*",
-                   {{"NAME", "1", "30"}, {"DATA_TYPE", "1", "30"}, {"LENGTH", "2", "22"}},
-                   {{"CODE", "VARCHAR2", "8"},
-                    {"PRICE", "NUMBER", "22"},
-                    {"R_E_C_N_O_", "NUMBER", "22"},
-                    {"D_E_L_E_T_", "CHAR", "1"},
-                    {"R_E_C_D_E_L_", "NUMBER", "22"}});
-    text += Result("SELECT COUNT(OBJ.NAME)*", {{"N", "2", "22"}}, {{"2"}});
-    text += Result("SELECT OBJI.NAME INDEX_NAME*",
-                   {{"INDEX_NAME", "1", "30"}, {"COLUMN_NAME", "1", "30"}},
-                   {{"T11", "CODE"}, {"T11", "R_E_C_N_O_"}, {"T1_PK", "R_E_C_N_O_"}});
-    text += Result("SELECT MAX(R_E_C_N_O_) FROM T1", {{"N", "2", "22"}}, {{"2"}});
-    text += Result(kTop, {{"R_E_C_N_O_", "2", "22"}}, {{"1"}, {"2"}});
+    text += ScriptLines("SELECT MAX(COL#) FROM SYS.COL$*", {{"N", "2", "22"}}, {{"5"}});
+    text += ScriptLines("SELECT C.NAME, DECODE*",
+                        {{"NAME", "1", "30"}, {"DATA_TYPE", "1", "30"}, {"LENGTH", "2", "22"}},
+                        {{"CODE", "VARCHAR2", "8"},
+                         {"PRICE", "NUMBER", "22"},
+                         {"R_E_C_N_O_", "NUMBER", "22"},
+                         {"D_E_L_E_T_", "CHAR", "1"},
+                         {"R_E_C_D_E_L_", "NUMBER", "22"}});
+    text += ScriptLines("SELECT COUNT(OBJ.NAME)*", {{"N", "2", "22"}}, {{"2"}});
+    text += ScriptLines("SELECT OBJI.NAME INDEX_NAME*",
+                        {{"INDEX_NAME", "1", "30"}, {"COLUMN_NAME", "1", "30"}},
+                        {{"T11", "CODE"}, {"T11", "R_E_C_N_O_"}, {"T1_PK", "R_E_C_N_O_"}});
+    text += ScriptLines("SELECT MAX(R_E_C_N_O_) FROM T1", {{"N", "2", "22"}}, {{"2"}});
+    text += ScriptLines(kTop, {{"R_E_C_N_O_", "2", "22"}}, {{"1"}, {"2"}});
     text += Record("1", "CODE0001", "1.5");
     text += Record("2", "CODE0002", "3");
-    text += Result(kSeek, {{"R_E_C_N_O_", "2", "22"}, {"D_E_L_E_T_", "1", "1"}, {"CODE", "1", "8"}},
-                   {{"1", " ", "CODE0001"}});
+    text += ScriptLines(kSeek,
+                        {{"R_E_C_N_O_", "2", "22"}, {"D_E_L_E_T_", "1", "1"}, {"CODE", "1", "8"}},
+                        {{"1", " ", "CODE0001"}});
     text += Record("1", "CODE0001", "1.5");
     text += Record("3", "CODE0003", "5.5");  // the filter stands on the current record again
-    text += Result(kFiltered, {{"R_E_C_N_O_", "2", "22"}}, {{"2"}});
+    text += ScriptLines(kFiltered, {{"R_E_C_N_O_", "2", "22"}}, {{"2"}});
     text += Record("2", "CODE0002", "3");
     return text;
 }

@@ -12,9 +12,9 @@
 
 #include "lib_base/list.h"
 #include "lib_common/retcodes.h"
-#include "server/dispatch/auditclient.h"
 #include "server/locks/lockengine.h"
 #include "tests/server/support/recordedoracle.h"
+#include "tests/server/support/recordingaudit.h"
 
 namespace {
 
@@ -28,18 +28,6 @@ constexpr const char* kTop =
 constexpr const char* kBottom =
     "SELECT R_E_C_N_O_ FROM ( select  /*+ FIRST_ROWS(50) INDEX_DESC(T T_PK ) */ R_E_C_N_O_, "
     "row_number() over (  ORDER BY R_E_C_N_O_ DESC ) rn from T ) where rn between 1 and 50";
-
-// A handle that stands for field-level audit being on; the file writes through the session.
-class SilentAudit : public tAuditClient {
-public:
-    i16 Connect(const char*, const char*) override { return 0; }
-    i16 Write(const char*, const char*, f64, const char*, const char*, const char*,
-              const char*) override {
-        return 0;
-    }
-    i16 AuditUser(const char*) override { return 0; }
-    i16 WriteCustom(const char*, const char*) override { return 0; }
-};
 
 using TestFile = gmtest::TestOracleFile;
 
@@ -478,7 +466,8 @@ TEST_P(OracleWrites, AnUpdateOfAnotherRecordComparesWithThatRecordsRow) {
 
 TEST_P(OracleWrites, UpdateRefusalsAndTheFieldAudit) {
     if (GetParam() == 7) return;
-    SilentAudit audit;
+    gmtest::AuditRecorder recorder;
+    gmtest::RecordingAudit audit(recorder);
     def->SetAuditable(true);
     file = MakeFile();
     file->SetAuditHandle(&audit);
