@@ -54,12 +54,24 @@ bool AppendEmptyCondition(const tField& field, tString& out) {
     }
 }
 
+bool AppendEmptyArgument(tFilterElement* argument, tString& out) {
+    const tField* field = argument ? argument->FindField() : nullptr;
+    return field && AppendEmptyCondition(*field, out);
+}
+
 void AppendCharCall(tString& out, u8 c, bool afterFunction, bool first, bool last) {
     if (!afterFunction && !first) out += " +";
     out += "CHAR(";
     out += IntToString(c);
     out += ")";
     if (!last) out += " + ";
+}
+
+void AppendChrCall(tString& out, u8 c, bool afterFunction, bool first, bool last) {
+    if (!afterFunction && !first) out += " ||";
+    char text[24];
+    std::snprintf(text, sizeof text, " CHR(%u%s", static_cast<u32>(c), last ? ")" : ") || ");
+    out += text;
 }
 
 bool AppendCharIndex(tString& out, tFilterElement& left, tFilterElement& right, i32 shortest) {

@@ -75,8 +75,7 @@ bool tMSSQLISAMFile::MapFunction(tString& name, tFilterElement* argument, tStrin
         }
     }
     if (IsNamed(name, "EMPTY")) {
-        const tField* field = argument ? argument->FindField() : nullptr;
-        return field && AppendEmptyCondition(*field, replacement);
+        return AppendEmptyArgument(argument, replacement);
     }
     return false;  // ROUND, LEN, VAL and the rest fall back
 }

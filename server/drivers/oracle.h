@@ -134,6 +134,9 @@ public:
     tStatement* NewStatement() override;
     const char* GetOwner() override { return ""; }
     const char* GetSchema() override { return schema.GetText(); }
+    tGenericFile* NewISAMFile(tCommBuffer& reply,
+                              const std::shared_ptr<tTableDefinitionShared>& def,
+                              u32 lockOwner) override;  // a tOracleISAMFile
     tQueryFile* GetQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query) override;
     tQueryFile* PrepareStmt(tCommBuffer& reply, u32 lockOwner, const char* text) override;
     bool IsDuplicateKey(i32 native) override;  // 1 and 100
@@ -185,6 +188,8 @@ public:
     bool UsesOCI8() const { return oci8 != 0; }
     const tString& GetMemoType() const { return memoType; }
     const tString& GetSessionIdentifier() const { return sessionId; }
+    // Record fetches of every file of this connection run unprepared from here on.
+    void DisablePreparedStmt() { preparedStmt = 0; }
     // A statement of this connection, owned by the caller.
     std::unique_ptr<tOracleStmt> MakeStatement();
 

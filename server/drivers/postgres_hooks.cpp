@@ -54,8 +54,7 @@ bool tPostgresISAMFile::MapFunction(tString& name, tFilterElement* argument, tSt
         return true;
     }
     if (IsNamed(name, "EMPTY")) {
-        const tField* field = argument ? argument->FindField() : nullptr;
-        return field && AppendEmptyCondition(*field, replacement);
+        return AppendEmptyArgument(argument, replacement);
     }
     return false;
 }

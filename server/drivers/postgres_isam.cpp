@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "server/drivers/dialect_hooks.h"
 #include "server/drivers/postgres.h"
 #include "server/tables/dbtable.h"
 
@@ -26,10 +27,7 @@ tPostgresISAMFile::tPostgresISAMFile(tDBConnection* connection,
 bool tPostgresISAMFile::NeedsCharFunc(char c) { return c == '\'' || c == '\\'; }
 
 bool tPostgresISAMFile::CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) {
-    if (!afterFunction && !first) out += " ||";
-    char text[24];
-    std::snprintf(text, sizeof text, " CHR(%u%s", static_cast<u32>(c), last ? ")" : ") || ");
-    out += text;
+    AppendChrCall(out, c, afterFunction, first, last);
     return true;
 }
 

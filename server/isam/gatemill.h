@@ -3,6 +3,7 @@
 // SQL, with the records they keep: memo fields, joins, filter conditions, locked record numbers,
 // the record-number cache and the memory of the last seek.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -543,6 +544,13 @@ protected:
     bool OpenDirect(f64 recno);
     void MapColumn(const tColumnDesc& column, const tField& field);
     void TraceLoad(const char* routine, f64 elapsed, i32 rows);
+    // The first (last) block of the order: unless the window already holds that end, it is
+    // refilled by the key cursor that build composes in the SQL buffer, run under routine;
+    // traceRoutine (null: none) names the trace line of the load. Then the record is read.
+    bool LoadTopBlock(const std::function<void()>& build, const char* routine,
+                      const char* traceRoutine);
+    bool LoadBottomBlock(const std::function<void()>& build, const char* routine,
+                         const char* traceRoutine);
     bool IsCurrentDeleted() const;
     void DumpRecord(tString& out);
     void DumpMemos(tString& out);
@@ -562,7 +570,15 @@ protected:
     bool BuildInsert(bool& anyColumn, bool& withRecDel);
     bool InsertWithEngineRecno(bool anyColumn, bool withRecDel, f64& recno, i32& nativeError);
     bool InsertWithIdentity(bool anyColumn, bool withRecDel, f64& recno, i32& nativeError);
-    bool RefuseRecno(f64 refusal, i32& nativeError);
+    bool RefuseRecno(f64 refusal, i32& nativeError, const char* routine);
+    // How an append under the engine's record numbers ended: inserted, refused by the engine
+    // (the error set), or failed in the database (nativeError holds the key statement's code).
+    enum class tInsertOutcome { Inserted, Refused, Failed };
+    // Runs insert with one record number of the engine after another until it succeeds or fails
+    // other than by a clash on the record-number key. After a run of clashes the engine's
+    // counter is set again from the table; after too many the last clash is the failure.
+    tInsertOutcome InsertUnderEngineRecno(const std::function<bool(f64)>& insert,
+                                          const char* routine, f64& recno, i32& nativeError);
     void ResyncRecnoCounter();
     void StandOnInserted(f64 recno);
     // Makes recno current with its row in the current-record buffer; false when there is no
@@ -579,8 +595,18 @@ protected:
         bool deletedMark = false;
         bool keyField = false;
     };
+    // The frame of an update of recno (0: the current record): refusal of a read-only file,
+    // the warnings, positioning on the record, the lock it needs; rewrite writes the changes.
+    i16 UpdateWith(f64 recno, const char* routine, const std::function<i16(f64)>& rewrite);
     i16 RewriteChangedFields(f64 recno);
-    i16 AppendChangedFields(f64 recno, tFieldChanges& changes);
+    // After the UPDATE of recno on the key statement: the buffer's record is the current one
+    // when written; else -37 for the database's user error, -29 for any other failure.
+    i16 EndRewrite(bool written, f64 recno, bool keyField);
+    // "<name> = <value>" joined by "," for each field whose bytes differ between the incoming
+    // and the current record, value appending the value of the field; each audited but the
+    // deletion mark. 0, value's refusal, or -29 for a refused audit.
+    i16 AppendChangedFields(f64 recno, tFieldChanges& changes,
+                            const std::function<i16(i16 fieldNo)>& value);
     bool AuditField(i16 fieldNo, f64 recno);
     i16 MarkDeletion(f64 recno, bool deleting);
     i16 KeyFieldCount(const tIndexDefinition& index) const;  // the fields before R_E_C_N_O_

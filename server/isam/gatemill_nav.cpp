@@ -16,21 +16,39 @@ void tISAMFile::TraceLoad(const char* routine, f64 elapsed, i32 rows) {
 }
 
 bool tISAMFile::GoTop() {
+    return LoadTopBlock(
+        [this] {
+            BuildNextSelect(-1);
+            AddRowLimit();
+        },
+        "tISAMFile::GoTop", "tISAMFile::GoTop");
+}
+
+bool tISAMFile::GoBottom() {
+    return LoadBottomBlock(
+        [this] {
+            BuildPrevSelect(-1);
+            AddRowLimit();
+        },
+        "tISAMFile::GoBottom", "tISAMFile::GoBottom");
+}
+
+bool tISAMFile::LoadTopBlock(const std::function<void()>& build, const char* routine,
+                             const char* traceRoutine) {
     bof = eof = false;
     cache->Revalidate(false);
     if (!cache->IsForwardComplete()) {
         cache->SetCurrent(0);
         cache->Reset(false);
-        BuildNextSelect(-1);
-        AddRowLimit();
-        if (fetchStmt->ExecDirect(sql, "tISAMFile::GoTop", 1)) {
+        build();
+        if (fetchStmt->ExecDirect(sql, routine, 1)) {
             tMSTimer timer;
             timer.Start();
             const i32 rows = cache->LoadForward(0);
             const bool lastRowIn = rows < connection->GetRowCount();
             cache->SetBackwardComplete(lastRowIn);
             if (rows == 0) bof = eof = true;
-            TraceLoad("tISAMFile::GoTop", timer.Elapsed(), rows);
+            if (traceRoutine) TraceLoad(traceRoutine, timer.Elapsed(), rows);
         }
         fetchStmt->Close();
     } else {
@@ -46,20 +64,20 @@ bool tISAMFile::GoTop() {
     return true;
 }
 
-bool tISAMFile::GoBottom() {
+bool tISAMFile::LoadBottomBlock(const std::function<void()>& build, const char* routine,
+                                const char* traceRoutine) {
     bof = eof = false;
     cache->Revalidate(false);
     if (!cache->IsBackwardComplete()) {
         cache->Reset(false);
         cache->SetCurrent(tCache::kSlots - 1);
-        BuildPrevSelect(-1);
-        AddRowLimit();
-        if (fetchStmt->ExecDirect(sql, "tISAMFile::GoBottom", 1)) {
+        build();
+        if (fetchStmt->ExecDirect(sql, routine, 1)) {
             tMSTimer timer;
             timer.Start();
             const i32 rows = cache->LoadBackward(0);
             cache->SetForwardComplete(rows < connection->GetRowCount());
-            TraceLoad("tISAMFile::GoBottom", timer.Elapsed(), rows);
+            if (traceRoutine) TraceLoad(traceRoutine, timer.Elapsed(), rows);
         }
         fetchStmt->Close();
     } else {

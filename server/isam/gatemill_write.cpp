@@ -122,19 +122,15 @@ bool tISAMFile::BuildInsert(bool& anyColumn, bool& withRecDel) {
     return true;
 }
 
-// Record numbers from the record-lock engine. A clash on the record-number key means another
-// server or a lagging counter gave the number out already: the next one is tried. Any other
-// failure ends the append with the statement in the error text.
+// Record numbers from the record-lock engine. Any failure but a clash ends the append with the
+// statement in the error text.
 bool tISAMFile::InsertWithEngineRecno(bool anyColumn, bool withRecDel, f64& recno,
                                       i32& nativeError) {
     sql += anyColumn ? "," : "(R_E_C_N_O_) VALUES ( ";
     const i32 tail = sql.GetLength();
     const bool deleted = IsDeletedMark(incomingRecord.data());
-    tRecordLockEngine& engine = LockEngine();
     char number[kRecnoTextSize];
-    for (i32 turn = 1;; ++turn) {
-        const f64 next = engine.NextRecno(lockOwner, LockBucket(), mirror->GetFullName(), 0);
-        if (next < 0.0) return RefuseRecno(next, nativeError);
+    const auto insert = [&](f64 next) {
         sql.Delete(tail);
         // A live record's R_E_C_D_E_L_ is 0; a deleted one's is its own number, which keeps it
         // out of the way of the live rows under a unique key that ends in R_E_C_D_E_L_.
@@ -144,21 +140,43 @@ bool tISAMFile::InsertWithEngineRecno(bool anyColumn, bool withRecDel, f64& recn
         }
         sql += RecnoToStr(next, number);
         sql += ")";
-        if (fetchStmt->ExecDirect(sql, kWriteRoutine, 0)) {
-            fetchStmt->Close();
+        if (!fetchStmt->ExecDirect(sql, kWriteRoutine, 0)) return false;
+        fetchStmt->Close();
+        return true;
+    };
+    const tInsertOutcome outcome =
+        InsertUnderEngineRecno(insert, kWriteRoutine, recno, nativeError);
+    if (outcome == tInsertOutcome::Failed) {
+        connection->AppendErrorText("( SQL Statement : ");
+        connection->AppendErrorText(sql);
+        connection->AppendErrorText(" )");
+        connection->LogLastError(kWriteRoutine, this);
+    }
+    return outcome == tInsertOutcome::Inserted;
+}
+
+// A clash on the record-number key means another server or a lagging counter gave the number
+// out already: the next one is tried.
+tISAMFile::tInsertOutcome tISAMFile::InsertUnderEngineRecno(const std::function<bool(f64)>& insert,
+                                                            const char* routine, f64& recno,
+                                                            i32& nativeError) {
+    tRecordLockEngine& engine = LockEngine();
+    for (i32 turn = 1;; ++turn) {
+        const f64 next = engine.NextRecno(lockOwner, LockBucket(), mirror->GetFullName(), 0);
+        if (next < 0.0) {
+            RefuseRecno(next, nativeError, routine);
+            return tInsertOutcome::Refused;
+        }
+        if (insert(next)) {
             recno = next;
-            return true;
+            return tInsertOutcome::Inserted;
         }
         const i32 failure = fetchStmt->GetRetCode();
         const bool clash =
             connection->IsDuplicateKey(failure) && connection->IsRecnoKeyError(*mirror);
         if (!clash || turn == kMaxRecnoTurns) {
-            connection->AppendErrorText("( SQL Statement : ");
-            connection->AppendErrorText(sql);
-            connection->AppendErrorText(" )");
-            connection->LogLastError(kWriteRoutine, this);
             nativeError = failure;
-            return false;
+            return tInsertOutcome::Failed;
         }
         if (turn == kClashesBeforeResync) ResyncRecnoCounter();
     }
@@ -174,9 +192,9 @@ void tISAMFile::ResyncRecnoCounter() {
     }
 }
 
-bool tISAMFile::RefuseRecno(f64 refusal, i32& nativeError) {
+bool tISAMFile::RefuseRecno(f64 refusal, i32& nativeError, const char* routine) {
     nativeError = static_cast<i32>(refusal);
-    connection->SetError(nativeError, kWriteRoutine, "GetNextRecno FAILED.", this);
+    connection->SetError(nativeError, routine, "GetNextRecno FAILED.", this);
     return false;
 }
 
@@ -188,7 +206,7 @@ bool tISAMFile::InsertWithIdentity(bool anyColumn, bool withRecDel, f64& recno, 
         sql += " DEFAULT VALUES";
     } else if (withRecDel && IsDeletedMark(incomingRecord.data())) {
         const f64 next = engine.NextRecno(lockOwner, LockBucket(), mirror->GetFullName(), 0);
-        if (next < 0.0) return RefuseRecno(next, nativeError);
+        if (next < 0.0) return RefuseRecno(next, nativeError, kWriteRoutine);
         char number[kRecnoTextSize];
         sql += ",'";
         sql += RecnoToStr(next, number);
@@ -238,7 +256,11 @@ bool tISAMFile::PositionForChange(f64 recno) {
 }
 
 i16 tISAMFile::Update(f64 recno) {
-    if (readOnly) return RefuseReadOnly(RC_NO_UPDATE, kUpdateRoutine);
+    return UpdateWith(recno, kUpdateRoutine, [this](f64 at) { return RewriteChangedFields(at); });
+}
+
+i16 tISAMFile::UpdateWith(f64 recno, const char* routine, const std::function<i16(f64)>& rewrite) {
+    if (readOnly) return RefuseReadOnly(RC_NO_UPDATE, routine);
     if (recno == 0.0) {
         recno = GetRecno();
         BasePrintf("[WARNING] OP_UPDATE on Record ZERO. Using Current Record %.0f\n", recno);
@@ -250,12 +272,12 @@ i16 tISAMFile::Update(f64 recno) {
         char number[kRecnoTextSize];
         tString message("Update failed to retrieve / GO Record ");
         message += RecnoToStr(recno, number);
-        connection->SetError(RC_NO_UPDATE, kUpdateRoutine, message, this);
+        connection->SetError(RC_NO_UPDATE, routine, message, this);
         return RC_NO_UPDATE;
     }
     bool taken = false;
     if (!LockForChange(recno, "OP_UPDATE", taken)) return RC_LOCKED;
-    const i16 result = RewriteChangedFields(recno);
+    const i16 result = rewrite(recno);
     UnlockAfterChange(recno, taken);
     return result;
 }
@@ -267,7 +289,10 @@ i16 tISAMFile::RewriteChangedFields(f64 recno) {
     AppendOwnerTable();
     sql += " SET ";
     tFieldChanges changes;
-    const i16 refused = AppendChangedFields(recno, changes);
+    const i16 refused = AppendChangedFields(recno, changes, [this](i16 fieldNo) {
+        if (ValueToSql(fieldNo, sql, incomingRecord.data(), true, true, true)) return RC_OK;
+        return RefuseValue(*mirror->GetField(fieldNo), kUpdateRoutine);
+    });
     if (refused != RC_OK) return refused;
     if (!changes.any) return RC_OK;
     char number[kRecnoTextSize];
@@ -280,11 +305,17 @@ i16 tISAMFile::RewriteChangedFields(f64 recno) {
     sql += number;
     AddUpdateClause();
     heldRecno = -1.0;
+    return EndRewrite(fetchStmt->ExecDirect(sql, kUpdateRoutine, 1), recno, changes.keyField);
+}
+
+// The record written is the current one; a changed key moves it in the order, so the window is
+// rebuilt around it and the record read again.
+i16 tISAMFile::EndRewrite(bool written, f64 recno, bool keyField) {
     i16 result = RC_OK;
-    if (fetchStmt->ExecDirect(sql, kUpdateRoutine, 1)) {
+    if (written) {
         currentRecord = incomingRecord;
         bufferRecno = recno;
-        if (changes.keyField) {
+        if (keyField) {
             cache->Reset(true);
             srvDirty = true;
         }
@@ -295,9 +326,9 @@ i16 tISAMFile::RewriteChangedFields(f64 recno) {
     return result;
 }
 
-// "<name> = <value>" for each field whose bytes differ, each audited but the deletion mark; 0,
-// or the code of a value without SQL form (-19) or a refused audit (-29).
-i16 tISAMFile::AppendChangedFields(f64 recno, tFieldChanges& changes) {
+// A field's value, and the audit of the field while field-level audit is on, follow its name.
+i16 tISAMFile::AppendChangedFields(f64 recno, tFieldChanges& changes,
+                                   const std::function<i16(i16 fieldNo)>& value) {
     const i16 deletedNo = mirror->GetDeletedField();
     for (i16 i = 0; i < mirror->GetFieldCount(); ++i) {
         const tField& field = *mirror->GetField(i);
@@ -313,9 +344,8 @@ i16 tISAMFile::AppendChangedFields(f64 recno, tFieldChanges& changes) {
         changes.keyField = changes.keyField || IsKeyField(i);
         sql += field.GetName();
         sql += " = ";
-        if (!ValueToSql(i, sql, incomingRecord.data(), true, true, true)) {
-            return RefuseValue(field, kUpdateRoutine);
-        }
+        const i16 code = value(i);
+        if (code != RC_OK) return code;
         if (i != deletedNo && !AuditField(i, recno)) return RC_NO_UPDATE;
     }
     return RC_OK;
