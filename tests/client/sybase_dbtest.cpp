@@ -10,8 +10,11 @@
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/pellmarrun.h"
+#include "tests/client/support/recodbcserved.h"
 
 namespace {
+
+using gmtest::RecodbcResult;
 
 size_t Count(const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -19,36 +22,23 @@ size_t Count(const std::string& text, const std::string& part) {
     return n;
 }
 
-// A scripted result: the pattern, the columns (name, SQL type, size) and the rows.
-std::string Result(const std::string& pattern, const std::vector<std::vector<std::string>>& columns,
-                   const std::vector<std::vector<std::string>>& rows) {
-    std::string text = "RESULT\t" + pattern + "\n";
-    for (const auto& c : columns) text += "COLUMN\t" + c[0] + "\t" + c[1] + "\t" + c[2] + "\n";
-    for (const auto& row : rows) {
-        text += "ROW";
-        for (const std::string& value : row) text += "\t" + value;
-        text += "\n";
-    }
-    return text;
-}
-
 // The answers for T1 (CODE, PRICE and the reserved columns), which the create left in the
 // server's cache of definitions: the key cursor from the top, each record by its number, and
 // the query.
 std::string TableScript() {
     std::string text;
-    text += Result("SELECT R_E_C_N_O_ FROM dbo.T1 NOLOCK  WHERE*", {{"R_E_C_N_O_", "4", "10"}},
-                   {{"1"}, {"2"}});
+    text += RecodbcResult("SELECT R_E_C_N_O_ FROM dbo.T1 NOLOCK  WHERE*",
+                          {{"R_E_C_N_O_", "4", "10"}}, {{"1"}, {"2"}});
     const std::vector<std::vector<std::string>> record = {{"CODE", "12", "8"},
                                                           {"PRICE", "8", "15"},
                                                           {"D_E_L_E_T_", "12", "1"},
                                                           {"R_E_C_N_O_", "4", "10"}};
     for (const char* recno : {"1", "2"}) {
-        text += Result("SELECT * FROM dbo.T1 TBL NOLOCK  WHERE*", record,
-                       {{std::string("CODE000") + recno, recno, " ", recno}});
+        text += RecodbcResult("SELECT * FROM dbo.T1 TBL NOLOCK  WHERE*", record,
+                              {{std::string("CODE000") + recno, recno, " ", recno}});
     }
-    text += Result("SELECT CODE FROM T1 ORDER BY CODE", {{"CODE", "12", "8"}},
-                   {{"CODE0001"}, {"CODE0002"}});
+    text += RecodbcResult("SELECT CODE FROM T1 ORDER BY CODE", {{"CODE", "12", "8"}},
+                          {{"CODE0001"}, {"CODE0002"}});
     return text;
 }
 
