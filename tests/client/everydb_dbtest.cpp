@@ -58,6 +58,7 @@ struct tSql {
 struct tDatabaseType {
     const char* name;
     tServe serve;
+    const char* section;      // whose ClientLibrary the recording driver is
     std::string environment;  // of a recording type; the others make their own
     std::string script;       // the recording driver's answers, in the order they are asked
     std::string moreIni;      // further sections of gatemill.ini
@@ -122,9 +123,7 @@ class tRecordingServed : public tServed {
 public:
     explicit tRecordingServed(const tDatabaseType& type) : type(type) {}
     void Start() override {
-        const std::string dbType = type.environment.substr(0, type.environment.find('/'));
-        ASSERT_TRUE(
-            served.Start(dbType == "MSSQL7" ? "MSSQL" : dbType, type.script, "", type.moreIni));
+        ASSERT_TRUE(served.Start(type.section, type.script, "", type.moreIni));
     }
     void Stop() override { served.pellmar.Stop(); }
     GM_HANDLE Connect(int16_t& status) override {
@@ -168,6 +167,7 @@ struct Area {
         const char* at = GM_GetInternalFld(db, wa, "D_E_L_E_T_");
         return at ? std::string(at, 1) : "(no field)";
     }
+    // A new record buffer with the code, and the price unless it is negative.
     void Put(const std::string& code, double price) {
         GM_InitRecord(db, wa, 0);
         EXPECT_EQ(GM_SetInternalFld(db, wa, "CODE", code.c_str()),
@@ -601,22 +601,22 @@ const std::vector<tSql> kCTreeSQLSql = {
 };
 
 const tDatabaseType kTypes[] = {
-    {"POSTGRES", tServe::Postgres, "", "", "", {}},
-    {"MYSQL", tServe::MariaDB, "", "", "", {}},
-    {"ODBC", tServe::SQLite, "", "", "", {}},
-    {"SYBASE", tServe::Recording, "SYBASE/ERP", RoadScript(), "", kSybaseSql},
-    {"MSSQL", tServe::Recording, "MSSQL/ERP",
+    {"POSTGRES", tServe::Postgres, "", "", "", "", {}},
+    {"MYSQL", tServe::MariaDB, "", "", "", "", {}},
+    {"ODBC", tServe::SQLite, "", "", "", "", {}},
+    {"SYBASE", tServe::Recording, "SYBASE", "SYBASE/ERP", RoadScript(), "", kSybaseSql},
+    {"MSSQL", tServe::Recording, "MSSQL", "MSSQL/ERP",
      gmtest::MSSQLSessionScript("51") + gmtest::MSSQLSessionScript("60") + RoadScript(),
      gmtest::MSSQLDataSourceIni(), kMSSQLSql},
-    {"MSSQL7", tServe::Recording, "MSSQL7/ERP",
+    {"MSSQL7", tServe::Recording, "MSSQL", "MSSQL7/ERP",
      gmtest::MSSQLSessionScript("51") + gmtest::MSSQLSessionScript("60") + RoadScript(),
      gmtest::MSSQLDataSourceIni(), kMSSQLSql},
-    {"CLOUDSCAPE", tServe::Recording, "CLOUDSCAPE/ERP",
+    {"CLOUDSCAPE", tServe::Recording, "CLOUDSCAPE", "CLOUDSCAPE/ERP",
      gmtest::RecodbcResult("select schemaid  from sys.sysschemas  where schemaname = 'ADMIN'",
                            {{"SCHEMAID", "12", "36"}}, {{"S1"}}) +
          RoadScript(),
      "", kCloudScapeSql},
-    {"CTREESQL", tServe::Recording, "CTREESQL/ERP", RoadScript(), "", kCTreeSQLSql},
+    {"CTREESQL", tServe::Recording, "CTREESQL", "CTREESQL/ERP", RoadScript(), "", kCTreeSQLSql},
 };
 
 INSTANTIATE_TEST_SUITE_P(Types, EveryDatabase, ::testing::ValuesIn(kTypes),
