@@ -224,16 +224,28 @@ protected:
     }
 
     void IsamRoad();
+    void CreateAndOpen();
+    void AppendAndWalk();
+    void ChangeRecord();
+    void FilterQueryAndDrop();
     void StatementRoad();
 
     std::unique_ptr<tServed> served;
     GM_HANDLE db = 0;
+    Area road;  // the table's work area
     tStep step = kConnect;
     size_t mark = 0;
 };
 
 // Records 1 and 2 hold K1 1.50 and K0 0.50; the index on CODE puts record 2 first.
 void EveryDatabase::IsamRoad() {
+    ASSERT_NO_FATAL_FAILURE(CreateAndOpen());
+    ASSERT_NO_FATAL_FAILURE(AppendAndWalk());
+    ASSERT_NO_FATAL_FAILURE(ChangeRecord());
+    FilterQueryAndDrop();
+}
+
+void EveryDatabase::CreateAndOpen() {
     Begin(kCreate);
     const GM_HANDLE fields = GM_GetCreateStruct(2, 0, 0);
     ASSERT_NE(GM_SetCreateField(fields, 0, "CODE", 'C', 8, 0, 0), nullptr);
@@ -244,12 +256,14 @@ void EveryDatabase::IsamRoad() {
     Begin(kOpen);
     const int16_t opened = GM_Open(db, "ROAD", 0, 0);
     ASSERT_GT(opened, 0) << ErrorOf(db);
-    Area road{db, static_cast<uint16_t>(opened)};
+    road = Area{db, static_cast<uint16_t>(opened)};
     EXPECT_EQ(gmtest::DescribeField(db, road.wa, 0), "CODE C 8 8 0");
     EXPECT_EQ(gmtest::DescribeField(db, road.wa, 1), "PRICE F 8 12 2");
     ASSERT_EQ(GM_CreateIndex(db, road.wa, "ROAD1", "CODE"), 0) << ErrorOf(db);
     Check();
+}
 
+void EveryDatabase::AppendAndWalk() {
     Begin(kAppend);
     road.Put("K1", 1.5);
     ASSERT_EQ(GM_Write(db, road.wa, 0), 0) << ErrorOf(db);
@@ -280,7 +294,10 @@ void EveryDatabase::IsamRoad() {
     road.Put("K9", -1);
     EXPECT_EQ(GM_Seek(db, road.wa, 0, 1, 0, 0, 8, 0), kNoRecord);
     Check();
+}
 
+// Record 1's price changes; deleted, it is marked, and recalled, no longer.
+void EveryDatabase::ChangeRecord() {
     Begin(kUpdate);
     ASSERT_EQ(GM_ChainR(db, road.wa, 0, 1, 0), 0) << ErrorOf(db);
     const double price = 9.5;
@@ -300,7 +317,9 @@ void EveryDatabase::IsamRoad() {
     EXPECT_EQ(road.Deleted(), " ");
     ASSERT_EQ(GM_FUnLock(db, road.wa), 0);
     Check();
+}
 
+void EveryDatabase::FilterQueryAndDrop() {
     Begin(kFilter);
     ASSERT_EQ(GM_ChgQuery(db, road.wa, "'CODE *EQ \"K1\"'"), 0) << ErrorOf(db);
     ASSERT_EQ(GM_First(db, road.wa, 0, 0), 0) << ErrorOf(db);
