@@ -163,8 +163,9 @@ void tDBServer::SqlFree() {
 // ---- direct statements -------------------------------------------------------------------------
 
 // The bookkeeping of a direct "DROP TABLE ": the statement runs only while no connection has
-// the table open and no transaction is active; after it the GML_FIELD rows, the counter and
-// the cached definition go. The table's named node is held throughout.
+// the table open and no transaction is active; after it the GML_FIELD rows (on a connection
+// with table use), the counter and the cached definition go. The table's named node is held
+// throughout.
 i16 tDBServer::DirectDrop(tStatement& stmt, const tString& statement) {
     tDBConnection& conn = *connection;
     tString table = statement.Copy(kPrefixLength);
@@ -189,7 +190,8 @@ i16 tDBServer::DirectDrop(tStatement& stmt, const tString& statement) {
     }
     if (!CheckTransaction(kExecRoutine, named ? table.GetText() : "")) code = RC_FAILED;
     if (code == RC_OK && !stmt.ExecDirect(statement, kExecRoutine, 1)) code = RC_FAILED;
-    if (code == RC_OK && !conn.UnregisterFields(table)) code = RC_FAILED;
+    // A connection without table use registers no fields and may have no GML_FIELD at all.
+    if (code == RC_OK && conn.IsIsamAllowed() && !conn.UnregisterFields(table)) code = RC_FAILED;
     if (def && !ForgetDroppedTable(table, *def, code == RC_OK, kExecRoutine)) code = RC_FAILED;
     return code;
 }

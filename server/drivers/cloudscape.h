@@ -131,6 +131,8 @@ public:
                         tCommBuffer& reply, u32 lockOwner);
 
     bool NeedsCharFunc(char c) override;  // the single quote only
+    // " = ?": the prepared record fetch binds the record number, which the text must compare.
+    void RecnoParamMarker() override;
     // " CHAR(<code>)", joined to what stands before and after by "||".
     bool CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) override;
     // "LOCATE(right,left)>0 ".

@@ -42,6 +42,8 @@ tCloudScapeISAMFile::tCloudScapeISAMFile(tDBConnection* connection,
 
 bool tCloudScapeISAMFile::NeedsCharFunc(char c) { return c == '\''; }
 
+void tCloudScapeISAMFile::RecnoParamMarker() { sql += " = ?"; }
+
 bool tCloudScapeISAMFile::CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) {
     if (!first && !afterFunction) out += " ||";
     out += charFunction;

@@ -5,14 +5,10 @@
 // and moves over it.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "client/gatemillapi.h"
-#include "tests/server/process/support/programprocess.h"
-#include "tests/server/process/support/programrun.h"
+#include "tests/client/support/recodbcserved.h"
 
 namespace {
 
@@ -60,45 +56,31 @@ const tDialect kDialects[] = {
 class DialectProgram : public ::testing::TestWithParam<tDialect> {
 protected:
     void SetUp() override {
-        port = gmtest::FreePort();
-        ASSERT_NE(port, 0);
-        // The section of the dialect ends the file: its user follows the client library.
-        gmtest::WriteFileText(dir.File("gatemill.ini"),
-                              gmtest::RecordingDriverIni(port, "ThreadMin=2\r\nThreadInc=1\r\n",
-                                                         GetParam().dbType) +
-                                  "user=admin\r\n");
         // After the first open the record fetch finds record 1: CODE A1, PRICE 2.5.
         const std::string fetch = std::string("RESULT\tSELECT * FROM *\n") + Column("CODE", 12, 8) +
                                   Column("PRICE", 8, 15) + Column("D_E_L_E_T_", 12, 1) +
                                   Column("R_E_C_N_O_", 4, 10) + "ROW\tA1\t2.5\t \t1\n";
         const std::string keys =
             "RESULT\tSELECT R_E_C_N_O_ FROM *\n" + Column("R_E_C_N_O_", 4, 10) + "ROW\t1\n";
-        program = gmtest::StartWithRecordingDriver(dir, GetParam().script + keys + fetch, log);
-        ASSERT_TRUE(program->Started());
-        ASSERT_TRUE(program->WaitFor("Listening port " + std::to_string(port) + " \n"))
-            << program->Output();
+        port = served.pellmar.Port();
+        ASSERT_TRUE(served.Start(GetParam().dbType, GetParam().script + keys + fetch, "",
+                                 "user=admin\r\n"));
+        program = &served.pellmar.Program();
     }
     void TearDown() override {
         if (db) {
             GM_DisConnect(db);
             GM_Release(db);
         }
-        size_t from = 0;
-        if (program && program->Started()) {
-            EXPECT_EQ(program->StopAnsweringYes(from), 0) << program->Output();
-        }
+        served.pellmar.Stop();
     }
-    std::string ErrorOf() {
-        char text[512] = "";
-        GM_GetError(db, text, sizeof text - 1);
-        return text;
-    }
-    std::string Log() const { return gmtest::ReadFileText(log); }
+    std::string ErrorOf() { return gmtest::ErrorOf(db); }
+    std::string Log() const { return served.Log(); }
 
     gmtest::TempDir dir;
-    const std::string log = dir.File("calls.log");
+    gmtest::RecodbcPellmar served{dir};
     u16 port = 0;
-    std::unique_ptr<gmtest::ProgramRun> program;
+    gmtest::ProgramRun* program = nullptr;  // pellmar's, once started
     GM_HANDLE db = 0;
 };
 

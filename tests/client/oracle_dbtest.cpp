@@ -14,13 +14,8 @@
 
 namespace {
 
+using gmtest::Count;
 using gmtest::Structure;
-
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
 
 // How often the statement was prepared, as the library's log line begins.
 size_t Prepared(const std::string& log, const std::string& sql) {

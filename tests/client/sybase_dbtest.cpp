@@ -4,13 +4,11 @@
 // functions: create, open, append, navigate and query.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "client/gatemillapi.h"
-#include "tests/client/support/pellmarrun.h"
-#include "tests/client/support/scriptfile.h"
+#include "tests/client/support/recodbcserved.h"
 
 namespace {
 
@@ -39,28 +37,14 @@ std::string TableScript() {
 
 class SybaseProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const u16 port = pellmar.Port();
-        ASSERT_NE(port, 0);
-        gmtest::WriteFileText(dir.File("gatemill.ini"),
-                              "[General]\r\nPort=" + std::to_string(port) +
-                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n[SYBASE]\r\nClientLibrary=" +
-                                  GM_RECODBC_PATH + "\r\n");
-        gmtest::WriteFileText(dir.File("script.txt"), TableScript());
-        setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
-        setenv("GM_RECODBC_LOG", log.c_str(), 1);
-        const ::testing::AssertionResult started = pellmar.Start(dir);
-        unsetenv("GM_RECODBC_SCRIPT");
-        unsetenv("GM_RECODBC_LOG");
-        ASSERT_TRUE(started);
-    }
+    void SetUp() override { ASSERT_TRUE(served.Start("SYBASE", TableScript())); }
     void TearDown() override { pellmar.Stop(); }
-    std::string Log() const { return gmtest::ReadFileText(log); }
+    std::string Log() const { return served.Log(); }
     std::string ErrorText() { return gmtest::ErrorOf(handle); }
 
     gmtest::TempDir dir;
-    const std::string log = dir.File("calls.log");
-    gmtest::PellmarRun pellmar;
+    gmtest::RecodbcPellmar served{dir};
+    gmtest::PellmarRun& pellmar = served.pellmar;
     GM_HANDLE handle = 0;
 };
 

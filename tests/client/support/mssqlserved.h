@@ -4,11 +4,11 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/pellmarrun.h"
+#include "tests/client/support/recodbcserved.h"
 
 namespace gmtest {
 
@@ -21,38 +21,24 @@ inline std::string MSSQLSessionScript(const char* spid) {
            spid + "\n";
 }
 
-inline size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
+// The data source ERP's registry key, as gatemill.ini stands in for it, with the AnsiNPW value
+// that the driver removes at its connect.
+inline std::string MSSQLDataSourceIni() {
+    return "[SOFTWARE\\ODBC\\ODBC.INI\\ERP]\r\nAnsiNPW=Yes\r\nDriver=sqlsrv.so\r\n";
 }
 
 class MSSQLServed : public ::testing::Test {
 protected:
-    static constexpr const char* kAnsiKey = "SOFTWARE\\ODBC\\ODBC.INI\\ERP";
-
     // Starts pellmar over the driver's script (lines of the recording driver's script file);
     // moreGeneral: further [General] lines ("Key=value\r\n").
     void Start(const std::string& script, const std::string& moreGeneral = "") {
-        port = pellmar.Port();
-        ASSERT_NE(port, 0);
-        gmtest::WriteFileText(dir.File("gatemill.ini"),
-                              "[General]\r\nPort=" + std::to_string(port) +
-                                  "\r\nThreadMin=2\r\nThreadInc=1\r\n" + moreGeneral +
-                                  "[MSSQL]\r\nClientLibrary=" + GM_RECODBC_PATH + "\r\n[" +
-                                  kAnsiKey + "]\r\nAnsiNPW=Yes\r\nDriver=sqlsrv.so\r\n");
-        gmtest::WriteFileText(dir.File("script.txt"), script);
-        setenv("GM_RECODBC_SCRIPT", dir.File("script.txt").c_str(), 1);
-        setenv("GM_RECODBC_LOG", log.c_str(), 1);
-        const ::testing::AssertionResult started = pellmar.Start(dir);
-        unsetenv("GM_RECODBC_SCRIPT");
-        unsetenv("GM_RECODBC_LOG");
-        ASSERT_TRUE(started);
-        program = &pellmar.Program();
+        port = served.pellmar.Port();
+        ASSERT_TRUE(served.Start("MSSQL", script, moreGeneral, MSSQLDataSourceIni()));
+        program = &served.pellmar.Program();
     }
-    void TearDown() override { pellmar.Stop(); }
+    void TearDown() override { served.pellmar.Stop(); }
     GM_HANDLE Connect(int16_t& status) {
-        return pellmar.Connection(status, "MSSQL7/ERP", "gatemill mssql");
+        return served.pellmar.Connection(status, "MSSQL7/ERP", "gatemill mssql");
     }
     GM_HANDLE Connected() {
         int16_t status = -1;
@@ -61,16 +47,11 @@ protected:
         return handle;
     }
     static std::string Error(GM_HANDLE db) { return gmtest::ErrorOf(db); }
-    std::string Log() const { return gmtest::ReadFileText(log); }
-    // The log's lines from offset on.
-    std::string LogFrom(size_t offset) const {
-        const std::string all = Log();
-        return offset < all.size() ? all.substr(offset) : std::string();
-    }
+    std::string Log() const { return served.Log(); }
+    std::string LogFrom(size_t offset) const { return served.LogFrom(offset); }
 
     gmtest::TempDir dir;
-    const std::string log = dir.File("calls.log");
-    gmtest::PellmarRun pellmar;
+    gmtest::RecodbcPellmar served{dir};
     u16 port = 0;
     gmtest::ProgramRun* program = nullptr;  // pellmar's, once started
 };

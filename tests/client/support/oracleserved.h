@@ -10,6 +10,7 @@
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/pellmarrun.h"
+#include "tests/client/support/scriptfile.h"
 #include "tests/server/support/recoci_control.h"
 
 namespace gmtest {

@@ -399,6 +399,17 @@ TEST_F(DBServerStructure, DirectDropTakesTheBookkeepingAlongAndWaitsUntilNobodyH
     session->End();
 }
 
+// A connection without table use registers no fields (its database may have no GML_FIELD): the
+// drop runs alone.
+TEST_F(DBServerStructure, DirectDropWithoutTableUseLeavesTheFieldRegistryAlone) {
+    Restart("IsamConnection=0\n");
+    auto session = OpenConnected();
+    EXPECT_EQ(session->Exchange(OP_SQLEXEC, Text("DROP TABLE clients")), Short(RC_OK));
+    EXPECT_EQ(Ran(), std::vector<std::string>{"tDBServer::SQLExec: DROP TABLE clients"});
+    session->Disconnect();
+    session->End();
+}
+
 TEST_F(DBServerStructure, LastErrorComesBackPositiveWithItsTextOrAsMinus19WithoutOne) {
     auto session = OpenConnected();
     EXPECT_EQ(session->Exchange(OP_GETERROR), Short(RC_FAILED));
