@@ -9,6 +9,7 @@
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/ctreesql.h"
 #include "server/drivers/generic.h"
+#include "server/drivers/informix.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
@@ -59,10 +60,15 @@ std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
         new tSybaseConnection(request.dbType, request.alias, request.user, request.password));
 }
 
+std::unique_ptr<tDBConnection> MakeInformix(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tInformixConnection(request.dbType, request.alias, request.user, request.password));
+}
+
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
     {"MSSQL", MakeMSSQL},       {"ORACLE", nullptr},
-    {"DB2", nullptr},           {"INFORMIX", nullptr},
+    {"DB2", nullptr},           {"INFORMIX", MakeInformix},
     {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
     {"CTREESQL", MakeCTreeSQL}, {"CLOUDSCAPE", MakeCloudScape},
     {"SYBASE", MakeSybase},     {"ODBC", MakeGeneric},
