@@ -141,8 +141,8 @@ public:
     GML_CLASS_ALLOCATOR(tInformixStmt, Mem_DBStatement)
 
 private:
-    i16 BindCallParams(tAutoArray<tODBCParam>& params, tArray<tDATAField>& inputs,
-                       i32 firstNumber, tString& callText);
+    i16 BindCallParams(tAutoArray<tODBCParam>& params, tArray<tDATAField>& inputs, i32 firstNumber,
+                       tString& callText);
     void ReadResultRow(tArray<tDATAField>& outputs);
 };
 

@@ -10,12 +10,12 @@
 #include <utility>
 
 #include "lib_base/printer.h"
+#include "lib_common/configcache.h"
 #include "lib_common/logwriter.h"
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/informix.h"
-#include "lib_common/configcache.h"
 #include "server/isam/dbprocess.h"
 #include "server/isam/gatemill_query.h"
 #include "server/tables/dbtable.h"
@@ -131,14 +131,16 @@ bool tInformixConnection::Connect() {
         stmt->ExecDirect("SET ISOLATION TO DIRTY READ", kConnectRoutine, 1);
         stmt->ExecDirect("SET LOCK MODE TO WAIT", kConnectRoutine, 1);
     }
-    std::unique_ptr<tODBCStatement> stmt = Statement();
-    if (stmt->ExecDirect(
-            "select dbinfo('sessionid') as param_session from systables where tabid = 1",
-            "tInformixConnection::Connect()", 1) &&
-        stmt->Fetch()) {
-        sessionID.sprintf("%.0f", stmt->FieldAsDouble(0));
-        return true;
-    }
+    {
+        std::unique_ptr<tODBCStatement> stmt = Statement();
+        if (stmt->ExecDirect(
+                "select dbinfo('sessionid') as param_session from systables where tabid = 1",
+                "tInformixConnection::Connect()", 1) &&
+            stmt->Fetch()) {
+            sessionID.sprintf("%.0f", stmt->FieldAsDouble(0));
+            return true;
+        }
+    }  // the statement is freed before the session ends
     tString line;
     line.sprintf("[ERROR] INFORMIX - %s - Unable to get SESSIONID value.\n", alias.GetText());
     WriteLog(line, 0);
@@ -277,8 +279,8 @@ bool tInformixConnection::DescribeIndexes(tTableDefinition& def) {
     tString sql("SELECT nindexes from systables where tabtype = 'T' and tabname = ");
     AppendQuoted(sql, lowerName);
     std::unique_ptr<tODBCStatement> first = Statement();
-    const bool described = first->ExecDirect(sql, "tInformixConnection::Indexes", 1) &&
-                           first->Fetch();
+    const bool described =
+        first->ExecDirect(sql, "tInformixConnection::Indexes", 1) && first->Fetch();
     bool recnoKeySeen = false;
     if (described && first->FieldAsDouble(0) != 0.0) {
         sql = "SELECT B.idxname, B.owner, B.tabid, ";

@@ -5,16 +5,26 @@
 #include <memory>
 
 #include "lib_base/toklist.h"
+#include "lib_common/configcache.h"
 #include "lib_common/sqltext.h"
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/informix.h"
-#include "lib_common/configcache.h"
 #include "server/isam/dbprocess.h"
 #include "server/runtime/globals.h"
 #include "server/runtime/namedlock.h"
 #include "server/tables/dbtable.h"
 
 namespace {
+
+// Dates are character columns, memos TEXT without a default, record numbers INTEGER.
+constexpr tColumnTexts kColumnTexts = {" VARCHAR(",
+                                       ") DEFAULT '",
+                                       32767,
+                                       " FLOAT DEFAULT 0.0 NOT NULL",
+                                       " VARCHAR(1) DEFAULT 'F' NOT NULL",
+                                       " TEXT",
+                                       " INTEGER DEFAULT 0 NOT NULL",
+                                       "' NOT NULL"};
 
 constexpr const char* kRebuildRoutine = "tInformixConnection::AlterStructure";
 
@@ -85,36 +95,7 @@ tCriticalSection& InformixAlterLock() {
 }
 
 void tInformixConnection::ColumnType(tString& out, u8 letter, i32 length) {
-    const i32 width = length > 0 ? length : 0;
-    switch (letter) {
-        case 'A':
-        case 'C':
-        case 'D':
-            out += " VARCHAR(";
-            out += IntToString(width);
-            out += ") DEFAULT '";
-            out += DefaultBlanks(static_cast<u32>(width));
-            out += "' NOT NULL";
-            break;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'Z':
-            out += " FLOAT DEFAULT 0.0 NOT NULL";
-            break;
-        case 'L':
-            out += " VARCHAR(1) DEFAULT 'F' NOT NULL";
-            break;
-        case 'M':
-            out += " TEXT";
-            break;
-        case 'R':
-            out += " INTEGER DEFAULT 0 NOT NULL";
-            break;
-        default:
-            break;
-    }
+    AppendColumnType(out, letter, length, kColumnTexts);
 }
 
 void tInformixConnection::ReadStorageList(const char* table, tString (&items)[4], i32& count) {

@@ -105,10 +105,10 @@ i16 tInformixStmt::BindCallParams(tAutoArray<tODBCParam>& params, tArray<tDATAFi
         // An output's value never runs past the field that receives it.
         const SQLLEN room =
             std::min<SQLLEN>(p.GetOutLength(), static_cast<SQLLEN>(field.GetValueSize()));
-        lastRc = GM_ODBC(odbc, SQLBindParameter, handle, static_cast<SQLUSMALLINT>(++number),
-                         p.GetIOType(), p.GetCType(), p.GetSQLType(),
-                         static_cast<SQLULEN>(p.GetSize()), 0, field.GetData(), room,
-                         p.GetIndicator());
+        lastRc =
+            GM_ODBC(odbc, SQLBindParameter, handle, static_cast<SQLUSMALLINT>(++number),
+                    p.GetIOType(), p.GetCType(), p.GetSQLType(), static_cast<SQLULEN>(p.GetSize()),
+                    0, field.GetData(), room, p.GetIndicator());
         if (lastRc != SQL_SUCCESS) {
             lastFailure = odbc.HandleError(this, kSPRoutine, nullptr, lastRc, 1);
             return RC_SP_REFUSED;

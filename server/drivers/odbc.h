@@ -149,8 +149,8 @@ public:
                                                                    const char* routine);
     // The same as a plain query file that owns stmt, owned by the caller; null (stmt freed)
     // when the connection is down or as above.
-    tQueryFile* NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query,
-                             const char* routine, std::unique_ptr<tODBCStatement> stmt);
+    tQueryFile* NewQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query, const char* routine,
+                             std::unique_ptr<tODBCStatement> stmt);
 
     // ---- ODBC state for the statements and the drivers.
     // Calls one entry point. One that the library lacks is logged and answers SQL_ERROR.

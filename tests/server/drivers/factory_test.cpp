@@ -9,6 +9,7 @@
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/ctreesql.h"
 #include "server/drivers/generic.h"
+#include "server/drivers/informix.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/postgres.h"
@@ -35,8 +36,6 @@ TEST(DriverFactory, UnbuiltTypesAreLoggedAndStrangersAreNot) {
     } cases[] = {
         {"ORACLE", tDBTypeAnswer::NotInBuild,
          "*** DATABASE TYPE ORACLE (ERP) NOT AVAILABLE IN THIS BUILD ***"},
-        {"INFORMIX", tDBTypeAnswer::NotInBuild,
-         "*** DATABASE TYPE INFORMIX (ERP) NOT AVAILABLE IN THIS BUILD ***"},
         {"FOO", tDBTypeAnswer::Unknown, nullptr},
         {"MSADO", tDBTypeAnswer::Unknown, nullptr},   // refused before the factory is asked
         {"mssql", tDBTypeAnswer::Unknown, nullptr},   // the caller upper-cases
@@ -93,6 +92,8 @@ TEST(DriverFactory, FurtherODBCDriversAreBuilt) {
     EXPECT_NE(dynamic_cast<tCTreeSQLConnection*>(out.get()), nullptr);
     EXPECT_STREQ(out->GetDBType(), "CTREESQL");
     EXPECT_FALSE(out->IsConnected());
+    ASSERT_EQ(Ask("INFORMIX", out), tDBTypeAnswer::Made);
+    EXPECT_STREQ(dynamic_cast<tInformixConnection&>(*out).GetOwner(), "sa.");
     EXPECT_TRUE(process.LogEntries().empty());
 }
 
