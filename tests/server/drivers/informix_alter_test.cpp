@@ -44,13 +44,7 @@ class InformixAlter : public gmtest::RecordedODBC {
 protected:
     void SetUp() override {
         gmtest::RecordedODBC::SetUp();
-        gmtest::ScriptRows(
-            rec, "select dbinfo('sessionid') as param_session from systables where tabid = 1",
-            {"s"}, {{"1"}});
-        conn = std::make_unique<tInformixConnection>("INFORMIX", tString("RECDSN"), tString("infx"),
-                                                     tString("pw"), loader);
-        ASSERT_TRUE(conn->Connect());
-        rec.ClearLog();
+        conn = gmtest::ConnectedInformix(rec, loader);
     }
     void Count(const char* highest) { gmtest::ScriptRows(rec, kCount, {"m"}, {{highest}}); }
     bool Alter(const std::vector<ActionSpec>& specs, u8 hasRecDel = 0) {

@@ -37,14 +37,8 @@ class InformixODBC : public gmtest::RecordedODBC {
 protected:
     void SetUp() override {
         gmtest::RecordedODBC::SetUp();
-        gmtest::ScriptRows(
-            rec, "select dbinfo('sessionid') as param_session from systables where tabid = 1",
-            {"s"}, {{"1"}});
-        conn = std::make_unique<tInformixConnection>("INFORMIX", tString("RECDSN"), tString("infx"),
-                                                     tString("pw"), loader);
-        ASSERT_TRUE(conn->Connect());
+        conn = gmtest::ConnectedInformix(rec, loader);
         stmt.reset(static_cast<tODBCStatement*>(conn->NewStatement()));
-        rec.ClearLog();
     }
     void ScriptProcedure(const std::vector<std::tuple<const char*, int, int, int>>& rows) {
         gmtest::ScriptProcedureColumns(rec, "SQLProcedureColumns(,,P,)", rows);
