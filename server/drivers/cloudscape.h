@@ -168,13 +168,16 @@ void JoinCopiedColumns(tArray<tActionField>& actions, bool (*copied)(const tActi
                        tString& values);
 // What a dialect writes after a new table's column name, by type letter.
 struct tColumnTexts {
-    const char* text;         // A, C, D: then the length,
-    const char* textDefault;  // then this, blanks and "'"
-    u32 maxBlanks;            // at most this many blanks in a text default
-    const char* number;       // B, F, N, P, Z
-    const char* logical;      // L
-    const char* memo;         // M
-    const char* recno;        // R
+    const char* text;           // A, C, D: then the length,
+    const char* textDefault;    // then this, blanks and "'"
+    u32 maxBlanks;              // at most this many blanks in a text default
+    const char* number;         // B, F, N, P, Z
+    const char* logical;        // L
+    const char* memo;           // M
+    const char* recno;          // R
+    const char* textEnd = "'";  // what closes a text default
 };
 // The field's name and its column text; a letter outside the table adds nothing to the name.
 void AppendNewColumn(tString& sql, const tField& field, const tColumnTexts& texts);
+// The column text of a type letter and length alone.
+void AppendColumnType(tString& sql, u8 letter, i32 length, const tColumnTexts& texts);

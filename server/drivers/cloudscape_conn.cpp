@@ -287,16 +287,20 @@ bool CreateParamTable(tODBCConnection& conn, const char* routine) {
 
 void AppendNewColumn(tString& sql, const tField& field, const tColumnTexts& texts) {
     sql += field.GetName();
-    const u32 length = field.GetLen() > 0 ? static_cast<u32>(field.GetLen()) : 0;
-    switch (field.GetType()) {
+    AppendColumnType(sql, field.GetType(), field.GetLen(), texts);
+}
+
+void AppendColumnType(tString& sql, u8 letter, i32 length, const tColumnTexts& texts) {
+    const u32 width = length > 0 ? static_cast<u32>(length) : 0;
+    switch (letter) {
         case 'A':
         case 'C':
         case 'D':
             sql += texts.text;
-            sql += UIntToStr(length);
+            sql += UIntToStr(width);
             sql += texts.textDefault;
-            sql += DefaultBlanks(length < texts.maxBlanks ? length : texts.maxBlanks);
-            sql += "'";
+            sql += DefaultBlanks(width < texts.maxBlanks ? width : texts.maxBlanks);
+            sql += texts.textEnd;
             break;
         case 'B':
         case 'F':

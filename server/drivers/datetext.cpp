@@ -71,3 +71,16 @@ bool IsValidDateParts(const tDateParts& p) {
            p.day <= DaysInMonth(p.year, p.month) && p.hour >= 0 && p.hour <= 23 && p.minute >= 0 &&
            p.minute <= 59 && p.second >= 0 && p.second <= 59;
 }
+
+bool ReadIsoDate(const tValueText& text, tDateParts& parts) {
+    tDateParts read;
+    if (!(ReadNumber(text, 0, 4, read.year) && IsSeparator(text, 4) &&
+          ReadNumber(text, 5, 2, read.month) && IsSeparator(text, 7) &&
+          ReadNumber(text, 8, 2, read.day) && IsValidDateParts(read))) {
+        return false;
+    }
+    parts.year = read.year;
+    parts.month = read.month;
+    parts.day = read.day;
+    return true;
+}

@@ -34,5 +34,8 @@ bool ReadDateText(tDATAField& value, tDateParts& parts);
 // separator, read while the text lasts. Units not read keep their values. False for units out of
 // 1..7 or in the wrong order, or a part that is not all digits.
 bool ReadDateTimeText(tDATAField& value, i32 lastRead, tDateParts& parts);
+// yyyy-mm-dd at the start of text (any one non-digit between the parts) into the date parts;
+// false when it is not there or is no date of the calendar.
+bool ReadIsoDate(const tValueText& text, tDateParts& parts);
 // A date of years 1 to 9999 that the calendar has, and a time of day.
 bool IsValidDateParts(const tDateParts& parts);

@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "lib_base/replaceable.h"
-#include "lib_common/logwriter.h"
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/ctreesql.h"
 #include "server/drivers/db2.h"
 #include "server/drivers/generic.h"
+#include "server/drivers/informix.h"
 #include "server/drivers/mssql.h"
 #include "server/drivers/mysql.h"
 #include "server/drivers/oracle.h"
@@ -71,10 +71,15 @@ std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
         new tSybaseConnection(request.dbType, request.alias, request.user, request.password));
 }
 
+std::unique_ptr<tDBConnection> MakeInformix(const tDBConnectionRequest& request) {
+    return std::unique_ptr<tDBConnection>(
+        new tInformixConnection(request.dbType, request.alias, request.user, request.password));
+}
+
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
     {"MSSQL", MakeMSSQL},       {"ORACLE", MakeOracle},
-    {"DB2", MakeDB2},           {"INFORMIX", nullptr},
+    {"DB2", MakeDB2},           {"INFORMIX", MakeInformix},
     {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
     {"CTREESQL", MakeCTreeSQL}, {"CLOUDSCAPE", MakeCloudScape},
     {"SYBASE", MakeSybase},     {"ODBC", MakeGeneric},
@@ -84,13 +89,6 @@ tDBTypeAnswer DriverConnection(const tDBConnectionRequest& request,
                                std::unique_ptr<tDBConnection>& out) {
     for (const tDriverEntry& entry : kDrivers) {
         if (std::strcmp(entry.dbType, request.dbType) != 0) continue;
-        if (!entry.maker) {
-            tString line;
-            line.sprintf("*** DATABASE TYPE %s (%s) NOT AVAILABLE IN THIS BUILD ***",
-                         request.dbType, request.alias.GetText());
-            WriteLog(line, 0);
-            return tDBTypeAnswer::NotInBuild;
-        }
         out = entry.maker(request);
         return tDBTypeAnswer::Made;
     }

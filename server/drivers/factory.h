@@ -20,9 +20,8 @@ struct tDBConnectionRequest {
 };
 
 enum class tDBTypeAnswer {
-    Made,        // the connection object, not yet connected
-    Unknown,     // no database of that type exists for the gateway
-    NotInBuild,  // a known type whose driver this build lacks (logged)
+    Made,     // the connection object, not yet connected
+    Unknown,  // no database of that type exists for the gateway
 };
 
 // The connection object of the request's type into out (owned by the caller), or the reason why

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "lib_base/gmlalloc.h"
@@ -48,6 +49,12 @@ inline bool IsNumberSqlType(SQLSMALLINT sqlType) {
 
 class tDATAField;
 class tODBCStatement;
+// Year, month and day of today.
+struct tToday {
+    i32 year;
+    i32 month;
+    i32 day;
+};
 class tTableDefinitionExclusive;
 
 // One parameter of a stored procedure as a row of the ODBC procedure-column catalogue describes
@@ -271,6 +278,15 @@ protected:
     bool AcceptWriteInfo(SQLRETURN rc, const char* routine, const char* sql);
     // A long value's statement that matched no row: false, with that as the last error.
     bool FailNoRow(const char* routine, const char* sql);
+    // The procedure's parameters in catalogue order, its return value left out (returnSeen
+    // tells whether it was listed), into params; false when the catalogue could not be read.
+    // owner null: no schema. listed: the catalogue gave a result with columns.
+    bool ReadProcedureColumns(const char* name, const char* owner, tAutoArray<tODBCParam>& params,
+                              bool& listed, bool& returnSeen);
+    // Keeps the parameters that the handle's bindings point into until Close.
+    void KeepProcedureParams(std::unique_ptr<tAutoArray<tODBCParam>> params) {
+        procParams = std::move(params);
+    }
     // The session's record of the statement it runs now, when the process keeps it.
     void NoteStatement(const char* sql, const char* routine);
     void OpLog(const char* routine, const char* sql);
@@ -292,9 +308,8 @@ private:
     // Parameters (odbc_params.cpp).
     bool BindValues(tAutoArray<tDATAField>& values);
     bool BindValue(tDATAField& value, SQLUSMALLINT number, SQLLEN& indicator);
+    tToday DatabaseToday();  // the date part of a bound date-time
     bool RefuseValue(SQLUSMALLINT number, const char* reason, const char* text);
-    bool ReadProcedureColumns(const char* name, const char* owner, tAutoArray<tODBCParam>& params,
-                              bool& listed);
     i16 BindProcedureParams(tAutoArray<tODBCParam>& params, tArray<tDATAField>& inputs,
                             tArray<tDATAField>& outputs, tString& callText);
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "lib_base/datetime.h"
@@ -67,16 +68,20 @@ bool ReadDate(tDATAField& value) {
     return true;
 }
 
-// A date-time text of the units from the first to the last qualifier ("yyyy-mm-dd hh:mm:ss.fff",
-// one separator after each part) into the timestamp area. The date units the text does not give
-// come from today's local date; the time units it does not give are 0.
-bool ReadTimestamp(tDATAField& value) {
+tToday LocalToday() {
     std::tm now{};
     LocalTimeOf(CurrentTime(), now);
+    return {now.tm_year + 1900, now.tm_mon + 1, now.tm_mday};
+}
+
+// A date-time text of the units from the first to the last qualifier ("yyyy-mm-dd hh:mm:ss.fff",
+// one separator after each part) into the timestamp area. The date units the text does not give
+// come from today; the time units it does not give are 0.
+bool ReadTimestamp(tDATAField& value, const tToday& today) {
     tDateParts parts;
-    parts.year = now.tm_year + 1900;
-    parts.month = now.tm_mon + 1;
-    parts.day = now.tm_mday;
+    parts.year = today.year;
+    parts.month = today.month;
+    parts.day = today.day;
     const i32 last = value.GetLastUnit();
     if (last == 1) parts.month = parts.day = 1;
     if (last == 2) parts.day = 1;
@@ -167,6 +172,30 @@ bool tODBCStatement::RefuseValue(SQLUSMALLINT number, const char* reason, const 
     return false;
 }
 
+// Informix takes the date part of a date-time from the database's clock (CURRENT), read as
+// text whatever type the driver gives the column; every other type, and Informix when the
+// query gives no date, from the local clock.
+tToday tODBCStatement::DatabaseToday() {
+    const tToday local = LocalToday();
+    if (std::strcmp(odbc.GetDBType(), "INFORMIX") != 0) return local;
+    std::unique_ptr<tStatement> made(odbc.NewStatement());
+    auto* stmt = dynamic_cast<tODBCStatement*>(made.get());
+    if (!stmt) return local;
+    stmt->bindColumns = 0;
+    char text[64] = {};
+    i32 length = sizeof text;
+    const char* routine = "tODBCConnection::BindData";
+    if (!stmt->ExecDirect("SELECT CURRENT FROM SYSTABLES WHERE TABID = 1", routine, 1) ||
+        !stmt->Fetch() || !stmt->ReadBytes(1, text, length, routine, SQL_C_CHAR)) {
+        return local;
+    }
+    tDateParts read;
+    if (ReadIsoDate(tValueText{text, static_cast<size_t>(length)}, read)) {
+        return {read.year, read.month, read.day};
+    }
+    return local;
+}
+
 bool tODBCStatement::BindValue(tDATAField& value, SQLUSMALLINT number, SQLLEN& indicator) {
     const i16 declared = value.GetLen();
     const SQLULEN columnSize = declared > 0 ? static_cast<SQLULEN>(declared) : 0;
@@ -193,7 +222,7 @@ bool tODBCStatement::BindValue(tDATAField& value, SQLUSMALLINT number, SQLLEN& i
             b = {SQL_C_TYPE_DATE, SQL_TYPE_DATE, 6, 6, &value.GetDateArea(), 6, SQL_NTS};
             break;
         case 'T':
-            if (!ReadTimestamp(value)) {
+            if (!ReadTimestamp(value, DatabaseToday())) {
                 return RefuseValue(number, "Invalid date-time", ValueText(value).text);
             }
             b = {SQL_C_TYPE_TIMESTAMP,
@@ -313,11 +342,11 @@ bool tODBCStatement::ExecParam(const char* sql, const void* data, i32 length, i1
 
 // ---- Stored procedures
 
-// The procedure's parameters in catalogue order, its return value left out, into params; false
-// when the catalogue could not be read. listed: the catalogue gave a result with columns.
 bool tODBCStatement::ReadProcedureColumns(const char* name, const char* owner,
-                                          tAutoArray<tODBCParam>& params, bool& listed) {
+                                          tAutoArray<tODBCParam>& params, bool& listed,
+                                          bool& returnSeen) {
     listed = false;
+    returnSeen = false;
     Open(0);
     if (handle == SQL_NULL_HSTMT) return false;
     // The owner prefix ends with its separator ("dbo."); no prefix means no schema.
@@ -343,10 +372,15 @@ bool tODBCStatement::ReadProcedureColumns(const char* name, const char* owner,
         odbc.SetError(RC_FAILED, kSPRoutine, "Invalid procedure catalogue result.", nullptr);
         return false;
     }
-    while (Fetch()) {
+    // The catalogue's own rows, whatever a derived statement does to the rows it fetches.
+    while (tODBCStatement::Fetch()) {
         auto param = std::make_unique<tODBCParam>(FieldAsPChar(at[3]), FieldAsDouble(at[4]),
                                                   FieldAsDouble(at[5]), FieldAsDouble(at[8]));
-        if (!param->IsReturnValue()) params.Add(param.release());
+        if (param->IsReturnValue()) {
+            returnSeen = true;
+        } else {
+            params.Add(param.release());
+        }
     }
     return !IsODBCFailure(lastRc);  // a failed fetch has been reported
 }
@@ -413,7 +447,8 @@ i16 tODBCStatement::SPExec(const char* name, const char* owner, tArray<tDATAFiel
                            tArray<tDATAField>& outputs) {
     auto params = std::make_unique<tAutoArray<tODBCParam>>();
     bool listed = false;
-    if (!ReadProcedureColumns(name, owner, *params, listed)) return RC_SP_REFUSED;
+    bool returnSeen = false;
+    if (!ReadProcedureColumns(name, owner, *params, listed, returnSeen)) return RC_SP_REFUSED;
     if (!listed) return RC_OK;  // nothing to call
     tString callText("{ call ");
     if (owner) callText += owner;

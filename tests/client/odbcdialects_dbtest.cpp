@@ -1,8 +1,8 @@
-// The CloudScape, DB2 and c-treeSQL drivers end to end: the real pellmar in console mode whose
-// client library for the type is the recording ODBC driver, playing a script file that answers the
-// catalogue as the database would and appending its calls to a log file, reached through the
-// shared library's GM_ functions: a client connects, creates a table, opens it, appends a record
-// and moves over it.
+// The CloudScape, c-treeSQL, DB2 and Informix drivers end to end: the real pellmar in console
+// mode whose client library for the type is the recording ODBC driver, playing a script file that
+// answers the catalogue as the database would and appending its calls to a log file, reached
+// through the shared library's GM_ functions: a client connects, creates a table, opens it,
+// appends a record and moves over it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,6 +51,13 @@ const tDialect kDialects[] = {
      "create table T1(CODE varchar(8) not null default '        ',PRICE float not null default "
      "0.0,D_E_L_E_T_ varchar(1) not null default ' ',R_E_C_N_O_ int not null default 0.0) ",
      "alter table t1 add primary key (r_e_c_n_o_)"},
+    {"INFORMIX",
+     "RESULT\tselect dbinfo('sessionid') as param_session from systables where tabid = 1\n" +
+         Column("PARAM_SESSION", 4, 10) + "ROW\t77\n",
+     "CREATE TABLE T1(CODE VARCHAR(8) DEFAULT '        ' NOT NULL,PRICE FLOAT DEFAULT 0.0 NOT "
+     "NULL,D_E_L_E_T_ VARCHAR(1) DEFAULT ' ' NOT NULL,R_E_C_N_O_ INTEGER DEFAULT 0 NOT NULL) LOCK "
+     "MODE ROW",
+     "ALTER TABLE T1 ADD CONSTRAINT PRIMARY KEY (R_E_C_N_O_) CONSTRAINT T1_PK"},
 };
 
 class DialectProgram : public ::testing::TestWithParam<tDialect> {

@@ -45,7 +45,6 @@ TEST_F(DBServerConnect, EnvironmentsWithoutADriverGetTheCodeAlone) {
     } cases[] = {
         {"ERP", {}},      // no slash
         {"FOO/ERP", {}},  // a type nobody knows
-        {"informix/Erp", {"*** DATABASE TYPE INFORMIX (Erp) NOT AVAILABLE IN THIS BUILD ***"}},
         {"MSADO/ERP",
          {"*** MSADO CONNECTION (ERP) NOT SUPPORTED ***\n"
           "*** CONFIGURE MSSQL CONNECTION VIA ODBC ***"}},

@@ -13,6 +13,7 @@
 
 #include "server/drivers/odbc.h"
 #include "server/tables/dbtable.h"
+#include "tests/server/support/odbcdialect.h"
 #include "tests/server/support/recodbc_fixture.h"
 #include "tests/support/fixedclock.h"
 
@@ -388,27 +389,7 @@ protected:
     // BUFFER_LENGTH); the other columns hold what the catalogue gives.
     void ScriptCatalogue(const char* call,
                          std::vector<std::tuple<const char*, int, int, int>> rows) {
-        rec.AddResult(call);
-        const char* names[] = {"PROCEDURE_CAT", "PROCEDURE_SCHEM", "PROCEDURE_NAME",
-                               "COLUMN_NAME",   "COLUMN_TYPE",     "DATA_TYPE",
-                               "TYPE_NAME",     "COLUMN_SIZE",     "BUFFER_LENGTH"};
-        for (int i = 0; i < 9; ++i) {
-            const bool number = i == 4 || i == 5 || i == 7 || i == 8;
-            rec.AddColumn(names[i], number ? SQL_SMALLINT : SQL_VARCHAR, number ? 5 : 128, 0,
-                          SQL_NULLABLE);
-        }
-        for (const auto& [name, columnType, dataType, bufferLength] : rows) {
-            rec.AddRow();
-            rec.AddValue(nullptr);
-            rec.AddValue("dbo");
-            rec.AddValue("P");
-            rec.AddValue(name);
-            rec.AddValue(std::to_string(columnType).c_str());
-            rec.AddValue(std::to_string(dataType).c_str());
-            rec.AddValue("t");
-            rec.AddValue(std::to_string(bufferLength).c_str());
-            rec.AddValue(std::to_string(bufferLength).c_str());
-        }
+        gmtest::ScriptProcedureColumns(rec, call, rows);
     }
 };
 

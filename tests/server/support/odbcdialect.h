@@ -5,6 +5,7 @@
 #include <sql.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "lib_base/list.h"
@@ -30,6 +31,34 @@ inline void ScriptRows(RecordingDriver& rec, const char* sql,
     for (const auto& row : rows) {
         rec.AddRow();
         for (const char* v : row) rec.AddValue(v);
+    }
+}
+
+// The next catalogue call matching call lists these procedure columns: (COLUMN_NAME,
+// COLUMN_TYPE, DATA_TYPE, BUFFER_LENGTH) each, of the procedure P in the schema dbo.
+inline void ScriptProcedureColumns(
+    RecordingDriver& rec, const char* call,
+    const std::vector<std::tuple<const char*, int, int, int>>& rows) {
+    rec.AddResult(call);
+    const char* names[] = {"PROCEDURE_CAT", "PROCEDURE_SCHEM", "PROCEDURE_NAME",
+                           "COLUMN_NAME",   "COLUMN_TYPE",     "DATA_TYPE",
+                           "TYPE_NAME",     "COLUMN_SIZE",     "BUFFER_LENGTH"};
+    for (int i = 0; i < 9; ++i) {
+        const bool number = i == 4 || i == 5 || i == 7 || i == 8;
+        rec.AddColumn(names[i], number ? SQL_SMALLINT : SQL_VARCHAR, number ? 5 : 128, 0,
+                      SQL_NULLABLE);
+    }
+    for (const auto& [name, columnType, dataType, bufferLength] : rows) {
+        rec.AddRow();
+        rec.AddValue(nullptr);
+        rec.AddValue("dbo");
+        rec.AddValue("P");
+        rec.AddValue(name);
+        rec.AddValue(std::to_string(columnType).c_str());
+        rec.AddValue(std::to_string(dataType).c_str());
+        rec.AddValue("t");
+        rec.AddValue(std::to_string(bufferLength).c_str());
+        rec.AddValue(std::to_string(bufferLength).c_str());
     }
 }
 
