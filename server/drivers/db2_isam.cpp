@@ -32,10 +32,7 @@ tGenericFile* tDB2Connection::NewISAMFile(tCommBuffer& reply,
 tDB2ISAMFile::tDB2ISAMFile(tDBConnection* connection, std::shared_ptr<tTableDefinitionShared> def,
                            tCommBuffer& reply, u32 lockOwner)
     : tISAMFile(connection, std::move(def), reply, lockOwner) {
-    if (connection->UsePreparedStmt()) {
-        preparedStmt.reset(connection->NewStatement());
-        preparedStmt->SetOwnerFile(this);
-    }
+    PrepareRecordFetch();
     connection->SetRowCount(kDB2RowCount);
 }
 

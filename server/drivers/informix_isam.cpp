@@ -33,10 +33,7 @@ tInformixISAMFile::tInformixISAMFile(tDBConnection* connection,
                                      std::shared_ptr<tTableDefinitionShared> def,
                                      tCommBuffer& reply, u32 lockOwner)
     : tISAMFile(connection, std::move(def), reply, lockOwner) {
-    if (connection->UsePreparedStmt()) {
-        preparedStmt.reset(connection->NewStatement());
-        preparedStmt->SetOwnerFile(this);
-    }
+    PrepareRecordFetch();
     connection->SetRowCount(40);
 }
 

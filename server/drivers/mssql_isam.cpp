@@ -27,10 +27,7 @@ tMSSQLISAMFile::tMSSQLISAMFile(tDBConnection* connection,
                                std::shared_ptr<tTableDefinitionShared> def, tCommBuffer& reply,
                                u32 lockOwner)
     : tISAMFile(connection, std::move(def), reply, lockOwner) {
-    if (connection->UsePreparedStmt()) {
-        preparedStmt.reset(connection->NewStatement());
-        preparedStmt->SetOwnerFile(this);
-    }
+    PrepareRecordFetch();
 }
 
 bool tMSSQLISAMFile::CharFunc(tString& out, u8 c, bool afterFunction, bool first, bool last) {

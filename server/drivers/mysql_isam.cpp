@@ -28,10 +28,7 @@ tMySQLISAMFile::tMySQLISAMFile(tMySQLConnection* connection,
                                std::shared_ptr<tTableDefinitionShared> def, tCommBuffer& reply,
                                u32 lockOwner)
     : tISAMFile(connection, std::move(def), reply, lockOwner), mysql(*connection) {
-    if (connection->UsePreparedStmt()) {
-        preparedStmt.reset(connection->NewStatement());
-        preparedStmt->SetOwnerFile(this);
-    }
+    PrepareRecordFetch();
     connection->SetRowCount(kKeyCursorRows);
 }
 

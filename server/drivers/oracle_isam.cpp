@@ -80,10 +80,7 @@ tOracleISAMFile::tOracleISAMFile(tOracleConnection* connection,
             "OCIVersion=7\n");
         connection->DisablePreparedStmt();
     }
-    if (connection->UsePreparedStmt()) {
-        preparedStmt.reset(connection->NewStatement());
-        preparedStmt->SetOwnerFile(this);
-    }
+    PrepareRecordFetch();
 }
 
 tOracleISAMFile::~tOracleISAMFile() = default;

@@ -517,6 +517,9 @@ public:
     GML_CLASS_ALLOCATOR(tISAMFile, Mem_IsamFile)
 
 protected:
+    // Makes the statement of the prepared record fetch, when the connection uses one and the file
+    // has none yet.
+    void PrepareRecordFetch();
     // A field that a join added to the mirror, kept to add it again after ResetMirror.
     struct tJoinField {
         i32 join;        // its place in the join list

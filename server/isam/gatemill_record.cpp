@@ -33,13 +33,16 @@ bool tISAMFile::SyncCurrent(bool force) {
     return read;
 }
 
+void tISAMFile::PrepareRecordFetch() {
+    if (!connection->UsePreparedStmt() || preparedStmt) return;
+    preparedStmt.reset(connection->NewStatement());
+    preparedStmt->SetOwnerFile(this);
+}
+
 bool tISAMFile::OpenCurrentRecord() {
     if (cache->IsEmpty()) return false;
     const f64 recno = cache->GetCurrentRecno();
-    if (connection->UsePreparedStmt() && !preparedStmt) {
-        preparedStmt.reset(connection->NewStatement());
-        preparedStmt->SetOwnerFile(this);
-    }
+    PrepareRecordFetch();
     if (recordSelect.GetLength() > 0 && preparedStmt) {
         if (!preparedStmt->ExecRecnoStmt(recordSelect, recno, kOpenRoutine)) {
             preparedStmt->Close();
