@@ -418,11 +418,11 @@ std::string Keys(const std::string& pattern, const std::vector<std::string>& rec
 // One record of the table: "CODE PRICE D_E_L_E_T_ R_E_C_N_O_".
 std::string Record(const std::string& pattern, const std::vector<std::string>& values) {
     return gmtest::ScriptLines(pattern,
-                                 {{"CODE", "12", "8"},
-                                  {"PRICE", "8", "15"},
-                                  {"D_E_L_E_T_", "12", "1"},
-                                  {"R_E_C_N_O_", "4", "10"}},
-                                 {values});
+                               {{"CODE", "12", "8"},
+                                {"PRICE", "8", "15"},
+                                {"D_E_L_E_T_", "12", "1"},
+                                {"R_E_C_N_O_", "4", "10"}},
+                               {values});
 }
 
 // The query's rows.
@@ -432,17 +432,27 @@ std::string QueryRows(const std::string& pattern) {
 
 // The answers of the road's reads, which every dialect asks in the same order: the key cursor in
 // CODE order, the records it names, the seek of K1 and its record, the record read before and
-// after the update, the key cursor under the filter and its record, and the query.
-std::string RoadScript() {
+// after the update, the key cursor under the filter and its record, and the query. Informix's key
+// cursor also reads the key's values.
+std::string RoadScript(bool keyValues = false) {
     const std::string fetch = "SELECT * FROM*";
-    return Keys("SELECT R_E_C_N_O_ FROM*", {"2", "1"}) + Record(fetch, {"K0", "0.5", " ", "2"}) +
+    const auto keys = [&](const std::vector<std::vector<std::string>>& rows) {
+        if (!keyValues) {
+            std::vector<std::string> recnos;
+            for (const auto& row : rows) recnos.push_back(row[0]);
+            return Keys("SELECT R_E_C_N_O_ FROM*", recnos);
+        }
+        return gmtest::ScriptLines("SELECT R_E_C_N_O_ ,CODE FROM*",
+                                   {{"R_E_C_N_O_", "4", "10"}, {"CODE", "12", "8"}}, rows);
+    };
+    return keys({{"2", "K0"}, {"1", "K1"}}) + Record(fetch, {"K0", "0.5", " ", "2"}) +
            Record(fetch, {"K1", "1.5", " ", "1"}) +
            gmtest::ScriptLines(
                "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM*",
                {{"R_E_C_N_O_", "4", "10"}, {"D_E_L_E_T_", "12", "1"}, {"CODE", "12", "8"}},
                {{"1", " ", "K1"}}) +
            Record(fetch, {"K1", "1.5", " ", "1"}) + Record(fetch, {"K1", "1.5", " ", "1"}) +
-           Record(fetch, {"K1", "9.5", " ", "1"}) + Keys("SELECT R_E_C_N_O_ FROM*", {"1"}) +
+           Record(fetch, {"K1", "9.5", " ", "1"}) + keys({{"1", "K1"}}) +
            Record(fetch, {"K1", "9.5", " ", "1"}) +
            QueryRows("SELECT CODE FROM ROAD ORDER BY CODE");
 }
@@ -619,6 +629,111 @@ const std::vector<tSql> kCTreeSQLSql = {
     {kDrop, "select tbl from systables where tbl = 'road'"},
 };
 
+const std::vector<tSql> kDB2Sql = {
+    {kConnect, "select application_id() AS APPLID from sysibm.sysdummy1"},
+    {kConnect,
+     "SELECT TABNAME FROM SYSCAT.TABLES WHERE TABNAME = 'GML_FIELD' AND TABSCHEMA = 'ADMIN' FOR "
+     "READ ONLY"},
+    {kCreate,
+     "CREATE TABLE ADMIN.ROAD(CODE VARCHAR(8) NOT NULL  DEFAULT '        ',PRICE DOUBLE NOT NULL  "
+     "DEFAULT 0.0,D_E_L_E_T_ VARCHAR(1) NOT NULL  DEFAULT ' ',R_E_C_N_O_ INTEGER NOT NULL  DEFAULT "
+     "0)"},
+    {kCreate, "DELETE FROM ADMIN.GML_FIELD WHERE FIELD_TABLE ='ADMIN.ROAD'"},
+    {kCreate,
+     "INSERT INTO ADMIN.GML_FIELD(FIELD_TABLE,FIELD_NAME,FIELD_TYPE,FIELD_PREC,FIELD_DEC) "
+     "VALUES('ADMIN.ROAD','PRICE','P','12','2')"},
+    {kCreate,
+     "CREATE UNIQUE INDEX ROAD_PK ON ROAD(R_E_C_N_O_ ASC)  PCTFREE 10 MINPCTUSED 10 ALLOW REVERSE "
+     "SCANS"},
+    {kCreate, "ALTER TABLE ADMIN.ROAD ADD PRIMARY KEY (R_E_C_N_O_)"},
+    {kOpen, "CREATE INDEX ROAD1 ON ADMIN.ROAD(CODE,R_E_C_N_O_,D_E_L_E_T_) ALLOW REVERSE SCANS"},
+    {kAppend, "INSERT INTO ADMIN.ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( 'K1      ',1.5000000000,1)"},
+    {kAppend, "INSERT INTO ADMIN.ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( 'K0      ',0.5000000000,2)"},
+    {kTop,
+     "SELECT R_E_C_N_O_ FROM ADMIN.ROAD WHERE  CODE >= chr(0) ORDER BY CODE,R_E_C_N_O_ FETCH FIRST "
+     "40 ROWS ONLY OPTIMIZE FOR 40 ROWS FOR READ ONLY"},
+    {kTop, "SELECT * FROM ADMIN.ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='2']"},
+    {kSkip, "SELECT * FROM ADMIN.ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kSeek,
+     "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ADMIN.ROAD WHERE  CODE  = 'K1      ' ORDER BY "
+     "CODE,R_E_C_N_O_ FETCH FIRST 40 ROWS ONLY OPTIMIZE FOR 40 ROWS FOR READ ONLY"},
+    {kSeek, "SELECT * FROM ADMIN.ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kSeek,
+     "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ADMIN.ROAD WHERE  CODE  = 'K9      ' ORDER BY "
+     "CODE,R_E_C_N_O_ FETCH FIRST 40 ROWS ONLY OPTIMIZE FOR 40 ROWS FOR READ ONLY"},
+    {kUpdate, "SELECT * FROM ADMIN.ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kUpdate, "UPDATE ADMIN.ROAD SET PRICE = 9.5000000000 WHERE R_E_C_N_O_ = 1"},
+    {kUpdate, "SELECT * FROM ADMIN.ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kDelete, "UPDATE ADMIN.ROAD SET D_E_L_E_T_ = '*' WHERE R_E_C_N_O_ = 1"},
+    {kRecall, "UPDATE ADMIN.ROAD SET D_E_L_E_T_ = ' ' WHERE R_E_C_N_O_ = 1"},
+    {kFilter,
+     "SELECT R_E_C_N_O_ FROM ADMIN.ROAD WHERE  CODE >= chr(0) AND (CODE = 'K1') ORDER BY "
+     "CODE,R_E_C_N_O_ FETCH FIRST 250 ROWS ONLY OPTIMIZE FOR 250 ROWS FOR READ ONLY"},
+    {kFilter, "SELECT * FROM ADMIN.ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kQuery, "SELECT CODE FROM ROAD ORDER BY CODE"},
+    {kDrop, "DROP TABLE ADMIN.ROAD"},
+    {kDrop, "DELETE FROM ADMIN.GML_FIELD WHERE FIELD_TABLE ='ADMIN.ROAD'"},
+    {kDrop,
+     "SELECT TABNAME FROM SYSCAT.TABLES WHERE TABNAME = 'ROAD' AND TABSCHEMA = 'ADMIN' FOR READ "
+     "ONLY"},
+};
+
+const std::vector<tSql> kInformixSql = {
+    {kConnect, "SET ISOLATION TO DIRTY READ"},
+    {kConnect, "SET LOCK MODE TO WAIT"},
+    {kConnect, "select dbinfo('sessionid') as param_session from systables where tabid = 1"},
+    {kConnect, "select tabname from systables where tabname = 'gml_field' and owner = ''"},
+    {kCreate,
+     "CREATE TABLE ROAD(CODE VARCHAR(8) DEFAULT '        ' NOT NULL,PRICE FLOAT DEFAULT 0.0 NOT "
+     "NULL,D_E_L_E_T_ VARCHAR(1) DEFAULT ' ' NOT NULL,R_E_C_N_O_ INTEGER DEFAULT 0 NOT NULL) LOCK "
+     "MODE ROW"},
+    {kCreate, "DELETE FROM GML_FIELD WHERE FIELD_TABLE ='ROAD'"},
+    {kCreate, "COMMIT WORK"},
+    {kCreate,
+     "INSERT INTO GML_FIELD(FIELD_TABLE,FIELD_NAME,FIELD_TYPE,FIELD_PREC,FIELD_DEC) "
+     "VALUES('ROAD','PRICE','P','12','2')"},
+    {kCreate, "COMMIT WORK"},
+    {kCreate, "ALTER TABLE ROAD ADD CONSTRAINT PRIMARY KEY (R_E_C_N_O_) CONSTRAINT ROAD_PK"},
+    {kOpen, "CREATE INDEX ROAD1 ON ROAD(CODE,R_E_C_N_O_,D_E_L_E_T_)"},
+    {kAppend, "INSERT INTO ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( 'K1      ',1.5000000000,1)"},
+    {kAppend, "INSERT INTO ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( 'K0      ',0.5000000000,2)"},
+    {kTop, "SELECT R_E_C_N_O_ ,CODE FROM ROAD ORDER BY CODE,R_E_C_N_O_"},
+    {kTop, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='2']"},
+    {kSkip, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kSeek,
+     "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD WHERE  CODE  = 'K1      ' ORDER BY "
+     "CODE,R_E_C_N_O_"},
+    {kSeek, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kSeek,
+     "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD WHERE  CODE  = 'K9      ' ORDER BY "
+     "CODE,R_E_C_N_O_"},
+    {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kUpdate, "UPDATE ROAD SET PRICE = 9.5000000000 WHERE R_E_C_N_O_ = 1"},
+    {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kDelete, "UPDATE ROAD SET D_E_L_E_T_ = '*' WHERE R_E_C_N_O_ = 1"},
+    {kRecall, "UPDATE ROAD SET D_E_L_E_T_ = ' ' WHERE R_E_C_N_O_ = 1"},
+    {kFilter, "SELECT R_E_C_N_O_ ,CODE FROM ROAD WHERE (CODE = 'K1') ORDER BY CODE,R_E_C_N_O_"},
+    {kFilter, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+    {kQuery, "SELECT CODE FROM ROAD ORDER BY CODE"},
+    {kDrop, "DROP TABLE ROAD"},
+    {kDrop, "DELETE FROM GML_FIELD WHERE FIELD_TABLE ='ROAD'"},
+    {kDrop, "COMMIT WORK"},
+    {kDrop, "select tabname from systables where tabname = 'road' and owner = ''"},
+};
+
+// DB2's application id, asked when the session begins.
+std::string DB2Session() {
+    return gmtest::ScriptLines("select application_id() AS APPLID from sysibm.sysdummy1",
+                               {{"APPLID", "12", "32"}}, {{"*LOCAL.DB2.1"}});
+}
+
+// Informix's session number, asked when the session begins.
+std::string InformixSession() {
+    return gmtest::ScriptLines(
+        "select dbinfo('sessionid') as param_session from systables where tabid = 1",
+        {{"PARAM_SESSION", "4", "10"}}, {{"77"}});
+}
+
 const tDatabaseType kTypes[] = {
     {"POSTGRES", tServe::Postgres, "", "", "", "", {}},
     {"MYSQL", tServe::MariaDB, "", "", "", "", {}},
@@ -632,10 +747,14 @@ const tDatabaseType kTypes[] = {
      gmtest::MSSQLDataSourceIni(), kMSSQLSql},
     {"CLOUDSCAPE", tServe::Recording, "CLOUDSCAPE", "CLOUDSCAPE/ERP",
      gmtest::ScriptLines("select schemaid  from sys.sysschemas  where schemaname = 'ADMIN'",
-                           {{"SCHEMAID", "12", "36"}}, {{"S1"}}) +
+                         {{"SCHEMAID", "12", "36"}}, {{"S1"}}) +
          RoadScript(),
      "", kCloudScapeSql},
     {"CTREESQL", tServe::Recording, "CTREESQL", "CTREESQL/ERP", RoadScript(), "", kCTreeSQLSql},
+    {"DB2", tServe::Recording, "DB2", "DB2/ERP", DB2Session() + RoadScript(), "user=admin\r\n",
+     kDB2Sql},
+    {"INFORMIX", tServe::Recording, "INFORMIX", "INFORMIX/ERP",
+     InformixSession() + RoadScript(true), "", kInformixSql},
 };
 
 INSTANTIATE_TEST_SUITE_P(Types, EveryDatabase, ::testing::ValuesIn(kTypes),
