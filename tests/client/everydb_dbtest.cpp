@@ -588,7 +588,30 @@ const std::vector<tSql> kCloudScapeSql = {
     {kDrop, "select tableid   from sys.systables   where tablename = 'ROAD' and schemaid = 'S1'"},
 };
 
-const std::vector<tSql> kCTreeSQLSql = {
+// The statements of skip, seek, update, delete and recall on the unqualified ROAD, which
+// c-treeSQL and Informix send alike.
+std::vector<tSql> WithRecordSteps(std::vector<tSql> sql) {
+    sql.insert(
+        sql.end(),
+        {
+            {kSkip, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+            {kSeek,
+             "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD WHERE  CODE  = 'K1      ' ORDER BY "
+             "CODE,R_E_C_N_O_"},
+            {kSeek, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+            {kSeek,
+             "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD WHERE  CODE  = 'K9      ' ORDER BY "
+             "CODE,R_E_C_N_O_"},
+            {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+            {kUpdate, "UPDATE ROAD SET PRICE = 9.5000000000 WHERE R_E_C_N_O_ = 1"},
+            {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
+            {kDelete, "UPDATE ROAD SET D_E_L_E_T_ = '*' WHERE R_E_C_N_O_ = 1"},
+            {kRecall, "UPDATE ROAD SET D_E_L_E_T_ = ' ' WHERE R_E_C_N_O_ = 1"},
+        });
+    return sql;
+}
+
+const std::vector<tSql> kCTreeSQLSql = WithRecordSteps({
     {kConnect, "select tbl from systables where tbl = 'gml_field'"},
     {kConnect,
      "create table GML_FIELD(FIELD_TABLE varchar(64) not null default '                            "
@@ -608,26 +631,13 @@ const std::vector<tSql> kCTreeSQLSql = {
     {kAppend, "INSERT INTO ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( 'K0      ',0.5000000000,2)"},
     {kTop, "SELECT R_E_C_N_O_ FROM ROAD ORDER BY CODE,R_E_C_N_O_"},
     {kTop, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='2']"},
-    {kSkip, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
-    {kSeek,
-     "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD WHERE  CODE  = 'K1      ' ORDER BY "
-     "CODE,R_E_C_N_O_"},
-    {kSeek, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
-    {kSeek,
-     "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD WHERE  CODE  = 'K9      ' ORDER BY "
-     "CODE,R_E_C_N_O_"},
-    {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
-    {kUpdate, "UPDATE ROAD SET PRICE = 9.5000000000 WHERE R_E_C_N_O_ = 1"},
-    {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
-    {kDelete, "UPDATE ROAD SET D_E_L_E_T_ = '*' WHERE R_E_C_N_O_ = 1"},
-    {kRecall, "UPDATE ROAD SET D_E_L_E_T_ = ' ' WHERE R_E_C_N_O_ = 1"},
     {kFilter, "SELECT R_E_C_N_O_ FROM ROAD WHERE (CODE = 'K1') ORDER BY CODE,R_E_C_N_O_"},
     {kFilter, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
     {kQuery, "SELECT CODE FROM ROAD ORDER BY CODE"},
     {kDrop, "DROP TABLE ROAD"},
     {kDrop, "DELETE FROM GML_FIELD WHERE FIELD_TABLE ='ROAD'"},
     {kDrop, "select tbl from systables where tbl = 'road'"},
-};
+});
 
 const std::vector<tSql> kDB2Sql = {
     {kConnect, "select application_id() AS APPLID from sysibm.sysdummy1"},
@@ -678,7 +688,7 @@ const std::vector<tSql> kDB2Sql = {
      "ONLY"},
 };
 
-const std::vector<tSql> kInformixSql = {
+const std::vector<tSql> kInformixSql = WithRecordSteps({
     {kConnect, "SET ISOLATION TO DIRTY READ"},
     {kConnect, "SET LOCK MODE TO WAIT"},
     {kConnect, "select dbinfo('sessionid') as param_session from systables where tabid = 1"},
@@ -699,19 +709,6 @@ const std::vector<tSql> kInformixSql = {
     {kAppend, "INSERT INTO ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( 'K0      ',0.5000000000,2)"},
     {kTop, "SELECT R_E_C_N_O_ ,CODE FROM ROAD ORDER BY CODE,R_E_C_N_O_"},
     {kTop, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='2']"},
-    {kSkip, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
-    {kSeek,
-     "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD WHERE  CODE  = 'K1      ' ORDER BY "
-     "CODE,R_E_C_N_O_"},
-    {kSeek, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
-    {kSeek,
-     "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD WHERE  CODE  = 'K9      ' ORDER BY "
-     "CODE,R_E_C_N_O_"},
-    {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
-    {kUpdate, "UPDATE ROAD SET PRICE = 9.5000000000 WHERE R_E_C_N_O_ = 1"},
-    {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
-    {kDelete, "UPDATE ROAD SET D_E_L_E_T_ = '*' WHERE R_E_C_N_O_ = 1"},
-    {kRecall, "UPDATE ROAD SET D_E_L_E_T_ = ' ' WHERE R_E_C_N_O_ = 1"},
     {kFilter, "SELECT R_E_C_N_O_ ,CODE FROM ROAD WHERE (CODE = 'K1') ORDER BY CODE,R_E_C_N_O_"},
     {kFilter, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = ? [1='1']"},
     {kQuery, "SELECT CODE FROM ROAD ORDER BY CODE"},
@@ -719,7 +716,7 @@ const std::vector<tSql> kInformixSql = {
     {kDrop, "DELETE FROM GML_FIELD WHERE FIELD_TABLE ='ROAD'"},
     {kDrop, "COMMIT WORK"},
     {kDrop, "select tabname from systables where tabname = 'road' and owner = ''"},
-};
+});
 
 // DB2's application id, asked when the session begins.
 std::string DB2Session() {
