@@ -156,7 +156,13 @@ void tBasicClient::NewSocket(const char* host) {
     socket = std::make_unique<tSocket>(plat::kAfInet, host, port, plat::kSockStream);
 }
 
-bool tBasicClient::ConnectSocket() { return socket->Connect(); }
+bool tBasicClient::ConnectSocket() {
+    return socket->Connect() && SetReplyLimit(environment->HandshakeReplyLimitMs());
+}
+
+bool tBasicClient::SetReplyLimit(u32 ms) {
+    return socket->SetOption(plat::kSolSocket, plat::kSoRcvTimeo, &ms, sizeof ms);
+}
 
 bool tBasicClient::OpenSocket(const char* host) {
     NewSocket(host);
@@ -188,7 +194,12 @@ tBasicClient::tReplyResult tBasicClient::ReceiveConnectReply() {
     if (ReceiveReply(kConnectReplyChunk, kMinConnectReplyLength, received)) {
         return tReplyResult::Received;
     }
-    return received == 0 ? tReplyResult::Nothing : tReplyResult::Bad;
+    // A server that stays silent past the limit is not asked again: each new cycle would wait
+    // as long once more.
+    if (received == 0 && socket->GetLastError() != plat::kSockTimedOut) {
+        return tReplyResult::Nothing;
+    }
+    return tReplyResult::Bad;
 }
 
 i16 tBasicClient::ExchangeConnectPacket(const tHandshakeReply& layout) {
@@ -216,7 +227,11 @@ i16 tBasicClient::ReadConnectReply(const tHandshakeReply& layout) {
         }
         if (buffer->IsMalformed()) return CommFail(RC_NOT_CONNECTED);
     }
-    return layout.buildCheck ? CheckServerBuild() : RC_OK;
+    const i16 result = layout.buildCheck ? CheckServerBuild() : RC_OK;
+    if (result != RC_OK) return result;
+    // Only the handshake is bounded: a later request may run as long as the server needs.
+    if (!SetReplyLimit(0)) return CommFail(RC_NOT_CONNECTED);
+    return RC_OK;
 }
 
 i16 tBasicClient::CheckServerBuild() {

@@ -19,6 +19,8 @@ constexpr i32 kMinServerBuild = 20050901;
 // Texts kept from a handshake (server type, server info, build) hold at most this many bytes
 // with their NUL; the exports that copy them out need that much room.
 constexpr size_t kServerTextSize = 256;
+// How long a connect handshake waits for each reply from a server that accepted the socket.
+constexpr u32 kHandshakeReplyLimitMs = 30000;
 
 // What a connection takes from the machine: sleeping between connect attempts and the names sent
 // in the connect packets. Tests replace it to count the sleeps and fix the names.
@@ -28,6 +30,8 @@ public:
     virtual void Sleep(u32 ms);
     virtual tString UserName();      // at most 99 characters are sent
     virtual tString ComputerName();  // at most 99 characters are sent
+    // The longest wait for one reply of a connect handshake; requests after it wait unbounded.
+    virtual u32 HandshakeReplyLimitMs() { return kHandshakeReplyLimitMs; }
 };
 
 // Base of every connection. One caller thread at a time per connection; the buffer serves the
@@ -92,6 +96,7 @@ protected:
 
     // A new socket to host on the connection's port, not yet connected.
     void NewSocket(const char* host);
+    // Connects the socket and bounds its receives by the handshake's reply limit.
     bool ConnectSocket();
     // NewSocket and one connect attempt; false (the socket dropped) when it failed.
     bool OpenSocket(const char* host);
@@ -112,6 +117,8 @@ protected:
 
 private:
     bool ReceiveReply(u32 chunk, u32 minLength, u64& bytesReceived);
+    // Sets the socket's receive time-out; 0 waits without limit.
+    bool SetReplyLimit(u32 ms);
 
     // Constant after construction.
     const u16 port;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 #include "client/gatemillapi.h"
 #include "lib_base/gmlalloc.h"
@@ -293,6 +294,46 @@ TEST(ClientConnect, BadConnectRepliesFailWithoutRetry) {
         GM_Release(handle);
         EXPECT_EQ(server.Join().size(), 1u);
     }
+}
+
+TEST(ClientConnect, SilentServerEndsEveryHandshakeAfterItsReplyLimit) {
+    // Each kind against a server that accepts and then stops answering at every reply of its
+    // handshake in turn (the connect reply, then the build reply).
+    for (const tKindCase& c : KindCases()) {
+        for (size_t answered = 0; answered < c.script.size(); ++answered) {
+            SCOPED_TRACE(std::string(c.name) + " after " + std::to_string(answered));
+            tFakeServer server;
+            server.Run({std::vector<tFakeAnswer>(c.script.begin(), c.script.begin() + answered)});
+            tTestEnvironment environment;
+            environment.replyLimitMs = 100;
+            const GM_HANDLE handle = c.make(server.Port());
+            gmtest::ClientOf(handle).SetEnvironment(&environment);
+            EXPECT_EQ(c.connect(handle), RC_NOT_CONNECTED);
+            EXPECT_EQ(GM_IsConnected(handle), 0);
+            EXPECT_TRUE(environment.sleeps.empty());  // a silent server is not asked again
+            GM_Release(handle);
+            auto frames = server.Join();
+            ASSERT_EQ(frames.size(), 1u);
+            EXPECT_EQ(frames[0].size(), answered + 1);
+        }
+    }
+}
+
+TEST(ClientConnect, RequestsAfterTheHandshakeWaitPastItsReplyLimit) {
+    std::vector<tFakeAnswer> script = gmtest::AcceptTable();
+    script.push_back(gmtest::LateReply(gmtest::Status(0), 400));
+    tFakeServer server;
+    server.Run({script});
+    tTestEnvironment environment;
+    environment.replyLimitMs = 100;
+    const GM_HANDLE handle = GM_GetGmlConn(0, server.Port());
+    gmtest::ClientOf(handle).SetEnvironment(&environment);
+    ASSERT_EQ(GM_Connect(handle, kHost, "POSTGRES/ERP", "x"), 0);
+    EXPECT_EQ(GM_Commit(handle, 0), 0);
+    EXPECT_EQ(GM_IsConnected(handle), 1);
+    GM_DisConnect(handle);
+    GM_Release(handle);
+    server.Join();
 }
 
 TEST(ClientConnect, ServerTypeAndInfoAreKeptFromTheHandshake) {

@@ -22,8 +22,10 @@ public:
     void Sleep(u32 ms) override { sleeps.push_back(ms); }
     tString UserName() override { return user; }
     tString ComputerName() override { return computer; }
+    u32 HandshakeReplyLimitMs() override { return replyLimitMs; }
 
     std::vector<u32> sleeps;
+    u32 replyLimitMs = kHandshakeReplyLimitMs;
     tString user = "tester";
     tString computer = "box";
 };

@@ -45,6 +45,12 @@ tFakeAnswer Reply(const std::string& payload, size_t piece) {
     return answer;
 }
 
+tFakeAnswer LateReply(const std::string& payload, u32 delayMs) {
+    tFakeAnswer answer = Reply(payload);
+    answer.delayMs = delayMs;
+    return answer;
+}
+
 tFakeAnswer RawThenClose(const std::string& bytes) {
     tFakeAnswer answer;
     answer.bytes = bytes;
@@ -113,6 +119,7 @@ void tFakeServer::PlayScript(tSocket& connection, const std::vector<tFakeAnswer>
         if (frame.empty()) return;
         frames.push_back(frame);
         if (answer.kind == tFakeAnswer::Kind::Hangup) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
         SendInPieces(connection, answer.kind == tFakeAnswer::Kind::Echo ? frame : answer.bytes,
                      answer.piece);
         if (answer.closeAfter) return;

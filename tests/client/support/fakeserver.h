@@ -26,10 +26,13 @@ struct tFakeAnswer {
     std::string bytes;
     size_t piece = 0;         // sent in pieces of this many bytes; 0: in one send
     bool closeAfter = false;  // close the connection after sending
+    u32 delayMs = 0;          // waited before answering
 };
 
 // A framed reply with this payload.
 tFakeAnswer Reply(const std::string& payload, size_t piece = 0);
+// A framed reply sent only after delayMs.
+tFakeAnswer LateReply(const std::string& payload, u32 delayMs);
 // Bytes sent as they are (a bad header, a short frame), then the connection closes.
 tFakeAnswer RawThenClose(const std::string& bytes);
 tFakeAnswer Echo();
