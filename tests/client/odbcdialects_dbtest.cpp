@@ -54,10 +54,11 @@ const tDialect kDialects[] = {
     {"INFORMIX",
      "RESULT\tselect dbinfo('sessionid') as param_session from systables where tabid = 1\n" +
          Column("PARAM_SESSION", 4, 10) + "ROW\t77\n",
-     "CREATE TABLE T1(CODE VARCHAR(8) DEFAULT '        ' NOT NULL,PRICE FLOAT DEFAULT 0.0 NOT "
+     "CREATE TABLE admin.T1(CODE VARCHAR(8) DEFAULT '        ' NOT NULL,PRICE FLOAT DEFAULT 0.0 "
+     "NOT "
      "NULL,D_E_L_E_T_ VARCHAR(1) DEFAULT ' ' NOT NULL,R_E_C_N_O_ INTEGER DEFAULT 0 NOT NULL) LOCK "
      "MODE ROW",
-     "ALTER TABLE T1 ADD CONSTRAINT PRIMARY KEY (R_E_C_N_O_) CONSTRAINT T1_PK"},
+     "ALTER TABLE admin.T1 ADD CONSTRAINT PRIMARY KEY (R_E_C_N_O_) CONSTRAINT T1_PK"},
 };
 
 class DialectProgram : public ::testing::TestWithParam<tDialect> {
