@@ -1,5 +1,5 @@
 // The driver factory: every database type the gateway knows, with the maker of its driver's
-// connection where this build has the driver.
+// connection.
 #include "server/drivers/factory.h"
 
 #include <cstring>
@@ -23,66 +23,30 @@ using tMaker = std::unique_ptr<tDBConnection> (*)(const tDBConnectionRequest& re
 
 struct tDriverEntry {
     const char* dbType;
-    tMaker maker;  // null: the driver is not in this build
+    tMaker maker;
 };
 
-std::unique_ptr<tDBConnection> MakeMSSQL(const tDBConnectionRequest& request) {
+// The unconnected connection of a driver whose constructor takes the type, alias, user and
+// password.
+template <class tConnection>
+std::unique_ptr<tDBConnection> Make(const tDBConnectionRequest& request) {
     return std::unique_ptr<tDBConnection>(
-        new tMSSQLConnection(request.dbType, request.alias, request.user, request.password));
+        new tConnection(request.dbType, request.alias, request.user, request.password));
 }
 
-std::unique_ptr<tDBConnection> MakeMySQL(const tDBConnectionRequest& request) {
-    return std::unique_ptr<tDBConnection>(
-        new tMySQLConnection(request.dbType, request.alias, request.user, request.password));
-}
-
+// Oracle also reads the catalogue through the SYS tables or the DBA views, as the alias says.
 std::unique_ptr<tDBConnection> MakeOracle(const tDBConnectionRequest& request) {
     return std::unique_ptr<tDBConnection>(new tOracleConnection(
         request.dbType, request.alias, request.user, request.password, request.useSysTables));
 }
 
-std::unique_ptr<tDBConnection> MakePostgres(const tDBConnectionRequest& request) {
-    return std::unique_ptr<tDBConnection>(
-        new tPostgresConnection(request.dbType, request.alias, request.user, request.password));
-}
-
-std::unique_ptr<tDBConnection> MakeCloudScape(const tDBConnectionRequest& request) {
-    return std::unique_ptr<tDBConnection>(
-        new tCloudScapeConnection(request.dbType, request.alias, request.user, request.password));
-}
-
-std::unique_ptr<tDBConnection> MakeCTreeSQL(const tDBConnectionRequest& request) {
-    return std::unique_ptr<tDBConnection>(
-        new tCTreeSQLConnection(request.dbType, request.alias, request.user, request.password));
-}
-
-std::unique_ptr<tDBConnection> MakeGeneric(const tDBConnectionRequest& request) {
-    return std::unique_ptr<tDBConnection>(
-        new tGenericConnection(request.dbType, request.alias, request.user, request.password));
-}
-
-std::unique_ptr<tDBConnection> MakeDB2(const tDBConnectionRequest& request) {
-    return std::unique_ptr<tDBConnection>(
-        new tDB2Connection(request.dbType, request.alias, request.user, request.password));
-}
-
-std::unique_ptr<tDBConnection> MakeSybase(const tDBConnectionRequest& request) {
-    return std::unique_ptr<tDBConnection>(
-        new tSybaseConnection(request.dbType, request.alias, request.user, request.password));
-}
-
-std::unique_ptr<tDBConnection> MakeInformix(const tDBConnectionRequest& request) {
-    return std::unique_ptr<tDBConnection>(
-        new tInformixConnection(request.dbType, request.alias, request.user, request.password));
-}
-
 // The known types, as the client names them after upper-casing.
 const tDriverEntry kDrivers[] = {
-    {"MSSQL", MakeMSSQL},       {"ORACLE", MakeOracle},
-    {"DB2", MakeDB2},           {"INFORMIX", MakeInformix},
-    {"POSTGRES", MakePostgres}, {"MYSQL", MakeMySQL},
-    {"CTREESQL", MakeCTreeSQL}, {"CLOUDSCAPE", MakeCloudScape},
-    {"SYBASE", MakeSybase},     {"ODBC", MakeGeneric},
+    {"MSSQL", Make<tMSSQLConnection>},       {"ORACLE", MakeOracle},
+    {"DB2", Make<tDB2Connection>},           {"INFORMIX", Make<tInformixConnection>},
+    {"POSTGRES", Make<tPostgresConnection>}, {"MYSQL", Make<tMySQLConnection>},
+    {"CTREESQL", Make<tCTreeSQLConnection>}, {"CLOUDSCAPE", Make<tCloudScapeConnection>},
+    {"SYBASE", Make<tSybaseConnection>},     {"ODBC", Make<tGenericConnection>},
 };
 
 tDBTypeAnswer DriverConnection(const tDBConnectionRequest& request,
