@@ -25,11 +25,18 @@ void tOracleISAMFile::AddBind(u8 type, void* value, u16 length) {
     binds.Add(new tBindParam(type, value, length));
 }
 
+// A text or date ends at its first zero byte, as in a literal: the rest of the field is sent as
+// blanks, never as zero bytes stored in the column.
 void tOracleISAMFile::BindField(i16 fieldNo) {
     const tField& field = *mirror->GetField(fieldNo);
     char* value = incomingRecord.data() + field.GetOffset();
+    const size_t size = field.GetDataSize();
+    if (field.GetType() == 'C' || field.GetType() == 'D') {
+        char* end = static_cast<char*>(std::memchr(value, '\0', size));
+        if (end) std::memset(end, ' ', size - static_cast<size_t>(end - value));
+    }
     if (field.GetType() != 'N') {
-        AddBind(field.GetType(), value, static_cast<u16>(field.GetDataSize()));
+        AddBind(field.GetType(), value, static_cast<u16>(size));
         return;
     }
     f64 number = 0.0;

@@ -2,9 +2,9 @@
 // the real pellmar in console mode: connect, create a table, open it, append, go top, skip, seek,
 // update, delete and recall, filter, query and drop. PostgreSQL and MariaDB are the private
 // servers; ODBC is the harness's SQLite data source, which runs statements and queries and
-// refuses to open tables; the others run over the recording ODBC driver, whose log must show
-// each step's SQL. Each type is one row of kTypes: its service, environment, script and the SQL
-// of each step.
+// refuses to open tables; ORACLE runs over the recording OCI library and the others over the
+// recording ODBC driver, whose logs must show each step's SQL. Each type is one row of kTypes:
+// its service, environment, script and the SQL of each step.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 
 #include "client/gatemillapi.h"
 #include "tests/client/support/mssqlserved.h"
+#include "tests/client/support/oracleserved.h"
 #include "tests/client/support/pellmarserved.h"
 #include "tests/client/support/recodbcserved.h"
 #include "tests/support_db/db_env.h"
@@ -46,7 +47,7 @@ enum tStep {
 const char* const kStepNames[] = {"connect", "create", "open",   "append", "top",   "skip", "seek",
                                   "update",  "delete", "recall", "filter", "query", "drop"};
 
-enum class tServe { Postgres, MariaDB, SQLite, Recording };
+enum class tServe { Postgres, MariaDB, SQLite, Recording, Oracle };
 
 // A statement that the recording driver's log shows during a step, after the step's statements
 // before it: the whole text, with the bound values as the log gives them.
@@ -77,6 +78,8 @@ public:
     virtual void Stop() = 0;
     virtual GM_HANDLE Connect(int16_t& status) = 0;
     virtual std::string Log() const { return ""; }
+    // How the log shows the statement sql.
+    virtual std::string Logged(const std::string& sql) const { return "\t" + sql + "\n"; }
     virtual std::string Output() = 0;
 };
 
@@ -136,6 +139,24 @@ private:
     const tDatabaseType& type;
     gmtest::TempDir dir;
     gmtest::RecodbcPellmar served{dir};
+};
+
+// The recording OCI library as the Oracle client library.
+class tOracleServed : public tServed {
+public:
+    explicit tOracleServed(const tDatabaseType& type) : type(type) {}
+    void Start() override { ASSERT_TRUE(served.Start(type.script)); }
+    void Stop() override { served.pellmar.Stop(); }
+    GM_HANDLE Connect(int16_t& status) override { return served.Connection(status); }
+    std::string Log() const override { return served.Log(); }
+    // The execution's line: its text, bound values, iterations and mode, and its answer.
+    std::string Logged(const std::string& sql) const override { return "OCIStmtExecute(" + sql; }
+    std::string Output() override { return served.pellmar.Program().Output(); }
+
+private:
+    const tDatabaseType& type;
+    gmtest::TempDir dir;
+    gmtest::OraclePellmar served{dir};
 };
 
 // ---- The road.
@@ -203,6 +224,9 @@ protected:
             case tServe::Recording:
                 served = std::make_unique<tRecordingServed>(GetParam());
                 break;
+            case tServe::Oracle:
+                served = std::make_unique<tOracleServed>(GetParam());
+                break;
         }
         ASSERT_NO_FATAL_FAILURE(served->Start());
     }
@@ -217,7 +241,7 @@ protected:
     void Check() {
         std::vector<std::string> texts;
         for (const tSql& sql : GetParam().sql) {
-            if (sql.step == step) texts.push_back("\t" + sql.text + "\n");
+            if (sql.step == step) texts.push_back(served->Logged(sql.text));
         }
         const std::string log = served->Log();
         EXPECT_TRUE(gmtest::InOrder(log, texts, mark)) << kStepNames[step];
@@ -408,53 +432,46 @@ TEST_P(EveryDatabase, WalksTheRoad) {
 
 // ---- The recording driver's answers.
 
-// The key cursor's record numbers.
-std::string Keys(const std::string& pattern, const std::vector<std::string>& recnos) {
-    std::vector<std::vector<std::string>> rows;
-    for (const std::string& recno : recnos) rows.push_back({recno});
-    return gmtest::ScriptLines(pattern, {{"R_E_C_N_O_", "4", "10"}}, rows);
-}
+// The column types that a recording library's script gives: whole numbers, texts and reals.
+struct tColumnTypes {
+    std::string integer, text, real;
+};
+const tColumnTypes kOdbcTypes{"4", "12", "8"};  // SQL_INTEGER, SQL_VARCHAR, SQL_DOUBLE
+const tColumnTypes kOciTypes{"2", "1", "2"};    // NUMBER, VARCHAR2, NUMBER
 
-// One record of the table: "CODE PRICE D_E_L_E_T_ R_E_C_N_O_".
-std::string Record(const std::string& pattern, const std::vector<std::string>& values) {
-    return gmtest::ScriptLines(pattern,
-                               {{"CODE", "12", "8"},
-                                {"PRICE", "8", "15"},
-                                {"D_E_L_E_T_", "12", "1"},
-                                {"R_E_C_N_O_", "4", "10"}},
-                               {values});
-}
-
-// The query's rows.
-std::string QueryRows(const std::string& pattern) {
-    return gmtest::ScriptLines(pattern, {{"CODE", "12", "8"}}, {{"K0"}, {"K1"}});
-}
+// The patterns of the statements that read the road: the key cursor, the record's read and the
+// seek's cursor; Informix's key cursor also reads the key's values.
+struct tRoadReads {
+    std::string keyCursor = "SELECT R_E_C_N_O_ FROM*";
+    std::string fetch = "SELECT * FROM*";
+    std::string seek = "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM*";
+    bool keyValues = false;
+};
 
 // The answers of the road's reads, which every dialect asks in the same order: the key cursor in
 // CODE order, the records it names, the seek of K1 and its record, the record read before and
-// after the update, the key cursor under the filter and its record, and the query. Informix's key
-// cursor also reads the key's values.
-std::string RoadScript(bool keyValues = false) {
-    const std::string fetch = "SELECT * FROM*";
+// after the update, the key cursor under the filter and its record, and the query.
+std::string RoadScript(const tColumnTypes& types = kOdbcTypes, const tRoadReads& reads = {}) {
+    const std::vector<std::string> recno{"R_E_C_N_O_", types.integer, "10"};
+    const std::vector<std::string> code{"CODE", types.text, "8"};
+    const std::vector<std::string> deleted{"D_E_L_E_T_", types.text, "1"};
     const auto keys = [&](const std::vector<std::vector<std::string>>& rows) {
-        if (!keyValues) {
-            std::vector<std::string> recnos;
-            for (const auto& row : rows) recnos.push_back(row[0]);
-            return Keys("SELECT R_E_C_N_O_ FROM*", recnos);
-        }
-        return gmtest::ScriptLines("SELECT R_E_C_N_O_ ,CODE FROM*",
-                                   {{"R_E_C_N_O_", "4", "10"}, {"CODE", "12", "8"}}, rows);
+        if (reads.keyValues) return gmtest::ScriptLines(reads.keyCursor, {recno, code}, rows);
+        std::vector<std::vector<std::string>> recnos;
+        for (const auto& row : rows) recnos.push_back({row[0]});
+        return gmtest::ScriptLines(reads.keyCursor, {recno}, recnos);
     };
-    return keys({{"2", "K0"}, {"1", "K1"}}) + Record(fetch, {"K0", "0.5", " ", "2"}) +
-           Record(fetch, {"K1", "1.5", " ", "1"}) +
-           gmtest::ScriptLines(
-               "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM*",
-               {{"R_E_C_N_O_", "4", "10"}, {"D_E_L_E_T_", "12", "1"}, {"CODE", "12", "8"}},
-               {{"1", " ", "K1"}}) +
-           Record(fetch, {"K1", "1.5", " ", "1"}) + Record(fetch, {"K1", "1.5", " ", "1"}) +
-           Record(fetch, {"K1", "9.5", " ", "1"}) + keys({{"1", "K1"}}) +
-           Record(fetch, {"K1", "9.5", " ", "1"}) +
-           QueryRows("SELECT CODE FROM ROAD ORDER BY CODE");
+    // One record of the table: "CODE PRICE D_E_L_E_T_ R_E_C_N_O_".
+    const auto record = [&](const std::vector<std::string>& values) {
+        return gmtest::ScriptLines(reads.fetch, {code, {"PRICE", types.real, "15"}, deleted, recno},
+                                   {values});
+    };
+    return keys({{"2", "K0"}, {"1", "K1"}}) + record({"K0", "0.5", " ", "2"}) +
+           record({"K1", "1.5", " ", "1"}) +
+           gmtest::ScriptLines(reads.seek, {recno, deleted, code}, {{"1", " ", "K1"}}) +
+           record({"K1", "1.5", " ", "1"}) + record({"K1", "1.5", " ", "1"}) +
+           record({"K1", "9.5", " ", "1"}) + keys({{"1", "K1"}}) + record({"K1", "9.5", " ", "1"}) +
+           gmtest::ScriptLines("SELECT CODE FROM ROAD ORDER BY CODE", {code}, {{"K0"}, {"K1"}});
 }
 
 // ---- The SQL that each recording type's driver receives.
@@ -731,6 +748,69 @@ std::string InformixSession() {
         {{"PARAM_SESSION", "4", "10"}}, {{"77"}});
 }
 
+// Oracle 9's version; the definition of the table it created stays in the server's cache.
+std::string OracleScript() {
+    return gmtest::ScriptLines("select * from v$version", {{"BANNER", "1", "80"}},
+                               {{"Oracle9i Enterprise Edition Release 9.2.0.1.0 - Production"}}) +
+           RoadScript(kOciTypes, {"SELECT R_E_C_N_O_ FROM*", "SELECT * FROM ROAD*",
+                                  "SELECT  /*+ FIRST_ROWS(50) INDEX_ASC(ROAD ROAD1) */ R_E_C_N_O_, "
+                                  "D_E_L_E_T_, CODE FROM*"});
+}
+
+// Oracle's statements as the library executes them, with their bound values. The key cursors
+// load a row_number() window under hints; the record's read and the writes bind their values.
+const std::vector<tSql> kOracleSql = {
+    {kConnect, "delete from GML_PARAM where PARAM_SESSION = userenv('sessionid'),1,32)"},
+    {kConnect,
+     "SELECT NAME FROM SYS.OBJ$ WHERE NAME = 'GML_FIELD' AND OWNER# = USERENV('SCHEMAID') AND "
+     "TYPE# IN (2,3,4),0,32)"},
+    {kCreate,
+     "CREATE TABLE ROAD(CODE CHAR(8) DEFAULT '        ' NOT NULL ,PRICE NUMBER DEFAULT 0.0 NOT "
+     "NULL ,D_E_L_E_T_ CHAR(1) DEFAULT ' ' NOT NULL ,R_E_C_N_O_ NUMBER DEFAULT 0.0 NOT NULL "
+     "),1,32)"},
+    {kCreate, "DELETE FROM GML_FIELD WHERE FIELD_TABLE ='SCOTT.ROAD',1,0)"},
+    {kCreate,
+     "INSERT INTO GML_FIELD(FIELD_TABLE,FIELD_NAME,FIELD_TYPE,FIELD_PREC,FIELD_DEC) "
+     "VALUES('SCOTT.ROAD','PRICE','P','12','2'),1,0)"},
+    {kCreate, "ALTER TABLE ROAD ADD CONSTRAINT ROAD_PK PRIMARY KEY (R_E_C_N_O_),1,32)"},
+    {kOpen, "CREATE INDEX ROAD1 ON ROAD(CODE,R_E_C_N_O_,D_E_L_E_T_),1,32)"},
+    {kAppend,
+     "INSERT INTO ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( :1,:2,:3) [1='K1      '] [2=1.5] "
+     "[3=1],1,0)"},
+    {kAppend,
+     "INSERT INTO ROAD(CODE,PRICE,R_E_C_N_O_) VALUES ( :1,:2,:3) [1='K0      '] [2=0.5] "
+     "[3=2],1,0)"},
+    {kTop,
+     "SELECT R_E_C_N_O_ FROM ( select  /*+ FIRST_ROWS(50) INDEX_ASC(ROAD ROAD1) */ R_E_C_N_O_, "
+     "row_number() over (  ORDER BY CODE,R_E_C_N_O_ ) rn from ROAD ) where rn between 1 and "
+     "50,0,0)"},
+    {kTop, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = :1 [1='2'],0,0)"},
+    {kSkip, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = :1 [1='1'],0,0)"},
+    {kSeek,
+     "SELECT  /*+ FIRST_ROWS(50) INDEX_ASC(ROAD ROAD1) */ R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD "
+     "WHERE  CODE  = 'K1      ' ORDER BY CODE,R_E_C_N_O_,0,0)"},
+    {kSeek, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = :1 [1='1'],0,0)"},
+    {kSeek,
+     "SELECT  /*+ FIRST_ROWS(50) INDEX_ASC(ROAD ROAD1) */ R_E_C_N_O_, D_E_L_E_T_, CODE FROM ROAD "
+     "WHERE  CODE  = 'K9      ' ORDER BY CODE,R_E_C_N_O_,0,0)"},
+    {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = :1 [1='1'],0,0)"},
+    {kUpdate, "UPDATE ROAD SET PRICE = :1 WHERE R_E_C_N_O_ = :2 [1=9.5] [2=1],1,0)"},
+    {kUpdate, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = :1 [1='1'],0,0)"},
+    {kDelete, "UPDATE ROAD SET D_E_L_E_T_ = '*' WHERE R_E_C_N_O_ = 1,1,0)"},
+    {kRecall, "UPDATE ROAD SET D_E_L_E_T_ = ' ' WHERE R_E_C_N_O_ = 1,1,0)"},
+    {kFilter,
+     "SELECT R_E_C_N_O_ FROM ( select  /*+ FIRST_ROWS(260)  */ R_E_C_N_O_, row_number() over (  "
+     "ORDER BY CODE,R_E_C_N_O_ ) rn from ROAD WHERE (CODE = 'K1') ) where rn between 1 and "
+     "260,0,0)"},
+    {kFilter, "SELECT * FROM ROAD TBL WHERE TBL.R_E_C_N_O_ = :1 [1='1'],0,0)"},
+    {kQuery, "SELECT CODE FROM ROAD ORDER BY CODE,0,0)"},
+    {kDrop, "DROP TABLE ROAD,1,32)"},
+    {kDrop, "DELETE FROM GML_FIELD WHERE FIELD_TABLE ='SCOTT.ROAD',1,0)"},
+    {kDrop,
+     "SELECT NAME FROM SYS.OBJ$ WHERE NAME = 'ROAD' AND OWNER# = USERENV('SCHEMAID') AND TYPE# IN "
+     "(2,3,4),0,0)"},
+};
+
 const tDatabaseType kTypes[] = {
     {"POSTGRES", tServe::Postgres, "", "", "", "", {}},
     {"MYSQL", tServe::MariaDB, "", "", "", "", {}},
@@ -750,8 +830,12 @@ const tDatabaseType kTypes[] = {
     {"CTREESQL", tServe::Recording, "CTREESQL", "CTREESQL/ERP", RoadScript(), "", kCTreeSQLSql},
     {"DB2", tServe::Recording, "DB2", "DB2/ERP", DB2Session() + RoadScript(), "user=admin\r\n",
      kDB2Sql},
+    {"ORACLE", tServe::Oracle, "", "", OracleScript(), "", kOracleSql},
     {"INFORMIX", tServe::Recording, "INFORMIX", "INFORMIX/ERP",
-     InformixSession() + RoadScript(true), "", kInformixSql},
+     InformixSession() +
+         RoadScript(kOdbcTypes, {"SELECT R_E_C_N_O_ ,CODE FROM*", "SELECT * FROM*",
+                                 "SELECT R_E_C_N_O_, D_E_L_E_T_, CODE FROM*", true}),
+     "", kInformixSql},
 };
 
 INSTANTIATE_TEST_SUITE_P(Types, EveryDatabase, ::testing::ValuesIn(kTypes),

@@ -4,14 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "client/gatemillapi.h"
-#include "tests/client/support/mssqlserved.h"
-#include "tests/client/support/pellmarrun.h"
+#include "tests/client/support/recordingpellmar.h"
+#include "tests/client/support/scriptfile.h"
 
 namespace {
 
@@ -22,37 +21,29 @@ constexpr int16_t kNoRecord = -25;
 class OracleProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        port = pellmar.Port();
-        ASSERT_NE(port, 0);
         // IsamConnection off: the check-up does no catalogue work.
-        gmtest::WriteFileText(
-            dir.File("gatemill.ini"),
-            "[General]\r\nPort=" + std::to_string(port) +
-                "\r\nThreadMin=2\r\nThreadInc=1\r\n[Oracle]\r\nClientLibrary=" + GM_RECOCI_PATH +
-                "\r\n[ORACLE/ORCL]\r\nIsamConnection=0\r\nLogAction=1\r\n");
-        gmtest::WriteFileText(
-            dir.File("script.txt"),
+        const std::string script =
             "RESULT\tselect sid || ','|| serial# CODE from v$session*\n"
             "COLUMN\tCODE\t1\t40\nROW\t17,4711\n"
             "RESULT\tselect * from v$version\nCOLUMN\tBANNER\t1\t80\n"
             "ROW\tOracle Database 11g Release 11.2.0.4.0 - 64bit Production\n"
             "RESULT\tselect CODE, PRICE from ROAD\nCOLUMN\tCODE\t1\t10\nCOLUMN\tPRICE\t2\t22\n"
-            "ROW\tK1\t1.5\nROW\tK2\t2.5\n");
-        setenv("GM_RECOCI_SCRIPT", dir.File("script.txt").c_str(), 1);
-        setenv("GM_RECOCI_LOG", log.c_str(), 1);
-        const ::testing::AssertionResult started = pellmar.Start(dir);
-        unsetenv("GM_RECOCI_SCRIPT");
-        unsetenv("GM_RECOCI_LOG");
-        ASSERT_TRUE(started);
+            "ROW\tK1\t1.5\nROW\tK2\t2.5\n";
+        ASSERT_TRUE(served.Start(
+            [](u16 port) {
+                return "[General]\r\nPort=" + std::to_string(port) +
+                       "\r\nThreadMin=2\r\nThreadInc=1\r\n[Oracle]\r\nClientLibrary=" +
+                       GM_RECOCI_PATH + "\r\n[ORACLE/ORCL]\r\nIsamConnection=0\r\nLogAction=1\r\n";
+            },
+            script));
         program = &pellmar.Program();
     }
     void TearDown() override { pellmar.Stop(); }
-    std::string Log() const { return gmtest::ReadFileText(log); }
+    std::string Log() const { return served.Log(); }
 
     gmtest::TempDir dir;
-    const std::string log = dir.File("calls.log");
-    gmtest::PellmarRun pellmar;
-    u16 port = 0;
+    gmtest::RecordingPellmar served{dir, gmtest::tRecording::Oci};
+    gmtest::PellmarRun& pellmar = served.pellmar;
     gmtest::ProgramRun* program = nullptr;
 };
 

@@ -117,15 +117,21 @@ bool TakeFailure(const std::string& call, const std::string* sql, tFailure& fail
     return false;
 }
 
-tResult TakeResult(const std::string& sql) {
+bool TakeNextResult(const std::string& sql, tResult& result) {
     for (auto it = results.begin(); it != results.end(); ++it) {
         if (Matches(it->pattern, sql)) {
-            tResult result = *it;
+            result = *it;
             results.erase(it);
-            return result;
+            return true;
         }
     }
-    return tResult{};
+    return false;
+}
+
+tResult TakeResult(const std::string& sql) {
+    tResult result{};
+    TakeNextResult(sql, result);
+    return result;
 }
 
 bool Matches(const std::string& pattern, const std::string& sql) {

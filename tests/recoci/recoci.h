@@ -16,7 +16,9 @@
 // When GM_RECOCI_LOG names a file, every call appends its line (as RecOciCalls gives it).
 //
 // Answers: a parse or prepare takes the first scripted result whose pattern matches ("*", a
-// prefix ending in '*', or the exact text); a statement without one runs and returns no rows.
+// prefix ending in '*', or the exact text); a statement without one runs and returns no rows. An
+// OCI 8 statement executed again takes the next result that matches, and without one plays its
+// result again.
 // OCI 7: data areas get the 16-bit return code at byte 12. odescr past the last column gives
 // 1007; ofetch gives 1405 for a row with a null column and 1403 at the end; oerhms writes
 // "ORA-%05d: " and the scripted text ("message %d not found" without one). An unknown procedure

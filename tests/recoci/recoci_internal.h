@@ -55,6 +55,8 @@ int Record(const std::string& call, const std::string& args, int result);
 bool TakeFailure(const std::string& call, const std::string* sql, tFailure& failure);
 // The first scripted result whose pattern matches the SQL text, used once; an empty one when none.
 tResult TakeResult(const std::string& sql);
+// The first scripted result whose pattern matches, used once, into result; false when none.
+bool TakeNextResult(const std::string& sql, tResult& result);
 bool Matches(const std::string& pattern, const std::string& sql);
 // The text of a length-counted or, with a negative length, zero-terminated argument.
 std::string Text(const char* text, int length);

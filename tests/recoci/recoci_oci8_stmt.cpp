@@ -178,6 +178,8 @@ GM_RECOCI_EXPORT int OCIStmtExecute(void* service, void* statement, void* error,
     if (Scripted(err, "OCIStmtExecute", &stmt->sql, answer) && answer < 0) {
         return Record("OCIStmtExecute", args, answer);
     }
+    // Executed again, a statement answers with the next scripted result of its text, if any.
+    if (stmt->executed) TakeNextResult(stmt->sql, stmt->result);
     stmt->executed = true;
     stmt->nextRow = 0;
     int fetched = 0;

@@ -341,6 +341,11 @@ TEST_P(OracleWrites, AppendsBindTheFieldsThatHoldAValue) {
          ":1,:2,:3,:4,:5,:6,:7) [1='x         '] [2='ab  '] [3='20240131'] [4='F'] [5='*'] "
          "[6=2] [7=2]"},
         {"no field holds a value", {}, 0.0, "INSERT INTO T(R_E_C_N_O_) VALUES ( :1) [1=3]"},
+        {"a text or date ends at its first zero byte and is sent padded with blanks",
+         {{"A", "ab"}, {"D1", "2024"}},
+         0.0,
+         "INSERT INTO T(A,D1,R_E_C_N_O_) VALUES ( :1,:2,:3) [1='ab        '] [2='2024    '] "
+         "[3=4]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -348,15 +353,15 @@ TEST_P(OracleWrites, AppendsBindTheFieldsThatHoldAValue) {
         EXPECT_EQ(Ran(), std::vector<std::string>{c.sql});
     }
     // The file stands on the new record, holding its lock, with the rounded number.
-    EXPECT_EQ(file->GetRecno(), 3.0);
-    EXPECT_TRUE(file->LockedList().Find(3.0));
+    EXPECT_EQ(file->GetRecno(), 4.0);
+    EXPECT_TRUE(file->LockedList().Find(4.0));
     ASSERT_TRUE(Append({{"A", "abc       "}}, 12.345));
     EXPECT_EQ(NumberIn(file->CurrentRecord()), RoundDouble(12.345, 2));
 
     // Traced, the literal INSERT of every table file.
     session.traceOn = true;
     ASSERT_TRUE(Append({{"A", "abc       "}}));
-    EXPECT_EQ(Ran().back().rfind("INSERT INTO T(A,OK,R_E_C_N_O_) VALUES ( 'abc       ','F',5)", 0),
+    EXPECT_EQ(Ran().back().rfind("INSERT INTO T(A,OK,R_E_C_N_O_) VALUES ( 'abc       ','F',6)", 0),
               0u);
 }
 
