@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "lib_base/gmlalloc.h"
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/ctreesql.h"
 #include "server/drivers/db2.h"
@@ -19,6 +20,7 @@
 #include "server/isam/dbconn.h"
 #include "tests/server/support/testconn.h"
 #include "tests/server/support/testprocess.h"
+#include "tests/support/gmtest.h"
 
 namespace {
 
@@ -91,6 +93,40 @@ TEST(DriverFactory, FurtherODBCDriversAreBuilt) {
     ASSERT_EQ(Ask("INFORMIX", out), tDBTypeAnswer::Made);
     EXPECT_STREQ(dynamic_cast<tInformixConnection&>(*out).GetOwner(), "sa.");
     EXPECT_TRUE(process.LogEntries().empty());
+}
+
+// The further ODBC drivers take their connections from the tagged allocator, which raises
+// naming the class instead of handing back null.
+TEST(DriverFactory, FurtherODBCConnectionsRaiseWhenTheirAllocationFails) {
+    gmtest::TestDBProcess process;
+    const struct {
+        const char* type;
+        const char* className;
+        size_t size;
+    } cases[] = {
+        {"ODBC", "tGenericConnection", sizeof(tGenericConnection)},
+        {"CLOUDSCAPE", "tCloudScapeConnection", sizeof(tCloudScapeConnection)},
+        {"DB2", "tDB2Connection", sizeof(tDB2Connection)},
+        {"CTREESQL", "tCTreeSQLConnection", sizeof(tCTreeSQLConnection)},
+        {"INFORMIX", "tInformixConnection", sizeof(tInformixConnection)},
+    };
+    static const tRawAllocator failing = {[](size_t) -> void* { return nullptr; },
+                                          [](void*, size_t) -> void* { return nullptr; }};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        const tString alias("ERP");
+        const tString user("sa");
+        const tString password("pw");
+        const tDBConnectionRequest request{c.type, alias, user, password, true};
+        std::unique_ptr<tDBConnection> out;
+        gmtest::ConsoleCapture console;
+        SetRawAllocator(&failing);
+        const std::string text = gmtest::AssertText([&] { NewDBConnection(request, out); });
+        SetRawAllocator(nullptr);
+        EXPECT_EQ(text, "Memory Allocation Failure ( " + std::to_string(c.size) + " bytes ) on " +
+                            c.className);
+        EXPECT_EQ(out, nullptr);
+    }
 }
 
 TEST(DriverFactory, ReplacementMakesTheConnectionsUntilRemoved) {
