@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "lib_base/gmlalloc.h"
@@ -95,6 +96,9 @@ TEST(DriverFactory, FurtherODBCDriversAreBuilt) {
     EXPECT_TRUE(process.LogEntries().empty());
 }
 
+// The block size that the allocator below refuses; every other size is served.
+size_t gRefusedSize = 0;
+
 // The further ODBC drivers take their connections from the tagged allocator, which raises
 // naming the class instead of handing back null.
 TEST(DriverFactory, FurtherODBCConnectionsRaiseWhenTheirAllocationFails) {
@@ -110,18 +114,21 @@ TEST(DriverFactory, FurtherODBCConnectionsRaiseWhenTheirAllocationFails) {
         {"CTREESQL", "tCTreeSQLConnection", sizeof(tCTreeSQLConnection)},
         {"INFORMIX", "tInformixConnection", sizeof(tInformixConnection)},
     };
-    static const tRawAllocator failing = {[](size_t) -> void* { return nullptr; },
-                                          [](void*, size_t) -> void* { return nullptr; }};
+    static const tRawAllocator refusing = {
+        [](size_t size) -> void* { return size == gRefusedSize ? nullptr : std::calloc(1, size); },
+        [](void* block, size_t size) -> void* { return std::realloc(block, size); }};
+    const tString alias("ERP");
+    const tString user("sa");
+    const tString password("pw");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
-        const tString alias("ERP");
-        const tString user("sa");
-        const tString password("pw");
-        const tDBConnectionRequest request{c.type, alias, user, password, true};
         std::unique_ptr<tDBConnection> out;
         gmtest::ConsoleCapture console;
-        SetRawAllocator(&failing);
-        const std::string text = gmtest::AssertText([&] { NewDBConnection(request, out); });
+        gRefusedSize = c.size;
+        SetRawAllocator(&refusing);
+        const std::string text = gmtest::AssertText([&] {
+            NewDBConnection({c.type, alias, user, password, true}, out);
+        });
         SetRawAllocator(nullptr);
         EXPECT_EQ(text, "Memory Allocation Failure ( " + std::to_string(c.size) + " bytes ) on " +
                             c.className);
