@@ -19,6 +19,7 @@
 #include "server/runtime/namedlock.h"
 #include "server/tables/dbtable.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
+#include "tests/server/dispatch/support/recordfile.h"
 #include "tests/support/gmtest.h"
 
 namespace {
@@ -309,6 +310,7 @@ TEST_F(DBServerStructure, EverySpellingOfATableNameWaitsForTheSameNamedNode) {
 
 TEST_F(DBServerStructure, QueriesOpenAsFilesUnderTheLowestFreeIdAndOnlyPreparedOnesAreFreed) {
     auto session = OpenConnected();
+    session->server->GetProperties()->SetTraced(1);
     // 0, the id, the record length, one C field of 10, the status of a query file.
     const std::string head =
         Short(RC_OK) + Short(1) + Long(10) + Short(1) + Text("NAME") + 'C' + Short(10) + Short(0);
@@ -337,6 +339,18 @@ TEST_F(DBServerStructure, QueriesOpenAsFilesUnderTheLowestFreeIdAndOnlyPreparedO
     EXPECT_EQ(session->Exchange(OP_PACK, Short(2)), Short(RC_FAILED));
     EXPECT_EQ(session->Exchange(OP_QUERY, Text("SELECT 1")).substr(0, 4), Short(RC_OK) + Short(1));
     session->Disconnect();
+    const std::vector<std::string> traces = gmtest::TakeTraces(*session->server);
+    const auto traced = [&](const std::string& start) {
+        for (const std::string& line : traces) {
+            if (line.rfind(start, 0) == 0) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(traced("(tDBServer::OpenQuery) -- Opened Query ID 2"));
+    EXPECT_TRUE(traced("(tDBServer::SqlFree) -- Free Prepared Query ID 1"));
+    EXPECT_TRUE(
+        traced("(tDBServer::GetError) -- Last Error Code -19 Message [GML Error -19 - "
+               "Invalid Select / Query Statement : UPDATE T SET NAME = 'x'"));
     session->End();
 }
 
