@@ -30,7 +30,7 @@ public:
     }
     bool IsConnected() override {
         ++probes;
-        return tSocket::IsConnected();
+        return !lost && tSocket::IsConnected();
     }
     i32 Send(const void* buffer, i32 length, i32 flags) override {
         ++sends;
@@ -41,6 +41,7 @@ public:
     std::atomic<int> waits{0};
     std::atomic<int> probes{0};
     std::atomic<int> sends{0};
+    std::atomic<bool> lost{false};  // set: the probe answers that the peer is gone
 };
 
 }  // namespace gmtest

@@ -443,4 +443,17 @@ TEST_F(MonitorLoop, IdleMonitorStaysUntilItsClientGoes) {
         << "a client that leaves between requests is no failure";
 }
 
+TEST_F(MonitorLoop, WaitRunningOutOnALostSocketEndsWithTheFailureLine) {
+    gmtest::ConsoleCapture console;
+    Start(kWaitMs);
+    counting->lost = true;
+    thread.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(ReadFileText(LogPath()).find("Thread (" + std::to_string(monitor->GetThreadId()) +
+                                           ") communication failure (ISCONNECTED)."),
+              std::string::npos)
+        << ReadFileText(LogPath());
+    EXPECT_EQ(console.Get().find("Exit DBMonitor Thread ("), std::string::npos);
+}
+
 }  // namespace
