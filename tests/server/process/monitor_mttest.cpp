@@ -456,4 +456,17 @@ TEST_F(MonitorLoop, WaitRunningOutOnALostSocketEndsWithTheFailureLine) {
     EXPECT_EQ(console.Get().find("Exit DBMonitor Thread ("), std::string::npos);
 }
 
+TEST_F(MonitorLoop, ShortSendEndsWithTheSentAndFrameSizes) {
+    Start(60000);
+    counting->shortSends = true;
+    ASSERT_TRUE(Send(Frame(OP_BUILD)));
+    thread.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(ReadFileText(LogPath()).find("Thread (" + std::to_string(monitor->GetThreadId()) +
+                                           ") communication failure. ( snd : 12, buffer size : "
+                                           "13 )"),
+              std::string::npos)
+        << ReadFileText(LogPath());
+}
+
 }  // namespace
