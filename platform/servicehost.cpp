@@ -181,10 +181,11 @@ bool SystemServiceHost::RegisterServiceHandler(const char*, ServiceHandler handl
 }
 
 bool SystemServiceHost::RegisterConsoleHandler(ConsoleHandler handler) {
-    static const int kSignals[] = {SIGINT, SIGQUIT, SIGTERM};
-    return Watch(kSignals, 3, [handler](int signal) {
+    static const int kSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+    return Watch(kSignals, 4, [handler](int signal) {
         handler(signal == SIGINT    ? ConsoleEvent::kInterrupt
                 : signal == SIGQUIT ? ConsoleEvent::kBreak
+                : signal == SIGHUP  ? ConsoleEvent::kClose
                                     : ConsoleEvent::kTerminate);
     });
 }

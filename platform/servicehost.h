@@ -29,9 +29,9 @@ struct ServiceStatus {
 // Requests of the service manager. Here only kStop comes from the system (SIGTERM).
 enum class ServiceControl { kStop, kInterrogate };
 
-// Events of a program run at a terminal: SIGINT (Ctrl-C), SIGQUIT (standing for Ctrl-Break)
-// and SIGTERM.
-enum class ConsoleEvent { kInterrupt, kBreak, kTerminate };
+// Events of a program run at a terminal: SIGINT (Ctrl-C), SIGQUIT (standing for Ctrl-Break),
+// SIGTERM, and SIGHUP (the terminal closed).
+enum class ConsoleEvent { kInterrupt, kBreak, kTerminate, kClose };
 
 class ServiceHost {
 public:

@@ -18,7 +18,7 @@ void tDBServer::BlobRead() {
     if (IsHandlerTraced()) {
         char text[160];
         std::snprintf(text, sizeof text, " Id  %u Recno %.0f Length %u",
-                      static_cast<unsigned>(static_cast<u16>(field)), static_cast<f64>(recno),
+                      static_cast<u32>(static_cast<i32>(field)), static_cast<f64>(recno),
                       static_cast<unsigned>(length));
         tString line("BLOB Read on ");
         line += file->GetTableName();
@@ -52,8 +52,8 @@ void tDBServer::BlobWrite() {
     if (!file) return;
     if (IsHandlerTraced()) {
         char text[96];
-        std::snprintf(text, sizeof text, " Id  %u Length %d",
-                      static_cast<unsigned>(static_cast<u16>(field)), count);
+        std::snprintf(text, sizeof text, " Id  %u Length %u",
+                      static_cast<u32>(static_cast<i32>(field)), static_cast<u32>(count));
         tString line("BLOB Write on ");
         line += file->GetTableName();
         line += text;

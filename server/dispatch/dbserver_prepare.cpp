@@ -30,11 +30,6 @@ void tDBServer::SqlPrepare() {
     }
     file->SetPrepared();
     StoreQueryFile(id, std::move(file));
-    if (IsHandlerTraced()) {
-        tString line("Prepared Query ID ");
-        line += IntToString(id);
-        TraceHandler("SqlPrepare", line);
-    }
 }
 
 void tDBServer::SqlBind() {

@@ -152,15 +152,9 @@ bool tDBServer::IsIndexReverse(const char* tableAndIndex) {
     tString index;
     if (!SplitServiceText(conn, tableAndIndex, '.', "IsIndexReverse", table, index)) return false;
     tWaiting hold(GetTableNode(table), __FILE__, __LINE__);
-    const std::shared_ptr<tTableDefinitionShared> shared =
-        conn.GetTableDef(table, environment, true);
-    if (!shared) return false;
-    const tTableDefinitionExclusive def(*shared);
-    for (i32 i = 0; i < def.GetIndexCount(); ++i) {
-        const tIndexDefinition& candidate = *def.GetIndex(i);
-        if (strcasecmp(candidate.GetName(), index) == 0) return candidate.IsReverse();
-    }
-    return false;
+    const std::shared_ptr<tTableDefinitionShared> def = conn.GetTableDef(table, environment, true);
+    // Asked of the cached definition itself: a copy's indexes do not keep the reverse flag.
+    return def && def->IsIndexReverse(index);
 }
 
 tString tDBServer::GetUniqueKeyFields(const char* table) {

@@ -38,7 +38,8 @@ i16 tInformixStmt::SPExec(const char* name, const char*, tArray<tDATAField>& inp
     auto params = std::make_unique<tAutoArray<tODBCParam>>();
     bool listed = false;
     bool returnSeen = false;
-    if (!ReadProcedureColumns(name, nullptr, *params, listed, returnSeen)) {
+    if (!ReadProcedureColumns(name, nullptr, *params, listed, returnSeen,
+                              "tInformixStmt::SPExec (_SQLProcedureColumns)")) {
         Close();
         return RC_SP_REFUSED;
     }

@@ -280,9 +280,10 @@ protected:
     bool FailNoRow(const char* routine, const char* sql);
     // The procedure's parameters in catalogue order, its return value left out (returnSeen
     // tells whether it was listed), into params; false when the catalogue could not be read.
-    // owner null: no schema. listed: the catalogue gave a result with columns.
+    // owner null: no schema. listed: the catalogue gave a result with columns. listRoutine
+    // names the routine in the error of a failed catalogue call.
     bool ReadProcedureColumns(const char* name, const char* owner, tAutoArray<tODBCParam>& params,
-                              bool& listed, bool& returnSeen);
+                              bool& listed, bool& returnSeen, const char* listRoutine);
     // Keeps the parameters that the handle's bindings point into until Close.
     void KeepProcedureParams(std::unique_ptr<tAutoArray<tODBCParam>> params) {
         procParams = std::move(params);

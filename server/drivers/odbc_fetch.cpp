@@ -25,6 +25,10 @@ constexpr const char* kBindRoutine = "tODBCStatement::BindCols";
 
 SQLCHAR* Text(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
 
+// A column that the driver described or bound with information (a name cut to its buffer)
+// fails like an error: the result would be read under a name it does not have.
+bool IsColumnRefused(SQLRETURN rc) { return IsODBCFailure(rc) || rc == SQL_SUCCESS_WITH_INFO; }
+
 enum class tColumnKind { Character, LongCharacter, Number, Unsupported };
 
 tColumnKind KindOf(SQLSMALLINT sqlType) {
@@ -122,11 +126,12 @@ bool tODBCStatement::DescribeColumns(i16 count, i32& total) {
         SQLULEN size = 0;
         const SQLRETURN rc = GM_ODBC(odbc, SQLDescribeCol, handle, c, Text(d->name), sizeof d->name,
                                      &nameLength, &sqlType, &size, &decimals, &nullable);
-        if (IsODBCFailure(rc)) {
+        if (IsColumnRefused(rc)) {
             tString text;
             text.sprintf("Query Column : %s", d->name);
-            Check(rc, kBindRoutine, text);
-            return false;
+            lastRc = rc;
+            lastFailure = odbc.HandleError(this, kBindRoutine, text, rc, 1);
+            return false;  // the handle stays open for its owner
         }
         lastRc = rc;
         NameColumn(d->name, c);
@@ -171,11 +176,12 @@ bool tODBCStatement::BindDescribed(i16 count) {
             rc = GM_ODBC(odbc, SQLBindCol, handle, c, SQL_C_DOUBLE, &d->value.number,
                          sizeof d->value.number, &d->returnedLength);
         }
-        if (IsODBCFailure(rc)) {
+        if (IsColumnRefused(rc)) {
             tString text;
             text.sprintf("Bind Column : %s Type %c", d->name, d->type);
-            Check(rc, kBindRoutine, text);
-            return false;
+            lastRc = rc;
+            lastFailure = odbc.HandleError(this, kBindRoutine, text, rc, 1);
+            return false;  // the handle stays open for its owner
         }
         lastRc = rc;
         columnsBound = true;

@@ -344,7 +344,7 @@ bool tODBCStatement::ExecParam(const char* sql, const void* data, i32 length, i1
 
 bool tODBCStatement::ReadProcedureColumns(const char* name, const char* owner,
                                           tAutoArray<tODBCParam>& params, bool& listed,
-                                          bool& returnSeen) {
+                                          bool& returnSeen, const char* listRoutine) {
     listed = false;
     returnSeen = false;
     Open(0);
@@ -356,8 +356,7 @@ bool tODBCStatement::ReadProcedureColumns(const char* name, const char* owner,
                      ownerLength > 0 ? Text(schema) : nullptr,
                      static_cast<SQLSMALLINT>(schema.GetLength()), Text(name),
                      static_cast<SQLSMALLINT>(std::strlen(name)), nullptr, 0);
-    if (IsODBCFailure(lastRc))
-        return FailExecution(lastRc, "tODBCStatement::SPExec (_SQLProcedureColumns)", name);
+    if (IsODBCFailure(lastRc)) return FailExecution(lastRc, listRoutine, name);
     SQLSMALLINT count = 0;
     if (!Check(GM_ODBC(odbc, SQLNumResultCols, handle, &count), kSPRoutine, name)) return false;
     if (count <= 0) return true;
@@ -448,7 +447,9 @@ i16 tODBCStatement::SPExec(const char* name, const char* owner, tArray<tDATAFiel
     auto params = std::make_unique<tAutoArray<tODBCParam>>();
     bool listed = false;
     bool returnSeen = false;
-    if (!ReadProcedureColumns(name, owner, *params, listed, returnSeen)) return RC_SP_REFUSED;
+    if (!ReadProcedureColumns(name, owner, *params, listed, returnSeen,
+                              "tODBCStatement::SPExec (_SQLProcedureColumns)"))
+        return RC_SP_REFUSED;
     if (!listed) return RC_OK;  // nothing to call
     tString callText("{ call ");
     if (owner) callText += owner;

@@ -36,6 +36,11 @@ bool RunInTransaction(tDBConnection& conn, const std::vector<tString>& statement
     return ok;
 }
 
+// The registry serves the client session's table requests; its statements run under the session
+// routines' names, which is how logs and traces show them.
+constexpr const char* kRegisterRoutine = "tDBServer::RegisterFields";
+constexpr const char* kUnregisterRoutine = "tDBServer::Unregister";
+
 }  // namespace
 
 void tDBConnection::BuildFieldInsert(tString& sql, const char* table, const tField& field) {
@@ -66,7 +71,7 @@ bool tDBConnection::RegisterFields(const tTableDefinition& def) {
         BuildFieldInsert(sql, def.GetName(), field);
         inserts.push_back(sql);
     }
-    return RunInTransaction(*this, inserts, "tDBConnection::RegisterFields");
+    return RunInTransaction(*this, inserts, kRegisterRoutine);
 }
 
 bool tDBConnection::UnregisterFields(const char* table) {
@@ -78,7 +83,7 @@ bool tDBConnection::UnregisterFields(const char* table) {
     name.Upper();
     qualified += name;
     AppendLiteral(sql, qualified);
-    return RunInTransaction(*this, {sql}, "tDBConnection::UnregisterFields");
+    return RunInTransaction(*this, {sql}, kUnregisterRoutine);
 }
 
 bool tDBConnection::DropTable(const char* table, const char* routine) {

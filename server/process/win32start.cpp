@@ -454,6 +454,11 @@ void tConsoleControl::OnEvent(plat::ConsoleEvent event) {
         stop->Set();
         return;
     }
+    if (event == plat::ConsoleEvent::kClose) {
+        // A closed terminal does not stop the server: only the confirmed prompt or SIGTERM do.
+        ConsolePrintf("\n\n\nPlease type Ctrl-C or Ctrl-Break to terminate!\n\n\n");
+        return;
+    }
     ConsolePrintf(
         "\n\nDigite SIM [Enter] (maiusculo) para sair\nType YES [Enter] (uppercase) to exit:");
     if (prompting.exchange(true)) return;  // the pending prompt reads the answer

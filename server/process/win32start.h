@@ -78,7 +78,8 @@ i32 CountListItems(const char* text);
 i32 NextListItem(const char* text, i32 start, char* item, size_t itemSize, i32 end);
 
 // The console's control events: an interrupt or break asks whether to stop, with one prompt
-// answered at a time; SIGTERM stops at once. Each event may run on its own thread.
+// answered at a time; SIGTERM stops at once; a closed terminal only says how to stop. Each event
+// may run on its own thread.
 class tConsoleControl {
 public:
     // input: not owned, outlives this; stop: the event set when the stop is confirmed.

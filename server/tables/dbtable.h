@@ -231,6 +231,9 @@ public:
     virtual void AddIndex(std::unique_ptr<tIndexDefinition> index);
     virtual i32 GetIndexCount() const;
     virtual tIndexDefinition* GetIndex(i32 pos) const;  // asserts outside the list; owned here
+    // The reverse flag of the first index of that name (compared without case); false when
+    // there is none. Read in one step, so a shared definition answers from its own indexes.
+    virtual bool IsIndexReverse(const char* index) const;
     // Replaces the contents by a copy of src: every field keeps its offset and data flag and has
     // its fetch flag set; indexes are copied with the reverse flag clear. Asserts, before
     // anything changes, when src has no fields. Copying a definition onto itself does nothing.
@@ -314,6 +317,7 @@ public:
     void AddIndex(std::unique_ptr<tIndexDefinition> index) override;
     i32 GetIndexCount() const override;
     tIndexDefinition* GetIndex(i32 pos) const override;
+    bool IsIndexReverse(const char* index) const override;
     void CopyFrom(const tTableDefinition& src) override;
     void SetAuditable(bool value) override;
     bool IsAuditable() const override;

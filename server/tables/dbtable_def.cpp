@@ -8,6 +8,8 @@
 //      name.
 //  (4) A copy writes only the target's members, never through its virtual operations: a shared
 //      target already holds its lock.
+#include <strings.h>
+
 #include <cstdint>
 #include <cstdio>
 
@@ -123,6 +125,14 @@ i32 tTableDefinition::GetIndexCount() const { return indexes.Count(); }
 tIndexDefinition* tTableDefinition::GetIndex(i32 pos) const {
     GML_ASSERT(pos >= 0 && pos < indexes.Count(), nullptr);
     return indexes.Get(pos);
+}
+
+bool tTableDefinition::IsIndexReverse(const char* index) const {
+    for (i32 i = 0; i < indexes.Count(); ++i) {
+        const tIndexDefinition& candidate = *indexes.Get(i);
+        if (strcasecmp(candidate.GetName(), index) == 0) return candidate.IsReverse();
+    }
+    return false;
 }
 
 void tTableDefinition::CopyFrom(const tTableDefinition& src) {

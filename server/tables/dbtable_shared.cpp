@@ -69,6 +69,10 @@ tIndexDefinition* tTableDefinitionShared::GetIndex(i32 pos) const {
     return Reading([&] { return tTableDefinition::GetIndex(pos); });
 }
 
+bool tTableDefinitionShared::IsIndexReverse(const char* index) const {
+    return Reading([&] { return tTableDefinition::IsIndexReverse(index); });
+}
+
 // A shared source takes its own lock inside CopyTo, after ours: two cached definitions are never
 // copied onto each other, so the order cannot cross.
 void tTableDefinitionShared::CopyFrom(const tTableDefinition& src) {

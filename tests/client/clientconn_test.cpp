@@ -49,6 +49,8 @@ struct tKindCase {
     std::function<int16_t(GM_HANDLE)> disconnect;
     std::vector<tFakeAnswer> script;
     std::string packet;
+    std::function<int16_t(GM_HANDLE)> release;
+    bool releaseDisconnects;  // the release export says goodbye before it destroys
 };
 
 std::vector<tKindCase> KindCases() {
@@ -70,7 +72,9 @@ std::vector<tKindCase> KindCases() {
              .Text("tester")
              .Text("box")
              .Byte('0')
-             .Frame()},
+             .Frame(),
+         GM_Release,
+         false},
         {"GM_m4GLConnect",
          [](u16 port) { return GM_GetGmlConn(0, port); },
          [](GM_HANDLE h) { return GM_m4GLConnect(h, kHost, "MYSQL/SALES", ""); },
@@ -85,39 +89,42 @@ std::vector<tKindCase> KindCases() {
              .Text("tester")
              .Text("box")
              .Byte('1')
-             .Frame()},
+             .Frame(),
+         GM_Release,
+         false},
         {"GM_ConnectManager",
          GM_GetManager,
          [](GM_HANDLE h) { return GM_ConnectManager(h, kHost); },
          GM_DisconnectManager,
          {Reply(tWire().Short(0).Text("WinNT").Text("pellmar 4").Payload()),
           Reply(build.Payload())},
-         tWire().Text(kGml).Byte('1').Byte('1').Frame()},
+         tWire().Text(kGml).Byte('1').Byte('1').Frame(),
+         GM_ReleaseManager,
+         false},
         {"GM_ConnectLockClient",
          GM_GetLockClient,
          [](GM_HANDLE h) { return GM_ConnectLockClient(h, kHost); },
          GM_DisconnectLockClient,
          {Reply(statusOk.Payload())},
-         tWire().Text(kGml).Byte('1').Byte('2').Frame()},
+         tWire().Text(kGml).Byte('1').Byte('2').Frame(),
+         GM_ReleaseLockClient,
+         true},
         {"GM_ConnectAudit",
          GM_GetAudit,
          [](GM_HANDLE h) { return GM_ConnectAudit(h, kHost, "ERP\\box"); },
          GM_DisconnectAudit,
          {Reply(statusOk.Payload())},
-         tWire()
-             .Text(kAdt)
-             .Byte('1')
-             .Byte('0')
-             .Text("tester")
-             .Text("box")
-             .Text("ERP\\box")
-             .Frame()},
+         tWire().Text(kAdt).Byte('1').Byte('0').Text("tester").Text("box").Text("ERP\\box").Frame(),
+         GM_ReleaseAudit,
+         true},
         {"GM_ConnectAuditMonitor",
          GM_GetAuditMonitor,
          [](GM_HANDLE h) { return GM_ConnectAuditMonitor(h, kHost, nullptr); },
          GM_DisconnectAuditMonitor,
          {Reply(statusOk.Payload())},
-         tWire().Text(kAdt).Byte('1').Byte('1').Text("tester").Text("box").Byte(0).Frame()},
+         tWire().Text(kAdt).Byte('1').Byte('1').Text("tester").Text("box").Byte(0).Frame(),
+         GM_ReleaseAuditMonitor,
+         true},
     };
 }
 
@@ -142,6 +149,24 @@ TEST(ClientConnect, EachKindSendsItsConnectPacketAndEndsWithDisconnect) {
         EXPECT_EQ(frames[0].back(), gmtest::DisconnectFrame());
         GM_Release(handle);
         EXPECT_TRUE(environment.sleeps.empty());
+    }
+}
+
+TEST(ClientConnect, OnlyLockAndAuditReleasesDisconnectFirst) {
+    for (const tKindCase& c : KindCases()) {
+        SCOPED_TRACE(c.name);
+        tFakeServer server;
+        server.Run({c.script});
+        tTestEnvironment environment;
+        const GM_HANDLE handle = c.make(server.Port());
+        gmtest::ClientOf(handle).SetEnvironment(&environment);
+        ASSERT_EQ(c.connect(handle), 0);
+        EXPECT_EQ(c.release(handle), 0);
+        EXPECT_EQ(GM_IsConnected(handle), 0);  // the handle is gone
+        auto frames = server.Join();
+        ASSERT_EQ(frames.size(), 1u);
+        const bool saidGoodbye = frames[0].back() == gmtest::DisconnectFrame();
+        EXPECT_EQ(saidGoodbye, c.releaseDisconnects);
     }
 }
 

@@ -191,7 +191,7 @@ TYPED_TEST(TableDef, AlterationKeepsEveryRowAndRegistersTheNewStructure) {
     ASSERT_TRUE(this->program->WaitFor("End GmlClient Thread", before)) << this->program->Output();
     const std::string logged = this->program->Output().substr(before);
     EXPECT_NE(logged.find("[OPLOG]"), std::string::npos) << logged;
-    EXPECT_NE(logged.find("Routine: tDBConnection::RegisterFields"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("Routine: tDBServer::RegisterFields"), std::string::npos) << logged;
     EXPECT_EQ(logged.find("Routine: tISAMFile::"), std::string::npos) << logged;
 }
 

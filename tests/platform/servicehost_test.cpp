@@ -205,7 +205,7 @@ struct EventLog {
     }
 };
 
-TEST(ServiceHostSignals, ConsoleSignalsBecomeInterruptBreakAndTerminate) {
+TEST(ServiceHostSignals, ConsoleSignalsBecomeInterruptBreakTerminateAndClose) {
     const int result = RunChild([] {
         plat::SystemServiceHost host;
         EventLog log;
@@ -213,11 +213,11 @@ TEST(ServiceHostSignals, ConsoleSignalsBecomeInterruptBreakAndTerminate) {
                 [&log](plat::ConsoleEvent event) { log.Add(static_cast<int>(event)); })) {
             return 1;
         }
-        const int signals[] = {SIGINT, SIGQUIT, SIGTERM};
-        const plat::ConsoleEvent wanted[] = {plat::ConsoleEvent::kInterrupt,
-                                             plat::ConsoleEvent::kBreak,
-                                             plat::ConsoleEvent::kTerminate};
-        for (size_t i = 0; i < 3; ++i) {
+        const int signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+        const plat::ConsoleEvent wanted[] = {
+            plat::ConsoleEvent::kInterrupt, plat::ConsoleEvent::kBreak,
+            plat::ConsoleEvent::kTerminate, plat::ConsoleEvent::kClose};
+        for (size_t i = 0; i < 4; ++i) {
             kill(getpid(), signals[i]);
             if (log.Next(i) != static_cast<int>(wanted[i])) return 10 + static_cast<int>(i);
         }

@@ -30,10 +30,11 @@ public:
     }
     bool IsConnected() override {
         ++probes;
-        return tSocket::IsConnected();
+        return !lost && tSocket::IsConnected();
     }
     i32 Send(const void* buffer, i32 length, i32 flags) override {
         ++sends;
+        if (shortSends && length > 0) --length;
         return tSocket::Send(buffer, length, flags);
     }
 
@@ -41,6 +42,8 @@ public:
     std::atomic<int> waits{0};
     std::atomic<int> probes{0};
     std::atomic<int> sends{0};
+    std::atomic<bool> lost{false};        // set: the probe answers that the peer is gone
+    std::atomic<bool> shortSends{false};  // set: each send leaves its last byte unsent
 };
 
 }  // namespace gmtest

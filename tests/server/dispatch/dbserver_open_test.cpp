@@ -4,6 +4,7 @@
 // operation log and the table's named node.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -222,12 +223,33 @@ TEST_F(DBServerOpen, OperationLogAndLogCarryTheOpenAndCloseTexts) {
     session->Exchange(OP_OPEN, OpenRequest("SA1010_BKP"));
     session->Exchange(OP_OPEN, OpenRequest("_BKP1010"));
     session->Exchange(OP_CLOSE, Short(1));
+    // A query's result and a prepared query close under their own texts; the prepared one keeps
+    // its id, so that OP_JUSTCLOSE names it again.
+    files.query = true;
+    const std::string query = session->Exchange(OP_OPEN, OpenRequest("SA1010")).substr(2, 2);
+    files.query = false;
+    files.preparedQuery = true;
+    const std::string prepared = session->Exchange(OP_OPEN, OpenRequest("SA1010")).substr(2, 2);
+    session->Exchange(OP_CLOSE, query);
+    session->Exchange(OP_CLOSE, prepared);
+    session->Exchange(OP_JUSTCLOSE, prepared);
     session->Disconnect();
     const std::string text = console.Get();
     EXPECT_TRUE(Holds(text, "Op: OP_OPEN \tRet 0\tElapsed time: ")) << text;
     EXPECT_TRUE(Holds(text, "Details: -- Open File ERP|sa1010 [READONLY] [EXCLUSIVE]\n"));
     EXPECT_TRUE(Holds(text, "Details: -- Open File ERP|SA1010_BKP [SHARED]\n"));
     EXPECT_TRUE(Holds(text, "Details: -- Close File ERP|SA1010 ID  1\n"));
+    const auto id = [](const std::string& wire) {  // the i16 as the reply carried it
+        i16 value = 0;
+        std::memcpy(&value, wire.data(), sizeof value);
+        return std::to_string(value);
+    };
+    EXPECT_TRUE(Holds(text, "Op: OP_CLOSE \tRet 0\tElapsed time: "));
+    EXPECT_TRUE(Holds(text, "Details: -- Close Query File ID " + id(query) + "\n"));
+    const std::string preparedClose = "Details: -- Close Prepared Query File ID " + id(prepared);
+    const size_t first = text.find(preparedClose + "\n");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find(preparedClose + "\n", first + 1), std::string::npos);  // and JustClose
     const std::vector<std::string> log = LogEntries();
     const auto warned = [&](const std::string& table) {
         for (const auto& entry : log) {

@@ -14,6 +14,7 @@
 #include "server/process/gmlserver.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
 #include "tests/server/process/support/lockmaster.h"
+#include "tests/support/gmtest.h"
 
 namespace {
 
@@ -101,7 +102,18 @@ TEST_F(SlaveConnections, AServerThatIsNoMasterIsAskedOnce) {
     LockListener standalone;
     ASSERT_TRUE(standalone.Start(kModeStandalone));
     PointAt(standalone.Port());
+    gmtest::ConsoleCapture console;
     Refused();
+    const std::string printed = console.Get();
+    const std::string head = "Exit GmlClient Thread (";
+    const std::string tail = ") [DBSERVER_INITERROR]\n";
+    const size_t exit = printed.find(head);
+    ASSERT_NE(exit, std::string::npos) << printed;
+    const std::string line = printed.substr(exit, printed.find('\n', exit) + 1 - exit);
+    ASSERT_GT(line.size(), head.size() + tail.size()) << line;
+    EXPECT_EQ(line.substr(line.size() - tail.size()), tail);
+    const std::string thread = line.substr(head.size(), line.size() - head.size() - tail.size());
+    EXPECT_EQ(thread.find_first_not_of("0123456789"), std::string::npos) << line;
     EXPECT_EQ(standalone.made.load(), 1);
     const std::vector<std::string> entries = LogEntries();
     ASSERT_EQ(entries.size(), 1u);

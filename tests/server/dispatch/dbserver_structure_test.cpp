@@ -19,6 +19,7 @@
 #include "server/runtime/namedlock.h"
 #include "server/tables/dbtable.h"
 #include "tests/server/dispatch/support/dbserverfixture.h"
+#include "tests/server/dispatch/support/recordfile.h"
 #include "tests/support/gmtest.h"
 
 namespace {
@@ -112,14 +113,11 @@ protected:
     }
 
     // The statements the session's connection ran for the requests: under the dispatcher's
-    // routines and the field registry's, not the check-up's.
+    // routines (the field registry's among them), not the check-up's.
     std::vector<std::string> Ran() const {
         std::vector<std::string> ran;
         for (const std::string& e : made->executed) {
-            for (const char* routine : {"tDBServer::", "tDBConnection::RegisterFields:",
-                                        "tDBConnection::UnregisterFields:"}) {
-                if (e.rfind(routine, 0) == 0) ran.push_back(e);
-            }
+            if (e.rfind("tDBServer::", 0) == 0) ran.push_back(e);
         }
         return ran;
     }
@@ -162,13 +160,13 @@ TEST_F(DBServerStructure, CreateRegistersTheEmulatedFieldsWithQuotedValuesAndCac
                           "ERP|CLIENTS", 5.0);
     EXPECT_EQ(session->Exchange(OP_CREATEFILE, ClientsRequest()), Short(RC_OK));
     const char* insert =
-        "tDBConnection::RegisterFields: INSERT INTO "
+        "tDBServer::RegisterFields: INSERT INTO "
         "dbo.GML_FIELD(FIELD_TABLE,FIELD_NAME,FIELD_TYPE,"
         "FIELD_PREC,FIELD_DEC) VALUES(";
     EXPECT_EQ(Ran(), (std::vector<std::string>{
                          "tDBServer::CreateFile: CREATE TABLE CLIENTS(CODE C 6,VALUE N 12,BORN D 8,"
                          "OK L 1,NOTES M 10,D_E_L_E_T_ C 1,R_E_C_N_O_ R 4)",
-                         "tDBConnection::UnregisterFields: DELETE FROM dbo.GML_FIELD WHERE "
+                         "tDBServer::Unregister: DELETE FROM dbo.GML_FIELD WHERE "
                          "FIELD_TABLE ='dbo.CLIENTS'",
                          std::string(insert) + "'dbo.CLIENTS','VALUE','P','12','2')",
                          std::string(insert) + "'dbo.CLIENTS','BORN','D','8','0')",
@@ -257,12 +255,11 @@ TEST_F(DBServerStructure, TableOpenElsewhereIsNeitherRecreatedNorDroppedUntilClo
     ASSERT_TRUE(Records().SetClose(kOtherOwner, bucket, def->GetFullName(), 0));
     Records().SetRecCount(bucket, def->GetFullName(), 9.0);
     EXPECT_EQ(session->Exchange(OP_DELETEFILE, Text("Clients")), Short(RC_OK));
-    EXPECT_EQ(
-        Ran(),
-        (std::vector<std::string>{
-            "tDBServer::DeleteFile: DROP TABLE Clients",
-            "tDBConnection::UnregisterFields: DELETE FROM GML_FIELD WHERE FIELD_TABLE ='CLIENTS'",
-        }));
+    EXPECT_EQ(Ran(),
+              (std::vector<std::string>{
+                  "tDBServer::DeleteFile: DROP TABLE Clients",
+                  "tDBServer::Unregister: DELETE FROM GML_FIELD WHERE FIELD_TABLE ='CLIENTS'",
+              }));
     EXPECT_EQ(made->FindTableDef("CLIENTS", "ERP"), nullptr);
     EXPECT_EQ(Records().RecCount(bucket, def->GetFullName()), 0.0);
     // The sole opening taken for the drop was given back.
@@ -279,13 +276,11 @@ TEST_F(DBServerStructure, DropOfAnUncachedTableRunsWithoutAnInUseCheckAndNamesMu
     made->failingExecs = {made->executed.size()};
     EXPECT_EQ(session->Exchange(OP_DELETEFILE, Text("gone")), Short(RC_FAILED));
     EXPECT_NE(LastError(*session).find("syntax error in DROP TABLE gone"), std::string::npos);
-    EXPECT_EQ(
-        Ran(),
-        (std::vector<std::string>{
-            "tDBServer::DeleteFile: DROP TABLE orders",
-            "tDBConnection::UnregisterFields: DELETE FROM GML_FIELD WHERE FIELD_TABLE ='ORDERS'",
-            "tDBServer::DeleteFile: DROP TABLE gone",
-        }));
+    EXPECT_EQ(Ran(), (std::vector<std::string>{
+                         "tDBServer::DeleteFile: DROP TABLE orders",
+                         "tDBServer::Unregister: DELETE FROM GML_FIELD WHERE FIELD_TABLE ='ORDERS'",
+                         "tDBServer::DeleteFile: DROP TABLE gone",
+                     }));
     session->Disconnect();
     session->End();
 }
@@ -309,6 +304,7 @@ TEST_F(DBServerStructure, EverySpellingOfATableNameWaitsForTheSameNamedNode) {
 
 TEST_F(DBServerStructure, QueriesOpenAsFilesUnderTheLowestFreeIdAndOnlyPreparedOnesAreFreed) {
     auto session = OpenConnected();
+    session->server->GetProperties()->SetTraced(1);
     // 0, the id, the record length, one C field of 10, the status of a query file.
     const std::string head =
         Short(RC_OK) + Short(1) + Long(10) + Short(1) + Text("NAME") + 'C' + Short(10) + Short(0);
@@ -337,6 +333,18 @@ TEST_F(DBServerStructure, QueriesOpenAsFilesUnderTheLowestFreeIdAndOnlyPreparedO
     EXPECT_EQ(session->Exchange(OP_PACK, Short(2)), Short(RC_FAILED));
     EXPECT_EQ(session->Exchange(OP_QUERY, Text("SELECT 1")).substr(0, 4), Short(RC_OK) + Short(1));
     session->Disconnect();
+    const std::vector<std::string> traces = gmtest::TakeTraces(*session->server);
+    const auto traced = [&](const std::string& start) {
+        for (const std::string& line : traces) {
+            if (line.rfind(start, 0) == 0) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(traced("(tDBServer::OpenQuery) -- Opened Query ID 2"));
+    EXPECT_TRUE(traced("(tDBServer::SqlFree) -- Free Prepared Query ID 1"));
+    EXPECT_TRUE(
+        traced("(tDBServer::GetError) -- Last Error Code -19 Message [GML Error -19 - "
+               "Invalid Select / Query Statement : UPDATE T SET NAME = 'x'"));
     session->End();
 }
 
@@ -388,12 +396,11 @@ TEST_F(DBServerStructure, DirectDropTakesTheBookkeepingAlongAndWaitsUntilNobodyH
     EXPECT_EQ(Ran(), std::vector<std::string>{});
     ASSERT_TRUE(Records().SetClose(kOtherOwner, bucket, def->GetFullName(), 0));
     EXPECT_EQ(session->Exchange(OP_SQLEXEC, Text("drop table   clients  ")), Short(RC_OK));
-    EXPECT_EQ(
-        Ran(),
-        (std::vector<std::string>{
-            "tDBServer::SQLExec: drop table   clients  ",
-            "tDBConnection::UnregisterFields: DELETE FROM GML_FIELD WHERE FIELD_TABLE ='CLIENTS'",
-        }));
+    EXPECT_EQ(Ran(),
+              (std::vector<std::string>{
+                  "tDBServer::SQLExec: drop table   clients  ",
+                  "tDBServer::Unregister: DELETE FROM GML_FIELD WHERE FIELD_TABLE ='CLIENTS'",
+              }));
     EXPECT_EQ(made->FindTableDef("CLIENTS", "ERP"), nullptr);
     session->Disconnect();
     session->End();

@@ -104,7 +104,14 @@ TEST_F(DBServerTableDef, RefreshFollowsTheDatabaseAndAlwaysRepliesZero) {
 
     // The reserved suffix is warned about after the first character only.
     EXPECT_EQ(session->Exchange(OP_REFRESHFILE, Text("_BKPFIRST")), Short(RC_OK));
+    gmtest::TraceOn(*globals, *session->server);
+    gmtest::TakeTrace(*globals, *session->server);
     EXPECT_EQ(session->Exchange(OP_REFRESHFILE, Text("SALES_BKP")), Short(RC_OK));
+    // The request's own line comes first; the statements of the load may follow it.
+    EXPECT_EQ(gmtest::TakeTrace(*globals, *session->server)
+                  .rfind("(tDBServer::RefreshFile) -- Refresh File Definition - SALES_BKP\n", 0),
+              0u);
+    gmtest::TraceOff(*globals, *session->server);
     session->Disconnect();
     session->End();
     EXPECT_TRUE(LogHolds("[WARNING] Table [SALES_BKP] has reserved file suffix."));

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "lib_base/gmlalloc.h"
 #include "server/drivers/cloudscape.h"
 #include "server/drivers/ctreesql.h"
 #include "server/drivers/db2.h"
@@ -19,6 +21,7 @@
 #include "server/isam/dbconn.h"
 #include "tests/server/support/testconn.h"
 #include "tests/server/support/testprocess.h"
+#include "tests/support/gmtest.h"
 
 namespace {
 
@@ -91,6 +94,46 @@ TEST(DriverFactory, FurtherODBCDriversAreBuilt) {
     ASSERT_EQ(Ask("INFORMIX", out), tDBTypeAnswer::Made);
     EXPECT_STREQ(dynamic_cast<tInformixConnection&>(*out).GetOwner(), "sa.");
     EXPECT_TRUE(process.LogEntries().empty());
+}
+
+// The block size that the allocator below refuses; every other size is served.
+size_t gRefusedSize = 0;
+
+// The further ODBC drivers take their connections from the tagged allocator, which raises
+// naming the class instead of handing back null.
+TEST(DriverFactory, FurtherODBCConnectionsRaiseWhenTheirAllocationFails) {
+    gmtest::TestDBProcess process;
+    const struct {
+        const char* type;
+        const char* className;
+        size_t size;
+    } cases[] = {
+        {"ODBC", "tGenericConnection", sizeof(tGenericConnection)},
+        {"CLOUDSCAPE", "tCloudScapeConnection", sizeof(tCloudScapeConnection)},
+        {"DB2", "tDB2Connection", sizeof(tDB2Connection)},
+        {"CTREESQL", "tCTreeSQLConnection", sizeof(tCTreeSQLConnection)},
+        {"INFORMIX", "tInformixConnection", sizeof(tInformixConnection)},
+    };
+    static const tRawAllocator refusing = {
+        [](size_t size) -> void* { return size == gRefusedSize ? nullptr : std::calloc(1, size); },
+        [](void* block, size_t size) -> void* { return std::realloc(block, size); }};
+    const tString alias("ERP");
+    const tString user("sa");
+    const tString password("pw");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        std::unique_ptr<tDBConnection> out;
+        gmtest::ConsoleCapture console;
+        gRefusedSize = c.size;
+        SetRawAllocator(&refusing);
+        const std::string text = gmtest::AssertText([&] {
+            NewDBConnection({c.type, alias, user, password, true}, out);
+        });
+        SetRawAllocator(nullptr);
+        EXPECT_EQ(text, "Memory Allocation Failure ( " + std::to_string(c.size) + " bytes ) on " +
+                            c.className);
+        EXPECT_EQ(out, nullptr);
+    }
 }
 
 TEST(DriverFactory, ReplacementMakesTheConnectionsUntilRemoved) {

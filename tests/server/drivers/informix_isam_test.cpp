@@ -169,6 +169,19 @@ TEST_P(InformixODBC, ProcedureCallsThatCannotRunAnswerMinus21) {
     }
 }
 
+TEST_P(InformixODBC, AFailedParameterListNamesTheInformixRoutine) {
+    rec.ClearLog();
+    rec.FailNext("SQLProcedureColumns(,,P,)", "HY000", 1, "no catalogue");
+    tValues none;
+    EXPECT_EQ(stmt->SPExec("P", "infx.", none, none), -21);
+    EXPECT_EQ(stmt->GetHandle(), nullptr);
+    EXPECT_EQ(rec.CountCalls("SQLExecDirect"), 0);
+    i32 code = 0;
+    const std::string text = Error(code);
+    EXPECT_NE(text.find("( From tInformixStmt::SPExec (_SQLProcedureColumns) )"), std::string::npos)
+        << text;
+}
+
 TEST_P(InformixODBC, TableFileFetchesByMarkerAndSelectsTheKeyFields) {
     process.SetIni("INFORMIX", "CLIENTES_def", "1,2,dbs,idx1");
     tInformixISAMFile file(conn.get(), gmtest::ClientesDefinition(), reply, 1);

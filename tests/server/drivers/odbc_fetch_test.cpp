@@ -111,6 +111,39 @@ TEST_P(ODBCFetch, ColumnsAreBoundByTypeAndSizeAndTheRestLeftOut) {
     EXPECT_FALSE(stmt.Fetch());
 }
 
+// A name cut to the descriptor's buffer, or a binding the driver only half made, fails the
+// result: its columns would be read under names or into places they do not have.
+TEST_P(ODBCFetch, ColumnDescribedOrBoundWithInformationFailsTheResult) {
+    auto conn = MakeConnection();
+    const std::string longName(200, 'n');
+    const struct {
+        const char* scripted;  // a call told to answer with information, or none
+        std::string column;
+        std::string context;
+    } cases[] = {
+        {nullptr, longName, "Query Column : " + longName.substr(0, 128)},  // the driver cuts it
+        {"SQLBindCol", "b", "Bind Column : B Type C"},
+    };
+    const char* sql = "SELECT * FROM T";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.context);
+        rec.AddResult(sql);
+        rec.AddColumn(c.column.c_str(), SQL_VARCHAR, 10, 0, SQL_NULLABLE);
+        rec.AddRow();
+        rec.AddValue("x");
+        if (c.scripted) rec.WarnNext(c.scripted, "01000", 7, "Bound with a change");
+        tODBCStatement stmt(conn.get());
+        process.ClearLog();
+        EXPECT_FALSE(stmt.ExecDirect(sql, "tTest::Query", 1));
+        EXPECT_NE(stmt.GetHandle(), nullptr);  // the result is left to its owner
+        const std::vector<std::string> log = process.LogEntries();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].rfind("Warning : ", 0), 0u) << log[0];
+        EXPECT_NE(log[0].find("( From tODBCStatement::BindCols )\n"), std::string::npos) << log[0];
+        EXPECT_NE(log[0].find(c.context), std::string::npos) << log[0];
+    }
+}
+
 TEST_P(ODBCFetch, NullNumbersReadZeroAndNullTextsEmpty) {
     auto conn = MakeConnection();
     const char* sql = "SELECT NOME, VALOR FROM T";

@@ -73,6 +73,9 @@ TEST_P(DeletionMarks, AnotherRecordIsReadBeforeItIsMarked) {
     EXPECT_EQ(file->GetRecno(), 7.0);
     EXPECT_EQ(Name(), "C7") << "the mark went into record 7's own buffer";
     EXPECT_EQ(Mark(), '*');
+    EXPECT_NE(console->Get().find(
+                  "[WARNING] OP_DELETE Without Lock in Table [PRODUCAO|CLIENTES] Recno [7]\n"),
+              std::string::npos);
 }
 
 TEST_P(DeletionMarks, CodesOfRefusedAndFailedMarks) {

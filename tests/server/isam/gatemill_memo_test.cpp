@@ -3,6 +3,7 @@
 // stored into the record the writer names), clear and pack, and the file's description.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -318,6 +319,47 @@ TEST_P(Memos, DescriptionOfAFileWithoutLocksSaysNone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Memos, ::testing::Bool(), gmtest::ODBCModeName);
+
+// The description's flags, and each column of the statement's last row by the type of its field:
+// a column that the table lacks and a text column without a value are named, not shown.
+class Description : public ::testing::Test, public gmtest::IsamTestBed {};
+
+TEST_F(Description, FlagsAndEachColumnOfTheLastRowByItsFieldType) {
+    auto file = MakeFile();
+    file->SetFilterChanged(true);
+    file->SetMoveFlags(true, true);
+    conn.results.push_back({"SELECT", {{"ANA", "20240131", "T", "x", "y", ""}}});
+    tStatement& stmt = file->GetStatement();
+    ASSERT_TRUE(stmt.ExecDirect("SELECT NOME,DATA,ATIVO,EXTRA,CIDADE,VALOR", "test", 1));
+    ASSERT_TRUE(stmt.Fetch());
+    tColumnDesc* columns = stmt.GetColumns();
+    const char* names[] = {"NOME", "DATA", "ATIVO", "EXTRA", "CIDADE", "VALOR"};
+    for (int c = 0; c < 6; ++c) {
+        std::snprintf(columns[c].name, sizeof columns[c].name, "%s", names[c]);
+    }
+    columns[4].value.text = nullptr;
+    columns[5].type = 'N';
+    columns[5].value.number = 12.5;
+
+    tString out;
+    file->DumpInfo(out);
+    const std::string text = out.GetText();
+    EXPECT_NE(text.find("Control Flags ............: [FLTCHG] [NEEDFIRST] [SRVDIRTY] \n"),
+              std::string::npos)
+        << text;
+    const size_t from = text.find("\n[CURRENT RECORD CONTENT]\n");
+    const size_t to = text.find("\n[GENERIC FILE INFORMATION]\n");
+    ASSERT_NE(from, std::string::npos);
+    ASSERT_NE(to, std::string::npos);
+    EXPECT_EQ(text.substr(from, to - from),
+              "\n[CURRENT RECORD CONTENT]\n"
+              "Field [                NOME] [C] [ANA]\n"
+              "Field [                DATA] [D] [20240131]\n"
+              "Field [               ATIVO] [L] [T]\n"
+              "Field [               EXTRA] ERROR : NOT FOUND IN MIRROR.\n"
+              "Field [              CIDADE] ERROR : INVALID CONTENT."
+              "Field [               VALOR] [N] [12.500000]\n");
+}
 
 // ---- Clear and pack
 

@@ -16,7 +16,18 @@ constexpr const char* kTop =
     "SELECT R_E_C_N_O_ FROM CLIENTES WHERE R_E_C_N_O_  > 0 ORDER BY R_E_C_N_O_";
 constexpr const char* kFetch = gmtest::kRecordFetch;
 
-class Navigation : public gmtest::RecordedTableFile {};
+class Navigation : public gmtest::RecordedTableFile {
+protected:
+    // The session's trace entries of key-cursor loads, as "routine: text".
+    std::vector<std::string> Loads() {
+        std::vector<std::string> loads;
+        for (const auto& t : session.traces) {
+            if (t.text.rfind("-- Load [", 0) == 0) loads.push_back(t.label + ": " + t.text);
+        }
+        session.traces.clear();
+        return loads;
+    }
+};
 
 TEST_P(Navigation, TenRowsAreLoadedOnceAndMovesInsideTheWindowRunNoKeyCursor) {
     ScriptKeys(kTop, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
@@ -144,6 +155,34 @@ TEST_P(Navigation, BofAndEofAfterEveryMove) {
         EXPECT_EQ(file->GetRecno(), s.recno);
         EXPECT_EQ(Ran(), s.ran);
     }
+    EXPECT_EQ(rec.Pending(), 0);
+}
+
+TEST_P(Navigation, BottomOfAFreshFileRunsTheBackwardCursorAndEachLoadIsTraced) {
+    const std::string bottom = "SELECT R_E_C_N_O_ FROM CLIENTES ORDER BY R_E_C_N_O_ DESC";
+    ScriptKeys(bottom, {9, 7, 4});  // the cursor gives them highest first
+    ScriptRecord(9);
+    session.traces.clear();
+    ASSERT_TRUE(file->GoBottom());
+    EXPECT_EQ(Ran(), (std::vector<std::string>{bottom, Fetched(9)}));
+    EXPECT_EQ(file->GetRecno(), 9.0);
+    EXPECT_FALSE(Bof() || Eof());
+    EXPECT_EQ(file->GetCache().GetCurrent(), tCache::kSlots - 1);
+    EXPECT_TRUE(file->GetCache().HasFirstRow()) << "fewer rows than the row count";
+    EXPECT_EQ(Loads(),
+              std::vector<std::string>{"tISAMFile::GoBottom: -- Load [3] record(s) to IsamCache"});
+
+    ScriptRecord(4);
+    EXPECT_TRUE(file->GoTop());
+    EXPECT_EQ(Ran(), std::vector<std::string>{Fetched(4)}) << "the window holds the first row";
+    EXPECT_EQ(Loads(), std::vector<std::string>{});
+
+    file = MakeFile(def);
+    ScriptKeys(kTop, {2, 6});
+    ScriptRecord(2);
+    ASSERT_TRUE(file->GoTop());
+    EXPECT_EQ(Loads(),
+              std::vector<std::string>{"tISAMFile::GoTop: -- Load [2] record(s) to IsamCache"});
     EXPECT_EQ(rec.Pending(), 0);
 }
 

@@ -3,6 +3,7 @@
 // the file stands afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,9 +55,14 @@ TEST_P(Seek, KeyLengthCoversLeadingFieldsButNeverTheRecordNumber) {
         bool exact;
     } cases[] = {
         {2, 0, 2, false},  // the whole key is compared field by field, never exact
-        {1, 10, 1, true},   {1, 4, 1, false},
-        {1, 12, 2, false},  // the key reaches into the next field
-        {5, 0, 2, false},   {2, 18, 2, true}, {5, 40, 2, false}, {0, 18, 1, false},
+        {1, 10, 1, true},
+        {1, 4, 1, false},
+        // the key reaches into the next field
+        {1, 12, 2, false},
+        {5, 0, 2, false},
+        {2, 18, 2, true},
+        {5, 40, 2, false},
+        {0, 18, 1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.keyFields) + "/" + std::to_string(c.keyLength));
@@ -92,6 +98,11 @@ TEST_P(Seek, ExactSeekFindsTheRowAndSkipsGoOnFromIt) {
         EXPECT_TRUE(Found());
         EXPECT_FALSE(Bof() || Eof());
     }
+    const auto& last = session.traces;
+    const bool traced = std::any_of(last.begin(), last.end(), [](const auto& t) {
+        return t.label == "tISAMFile::Seek" && t.text == "-- Load [1] record(s) to IsamCache";
+    });
+    EXPECT_TRUE(traced) << "the row after the found one is loaded under the seek";
     ScriptRecord(8);
     EXPECT_TRUE(file->Skip(1));
     EXPECT_EQ(Ran(), std::vector<std::string>{Fetched(8)}) << "the rest of the query is loaded";

@@ -9,6 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "lib_common/opcodes.h"
+#include "server/dispatch/dbserver.h"
+#include "server/process/lockconn.h"
+#include "server/process/monitor.h"
 #include "tests/server/process/support/acceptfixture.h"
 #include "tests/support/bytesource.h"
 #include "tests/support/gmtest.h"
@@ -371,6 +375,35 @@ TEST(ConnectPacket, HeadNeedsTheWholeMagicWithItsNul) {
         if (c.accepted) {
             EXPECT_EQ(connect.kind, '0');
         }
+    }
+}
+
+// Which connection kinds run an operation for each code: 'C' client, 'M' monitor, 'L' lock
+// connection. Every code not listed, named or not, has no operation on any kind and gets that
+// kind's unknown-operation answer. OP_DISCONNECT ends every kind before any dispatch.
+TEST(ConnectionKinds, EachOpcodeHasAnOperationOnExactlyTheKindsThatServeIt) {
+    const struct {
+        i16 first;
+        i16 last;
+        const char* kinds;
+    } ranges[] = {
+        {1, 11, "C"},  {13, 13, "C"}, {19, 20, "CL"},  {21, 26, "C"},   {28, 38, "C"},
+        {40, 40, "C"}, {42, 49, "C"}, {51, 57, "L"},   {63, 63, "C"},   {64, 64, "M"},
+        {66, 74, "M"}, {77, 79, "M"}, {81, 81, "ML"},  {82, 83, "M"},   {87, 87, "C"},
+        {89, 89, "C"}, {92, 95, "C"}, {121, 124, "L"}, {128, 132, "M"}, {240, 240, "CM"},
+    };
+    for (i32 code = 1; code <= 255; ++code) {
+        if (code == OP_DISCONNECT) continue;
+        std::string expected;
+        for (const auto& r : ranges) {
+            if (code >= r.first && code <= r.last) expected = r.kinds;
+        }
+        const i16 opcode = static_cast<i16>(code);
+        std::string served;
+        if (tDBServer::Serves(opcode)) served += 'C';
+        if (tMonitor::Serves(opcode)) served += 'M';
+        if (tLockConn::Serves(opcode)) served += 'L';
+        EXPECT_EQ(served, expected) << code << " " << OpcodeName(opcode);
     }
 }
 

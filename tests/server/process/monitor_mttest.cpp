@@ -443,4 +443,30 @@ TEST_F(MonitorLoop, IdleMonitorStaysUntilItsClientGoes) {
         << "a client that leaves between requests is no failure";
 }
 
+TEST_F(MonitorLoop, WaitRunningOutOnALostSocketEndsWithTheFailureLine) {
+    gmtest::ConsoleCapture console;
+    Start(kWaitMs);
+    counting->lost = true;
+    thread.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(ReadFileText(LogPath()).find("Thread (" + std::to_string(monitor->GetThreadId()) +
+                                           ") communication failure (ISCONNECTED)."),
+              std::string::npos)
+        << ReadFileText(LogPath());
+    EXPECT_EQ(console.Get().find("Exit DBMonitor Thread ("), std::string::npos);
+}
+
+TEST_F(MonitorLoop, ShortSendEndsWithTheSentAndFrameSizes) {
+    Start(60000);
+    counting->shortSends = true;
+    ASSERT_TRUE(Send(Frame(OP_BUILD)));
+    thread.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(ReadFileText(LogPath()).find("Thread (" + std::to_string(monitor->GetThreadId()) +
+                                           ") communication failure. ( snd : 12, buffer size : "
+                                           "13 )"),
+              std::string::npos)
+        << ReadFileText(LogPath());
+}
+
 }  // namespace

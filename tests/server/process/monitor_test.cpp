@@ -436,6 +436,21 @@ TEST_F(Monitor, DiagLogRefusesNamesOutsideTheProgramDirectory) {
     EXPECT_EQ(TakeText(reply), Header(here.name) + "secret");
 }
 
+// A name listed in the directory whose file cannot be opened: a directory.
+TEST_F(Monitor, DiagLogOfAFileThatCannotBeOpenedSaysWhy) {
+    ProgramFile folder("folder");
+    ASSERT_TRUE(std::filesystem::create_directory(folder.path));
+    RunWithText(OP_GETDIAGLOG, folder.name.c_str());
+    EXPECT_EQ(Code(), -19);
+    const std::string text = TakeText(reply);
+    const std::string opening = Header(folder.name) + "Open File Error - ";
+    EXPECT_EQ(text.substr(0, opening.size()), opening);
+    EXPECT_GT(text.size(), opening.size() + 1) << "the disk manager's error text follows";
+    EXPECT_EQ(text.back(), '\n');
+    RunWithText(OP_GETDIAGLOG, folder.name.c_str());
+    EXPECT_EQ(Code(), -19) << "no transfer was started";
+}
+
 // ---- the ini file whole ---------------------------------------------------------------------
 
 TEST_F(Monitor, IniFileInNormalFormRoundTripsByteForByte) {

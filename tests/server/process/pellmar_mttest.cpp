@@ -9,9 +9,13 @@
 
 #include "lib_base/threads.h"
 #include "lib_common/logwriter.h"
+#include "platform/procinfo.h"
+#include "platform/thread_id.h"
 #include "server/dispatch/dbserver.h"
 #include "server/process/acceptance.h"
 #include "server/process/gmlserver.h"
+#include "server/process/lockconn.h"
+#include "server/process/monitor.h"
 #include "server/process/pellmar.h"
 #include "server/runtime/globals.h"
 #include "server/runtime/gmlsockconn.h"
@@ -87,6 +91,15 @@ TEST_F(ServerStart, ModeIsReadTrimmedAndCaseSensitiveAndEveryModeGetsBothLockSer
         EXPECT_NE(globals.GetVirtualLockServer(), nullptr);
         const std::string out = console.Get();
         EXPECT_EQ(out.find(warning) != std::string::npos, c.warns) << out;
+        // The start reports come before the listening line: thread and process, memory, OS.
+        const size_t main =
+            out.find("Main Application Thread .. [" + std::to_string(plat::CurrentThreadId()) +
+                     "] PID [" + std::to_string(plat::ProcessId()) + "]\n");
+        const size_t memory = out.find("---------------- Global Memory Status ---");
+        const size_t os = out.find("---------------- OS System Info ---");
+        EXPECT_LT(main, memory) << out;
+        EXPECT_LT(memory, os) << out;
+        EXPECT_LT(os, out.find("Listening port")) << out;
         // A configured port prints without "(default)".
         EXPECT_NE(out.find("Listening port " + std::to_string(port) + " \n"), std::string::npos)
             << out;
@@ -148,12 +161,16 @@ TEST_F(ServerStart, SecondServerOnAPortInUseFailsWithItsLogLineAndNoLockServers)
     EXPECT_NE(first.GetRecordLockServer(), nullptr);
 }
 
-TEST_F(ServerStart, ClientConnectionsHaveTheirMakerOnceTheServerListens) {
+TEST_F(ServerStart, EveryConnectionKindHasItsMakerOnceTheServerListens) {
     tGMLGlobals& globals = MakeGlobals("Port=" + std::to_string(gmtest::FreePort()) + "\n");
-    SetConnectionMaker(kKindClient, nullptr);
+    for (u8 kind : {kKindClient, kKindMonitor, kKindLockClient}) SetConnectionMaker(kind, nullptr);
     ASSERT_TRUE(StartServer(&globals, kDefaultPort));
     std::unique_ptr<tGMLSockConn> client = CreateConnection(kKindClient);
+    std::unique_ptr<tGMLSockConn> monitor = CreateConnection(kKindMonitor);
+    std::unique_ptr<tGMLSockConn> lock = CreateConnection(kKindLockClient);
     EXPECT_NE(dynamic_cast<tDBServer*>(client.get()), nullptr);
+    EXPECT_NE(dynamic_cast<tMonitor*>(monitor.get()), nullptr);
+    EXPECT_NE(dynamic_cast<tLockConn*>(lock.get()), nullptr);
 }
 
 TEST_F(ServerStart, ShutdownReportLogsItsLineAndPrintsMemoryThenSummary) {

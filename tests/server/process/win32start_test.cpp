@@ -303,4 +303,16 @@ TEST(ConsolePrompt, TerminateStopsWithoutAsking) {
     EXPECT_EQ(input.Reads(), 0);
 }
 
+TEST(ConsolePrompt, ClosedTerminalOnlySaysHowToStop) {
+    gmtest::ScriptedInput input;
+    input.Answer("YES\n");
+    auto stop = std::make_shared<tSemaphore>();
+    tConsoleControl control(input, stop);
+    gmtest::ConsoleCapture capture;
+    control.OnEvent(plat::ConsoleEvent::kClose);
+    EXPECT_FALSE(stop->Wait(0));
+    EXPECT_EQ(capture.Get(), "\n\n\nPlease type Ctrl-C or Ctrl-Break to terminate!\n\n\n");
+    EXPECT_EQ(input.Reads(), 0);
+}
+
 }  // namespace

@@ -55,6 +55,10 @@ public:
     void HoldLock(f64 recno) { lockedList.Add(recno); }
     tAutoArray<tBlobNode>& Blobs() { return blobList; }
     bool IsEof() const { return eof; }
+    void SetMoveFlags(bool needFirstOn, bool srvDirtyOn) {
+        needFirst = needFirstOn;
+        srvDirty = srvDirtyOn;
+    }
 };
 
 // The shared definition of CLIENTES:

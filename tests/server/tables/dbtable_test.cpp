@@ -216,6 +216,17 @@ TEST(TableDefinition, CopiesKeepLayoutSetFetchAndClearReverse) {
     ExpectCopyOf(*src, constructed);
 }
 
+TEST(TableDefinition, IndexDirectionIsFoundByNameWithoutCase) {
+    const std::unique_ptr<tTableDefinitionShared> def = MakeSource();
+    std::unique_ptr<tIndexDefinition> ascending(new tIndexDefinition("SA10102", false));
+    ascending->AddField(0);
+    def->AddIndex(std::move(ascending));
+    EXPECT_TRUE(def->IsIndexReverse("SA10101"));
+    EXPECT_TRUE(def->IsIndexReverse("sa10101"));
+    EXPECT_FALSE(def->IsIndexReverse("SA10102"));
+    EXPECT_FALSE(def->IsIndexReverse("SA1010"));
+}
+
 TEST(TableDefinition, CopyFromEmptySourceAssertsBeforeTouchingTarget) {
     const std::unique_ptr<tTableDefinitionShared> src = MakeSource();
     tTableDefinitionExclusive target(*src);

@@ -30,6 +30,7 @@ struct RecordScript {
     i16 code = RC_OK;  // of every operation that answers a code
     bool auditable = true;
     bool query = false;
+    bool translated = true;              // what SetFilter says of the expression
     std::string holder = "bia|posting";  // what GetLockOwner gives
     std::vector<std::string> calls;
 
@@ -80,6 +81,22 @@ public:
         return Answer("SetDeletedFilter " + std::to_string(on));
     }
     i16 SrvMap(const char* fields) override { return Answer(std::string("SrvMap ") + fields); }
+    bool SetFilter(const char* expression, bool& translated) override {
+        translated = script.translated;
+        return Answer(std::string("SetFilter ") + expression) == RC_OK;
+    }
+    i16 SetFilterEx(i16 level, const char* expression, tString& message) override {
+        message = "translated";
+        return Answer("SetFilterEx " + std::to_string(level) + " " + expression);
+    }
+    void BlobRead(i16 memoId, i32 recno, i32 length) override {
+        reply.PutReturnCode(Answer("BlobRead " + std::to_string(memoId) + " " +
+                                   std::to_string(recno) + " " + std::to_string(length)));
+    }
+    i16 BlobWrite(i16 memoId, const void* bytes, i32 count) override {
+        const std::string data(static_cast<const char*>(bytes), static_cast<size_t>(count));
+        return Answer("BlobWrite " + std::to_string(memoId) + " " + data);
+    }
     bool IsAuditable() override { return script.auditable; }
     const char* GetTableName() override { return "SA1010"; }
     bool IsQuery() override { return script.query; }

@@ -23,6 +23,7 @@ struct FileScript {
     bool assertOnOpen = false;  // Open raises an assertion, as a join to a missing table does
     bool queueJoin = false;     // the connection holds a join description once it is up
     bool preparedQuery = false;
+    bool query = false;      // a query's result that was not prepared
     bool auditable = false;  // the file's answer to IsAuditable
     bool moves = true;       // the answer of every move
     i16 seekCode = 0;
@@ -44,6 +45,7 @@ public:
                  u32 owner, FileScript& script)
         : TestFile(conn, std::move(def), reply, owner), script(script) {
         prepared = script.preparedQuery;
+        query = script.query || prepared;
     }
     ~ScriptedFile() override { script.calls.push_back("deleted"); }
 
@@ -91,7 +93,7 @@ public:
     bool IsExclusiveSet() const { return exclusive; }
     bool HasAuditHandle() const { return auditHandle != nullptr; }
     const char* GetTableName() override { return GetTableDef()->GetName(); }
-    bool IsQuery() override { return prepared; }
+    bool IsQuery() override { return query; }
 
 private:
     bool Move(const std::string& call) {
@@ -103,6 +105,7 @@ private:
     }
 
     FileScript& script;
+    bool query;
 };
 
 // The scripted connection, making scripted files and answering the catalogue as scripted.
