@@ -208,7 +208,7 @@ public:
     // Decodes count typed values of the request into params: 0; -19 with nothing kept for a
     // refused count or value; a value past the request marks the frame malformed.
     i16 DecodeParams(tAutoArray<tDATAField>& params, i16 count);
-    void GetDBSID();     // OP_GETDBSID: the database's session id as a bare string
+    void GetDBSID();  // OP_GETDBSID: the database's session id as a bare string
     // OP_INTERNALF: a sub-code and an optional text; the reply is one string, no return code
     // (dbserver_internal.cpp).
     void InternalCall();
@@ -236,19 +236,19 @@ public:
 
     // ---- Handlers: transactions, record changes, locks, the order and the field map
     // (dbserver_tran.cpp, dbserver_write.cpp, dbserver_lock.cpp, dbserver_order.cpp).
-    void StrCmtCtl();  // OP_STRCMTCTL
-    void EndCmtCtl();  // OP_ENDCMTCTL
-    void Commit();     // OP_COMMIT
-    void Rollback();   // OP_ROLLBACK
-    void Write();      // OP_WRITE
-    void Update();     // OP_UPDATE
-    void Delete();     // OP_DELETE
-    void Recall();     // OP_RECALL
-    void Lock();       // OP_LOCK
-    void Unlock();     // OP_UNLOCK
-    void SetKey();     // OP_SETKEY
-    void SetDeleOn();  // OP_SETDELEON
-    void SrvMap();     // OP_SETFIELDMAP
+    void StrCmtCtl();    // OP_STRCMTCTL
+    void EndCmtCtl();    // OP_ENDCMTCTL
+    void Commit();       // OP_COMMIT
+    void Rollback();     // OP_ROLLBACK
+    void Write();        // OP_WRITE
+    void Update();       // OP_UPDATE
+    void Delete();       // OP_DELETE
+    void Recall();       // OP_RECALL
+    void Lock();         // OP_LOCK
+    void Unlock();       // OP_UNLOCK
+    void SetKey();       // OP_SETKEY
+    void SetDeleOn();    // OP_SETDELEON
+    void SrvMap();       // OP_SETFIELDMAP
     void SetFilter();    // OP_FILTER
     void SetFilterEx();  // OP_FILTEREX
 
@@ -289,9 +289,9 @@ private:
     void ServerTrace(const char* routine, f64 elapsed, const char* text);
 
     // dbserver_master.cpp
-    i16 ConnectMaster();       // a slave's lock clients at its master; 0 or the last failure
-    void ReleaseMaster();      // deletes the lock clients and lets the master link go
-    bool IsMasterLinkLost();   // a slave whose link to its master broke, logged
+    i16 ConnectMaster();      // a slave's lock clients at its master; 0 or the last failure
+    void ReleaseMaster();     // deletes the lock clients and lets the master link go
+    bool IsMasterLinkLost();  // a slave whose link to its master broke, logged
 
     // dbserver_connect.cpp
     bool SplitEnvironment();
@@ -406,5 +406,5 @@ private:
     bool ownerInfoPending = true;
     tString lockText;
     tString virtualLockText;  // the holder of the last refused named lock, or why it was refused
-    tString filterMessage;  // what the file said of the last extended filter's expression
+    tString filterMessage;    // what the file said of the last extended filter's expression
 };

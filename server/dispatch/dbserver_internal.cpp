@@ -46,10 +46,10 @@ void AppendStructureSizes(tString& out) {
         u32 size;
     };
     static constexpr tRow kRows[] = {
-        {"char", 1},     {"short", 2},       {"int", 4},          {"float", 4},
-        {"double", 8},   {"long int", 4},    {"long double", 8},  {"mschar", 1},
-        {"msint16", 2},  {"msint", 4},       {"msfloat", 4},      {"msdouble", 8},
-        {"mshandleF", 4}, {"mshandleT", 4},  {"ClientHinfo", 192}, {"ServerHinfo", 539},
+        {"char", 1},      {"short", 2},     {"int", 4},           {"float", 4},
+        {"double", 8},    {"long int", 4},  {"long double", 8},   {"mschar", 1},
+        {"msint16", 2},   {"msint", 4},     {"msfloat", 4},       {"msdouble", 8},
+        {"mshandleF", 4}, {"mshandleT", 4}, {"ClientHinfo", 192}, {"ServerHinfo", 539},
     };
     out += "--------- Structure Sizes ---------\n";
     for (const tRow& row : kRows) AppendSizeLine(out, row.label, row.size);
@@ -184,8 +184,8 @@ void tDBServer::RunInternalCall(u8 subcode, bool hasParameter, const tString& pa
             reply = OneOrZero(VirtualLock(hasParameter, parameter));
             break;
         case 52:
-            reply = OneOrZero(hasParameter && GetVirtualLockEngine()->VUnLock(
-                                                  GetThreadId(), text, 0, environment));
+            reply = OneOrZero(hasParameter &&
+                              GetVirtualLockEngine()->VUnLock(GetThreadId(), text, 0, environment));
             break;
         case 53:
             reply = lockText;

@@ -12,8 +12,8 @@
 
 #include "platform/files.h"
 #include "server/filter/ssfile.h"
-#include "server/filter/ssword.h"
 #include "server/filter/ssresource.h"
+#include "server/filter/ssword.h"
 
 namespace {
 

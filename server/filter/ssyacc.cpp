@@ -35,8 +35,8 @@ SSYacc::~SSYacc() = default;
 void SSYacc::Construct() {
     init();
     const u8 eofText[] = "eof";
-    eofLexeme.set(SSLexLexeme::create(kSSYaccEofToken, eofText, 3,
-                                      {0xFFFFFFFF, 0xFFFFFFFF, ~u64(0)}, false));
+    eofLexeme.set(
+        SSLexLexeme::create(kSSYaccEofToken, eofText, 3, {0xFFFFFFFF, 0xFFFFFFFF, ~u64(0)}, false));
     cache = std::make_unique<SSYaccLexemeCache>();
     stack = std::make_unique<Stack>(kStackRoom, kStackRoom);
     stack->push(SSRef<SSYaccStackElement>(newStackElement()));
@@ -112,8 +112,7 @@ bool SSYacc::ReadLookahead(bool lookup) {
 }
 
 bool SSYacc::HasAction(u32 inState, i32 token, u32& word) const {
-    return table->action(inState, token, word) &&
-           ssYaccActionKind(word) != SSYaccAction::kError;
+    return table->action(inState, token, word) && ssYaccActionKind(word) != SSYaccAction::kError;
 }
 
 void SSYacc::LookupAction(i32 token) {

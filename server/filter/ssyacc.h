@@ -156,9 +156,9 @@ private:
     using Stack = SSLifo<SSRef<SSYaccStackElement>>;
     struct Pending {
         SSYaccAction kind = SSYaccAction::kError;
-        u32 argument = 0;      // shift target, production or conflict list
-        u32 length = 0;        // of a reduce's production
-        u32 leftSymbol = 0;    // of a reduce's production
+        u32 argument = 0;    // shift target, production or conflict list
+        u32 length = 0;      // of a reduce's production
+        u32 leftSymbol = 0;  // of a reduce's production
     };
 
     void LoadTable(const char* tableFile);

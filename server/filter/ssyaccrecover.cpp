@@ -1,8 +1,8 @@
 // The parser's ways out of trouble: conflicts resolved by reading ahead through a conflict list's
 // automaton, the error-token recovery and panic recovery.
-#include "server/filter/ssyacc.h"
-
 #include <algorithm>
+
+#include "server/filter/ssyacc.h"
 
 namespace {
 
@@ -69,10 +69,8 @@ bool SSYacc::ResolveConflict() {
 
 bool SSYacc::PushErrorElement(u32 errorState) {
     const u8 text[] = "%error";
-    SSRef<SSLexLexeme> lexeme(SSLexLexeme::create(kSSYaccErrorToken, text, 6,
-                                                  {look->line(), look->offset(),
-                                                   look->bufferOffset()},
-                                                  false));
+    SSRef<SSLexLexeme> lexeme(SSLexLexeme::create(
+        kSSYaccErrorToken, text, 6, {look->line(), look->offset(), look->bufferOffset()}, false));
     SSRef<SSYaccStackElement> element(newStackElement());
     element->setLexeme(lexeme.get());
     element->setState(errorState);

@@ -13,8 +13,8 @@
 #include <cstring>
 
 #include "server/filter/ssfile.h"
-#include "server/filter/ssword.h"
 #include "server/filter/ssresource.h"
+#include "server/filter/ssword.h"
 
 namespace {
 

@@ -244,8 +244,8 @@ public:
     i32 LoadForward(i32 offset);
     i32 LoadBackward(i32 offset);
     void ForgetOrder() { order = -1; }  // the next Revalidate resets
-    void GoFirst();  // the lowest filled slot, 0 when none
-    void GoLast();   // the highest filled slot, kSlots - 1 when none
+    void GoFirst();                     // the lowest filled slot, 0 when none
+    void GoLast();                      // the highest filled slot, kSlots - 1 when none
 
     i32 GetCurrent() const { return current; }
     void SetCurrent(i32 slot) { current = slot; }
@@ -638,7 +638,7 @@ protected:
     std::unique_ptr<tStatement> fetchStmt;
     std::unique_ptr<tStatement> preparedStmt;
     tRecnoList lockedList;
-    f64 heldRecno = -1.0;    // the record that the current-record buffer holds; -1: none
+    f64 heldRecno = -1.0;  // the record that the current-record buffer holds; -1: none
     // The record whose bytes the buffer holds, read or written by this file since; -1: none.
     // Unlike heldRecno it stays set after a write, whose row is read again only when moving.
     f64 bufferRecno = -1.0;

@@ -30,7 +30,7 @@ constexpr u32 kModeSlave = 2;
 class tListeningServer {
 public:
     virtual ~tListeningServer() = default;
-    virtual u32 GetMode() const = 0;  // one of the kMode values
+    virtual u32 GetMode() const = 0;   // one of the kMode values
     virtual void RequestShutdown() {}  // asks the process to stop; any thread
 };
 

@@ -24,10 +24,14 @@ constexpr int kRows = 12;
 // scrambled order, so that record numbers follow neither CODE nor QTY.
 std::string NameOf(int n) {
     switch (n) {
-        case 3: return "O'Brien";
-        case 5: return "back\\slash";
-        case 7: return "semi;colon";
-        default: return "name" + std::to_string(n);
+        case 3:
+            return "O'Brien";
+        case 5:
+            return "back\\slash";
+        case 7:
+            return "semi;colon";
+        default:
+            return "name" + std::to_string(n);
     }
 }
 std::string CodeOf(int n) {
@@ -70,7 +74,8 @@ protected:
     }
 
     void Put(const char* field, const std::string& text) {
-        ASSERT_EQ(GM_SetInternalFld(db, wa, field, text.c_str()), static_cast<int32_t>(text.size()));
+        ASSERT_EQ(GM_SetInternalFld(db, wa, field, text.c_str()),
+                  static_cast<int32_t>(text.size()));
     }
     int Qty() const {
         double qty = -1;
@@ -239,12 +244,9 @@ TYPED_TEST(Filters, RawConditionsAndClientTextStayInTheirPlaces) {
         std::vector<int> rows;
     } cases[] = {
         {"'NAME *EQ \"O''Brien\"'", {}},  // two quotes are two characters of the name
-        {"'NAME *EQ \"O'Brien\"'", {3}},
-        {"'NAME *EQ \"back\\slash\"'", {5}},
-        {"'NAME *EQ \"semi;colon\"'", {7}},
-        {"'NAME *EQ \"x''; DELETE FROM FILT; --\"'", {}},
-        {"'NAME *EQ \"x\\'' OR 1=1 -- \"'", {}},
-        {"'NAME *CT \"\\\"'", {5}},
+        {"'NAME *EQ \"O'Brien\"'", {3}},         {"'NAME *EQ \"back\\slash\"'", {5}},
+        {"'NAME *EQ \"semi;colon\"'", {7}},      {"'NAME *EQ \"x''; DELETE FROM FILT; --\"'", {}},
+        {"'NAME *EQ \"x\\'' OR 1=1 -- \"'", {}}, {"'NAME *CT \"\\\"'", {5}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.condition);

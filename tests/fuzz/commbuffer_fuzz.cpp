@@ -14,8 +14,8 @@
 #include "lib_base/autochar.h"
 #include "lib_base/stringz.h"
 #include "lib_common/commbuffer.h"
-#include "tests/support/bytesource.h"
 #include "tests/fuzz/fuzzcheck.h"
+#include "tests/support/bytesource.h"
 
 namespace {
 

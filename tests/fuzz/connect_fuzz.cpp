@@ -9,8 +9,8 @@
 
 #include "lib_common/commbuffer.h"
 #include "server/process/acceptance.h"
-#include "tests/support/bytesource.h"
 #include "tests/fuzz/fuzzcheck.h"
+#include "tests/support/bytesource.h"
 
 namespace {
 

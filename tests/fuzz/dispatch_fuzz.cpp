@@ -9,9 +9,10 @@
 // catches it the same way).
 //
 // Input: flags byte (bit 0 big-endian client, bit 1 PostgreSQL instead of SQL Server, bits 2-3
-// receive piece size, bit 4 the operation log on), then frames, each a little-endian u16 payload length and the payload (the
-// opcode first, in the client's byte order); the target puts the length prefix in front. The
-// length 0xFFFF instead serves the rest of the input as raw bytes, length prefixes and all.
+// receive piece size, bit 4 the operation log on), then frames, each a little-endian u16 payload
+// length and the payload (the opcode first, in the client's byte order); the target puts the length
+// prefix in front. The length 0xFFFF instead serves the rest of the input as raw bytes, length
+// prefixes and all.
 #include <dlfcn.h>
 #include <unistd.h>
 

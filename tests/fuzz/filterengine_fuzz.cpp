@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "server/filter/filterengine.h"
-#include "tests/server/support/testisam.h"
 #include "tests/fuzz/fuzzcheck.h"
+#include "tests/server/support/testisam.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static gmtest::IsamTestBed* bed = new gmtest::IsamTestBed;  // lives as long as the process

@@ -111,8 +111,7 @@ std::string AsRead(const std::string& value) {
     return v.substr(0, plat::kIniValueMax);
 }
 
-bool Refused(const std::string& section, const std::string& key, const std::string& value,
-             int op) {
+bool Refused(const std::string& section, const std::string& key, const std::string& value, int op) {
     const auto breaks = [](const std::string& s) {
         return s.find_first_of("\r\n") != std::string::npos;
     };

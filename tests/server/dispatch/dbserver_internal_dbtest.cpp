@@ -80,10 +80,12 @@ TEST_F(DBServerInternal, RepliesOneStringWithItsOperationDetails) {
     EXPECT_EQ(Internal(*session, 200, "x"), "");
     EXPECT_EQ(Internal(*session, 50, "ignored"), "Virtual Locks Ok");
     const std::string oplog = console.Get();
-    EXPECT_TRUE(gmtest::Holds(oplog, "Details: Operation : 80 Parameter : (NULL) Return : 20110117"))
+    EXPECT_TRUE(
+        gmtest::Holds(oplog, "Details: Operation : 80 Parameter : (NULL) Return : 20110117"))
         << oplog;
     EXPECT_TRUE(gmtest::Holds(oplog, "Operation : 200 Parameter : x Return : \n")) << oplog;
-    EXPECT_TRUE(gmtest::Holds(oplog, "Operation : 50 Parameter : ignored Return : Virtual Locks Ok"))
+    EXPECT_TRUE(
+        gmtest::Holds(oplog, "Operation : 50 Parameter : ignored Return : Virtual Locks Ok"))
         << oplog;
     session->Disconnect();
     session->End();
@@ -123,9 +125,8 @@ TEST_F(DBServerInternal, ThreadCommentShowsInInfoAuditAndLockOwner) {
     tString obs;
     first->server->GetProperties()->GetObs(obs);
     EXPECT_EQ(obs.GetText(), kept);
-    const std::string described =
-        "[" + std::string(first->server->GetDBType().GetText()) + "/" +
-        first->server->GetEnvironment().GetText() + "] " + kept;
+    const std::string described = "[" + std::string(first->server->GetDBType().GetText()) + "/" +
+                                  first->server->GetEnvironment().GetText() + "] " + kept;
     EXPECT_TRUE(gmtest::Holds(console.Get(),
                               "[INFO] Thread (" + ThreadOf(*first) + ") Obs [" + described + "]\n"))
         << console.Get();
@@ -187,7 +188,8 @@ TEST_F(DBServerInternal, CustomAuditColumns) {
         std::string names;
         tAuditCustomFieldList& list = session->server->GetAuditCustomFields();
         for (i32 i = 0; i < list.Count(); ++i) {
-            names += std::string(list.Get(i)->name.GetText()) + "=" + list.Get(i)->value.GetText() + ";";
+            names +=
+                std::string(list.Get(i)->name.GetText()) + "=" + list.Get(i)->value.GetText() + ";";
         }
         return names;
     };
@@ -207,7 +209,7 @@ TEST_F(DBServerInternal, CustomAuditColumns) {
     {
         std::lock_guard<std::mutex> hold(recorder.lock);
         const std::vector<std::string> sent = {"ZETA|9", "FILIAL|01", "BB|x=y", "FILIAL|",
-                                               "ZETA|1", "BB|",     "ZETA|"};
+                                               "ZETA|1", "BB|",       "ZETA|"};
         EXPECT_EQ(recorder.customs, sent);
     }
     session->Disconnect();
@@ -249,14 +251,16 @@ TEST_F(DBServerInternal, RecordLockListingsAndReleases) {
 // The delete-as-mark switch: exactly "ON" marks the rows of a direct DELETE first. A trigger that
 // cancels deletions keeps the rows, so the mark shows.
 TEST_F(DBServerInternal, DeleteMarkingSwitch) {
-    ASSERT_TRUE(Run("create function keep_rows() returns trigger language plpgsql as "
-                    "$$ begin return null; end $$"));
-    ASSERT_TRUE(Run("create trigger keep_rows before delete on clientes for each row "
-                    "execute function keep_rows()"));
+    ASSERT_TRUE(
+        Run("create function keep_rows() returns trigger language plpgsql as "
+            "$$ begin return null; end $$"));
+    ASSERT_TRUE(
+        Run("create trigger keep_rows before delete on clientes for each row "
+            "execute function keep_rows()"));
     auto session = Connected();
     const auto remove = [&](const std::string& nome) {
-        return session->Exchange(OP_SQLEXEC, "DELETE FROM clientes WHERE nome = '" + nome + "'" +
-                                                  '\0');
+        return session->Exchange(OP_SQLEXEC,
+                                 "DELETE FROM clientes WHERE nome = '" + nome + "'" + '\0');
     };
     const auto mark = [&](const std::string& nome) {
         return Value("select '[' || d_e_l_e_t_ || ']' from clientes where nome = '" + nome + "'");
@@ -364,12 +368,11 @@ TEST_F(DBServerInternal, TestHooks) {
     auto other = Connected();
     auto session = Connected();
     EXPECT_EQ(Internal(*session, 86, "GMLGENGPF"), "");
-    EXPECT_TRUE(gmtest::Holds(console.Get(),
-                              "[INTERNAL] Gml Error Test - Exception Access Violation\n"));
+    EXPECT_TRUE(
+        gmtest::Holds(console.Get(), "[INTERNAL] Gml Error Test - Exception Access Violation\n"));
     EXPECT_EQ(Internal(*session, 86, "gmlassert"), "");  // compared exactly
     const std::string assertKeyword = "GMLASSERT";
-    EXPECT_EQ(session->Exchange(OP_INTERNALF, Call(86, &assertKeyword)),
-              gmtest::kClosed);
+    EXPECT_EQ(session->Exchange(OP_INTERNALF, Call(86, &assertKeyword)), gmtest::kClosed);
     session->Join();
     EXPECT_TRUE(gmtest::Holds(console.Get(), "[INTERNAL] Gml Error Test - DoAssert Call\n"));
     EXPECT_TRUE(gmtest::Holds(console.Get(), "GML ASSERT TEST - Thread Finished")) << console.Get();

@@ -444,8 +444,8 @@ TEST_F(DBServerRequests, DummyModeAnswersTheListedOpcodesWithoutRunningThem) {
     const struct {
         i16 opcode;
         std::string reply;
-    } cases[] = {{OP_LOCK, Short(RC_NO_RECORD)},      {OP_SEEK, Short(RC_NO_RECORD)},
-                 {OP_LAST, Short(RC_NO_RECORD)},      {OP_RQSSCAN, Short(OP_RQSSCAN) + "p"},
+    } cases[] = {{OP_LOCK, Short(RC_NO_RECORD)},        {OP_SEEK, Short(RC_NO_RECORD)},
+                 {OP_LAST, Short(RC_NO_RECORD)},        {OP_RQSSCAN, Short(OP_RQSSCAN) + "p"},
                  {OP_QUERYEX, Short(OP_QUERYEX) + "p"}, {OP_GETSID, Long(std::stoi(id))}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.opcode);

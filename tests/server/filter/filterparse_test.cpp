@@ -38,20 +38,46 @@ protected:
         TextElement* made = ssNewStackElement<TextElement>();
         std::string& t = made->text;
         switch (production) {
-            case 2: case 3: case 5: case 16: case 23:
+            case 2:
+            case 3:
+            case 5:
+            case 16:
+            case 23:
                 t = "(" + e(0) + " " + e(1) + " " + e(2) + ")";
                 break;
-            case 6: t = "(*NOT " + e(1) + ")"; break;
-            case 15: t = "(" + e(0) + e(1) + ")"; break;
-            case 24: t = "(" + e(0) + " " + e(1) + " " + e(2) + e(3) + ")"; break;
-            case 37: t = "%NONNULL(" + e(2) + " " + e(3) + ")"; break;
-            case 38: t = "DTOS(" + e(2) + ")"; break;
-            case 39: t = "%SST(" + e(2) + " " + e(3) + " " + e(4) + ")"; break;
-            case 40: t = "%SST(" + e(2) + " " + e(3) + ")"; break;
-            case 43: t = e(1); break;
-            case 44: t = e(0) + "(" + e(2) + ")"; break;
-            case 45: t = e(0) + "()"; break;
-            case 47: t = e(0) + "," + e(2); break;
+            case 6:
+                t = "(*NOT " + e(1) + ")";
+                break;
+            case 15:
+                t = "(" + e(0) + e(1) + ")";
+                break;
+            case 24:
+                t = "(" + e(0) + " " + e(1) + " " + e(2) + e(3) + ")";
+                break;
+            case 37:
+                t = "%NONNULL(" + e(2) + " " + e(3) + ")";
+                break;
+            case 38:
+                t = "DTOS(" + e(2) + ")";
+                break;
+            case 39:
+                t = "%SST(" + e(2) + " " + e(3) + " " + e(4) + ")";
+                break;
+            case 40:
+                t = "%SST(" + e(2) + " " + e(3) + ")";
+                break;
+            case 43:
+                t = e(1);
+                break;
+            case 44:
+                t = e(0) + "(" + e(2) + ")";
+                break;
+            case 45:
+                t = e(0) + "()";
+                break;
+            case 47:
+                t = e(0) + "," + e(2);
+                break;
             default:
                 if (length > 0) t = e(0);  // one symbol passed up; an empty argument stays empty
         }

@@ -6,8 +6,8 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "lib_base/types.h"
 #include "server/filter/ssexception.h"

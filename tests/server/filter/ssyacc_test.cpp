@@ -44,7 +44,8 @@ std::vector<u8> ListImage(u32 flags, u32 shiftX = kShift | 3) {
     const std::vector<std::pair<u32, i32>> onNext = {{0, 'x'}, {0, kEof}};
     auto reduceBy = [&](u32 production) {
         YaccRow row;
-        for (const auto& entry : onNext) row.actions.push_back({kReduce | production, entry.second});
+        for (const auto& entry : onNext)
+            row.actions.push_back({kReduce | production, entry.second});
         return row;
     };
     return sstest::YaccImage(
@@ -114,7 +115,7 @@ struct ParseRun {
     std::string conflictSeen;
 };
 ParseRun Parse(const std::vector<u8>& image, const std::string& text,
-          const std::vector<i32>& panicTokens = {}, bool stopOnConflict = false) {
+               const std::vector<i32>& panicTokens = {}, bool stopOnConflict = false) {
     const std::vector<u8> lexImage = CharLexerImage();
     SSLexTable lexTable(lexImage.data(), lexImage.size(), "chars.dfa");
     SSLexStringConsumer consumer(text.c_str(), SSLexConsumer::kSingleByte);
@@ -153,8 +154,8 @@ TEST(SSYacc, RecoversBySynchronisingTokensAndErrorEntries) {
          "3:x 2 3:x 1"},
         {"unmarked rows give no token", ListImage(kSSYaccRowSync), "x x; x;",
          "SSYacc0105e: Error token failed, no valid token", ""},
-        {"no recovery at all", ListImage(0), "x x;", "SSYacc0105e: Error token failed, no valid token",
-         ""},
+        {"no recovery at all", ListImage(0), "x x;",
+         "SSYacc0105e: Error token failed, no valid token", ""},
         {"input ends before a token", ListImage(kSSYaccRowError), "x x",
          "SSYacc0106e: Error token failed, eof", ""},
     };
@@ -229,8 +230,8 @@ protected:
         SSRef<SSLexLexeme> joined(joinedLexeme({1, 2}));
         seen += std::string("|") + joined->asChar();
         SSYaccStackElement* tree = elementWithSubtree();
-        seen += "|" + std::to_string(tree->subtreeCount()) + ":" +
-                tree->subtree(2)->lexeme()->asChar();
+        seen +=
+            "|" + std::to_string(tree->subtreeCount()) + ":" + tree->subtree(2)->lexeme()->asChar();
         seen += "|" + sstest::ErrorText([&] { tree->setSubtree(3, nullptr); });
         return tree;
     }
@@ -272,7 +273,8 @@ TEST(SSYacc, SubclassOperationsAndDriverErrors) {
     control = saved;
     EXPECT_TRUE(failed);
     ASSERT_NE(noTable.storedError(), nullptr);
-    EXPECT_EQ(std::string(noTable.storedError()->what()), "SSYacc0109e: setTable missing, required");
+    EXPECT_EQ(std::string(noTable.storedError()->what()),
+              "SSYacc0109e: setTable missing, required");
 }
 
 }  // namespace
@@ -282,8 +284,8 @@ namespace {
 TEST(SSYacc, FaultyTablesEndTheParse) {
     const u32 kA = kSSYaccNonterminal + 1;
     // On x, state 0 reduces an empty A and its goto on A is state 0 again: it would never end.
-    const std::vector<u8> loop = sstest::YaccImage(
-        {{2, 0}, {0, kA}}, {YaccRow{0, {{kReduce | 1, 'x'}}, {{0, kA}}}});
+    const std::vector<u8> loop =
+        sstest::YaccImage({{2, 0}, {0, kA}}, {YaccRow{0, {{kReduce | 1, 'x'}}, {{0, kA}}}});
     EXPECT_EQ(Parse(loop, "x").outcome, "SSYacc0102e: Parse failed, invalid table");
     // A reduction whose left side has no goto in the uncovered state.
     const std::vector<u8> noGoto =

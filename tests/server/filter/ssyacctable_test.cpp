@@ -27,8 +27,7 @@ std::vector<u8> SmallImage() {
         {YaccRow{kSSYaccRowError, {{kShift | 2, 10}, {kShift | 3, 11}}, {{1, kA}}, 3},
          YaccRow{0, {{kSSYaccAcceptBit, -1}}, {}},
          YaccRow{0, {{kShift | 2, 10}, {kShift | 3, 11}}, {{4, kA}}},
-         YaccRow{0, {{kReduce | 2, -1}}, {}},
-         YaccRow{0, {{kReduce | 1, -1}}, {}}});
+         YaccRow{0, {{kReduce | 2, -1}}, {}}, YaccRow{0, {{kReduce | 1, -1}}, {}}});
 }
 constexpr size_t kRowOffsets = 20;
 // Where the rows of SmallImage lie: state 0 (two actions, one goto, the error entry) at 64,

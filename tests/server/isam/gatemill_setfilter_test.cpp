@@ -68,8 +68,8 @@ TEST_F(SetFilter, TakesTheConditionTheOrderAndTheTranslatedFlag) {
         EXPECT_EQ(Where(*file), c.where);
         EXPECT_EQ(translated, c.translated);
         EXPECT_EQ(Order(*file), c.order);
-        const bool warned = console.Get().find("[WARNING] Invalid Field in SetOrderBy") !=
-                            std::string::npos;
+        const bool warned =
+            console.Get().find("[WARNING] Invalid Field in SetOrderBy") != std::string::npos;
         EXPECT_EQ(warned, std::strstr(c.expression, "NOPE") || std::strstr(c.expression, "DDDD"));
     }
 }
@@ -107,8 +107,7 @@ TEST_F(SetFilter, PartialTranslationWarnsWhenAskedAndTheClientTextStaysUnchanged
         const char* expression;
         std::string shown;  // the client text from its ninth character up to the last quote
     } cases[] = {
-        {"'VALOR + 1 *GT 7'", " 1 *GT 7"},
-        {"'1+A'", ""},  // shorter than nine characters
+        {"'VALOR + 1 *GT 7'", " 1 *GT 7"}, {"'1+A'", ""},  // shorter than nine characters
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expression);

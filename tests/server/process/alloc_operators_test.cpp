@@ -36,10 +36,10 @@ TEST(ServerAllocation, NewZeroFillsAndEveryFormReleases) {
     ::operator delete(raw);
 
     // The aligned form; read as raw bytes, since an object's uninitialised members have no value.
-    auto* wide = static_cast<unsigned char*>(::operator new(64, std::align_val_t{64}));
+    auto* wide = static_cast<unsigned char*>(::operator new (64, std::align_val_t{64}));
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(wide) % 64, 0u);
     EXPECT_EQ(wide[63], 0);
-    ::operator delete(wide, std::align_val_t{64});
+    ::operator delete (wide, std::align_val_t{64});
 
     int* many = new int[10]();
     delete[] many;

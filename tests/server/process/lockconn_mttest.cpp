@@ -97,8 +97,8 @@ TEST_F(LockConnTest, NumberAndFreeRecordRepliesCarryNothingElse) {
         i16 opcode;
         u32 frameLength;
     };
-    for (const tCase& c : {tCase{OP_NEXTRECNO, 12}, tCase{OP_GETLASTREC, 12},
-                           tCase{OP_LOCKINFO, 6}}) {
+    for (const tCase& c :
+         {tCase{OP_NEXTRECNO, 12}, tCase{OP_GETLASTREC, 12}, tCase{OP_LOCKINFO, 6}}) {
         SCOPED_TRACE(c.opcode);
         tCommBuffer& out = raw->Request(c.opcode);
         if (c.opcode == OP_NEXTRECNO) out.PutLong(1);
@@ -139,8 +139,8 @@ TEST_F(LockConnTest, DisconnectAndUnknownOpcodeEndTheConnection) {
     const GM_HANDLE a = Client();
     EXPECT_EQ(GM_LockClientRLock(a, 1, kHash, kTable, 5), -31);
     EXPECT_EQ(GM_DisconnectLockClient(a), 0);
-    EXPECT_TRUE(Eventually([&] { return console.Get().find("End LockConn Thread (") !=
-                                        std::string::npos; }));
+    EXPECT_TRUE(Eventually(
+        [&] { return console.Get().find("End LockConn Thread (") != std::string::npos; }));
     const std::string ended = console.Get();
     EXPECT_NE(ended.find("Begin LockConn Thread ("), std::string::npos);
     EXPECT_NE(ended.find(") (IOs 2 / RCV "), std::string::npos) << ended;
@@ -238,7 +238,9 @@ TEST_F(LockConnTest, MalformedRequestsEndOnlyTheirConnection) {
         {"header below 6",
          [](MonitorClient& raw) { EXPECT_TRUE(raw.SendBytes(std::string("\x05\0\0\0\x13", 5))); }},
         {"header above the largest frame",
-         [](MonitorClient& raw) { EXPECT_TRUE(raw.SendBytes(std::string("\xff\xff\xff\x7f\x13\0", 6))); }},
+         [](MonitorClient& raw) {
+             EXPECT_TRUE(raw.SendBytes(std::string("\xff\xff\xff\x7f\x13\0", 6)));
+         }},
     };
     for (const tCase& c : cases) {
         SCOPED_TRACE(c.name);
