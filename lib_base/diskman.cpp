@@ -255,6 +255,16 @@ bool tDiskManLocalAbs::FileCopy(const char* source, const char* target) {
     return lastError == 0;
 }
 
+// ---- Archives ----
+
+bool tDiskManLocalAbs::ZipServerFiles(const char*, const char*, u32) {
+    DoAssert(__FILE__, __LINE__, "ZipServerFiles not supported on tDiskManLocalAbs", 0);
+}
+
+bool tDiskManLocalAbs::UnzipServerFile(const char*, const char*, u32) {
+    DoAssert(__FILE__, __LINE__, "UnzipServerFile not supported on tDiskManLocalAbs", 0);
+}
+
 // ---- The proxy ----
 
 tDiskManLocal::tDiskManLocal(const char* rootPath, const char* rootPath2)
@@ -355,4 +365,10 @@ u32 tDiskManLocal::GetTempFileName(const char* directory, const char* prefix, tS
 bool tDiskManLocal::RemoveTree(const char* path) { return GetImpl().RemoveTree(path); }
 tString& tDiskManLocal::HandleName(tString& out, i32 handle) {
     return GetImpl().HandleName(out, handle);
+}
+bool tDiskManLocal::ZipServerFiles(const char* pattern, const char* archive, u32 options) {
+    return GetImpl().ZipServerFiles(pattern, archive, options);
+}
+bool tDiskManLocal::UnzipServerFile(const char* archive, const char* target, u32 options) {
+    return GetImpl().UnzipServerFile(archive, target, options);
 }

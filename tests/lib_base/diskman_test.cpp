@@ -233,6 +233,16 @@ TEST_F(DiskMan, MakeDirTellsAMissingPathFromOtherFailures) {
     EXPECT_EQ(dm.GetLastError(), 430);
 }
 
+TEST_F(DiskMan, ArchivesAreRefusedWithTheirOperationNamedAndNothingWritten) {
+    const std::string archive = File("files.zip");
+    EXPECT_EQ(AssertText([&] { dm.ZipServerFiles(File("*.*").c_str(), archive.c_str(), 0); }),
+              "ZipServerFiles not supported on tDiskManLocalAbs");
+    EXPECT_EQ(AssertText([&] { dm.UnzipServerFile(archive.c_str(), File("out").c_str(), 0); }),
+              "UnzipServerFile not supported on tDiskManLocalAbs");
+    EXPECT_FALSE(dm.FileExists(archive.c_str()));
+    EXPECT_FALSE(dm.FileExists(File("out").c_str()));
+}
+
 TEST(DiskManErrors, TextsOfTheCodes) {
     tDiskManLocal dm;
     const char* unexpected =
