@@ -3,6 +3,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -135,7 +137,9 @@ i32 tDiskManLocalAbs::FileRead(i32 handle, void* buffer, i32 count) {
 i32 tDiskManLocalAbs::FileReadString(i32 handle, tString& text, i32 count) {
     if (!handles.Find(handle)) return -1;
     if (count < 0) count = 0;
-    char* chars = text.GetBuffer(count + 1);
+    // Room for count bytes and the NUL, counted wide: a count past what a string holds raises
+    // the string's own overflow assertion before anything is read.
+    char* chars = text.GetBuffer(static_cast<i32>(std::min<i64>(i64{count} + 1, INT32_MAX)));
     const i32 n = FileRead(handle, chars, count);
     text.ReleaseBuffer(n < 0 ? 0 : n);
     return n < 0 ? 0 : n;

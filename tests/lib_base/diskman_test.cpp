@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -100,6 +101,19 @@ TEST_F(DiskMan, ReadOnlyOpenRefusesWrites) {
     EXPECT_STREQ(text, "abc");
     EXPECT_EQ(dm.FileReadString(h, text, 100), 0);
     EXPECT_STREQ(text, "");
+}
+
+TEST_F(DiskMan, ReadStringBeyondWhatAStringHoldsIsRefusedBeforeReading) {
+    WriteFileText(File("big"), std::string(100, 'x'));
+    const i32 h = dm.FileOpen(File("big").c_str(), 0, nullptr);
+    ASSERT_GT(h, 0);
+    tString text("kept");
+    for (i32 count : {static_cast<i32>(tString::kMaxCapacity), INT32_MAX}) {
+        SCOPED_TRACE(count);
+        EXPECT_EQ(AssertText([&] { dm.FileReadString(h, text, count); }), "String size overflow!");
+        EXPECT_STREQ(text, "kept");
+        EXPECT_EQ(dm.FileTell(h), 0);
+    }
 }
 
 TEST_F(DiskMan, ReadLineGivesLinesWithoutTheirEnds) {
