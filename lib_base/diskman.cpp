@@ -3,6 +3,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -135,7 +137,9 @@ i32 tDiskManLocalAbs::FileRead(i32 handle, void* buffer, i32 count) {
 i32 tDiskManLocalAbs::FileReadString(i32 handle, tString& text, i32 count) {
     if (!handles.Find(handle)) return -1;
     if (count < 0) count = 0;
-    char* chars = text.GetBuffer(count + 1);
+    // Room for count bytes and the NUL, counted wide: a count past what a string holds raises
+    // the string's own overflow assertion before anything is read.
+    char* chars = text.GetBuffer(static_cast<i32>(std::min<i64>(i64{count} + 1, INT32_MAX)));
     const i32 n = FileRead(handle, chars, count);
     text.ReleaseBuffer(n < 0 ? 0 : n);
     return n < 0 ? 0 : n;
@@ -255,6 +259,16 @@ bool tDiskManLocalAbs::FileCopy(const char* source, const char* target) {
     return lastError == 0;
 }
 
+// ---- Archives ----
+
+bool tDiskManLocalAbs::ZipServerFiles(const char*, const char*, u32) {
+    DoAssert(__FILE__, __LINE__, "ZipServerFiles not supported on tDiskManLocalAbs", 0);
+}
+
+bool tDiskManLocalAbs::UnzipServerFile(const char*, const char*, u32) {
+    DoAssert(__FILE__, __LINE__, "UnzipServerFile not supported on tDiskManLocalAbs", 0);
+}
+
 // ---- The proxy ----
 
 tDiskManLocal::tDiskManLocal(const char* rootPath, const char* rootPath2)
@@ -355,4 +369,10 @@ u32 tDiskManLocal::GetTempFileName(const char* directory, const char* prefix, tS
 bool tDiskManLocal::RemoveTree(const char* path) { return GetImpl().RemoveTree(path); }
 tString& tDiskManLocal::HandleName(tString& out, i32 handle) {
     return GetImpl().HandleName(out, handle);
+}
+bool tDiskManLocal::ZipServerFiles(const char* pattern, const char* archive, u32 options) {
+    return GetImpl().ZipServerFiles(pattern, archive, options);
+}
+bool tDiskManLocal::UnzipServerFile(const char* archive, const char* target, u32 options) {
+    return GetImpl().UnzipServerFile(archive, target, options);
 }

@@ -118,6 +118,10 @@ public:
     // Deletes the directory and everything below it; symbolic links are removed, not followed.
     virtual bool RemoveTree(const char* path) = 0;
     virtual tString& HandleName(tString& out, i32 handle) = 0;  // empty for a free handle
+    // Archives of server files. The local file system keeps none: both raise an assertion
+    // naming the operation.
+    virtual bool ZipServerFiles(const char* pattern, const char* archive, u32 options) = 0;
+    virtual bool UnzipServerFile(const char* archive, const char* target, u32 options) = 0;
 };
 
 // What callers create. Forwards every operation to the local implementation, made at the first
@@ -177,6 +181,8 @@ public:
     u32 GetTempFileName(const char* directory, const char* prefix, tString& out) override;
     bool RemoveTree(const char* path) override;
     tString& HandleName(tString& out, i32 handle) override;
+    bool ZipServerFiles(const char* pattern, const char* archive, u32 options) override;
+    bool UnzipServerFile(const char* archive, const char* target, u32 options) override;
 
 private:
     tDiskManAbs& GetImpl();

@@ -117,6 +117,8 @@ public:
     u32 GetTempFileName(const char* directory, const char* prefix, tString& out) override;
     bool RemoveTree(const char* path) override;
     tString& HandleName(tString& out, i32 handle) override;
+    bool ZipServerFiles(const char* pattern, const char* archive, u32 options) override;
+    bool UnzipServerFile(const char* archive, const char* target, u32 options) override;
 
 private:
     // The last error from the platform layer's code, naming the caller's source line.

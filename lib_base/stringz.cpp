@@ -58,7 +58,7 @@ void tString::Release() {
     rec = &emptyRecord;
 }
 
-void tString::MakeWritable(i32 size) {
+void tString::MakeWritable(i64 size) {
     const u64 want64 = RoundUp16(size);
     const u32 want = want64 > UINT32_MAX ? UINT32_MAX : static_cast<u32>(want64);
     if (IsEmptyRecord()) {
@@ -154,7 +154,7 @@ void tString::Assign(const char* text) {
     const size_t length = std::strlen(text);
     // A text inside our own record stays valid: MakeWritable only grows or unshares it, and
     // neither frees a record that holds the text (a shared one keeps its other owners).
-    MakeWritable(static_cast<i32>(length) + 1);
+    MakeWritable(static_cast<i64>(length) + 1);
     std::memmove(rec->chars, text, length);
     SetLength(static_cast<i32>(length));
 }
@@ -223,7 +223,7 @@ void tString::Insert(i32 pos, const char* text, i32 count) {
         return;
     }
     const i32 length = rec->length;
-    MakeWritable(length + n + 1);
+    MakeWritable(i64{length} + n + 1);
     std::memmove(rec->chars + pos + n, rec->chars + pos, static_cast<size_t>(length - pos) + 1);
     std::memcpy(rec->chars + pos, text, static_cast<size_t>(n));
     rec->length = length + n;
@@ -273,7 +273,7 @@ void tString::PadRight(char c, i32 count) {
     if (count <= 0) return;
     const i32 length = rec->length;
     const i64 free = static_cast<i64>(rec->capacity) - length;
-    MakeWritable(free <= count ? static_cast<i32>(rec->capacity) + count : length + count + 1);
+    MakeWritable(free <= count ? i64{rec->capacity} + count : i64{length} + count + 1);
     std::memset(rec->chars + length, c, static_cast<size_t>(count));
     SetLength(length + count);
 }
@@ -328,7 +328,7 @@ u32 tString::Reserve(i32 size) {
 
 void tString::ReleaseBuffer(i32 length) {
     if (length < 0) length = 0;
-    MakeWritable(length + 1);
+    MakeWritable(i64{length} + 1);
     SetLength(length);
 }
 

@@ -91,7 +91,7 @@ private:
     static void CheckCapacity(u32 capacity);
     bool IsEmptyRecord() const;
     void Release();
-    void MakeWritable(i32 size);
+    void MakeWritable(i64 size);  // size counts the NUL; wide, so that no sum wraps
     bool PointsInside(const char* text) const;
     void SetLength(i32 length);
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -100,6 +101,19 @@ TEST_F(DiskMan, ReadOnlyOpenRefusesWrites) {
     EXPECT_STREQ(text, "abc");
     EXPECT_EQ(dm.FileReadString(h, text, 100), 0);
     EXPECT_STREQ(text, "");
+}
+
+TEST_F(DiskMan, ReadStringBeyondWhatAStringHoldsIsRefusedBeforeReading) {
+    WriteFileText(File("big"), std::string(100, 'x'));
+    const i32 h = dm.FileOpen(File("big").c_str(), 0, nullptr);
+    ASSERT_GT(h, 0);
+    tString text("kept");
+    for (i32 count : {static_cast<i32>(tString::kMaxCapacity), INT32_MAX}) {
+        SCOPED_TRACE(count);
+        EXPECT_EQ(AssertText([&] { dm.FileReadString(h, text, count); }), "String size overflow!");
+        EXPECT_STREQ(text, "kept");
+        EXPECT_EQ(dm.FileTell(h), 0);
+    }
 }
 
 TEST_F(DiskMan, ReadLineGivesLinesWithoutTheirEnds) {
@@ -231,6 +245,16 @@ TEST_F(DiskMan, MakeDirTellsAMissingPathFromOtherFailures) {
     EXPECT_EQ(dm.GetLastError(), 25);
     EXPECT_EQ(dm.MakeDir(File("x/y").c_str()), 3);
     EXPECT_EQ(dm.GetLastError(), 430);
+}
+
+TEST_F(DiskMan, ArchivesAreRefusedWithTheirOperationNamedAndNothingWritten) {
+    const std::string archive = File("files.zip");
+    EXPECT_EQ(AssertText([&] { dm.ZipServerFiles(File("*.*").c_str(), archive.c_str(), 0); }),
+              "ZipServerFiles not supported on tDiskManLocalAbs");
+    EXPECT_EQ(AssertText([&] { dm.UnzipServerFile(archive.c_str(), File("out").c_str(), 0); }),
+              "UnzipServerFile not supported on tDiskManLocalAbs");
+    EXPECT_FALSE(dm.FileExists(archive.c_str()));
+    EXPECT_FALSE(dm.FileExists(File("out").c_str()));
 }
 
 TEST(DiskManErrors, TextsOfTheCodes) {

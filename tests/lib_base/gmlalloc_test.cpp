@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "lib_base/gmlassert.h"
+#include "lib_base/printer.h"
 #include "tests/support/gmtest.h"
 
 using gmtest::AssertText;
@@ -49,6 +51,29 @@ TEST(TaggedAllocator, FailuresRaiseTheirReportsAndTheProcessGoesOn) {
     // A size the C heap can never give fails the same way without the test allocator.
     EXPECT_NE(AssertText([] { _gmlalloc(SIZE_MAX / 2, 99, "x.cpp", 1); }).find("as [UNKNOW]"),
               std::string::npos);
+}
+
+// A console printer that needs the heap, as the server's console log does.
+int gPrinterCalls = 0;
+void PrintThroughTheHeap(const char*) {
+    ++gPrinterCalls;
+    _gmlfree(_gmlalloc(64, Mem_Buffer, "printer.cpp", 5), __FILE__, __LINE__);
+}
+
+TEST(TaggedAllocator, FailureWhileReportingAFailureIsRaisedOnceWithoutAReport) {
+    gPrinterCalls = 0;
+    SetConsolePrinter(&PrintThroughTheHeap);
+    std::string text;
+    {
+        tNoHeap noHeap;
+        text = AssertText([] { _gmlalloc(100, Mem_CommBuffer, "caller.cpp", 77); });
+    }
+    EXPECT_EQ(gPrinterCalls, 1);  // the printer's own failure was not reported through it
+    EXPECT_NE(text.find("Failed to alloc 64 bytes as [Mem_Buffer]"), std::string::npos) << text;
+
+    AssertText([] { DoAssert("later.cpp", 2, "later", 0); });
+    SetConsolePrinter(nullptr);
+    EXPECT_EQ(gPrinterCalls, 2);  // the next assertion is reported again
 }
 
 TEST(TaggedAllocator, FreeingNullOnlyPrints) {

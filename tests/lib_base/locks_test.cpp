@@ -51,6 +51,12 @@ TEST(RWLock, NestingAndUnderflowNameTheLock) {
     EXPECT_EQ(nested,
               "WARNING: EnterCryticalSection already in use....\n"
               "[ERROR] ReadLock [cache] already Locked (2)\n");
+    EXPECT_EQ(CapturedStdout([&] {
+                  tReading outer(&lock, __FILE__, __LINE__);
+                  tWriting inner(&lock, __FILE__, __LINE__);
+              }),
+              "WARNING: EnterCryticalSection already in use....\n"
+              "[ERROR] WriteLock [cache] already Locked (2)\n");
     EXPECT_EQ(CapturedStdout([&] { lock.Unlock(); }),
               "[ERROR] UnLock [cache] UNDERFLOW (-1)\n"
               "WARNING: CRITICAL SECTION EXIT UNDERFLOW\n");

@@ -49,6 +49,20 @@ TEST_F(SockConnTest, AttachSetsBothTimeOutsAndReportsTheSendBuffer) {
     EXPECT_TRUE(conn->OwnsSocket());
 }
 
+TEST_F(SockConnTest, ReceiveBufferSizeIsSetOnTheSocketAndReadBack) {
+    // Far below the usual default, so the size read back shows the change; the system may
+    // double it for its own bookkeeping, never keep less.
+    const u32 wanted = 8192;
+    ASSERT_GT(conn->GetRecvBufferSize(), 4 * wanted);
+    EXPECT_EQ(conn->SetRecvBufferSize(wanted), 0);
+    EXPECT_GE(conn->GetRecvBufferSize(), wanted);
+    EXPECT_LE(conn->GetRecvBufferSize(), 2 * wanted);
+
+    tSockConn unattached;
+    EXPECT_EQ(unattached.GetRecvBufferSize(), 0u);
+    EXPECT_NE(unattached.SetRecvBufferSize(wanted), 0);
+}
+
 TEST_F(SockConnTest, DeletingTheConnectionClosesThePeersSide) {
     conn.reset();
     char c = 0;

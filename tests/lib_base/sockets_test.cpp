@@ -1,6 +1,8 @@
 #include "lib_base/sockets.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -234,6 +236,25 @@ TEST(Socket, ResolveHostUsesThePartAfterTheLastAtSign) {
         if (c.ok) {
             EXPECT_STREQ(address, "127.0.0.1");
         }
+    }
+}
+
+// The machine's own name resolves to one of its addresses; where the name has no address, the
+// failure is the host-not-found code and the text is left alone.
+TEST(Socket, LocalHostAddressIsTheDottedAddressOfThisMachinesName) {
+    tSocket socket;
+    tString address("unchanged");
+    if (socket.GetLocalHostAddr(address)) {
+        in_addr parsed{};
+        EXPECT_EQ(inet_pton(AF_INET, address.GetText(), &parsed), 1) << address.GetText();
+        char name[256] = {};
+        ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
+        tString again;
+        ASSERT_TRUE(socket.ResolveHost(name, again));
+        EXPECT_STREQ(address, again);
+    } else {
+        EXPECT_EQ(socket.GetLastError(), plat::kSockHostNotFound);
+        EXPECT_STREQ(address, "unchanged");
     }
 }
 

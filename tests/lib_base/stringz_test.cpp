@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -114,6 +115,21 @@ TEST(String, GrowthStopsAtTheCapacityLimit) {
     EXPECT_EQ(shared.GetLength(), s.GetLength());
     EXPECT_EQ(AssertText([&] { tString().Reserve(tString::kMaxCapacity + 1); }),
               "String size overflow!");
+
+    // Counts near the largest integer are sizes past the limit too, not sizes that wrap.
+    const struct {
+        const char* what;
+        std::function<void(tString&)> change;
+    } huge[] = {
+        {"PadRight", [](tString& t) { t.PadRight('x', INT32_MAX); }},
+        {"ReleaseBuffer", [](tString& t) { t.ReleaseBuffer(INT32_MAX); }},
+    };
+    for (const auto& c : huge) {
+        SCOPED_TRACE(c.what);
+        tString small("abc");
+        EXPECT_EQ(AssertText([&] { c.change(small); }), "String size overflow!");
+        EXPECT_STREQ(small, "abc");
+    }
 }
 
 TEST(String, SprintfHoldsAtMost10238Characters) {
