@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "lib_base/gmlalloc.h"
 #include "lib_base/gmlassert.h"
@@ -131,6 +132,14 @@ char* AutoChar::CatText(const char* text) {
 
 AutoChar& AutoChar::operator+=(const char* text) {
     if (text) Cat(text);
+    return *this;
+}
+
+// The other's text ends at its first NUL or at its size, whichever comes first.
+AutoChar& AutoChar::operator+=(const AutoChar& other) {
+    if (!other.chars) return *this;
+    const std::string text(other.chars, strnlen(other.chars, other.size));
+    Cat(text.c_str());
     return *this;
 }
 

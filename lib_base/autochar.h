@@ -23,6 +23,7 @@ public:
     u32 GetSize() const { return size; }
     char* GetText() { return chars; }  // null before the first SetSize
     const char* GetText() const { return chars; }
+    char* GetBuffer() { return chars; }  // the same characters, to be written
     char& operator[](i64 index);
 
     void Fill(char c, i64 count);
@@ -32,7 +33,8 @@ public:
     char* Copy(const char* text);  // with its NUL
     void Cat(const char* text);
     char* CatText(const char* text);
-    AutoChar& operator+=(const char* text);  // a null text is ignored
+    AutoChar& operator+=(const char* text);       // a null text is ignored
+    AutoChar& operator+=(const AutoChar& other);  // other's text, when it has a block
     void AppendChar(char c);
 
 private:

@@ -123,6 +123,8 @@ void tSockServer::Terminate(u8 force) {
     wake.Set();
 }
 
+std::unique_ptr<tSocket> tSockServer::CreateSocket() { return std::make_unique<tSocket>(); }
+
 std::unique_ptr<tSocket> tSockServer::CreateSocketHost(i32 family, const char* host, i32 onPort,
                                                        i32 type) {
     return std::make_unique<tSocket>(family, host, static_cast<u16>(onPort), type);

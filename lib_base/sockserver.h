@@ -89,7 +89,9 @@ public:
     i32 GetBusyCount();    // workers serving a connection
 
 protected:
-    // New sockets for Listen; a subclass may make its own kind.
+    // New sockets: an empty one (no handle), and those for Listen; a subclass may make its own
+    // kind.
+    virtual std::unique_ptr<tSocket> CreateSocket();
     virtual std::unique_ptr<tSocket> CreateSocketHost(i32 family, const char* host, i32 port,
                                                       i32 type);
     virtual std::unique_ptr<tSocket> CreateSocketAddr(i32 family, u32 address, i32 port, i32 type);

@@ -54,6 +54,19 @@ TEST(AutoChar, CatFillsTheBufferExactly) {
     EXPECT_STREQ(buf.GetText(), "abc");
 }
 
+TEST(AutoChar, AppendingAnotherTakesItsTextUpToItsSize) {
+    AutoChar buf(8, __FILE__, __LINE__);
+    buf.Copy("ab");
+    AutoChar none(__FILE__, __LINE__);
+    buf += none;  // no block: nothing
+    AutoChar full(3, __FILE__, __LINE__);
+    full.SetBytes("cde", 3);  // no NUL inside its size
+    buf += full;
+    EXPECT_STREQ(buf.GetBuffer(), "abcde");
+    EXPECT_EQ(AssertText([&] { buf += full; }), "AutoChar strcat");
+    EXPECT_STREQ(buf.GetText(), "abcde");
+}
+
 TEST(AutoChar, ResizingKeepsTheCharactersThatFit) {
     AutoChar buf(16, __FILE__, __LINE__);
     buf.Copy("hello");

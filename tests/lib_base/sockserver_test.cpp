@@ -120,6 +120,15 @@ TEST(SockServer, ListenOnPortZeroReportsThePortTheSystemChose) {
     EXPECT_TRUE(other.Listen(chosen));
 }
 
+TEST(SockServer, CreateSocketMakesAnEmptyStreamSocket) {
+    struct tMaker : tRecordingServer {
+        using tSockServer::CreateSocket;
+    } server;
+    const std::unique_ptr<tSocket> socket = server.CreateSocket();
+    ASSERT_NE(socket, nullptr);
+    EXPECT_EQ(socket->GetHandle(), -1);
+}
+
 TEST(SockServer, SocketsThatCannotBeMadeOrBoundFailListen) {
     const struct {
         i32 port;
