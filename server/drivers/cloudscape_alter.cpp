@@ -15,33 +15,7 @@ constexpr const char* kAlterRoutine = "tCloudScapeConnection::AlterTable";
 constexpr const char* kRebuildRoutine = "tCloudScapeConnection::AlterStructure";
 
 // The column type of a changed field.
-void AppendTypeName(tString& sql, u8 type, u16 length) {
-    switch (type) {
-        case 'A':
-        case 'C':
-        case 'D':
-        case 'L':
-            sql += "char(";
-            sql += UIntToStr(length);
-            sql += ")";
-            break;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'Z':
-            sql += "double";
-            break;
-        case 'M':
-            sql += "long varchar";
-            break;
-        case 'R':
-            sql += "int";
-            break;
-        default:
-            break;
-    }
-}
+constexpr tTypeNames kTypeNames{"char", "double", "int", "long varchar"};
 
 bool NeedsRebuild(const tActionField& action) {
     return action.Has(tActionField::kDrop) || action.Has(tActionField::kTypeChange) ||
@@ -105,7 +79,7 @@ bool tCloudScapeConnection::AddColumnsInPlace(const char* table, tArray<tActionF
         sql += " ADD COLUMN ";
         sql += action.name;
         sql += " ";
-        AppendTypeName(sql, action.newType, action.newLength);
+        AppendTypeName(sql, action.newType, action.newLength, kTypeNames);
         if (action.newType == 'N') {
             sql += " NOT NULL DEFAULT 0 ";
         } else if (action.newType != 'M') {
@@ -147,7 +121,7 @@ bool tCloudScapeConnection::CopyChangedColumns(const char* table, tArray<tAction
         }
         columns += action.name;
         columns += " ";
-        AppendTypeName(columns, action.oldType, action.oldLength);
+        AppendTypeName(columns, action.oldType, action.oldLength, kTypeNames);
         columns += ",";
         values += action.name;
         values += ",";
@@ -206,7 +180,7 @@ bool tCloudScapeConnection::AddChangedColumns(const char* table, tArray<tActionF
         any = true;
         sql += action.name;
         sql += " ";
-        AppendTypeName(sql, action.newType, action.newLength);
+        AppendTypeName(sql, action.newType, action.newLength, kTypeNames);
         if (action.newType == 'N') {
             sql += " DEFAULT 0";
         } else if (action.newType != 'M') {

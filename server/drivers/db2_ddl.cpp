@@ -19,56 +19,28 @@ constexpr u16 kMaxDefaultBlanks = 252;
 }  // namespace
 
 void tDB2Connection::ColumnType(tString& sql, u8 type, u16 length) {
-    switch (type) {
-        case 'A':
-        case 'C':
-        case 'D':
-        case 'L':
-            sql += "VARCHAR(";
-            sql += UIntToStr(length);
-            sql += ")";
-            break;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'Z':
-            sql += "DOUBLE";
-            break;
-        case 'M':
-            sql += length == 11 ? "CLOB" : "BLOB";
-            break;
-        case 'R':
-            sql += "INTEGER";
-            break;
-        default:
-            break;
-    }
+    AppendTypeName(sql, type, length,
+                   {"VARCHAR", "DOUBLE", "INTEGER", length == 11 ? "CLOB" : "BLOB"});
 }
 
 void tDB2Connection::ColumnDefault(tString& sql, u8 type, u16 length) {
-    switch (type) {
-        case 'A':
-        case 'C':
-        case 'D':
+    switch (ColumnClassOf(type)) {
+        case tColumnClass::Text:
             sql += " DEFAULT '";
             sql += DefaultBlanks(length < kMaxDefaultBlanks ? length : kMaxDefaultBlanks);
             sql += "'";
             break;
-        case 'L':
+        case tColumnClass::Logical:
             sql += " DEFAULT 'F'";
             break;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'Z':
+        case tColumnClass::Float:
             sql += " DEFAULT 0.0";
             break;
-        case 'R':
+        case tColumnClass::Integer:
             sql += " DEFAULT 0";
             break;
-        default:
+        case tColumnClass::Memo:
+        case tColumnClass::None:
             break;
     }
 }

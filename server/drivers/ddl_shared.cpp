@@ -28,6 +28,29 @@ tColumnClass ColumnClassOf(u8 letter) {
     }
 }
 
+void AppendTypeName(tString& sql, u8 letter, i32 length, const tTypeNames& names) {
+    switch (ColumnClassOf(letter)) {
+        case tColumnClass::Text:
+        case tColumnClass::Logical:
+            sql += names.text;
+            sql += "(";
+            sql += IntToString(length);
+            sql += ")";
+            break;
+        case tColumnClass::Float:
+            sql += names.number;
+            break;
+        case tColumnClass::Integer:
+            sql += names.integer;
+            break;
+        case tColumnClass::Memo:
+            sql += names.memo;
+            break;
+        case tColumnClass::None:
+            break;
+    }
+}
+
 // The size given to tString counts the NUL.
 tString DefaultBlanks(u32 count) { return tString(static_cast<i32>(count) + 1, ' '); }
 

@@ -14,6 +14,15 @@ class tTableDefinition;
 // holds B, F, N, P and Z whatever their length and decimals; Integer the record number R.
 enum class tColumnClass { Text, Logical, Float, Integer, Memo, None };
 tColumnClass ColumnClassOf(u8 letter);
+// A dialect's column type names by storage class.
+struct tTypeNames {
+    const char* text;     // A, C, D and L: text + "(" + the length + ")"
+    const char* number;   // B, F, N, P and Z
+    const char* integer;  // R
+    const char* memo;     // M
+};
+// The column type of a letter and length; nothing for a letter without a storage class.
+void AppendTypeName(tString& sql, u8 letter, i32 length, const tTypeNames& names);
 // count blanks, for a text column's default.
 tString DefaultBlanks(u32 count);
 // Adds the finished index to def, unless its key is empty or R_E_C_N_O_ alone; true for the

@@ -13,6 +13,7 @@
 
 #include "lib_common/retcodes.h"
 #include "lib_common/sqltext.h"
+#include "server/drivers/ddl_shared.h"
 #include "server/drivers/mysql.h"
 #include "server/tables/dbtable.h"
 
@@ -144,32 +145,10 @@ void tMySQLConnection::DropIndex(tString& sql, const char* table, const char* in
 }
 
 void tMySQLConnection::AddColumnType(tString& sql, u8 type, i32 length) {
-    switch (type) {
-        case 'A':
-        case 'C':
-        case 'D':
-        case 'L':
-            // CHAR holds at most 255 characters; a longer text column can only be a VARCHAR.
-            sql += length > kMaxCharLength ? "varchar(" : "char(";
-            sql += IntToString(length);
-            sql += ")";
-            break;
-        case 'B':
-        case 'F':
-        case 'N':
-        case 'P':
-        case 'Z':
-            sql += "double";
-            break;
-        case 'M':
-            sql += memoType;
-            break;
-        case 'R':
-            sql += "int";
-            break;
-        default:
-            break;
-    }
+    // CHAR holds at most 255 characters; a longer text column can only be a VARCHAR.
+    AppendTypeName(
+        sql, type, length,
+        {length > kMaxCharLength ? "varchar" : "char", "double", "int", memoType.GetText()});
 }
 
 // The name, the new type and a default: 0 for numbers, blanks of the new length for

@@ -32,23 +32,8 @@ void AppendParamRow(tOracleConnection& conn, tString& sql, const char* name) {
 }  // namespace
 
 void AppendOracleType(tString& sql, u8 letter, i32 length, const tString& memoType) {
-    switch (ColumnClassOf(letter)) {
-        case tColumnClass::Text:
-        case tColumnClass::Logical:
-            sql += "CHAR(";
-            sql += IntToString(length);
-            sql += ")";
-            break;
-        case tColumnClass::Float:
-        case tColumnClass::Integer:
-            sql += "NUMBER";
-            break;
-        case tColumnClass::Memo:
-            sql += length == 11 ? "CLOB" : memoType.GetText();
-            break;
-        case tColumnClass::None:
-            break;
-    }
+    AppendTypeName(sql, letter, length,
+                   {"CHAR", "NUMBER", "NUMBER", length == 11 ? "CLOB" : memoType.GetText()});
 }
 
 void AppendOracleDefault(tString& sql, u8 letter, i32 length) {

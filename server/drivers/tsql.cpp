@@ -108,25 +108,7 @@ void tTSQLConnection::IndexSpaceClause(tString& sql, u8) {
 }
 
 void tTSQLConnection::ColumnType(tString& out, u8 letter, i32 length, const char* memoType) {
-    switch (ColumnClassOf(letter)) {
-        case tColumnClass::Text:
-        case tColumnClass::Logical:
-            out += "VARCHAR(";
-            out += IntToString(length);
-            out += ")";
-            break;
-        case tColumnClass::Float:
-            out += "FLOAT";
-            break;
-        case tColumnClass::Integer:
-            out += "INT";
-            break;
-        case tColumnClass::Memo:
-            out += memoType;
-            break;
-        case tColumnClass::None:
-            break;
-    }
+    AppendTypeName(out, letter, length, {"VARCHAR", "FLOAT", "INT", memoType});
 }
 
 void tTSQLConnection::AppendTableSpace(tString& sql) {
