@@ -92,31 +92,10 @@ bool tDB2Connection::IsRecnoKeyError(const tTableDefinition& def) {
 }
 
 bool tDB2Connection::SetParam(const char* name, const char* value) {
-    const char* routine = "tDB2Connection::SetParam";
-    tString session(" AND PARAM_SESSION = ");
+    tString session;
     AppendLiteral(session, applicationId);
-    tString sql("SELECT PARAM_NAME FROM GML_PARAM WHERE PARAM_NAME = ");
-    AppendLiteral(sql, name);
-    sql += session;
-    std::unique_ptr<tODBCStatement> stmt = Statement();
-    const bool found = stmt->ExecDirect(sql, routine, 0) && stmt->Fetch();
-    stmt->Close();
-    if (found) {
-        sql = "UPDATE GML_PARAM SET PARAM_VALUE = ";
-        AppendLiteral(sql, value);
-        sql += " WHERE PARAM_NAME = ";
-        AppendLiteral(sql, name);
-        sql += session;
-    } else {
-        sql = "INSERT INTO GML_PARAM(PARAM_NAME,PARAM_VALUE,PARAM_SESSION) VALUES(";
-        AppendLiteral(sql, name);
-        sql += ",";
-        AppendLiteral(sql, value);
-        sql += ",";
-        AppendLiteral(sql, applicationId);
-        sql += ")";
-    }
-    return stmt->ExecDirect(sql, routine, 0);
+    return WriteParamRow(*Statement(), "PARAM_NAME", name, value, session,
+                         "tDB2Connection::SetParam", 0);
 }
 
 tQueryFile* tDB2Connection::GetQueryFile(tCommBuffer& reply, u32 lockOwner, tString& query) {

@@ -84,28 +84,9 @@ bool tMSSQLConnection::ClearTable(const char* table) {
 }
 
 bool tMSSQLConnection::SetParam(const char* name, const char* value) {
-    const char* routine = "tMSSQLConnection::SetParam";
     std::unique_ptr<tODBCStatement> stmt = Statement();
     stmt->SetRetrieveData(0);
-    tString sql("SELECT * FROM GML_PARAM WHERE PARAM_NAME = ");
-    AppendLiteral(sql, name);
-    sql += " AND PARAM_SESSION = @@SPID";
-    const bool found = stmt->ExecDirect(sql, routine, 1) && stmt->Fetch();
-    stmt->Close();
-    if (found) {
-        sql = "UPDATE GML_PARAM SET PARAM_VALUE = ";
-        AppendLiteral(sql, value);
-        sql += " WHERE PARAM_NAME = ";
-        AppendLiteral(sql, name);
-        sql += " AND PARAM_SESSION = @@SPID";
-    } else {
-        sql = "INSERT INTO GML_PARAM(PARAM_NAME,PARAM_VALUE,PARAM_SESSION) VALUES(";
-        AppendLiteral(sql, name);
-        sql += ",";
-        AppendLiteral(sql, value);
-        sql += ",@@SPID)";
-    }
-    return stmt->ExecDirect(sql, routine, 1);
+    return WriteParamRow(*stmt, "*", name, value, "@@SPID", "tMSSQLConnection::SetParam", 1);
 }
 
 bool tMSSQLConnection::DropColumnConstraints(const char* table, const char* field,

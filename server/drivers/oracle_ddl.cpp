@@ -13,20 +13,11 @@
 
 namespace {
 
-constexpr const char* kParamRoutine = "tOracleConnection::SetParam";
-
 // The tablespace key (TableSpace or IndexSpace) by the chain of the alias; empty when unset.
 tString SpaceSetting(tOracleConnection& conn, const char* key) {
     tString space;
     DBProcess().GetConfig().GetStringEx(conn.GetDBType(), conn.GetAlias(), key, "", space);
     return space;
-}
-
-// "PARAM_NAME = '<name>' AND PARAM_SESSION = userenv('sessionid')": this session's row.
-void AppendParamRow(tOracleConnection& conn, tString& sql, const char* name) {
-    sql += "PARAM_NAME = ";
-    conn.AppendLiteral(sql, name);
-    sql += " AND PARAM_SESSION = userenv('sessionid')";
 }
 
 }  // namespace
@@ -126,24 +117,7 @@ bool tOracleConnection::CreateGMLParam() {
                             routine, 1);
 }
 
-// The name and the value come from the client: both go in as literals.
 bool tOracleConnection::SetParam(const char* name, const char* value) {
-    std::unique_ptr<tOracleStmt> stmt = MakeStatement();
-    tString sql("SELECT * FROM GML_PARAM WHERE ");
-    AppendParamRow(*this, sql, name);
-    const bool found = stmt->ExecDirect(sql, kParamRoutine, 1) && stmt->Fetch();
-    stmt->Close();
-    if (found) {
-        sql = "UPDATE GML_PARAM SET PARAM_VALUE = ";
-        AppendLiteral(sql, value);
-        sql += " WHERE ";
-        AppendParamRow(*this, sql, name);
-    } else {
-        sql = "INSERT INTO GML_PARAM(PARAM_NAME,PARAM_VALUE,PARAM_SESSION) VALUES(";
-        AppendLiteral(sql, name);
-        sql += ",";
-        AppendLiteral(sql, value);
-        sql += ",userenv('sessionid'))";
-    }
-    return stmt->ExecDirect(sql, kParamRoutine, 1);
+    return WriteParamRow(*MakeStatement(), "*", name, value, "userenv('sessionid')",
+                         "tOracleConnection::SetParam", 1);
 }

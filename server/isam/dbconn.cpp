@@ -91,6 +91,36 @@ tStatement* tDBConnection::NewStatement() { return new tStatement(this); }
 void tDBConnection::CreateTable(const tTableDefinition&, tString&) {}
 bool tDBConnection::CreateGMLParam() { return false; }
 bool tDBConnection::SetParam(const char*, const char*) { return true; }
+
+bool tDBConnection::WriteParamRow(tStatement& stmt, const char* probe, const char* name,
+                                  const char* value, const char* session, const char* routine,
+                                  u8 report) {
+    tString row("PARAM_NAME = ");
+    AppendLiteral(row, name);
+    row += " AND PARAM_SESSION = ";
+    row += session;
+    tString sql("SELECT ");
+    sql += probe;
+    sql += " FROM GML_PARAM WHERE ";
+    sql += row;
+    const bool found = stmt.ExecDirect(sql, routine, report) && stmt.Fetch();
+    stmt.Close();
+    if (found) {
+        sql = "UPDATE GML_PARAM SET PARAM_VALUE = ";
+        AppendLiteral(sql, value);
+        sql += " WHERE ";
+        sql += row;
+    } else {
+        sql = "INSERT INTO GML_PARAM(PARAM_NAME,PARAM_VALUE,PARAM_SESSION) VALUES(";
+        AppendLiteral(sql, name);
+        sql += ",";
+        AppendLiteral(sql, value);
+        sql += ",";
+        sql += session;
+        sql += ")";
+    }
+    return stmt.ExecDirect(sql, routine, report);
+}
 bool tDBConnection::AddPrimaryKey(tString&, const char*) { return false; }
 void tDBConnection::GetRecnoIndex(const char*, tString& sql) { sql.Clear(); }
 const char* tDBConnection::GetOwner() { return nullptr; }

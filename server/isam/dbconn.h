@@ -277,6 +277,11 @@ protected:
     // than the table, or a count failed; it may then be the only full copy of a failed rebuild.
     // True with error -19 under routine.
     bool KeepsBackup(const char* table, const char* backup, const char* routine);
+    // Keeps the parameter's value in the session's GML_PARAM row on stmt: the row is updated when
+    // "SELECT <probe> FROM GML_PARAM" finds it, else inserted. session: the session's value as
+    // SQL. Name and value go in as literals.
+    bool WriteParamRow(tStatement& stmt, const char* probe, const char* name, const char* value,
+                       const char* session, const char* routine, u8 report);
 
     // Constant after construction.
     const tString user;
