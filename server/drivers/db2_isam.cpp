@@ -1,8 +1,6 @@
 // The DB2 table file: key cursors with FETCH FIRST and FOR READ ONLY, the sentinel range of a
 // key cursor without key conditions, the prepared record fetch, character codes as CHR() calls,
 // the index clause, and the filter hooks in DB2 SQL (LOCATE, SUBSTR and the function names).
-#include <strings.h>
-
 #include <utility>
 
 #include "lib_common/sqltext.h"
@@ -14,10 +12,6 @@
 namespace {
 
 constexpr i16 kDB2RowCount = 40;
-
-bool IsNamed(const tString& name, const char* function) {
-    return strcasecmp(name.GetText(), function) == 0;
-}
 
 bool IsTextType(u8 type) { return type == 'C' || type == 'D' || type == 'L'; }
 
@@ -106,31 +100,19 @@ bool tDB2ISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterElement
 
 bool tDB2ISAMFile::MapFunction(tString& name, tFilterElement* argument, tString& replacement,
                                tString& suffix) {
-    for (const char* same : {"SPACE", "LEFT", "RIGHT"}) {
-        if (IsNamed(name, same)) return true;
+    if (MapFunctionName(name, {"SPACE", "LEFT", "RIGHT"},
+                        {{"LOWER", "LCASE"},
+                         {"UPPER", "UCASE"},
+                         {"ASC", "ASCII"},
+                         {"STRTRAN", "REPLACE"},
+                         {"LEN", "LENGTH"}})) {
+        return true;
     }
     if (IsNamed(name, "TRIM")) {
         name = "RTRIM(LTRIM";
         suffix = ")";
         return true;
     }
-    const struct {
-        const char* client;
-        const char* server;
-    } renamed[] = {{"LOWER", "LCASE"},
-                   {"UPPER", "UCASE"},
-                   {"ASC", "ASCII"},
-                   {"STRTRAN", "REPLACE"},
-                   {"LEN", "LENGTH"}};
-    for (const auto& r : renamed) {
-        if (IsNamed(name, r.client)) {
-            name = r.server;
-            return true;
-        }
-    }
-    if (IsNamed(name, "EMPTY")) {
-        const tField* field = argument ? argument->FindField() : nullptr;
-        return field && AppendEmptyCondition(*field, replacement);
-    }
+    if (IsNamed(name, "EMPTY")) return AppendEmptyArgument(argument, replacement);
     return false;  // ROUND, CHR, VAL and the rest fall back
 }

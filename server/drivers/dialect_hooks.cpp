@@ -1,6 +1,8 @@
 // Filter-hook pieces that several dialects write alike.
 #include "server/drivers/dialect_hooks.h"
 
+#include <strings.h>
+
 #include <cstdio>
 
 #include "server/filter/filterelement.h"
@@ -22,6 +24,24 @@ bool AppendContainsOperand(tString& out, tFilterElement& operand, i32 shortest) 
 }
 
 }  // namespace
+
+bool IsNamed(const tString& name, const char* function) {
+    return strcasecmp(name.GetText(), function) == 0;
+}
+
+bool MapFunctionName(tString& name, std::initializer_list<const char*> kept,
+                     std::initializer_list<tRenamedFunction> renamed) {
+    for (const char* same : kept) {
+        if (IsNamed(name, same)) return true;
+    }
+    for (const tRenamedFunction& r : renamed) {
+        if (IsNamed(name, r.client)) {
+            name = r.server;
+            return true;
+        }
+    }
+    return false;
+}
 
 bool AppendEmptyCondition(const tField& field, tString& out) {
     char text[48];

@@ -1,11 +1,24 @@
 // Filter-hook pieces that several dialects write alike.
 #pragma once
+#include <initializer_list>
+
 #include "lib_base/stringz.h"
 #include "lib_base/types.h"
 
 class tField;
 class tFilterElement;
 
+// Whether the filter's function name is function, compared without case.
+bool IsNamed(const tString& name, const char* function);
+// A client function that a dialect calls by another name.
+struct tRenamedFunction {
+    const char* client;
+    const char* server;
+};
+// True when the function is one the dialect keeps as named or renames; a renamed one's name
+// becomes the dialect's.
+bool MapFunctionName(tString& name, std::initializer_list<const char*> kept,
+                     std::initializer_list<tRenamedFunction> renamed);
 // Appends the condition that the field holds its empty value (blanks, zero at its decimals, or
 // 'F'); false, with nothing appended, for a type without one.
 bool AppendEmptyCondition(const tField& field, tString& out);

@@ -12,10 +12,6 @@
 
 namespace {
 
-bool IsNamed(const tString& name, const char* function) {
-    return strcasecmp(name.GetText(), function) == 0;
-}
-
 bool IsRecordColumn(const char* name) {
     return strcasecmp(name, kRecnoColumn) == 0 || strcasecmp(name, kDeletedColumn) == 0 ||
            strcasecmp(name, kRecDelColumn) == 0;
@@ -93,20 +89,10 @@ bool tInformixISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterEl
 
 bool tInformixISAMFile::MapFunction(tString& name, tFilterElement* argument, tString& replacement,
                                     tString&) {
-    for (const char* same : {"LOWER", "UPPER", "TRIM"}) {
-        if (IsNamed(name, same)) return true;
-    }
-    if (IsNamed(name, "LEN")) {
-        name = "LENGTH";
+    if (MapFunctionName(name, {"LOWER", "UPPER", "TRIM"},
+                        {{"LEN", "LENGTH"}, {"STRTRAN", "REPLACE"}})) {
         return true;
     }
-    if (IsNamed(name, "STRTRAN")) {
-        name = "REPLACE";
-        return true;
-    }
-    if (IsNamed(name, "EMPTY")) {
-        const tField* field = argument ? argument->FindField() : nullptr;
-        return field && AppendEmptyCondition(*field, replacement);
-    }
+    if (IsNamed(name, "EMPTY")) return AppendEmptyArgument(argument, replacement);
     return false;  // SPACE, ROUND, LEFT, RIGHT, CHR, ASC, VAL and the rest fall back
 }

@@ -1,21 +1,11 @@
 // The SQL Server table file: the prepared record fetch, character codes as CHAR() calls, the
 // index space, and the filter hooks in T-SQL (CHARINDEX, SUBSTRING and the function names).
-#include <strings.h>
-
 #include <utility>
 
 #include "server/drivers/dialect_hooks.h"
 #include "server/drivers/mssql.h"
 #include "server/filter/filterelement.h"
 #include "server/tables/dbtable.h"
-
-namespace {
-
-bool IsNamed(const tString& name, const char* function) {
-    return strcasecmp(name.GetText(), function) == 0;
-}
-
-}  // namespace
 
 tGenericFile* tMSSQLConnection::NewISAMFile(tCommBuffer& reply,
                                             const std::shared_ptr<tTableDefinitionShared>& def,
@@ -53,23 +43,14 @@ bool tMSSQLISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterEleme
 
 bool tMSSQLISAMFile::MapFunction(tString& name, tFilterElement* argument, tString& replacement,
                                  tString& suffix) {
-    for (const char* same : {"LOWER", "UPPER", "SPACE", "LEFT", "RIGHT"}) {
-        if (IsNamed(name, same)) return true;
+    if (MapFunctionName(name, {"LOWER", "UPPER", "SPACE", "LEFT", "RIGHT"},
+                        {{"CHR", "CHAR"}, {"ASC", "ASCII"}, {"STRTRAN", "REPLACE"}})) {
+        return true;
     }
     if (IsNamed(name, "TRIM")) {
         name = "RTRIM(LTRIM";
         suffix = ")";
         return true;
-    }
-    const struct {
-        const char* client;
-        const char* server;
-    } renamed[] = {{"CHR", "CHAR"}, {"ASC", "ASCII"}, {"STRTRAN", "REPLACE"}};
-    for (const auto& r : renamed) {
-        if (IsNamed(name, r.client)) {
-            name = r.server;
-            return true;
-        }
     }
     if (IsNamed(name, "EMPTY")) {
         return AppendEmptyArgument(argument, replacement);

@@ -3,8 +3,6 @@
 // hooks in Oracle's SQL (INSTR, SUBSTR, CHR and the function names).
 #include "server/drivers/oracle_isam.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -21,10 +19,6 @@ namespace {
 // The rows a block load asks for beyond the row count, so that the database stops just past what
 // the window takes.
 constexpr i32 kBlockRowsExtra = 10;
-
-bool IsNamed(const tString& name, const char* function) {
-    return strcasecmp(name.GetText(), function) == 0;
-}
 
 // Types whose key bounds are characters: chr(0) and chr(255) lie below and above every value.
 bool IsCharacterKey(u8 type) { return type == 'C' || type == 'D' || type == 'L'; }
@@ -228,18 +222,10 @@ bool tOracleISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterElem
 
 bool tOracleISAMFile::MapFunction(tString& name, tFilterElement* argument, tString& replacement,
                                   tString&) {
-    for (const char* same : {"LOWER", "UPPER", "CHR"}) {
-        if (IsNamed(name, same)) return true;
-    }
-    const struct {
-        const char* client;
-        const char* server;
-    } renamed[] = {{"LEFT", "RPAD"}, {"ASC", "ASCII"}, {"LEN", "LENGTH"}, {"STRTRAN", "REPLACE"}};
-    for (const auto& r : renamed) {
-        if (IsNamed(name, r.client)) {
-            name = r.server;
-            return true;
-        }
+    if (MapFunctionName(
+            name, {"LOWER", "UPPER", "CHR"},
+            {{"LEFT", "RPAD"}, {"ASC", "ASCII"}, {"LEN", "LENGTH"}, {"STRTRAN", "REPLACE"}})) {
+        return true;
     }
     const bool space = IsNamed(name, "SPACE");
     if (space || IsNamed(name, "TRIM")) {

@@ -1,21 +1,11 @@
 // The PostgreSQL table file's filter hooks: containment by position(), substring() and the
 // functions of client filters that PostgreSQL can say.
-#include <strings.h>
-
 #include <cstdio>
 
 #include "server/drivers/dialect_hooks.h"
 #include "server/drivers/postgres.h"
 #include "server/filter/filterelement.h"
 #include "server/tables/dbtable.h"
-
-namespace {
-
-bool IsNamed(const tString& name, const char* function) {
-    return strcasecmp(name.GetText(), function) == 0;
-}
-
-}  // namespace
 
 bool tPostgresISAMFile::ContainsExpr(tString& out, tFilterElement& left, tFilterElement& right) {
     tString rightSql;
@@ -48,11 +38,7 @@ bool tPostgresISAMFile::SubstrFunc(tString& out, tFilterElement& text, tFilterEl
 
 bool tPostgresISAMFile::MapFunction(tString& name, tFilterElement* argument, tString& replacement,
                                     tString&) {
-    if (IsNamed(name, "LOWER") || IsNamed(name, "UPPER")) return true;
-    if (IsNamed(name, "STRTRAN")) {
-        name = "REPLACE";
-        return true;
-    }
+    if (MapFunctionName(name, {"LOWER", "UPPER"}, {{"STRTRAN", "REPLACE"}})) return true;
     if (IsNamed(name, "EMPTY")) {
         return AppendEmptyArgument(argument, replacement);
     }
