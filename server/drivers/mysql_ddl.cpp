@@ -74,30 +74,24 @@ void AppendCreateColumn(tString& sql, const tField& field, const tString& memoTy
 bool AppendCopyBack(tString& sql, const tActionField& a, const char* table) {
     const bool typeChanged = a.Has(tActionField::kTypeChange);
     if (typeChanged && !(a.oldType == 'N' && a.newType == 'C')) return false;
-    sql += a.name;
-    sql += " = ( select ";
+    tString value;
     if (typeChanged) {
-        sql += "substring(cast(";
-        sql += a.name;
-        sql += " as char),1,";
-        sql += IntToString(a.newLength);
-        sql += ")";
+        value = "substring(cast(";
+        value += a.name;
+        value += " as char),1,";
+        value += IntToString(a.newLength);
+        value += ")";
     } else if (a.newType == 'C' && a.newLength < a.oldLength) {
-        sql += "substring(";
-        sql += a.name;
-        sql += ",1,";
-        sql += IntToString(a.newLength);
-        sql += ")";
+        value = "substring(";
+        value += a.name;
+        value += ",1,";
+        value += IntToString(a.newLength);
+        value += ")";
     } else {
-        sql += a.name;
+        value = a.name;
     }
-    sql += " FROM ";
-    sql += table;
-    sql += "_BKP where ";
-    sql += table;
-    sql += "_BKP.R_E_C_N_O_ = ";
-    sql += table;
-    sql += ".R_E_C_N_O_)";
+    sql += a.name;
+    AppendBackupValue(sql, table, value);
     return true;
 }
 
